@@ -1,0 +1,37 @@
+# add_module(<name> [VTK <components...>] [LINKS <targets...>] [DISPLAY])
+#
+# Called from a module folder: builds <name>_core (a static library of every .cpp in the folder
+# except bind.cpp), the Python extension <name> from bind.cpp into build/lib, a GoogleTest binary
+# from tests/test_*.cpp if there are any, and a pytest run of tests/test_<name>.py. DISPLAY runs the
+# pytest under xvfb-run for modules that open windows.
+function(add_module name)
+  cmake_parse_arguments(ARG "DISPLAY" "" "VTK;LINKS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+
+  file(GLOB core_sources ${dir}/*.cpp)
+  list(REMOVE_ITEM core_sources ${dir}/bind.cpp)
+  add_library(${name}_core STATIC ${core_sources})
+  target_include_directories(${name}_core PUBLIC ${dir})
+  target_link_libraries(${name}_core PUBLIC common_core ${ARG_VTK} ${ARG_LINKS})
+
+  pybind11_add_module(${name} NO_EXTRAS ${dir}/bind.cpp)
+  target_link_libraries(${name} PRIVATE ${name}_core common_bind)
+  set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${KELM_LIB_DIR})
+
+  file(GLOB gtest_sources ${dir}/tests/test_*.cpp)
+  if(gtest_sources AND GTest_FOUND)
+    add_executable(${name}_gtest ${gtest_sources})
+    target_link_libraries(${name}_gtest PRIVATE ${name}_core GTest::gtest_main)
+    add_test(NAME ${name}_gtest COMMAND ${name}_gtest)
+  endif()
+
+  if(EXISTS ${dir}/tests/test_${name}.py)
+    set(runner)
+    if(ARG_DISPLAY)
+      set(runner xvfb-run -a)
+    endif()
+    add_test(NAME ${name}_pytest
+      COMMAND ${runner} ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${dir}/tests)
+    set_tests_properties(${name}_pytest PROPERTIES ENVIRONMENT "PYTHONPATH=${KELM_PYTHONPATH}")
+  endif()
+endfunction()
