@@ -40,6 +40,11 @@ def _read(path):
     except ImportError as error:
         raise ImportError("reading mesh files needs meshio; install the Debian package "
                           "python3-meshio (apt-get install python3-meshio)") from error
+    # meshio 5.0 (Debian 12) lacks "wedge15" in its dimension table and so fails on every file
+    # with quadratic wedges; adding the entry is harmless where it is already present.
+    dimensions = getattr(getattr(meshio, "_mesh", None), "topological_dimension", None)
+    if isinstance(dimensions, dict):
+        dimensions.setdefault("wedge15", 3)
     return meshio.read(path)
 
 
