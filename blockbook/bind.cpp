@@ -1,0 +1,121 @@
+// Python binding of the class `blockbook`: the model multiblock, its name map, the map from body
+// path names to (grid, flat index), the model's unit label and saving.
+#include <pybind11/pybind11.h>
+#include <vtkMultiBlockDataSet.h>
+
+#include "common/bind_support.h"
+#include "model_tree.h"
+
+namespace py = pybind11;
+
+namespace {
+
+struct BlockBook {
+  vtkSmartPointer<vtkMultiBlockDataSet> root = vtkSmartPointer<vtkMultiBlockDataSet>::New();
+  py::object model = py::cast(root);
+  py::dict model_map;
+  py::object model_map_with_block_id = py::none();
+  // Blocks added through this book since the map with block ids was last built. The flat indices
+  // of blocks after an insertion point shift when a block is added, so a map built before then
+  // would name the wrong blocks; it is refreshed in place instead.
+  bool tree_changed = false;
+
+  vtkMultiBlockDataSet* model_root() const {
+    auto* root_block = kelm::bind::vtk_pointer_from_python<vtkMultiBlockDataSet>(model);
+    if (!root_block) {
+      throw py::type_error("blockbook: the model attribute must be a vtkMultiBlockDataSet");
+    }
+    return root_block;
+  }
+
+  py::object add(vtkMultiBlockDataSet* parent, py::object child, const std::string& name) {
+    auto* data = kelm::bind::vtk_pointer_from_python<vtkDataObject>(child);
+    blockbook_core::append_named_block(parent, data, name);
+    model_map[py::str(name)] = child;
+    tree_changed = true;
+    return child;
+  }
+
+  py::object map_with_block_id() {
+    if (!model_map_with_block_id.is_none() && !tree_changed) return model_map_with_block_id;
+    py::dict map = model_map_with_block_id.is_none()
+                       ? py::dict()
+                       : py::reinterpret_borrow<py::dict>(model_map_with_block_id);
+    map.clear();
+    for (const auto& entry : blockbook_core::grids_by_path(model_root())) {
+      map[py::str(entry.path)] = py::make_tuple(py::cast(entry.grid), entry.flat_index);
+    }
+    model_map_with_block_id = map;
+    tree_changed = false;
+    return map;
+  }
+};
+
+}  // namespace
+
+PYBIND11_MODULE(blockbook, m) {
+  kelm::bind::init_module(m, {"vtkmodules.vtkCommonCore", "vtkmodules.vtkCommonDataModel"});
+  m.doc() = "The model multiblock: assembly, part and body blocks, name maps, units and saving.";
+
+  py::class_<BlockBook>(m, "blockbook", py::dynamic_attr(),
+                        "Holds the converted host model as one vtkMultiBlockDataSet.")
+      .def(py::init<>(), "An empty model: a new root multiblock and empty maps.")
+      .def_readwrite("model", &BlockBook::model, "The root vtkMultiBlockDataSet.")
+      .def_readwrite("model_map", &BlockBook::model_map, "Block name -> block.")
+      .def_readwrite("model_map_with_block_id", &BlockBook::model_map_with_block_id,
+                     "Body path name -> (grid, flat index); None until first built.")
+      .def(
+          "set_model_units",
+          [](BlockBook& self, const std::string& label) {
+            blockbook_core::set_unit_label(self.model_root(), label);
+          },
+          py::arg("unit_system_label"),
+          "Stores the model's unit system label as the root field array \"unit_system_label\".")
+      .def(
+          "get_model_length_unit",
+          [](BlockBook& self) { return blockbook_core::model_length_unit(self.model_root()); },
+          "The length unit of the model's unit system label (its text before the first \"-\"). "
+          "Raises KeyError before set_model_units.")
+      .def(
+          "get_model_root", [](BlockBook& self) { return self.model; }, "The root multiblock.")
+      .def(
+          "get_model_map", [](BlockBook& self) { return self.model_map; },
+          "The block name -> block dictionary itself (not a copy).")
+      .def("get_model_map_with_block_id", &BlockBook::map_with_block_id,
+           "Body path name -> (grid, flat index) for every grid body carrying a \"Body pathName\". "
+           "Built on first use and kept; refreshed in place after blocks are added through this "
+           "book.")
+      .def(
+          "create_assembly",
+          [](BlockBook& self, vtkMultiBlockDataSet* parent, const std::string& name) {
+            return self.add(parent, py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()), name);
+          },
+          py::arg("parent"), py::arg("assembly_name"),
+          "Appends a new named assembly multiblock under parent and returns it.")
+      .def(
+          "create_part",
+          [](BlockBook& self, vtkMultiBlockDataSet* parent, const std::string& name) {
+            return self.add(parent, py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()), name);
+          },
+          py::arg("parent"), py::arg("part_name"),
+          "Appends a new named part multiblock under parent and returns it.")
+      .def(
+          "add_body_to_part",
+          [](BlockBook& self, vtkMultiBlockDataSet* parent, vtkDataObject* body,
+             const std::string& name) { self.add(parent, py::cast(body), name); },
+          py::arg("parent"), py::arg("body"), py::arg("body_name"),
+          "Appends the body dataset under parent, named body_name.")
+      .def(
+          "save",
+          [](BlockBook& self, const std::string& file_name, const std::string& mode) {
+            try {
+              blockbook_core::save_multiblock(self.model_root(), file_name, mode);
+            } catch (const std::runtime_error& e) {
+              PyErr_SetString(PyExc_OSError, e.what());
+              throw py::error_already_set();
+            }
+          },
+          py::arg("multiblockFileName"), py::arg("mode") = "binary",
+          "Writes the tree as a VTK XML multiblock file (mode \"ascii\" or binary). Raises "
+          "OSError when the file cannot be written.");
+}
