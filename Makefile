@@ -24,7 +24,7 @@ demo: build
 	$(RUN) examples/export_sample_model.py
 
 bench: build
-	$(RUN) bench/run_benchmarks.py
+	ONLY=$(ONLY) $(RUN) bench/run_benchmarks.py
 
 clean:
 	rm -rf $(BUILD)
