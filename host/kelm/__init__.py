@@ -8,6 +8,13 @@ from ._core import (DEFAULT_COLOR, DEFAULT_UNIT_SYSTEM, Assembly, Entity, Entity
 from . import mesh, geometry, environment  # noqa: E402  (submodules reach back into _core)
 from . import samples, io  # noqa: E402
 
+__all__ = [
+    "DEFAULT_COLOR", "DEFAULT_UNIT_SYSTEM", "Assembly", "Entity", "EntityCollection", "EntityType",
+    "Model", "Part", "call_log", "currentModel", "environment", "geometry", "getMesh",
+    "getApplicationUnitSystemLabel", "getScriptUnitSystemLabel", "io", "mesh", "reset", "samples",
+    "setApplicationUnitSystem", "setCurrentModel", "setScriptUnitSystem",
+]
+
 
 def getApplicationUnitSystemLabel():
     """The application's unit-system label, such as "m-kg-s-N-K"."""

@@ -207,9 +207,12 @@ class MeshBody(Entity):
         return wanted, order[slot]
 
     def _all_elements(self):
-        ids = np.concatenate([np.zeros(0, np.int64), *self._element_ids.values()])
-        topologies = [t for t, e in self._element_ids.items() for _ in range(e.size)]
-        return ids, topologies
+        """Element IDs over all topologies in elementIDs order, and the topology of each."""
+        if "all" not in self._index_cache:
+            ids = np.concatenate([np.zeros(0, np.int64), *self._element_ids.values()])
+            topologies = [t for t, e in self._element_ids.items() for _ in range(e.size)]
+            self._index_cache["all"] = (ids, topologies)
+        return self._index_cache["all"]
 
     def getNodes(self, ids):
         """Node entities for the IDs in `ids` (decimal IDs joined by ',')."""
