@@ -285,6 +285,9 @@ py::array reorder_block(const Topology& topology, py::ssize_t count, py::handle 
                         const char* operation) {
   py::array block = py::array::ensure(elements, py::array::c_style);
   if (!block) throw py::error_already_set();
+  if (block.size() == 0 && block.dtype().kind() == 'f') {  // an empty list reads as float64
+    block = py::array(py::dtype::of<int64_t>(), std::vector<py::ssize_t>{0});
+  }
   const char kind = block.dtype().kind();
   if (kind != 'i' && kind != 'u') {
     kelm::raise_type_error(operation, ": elements must be integers, got an array of dtype ",
