@@ -6,7 +6,10 @@
 #include <vtkSmartPointer.h>
 #include <vtkXMLMultiBlockDataWriter.h>
 
+#include <filesystem>
 #include <stdexcept>
+
+#include <vtkErrorCode.h>
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
@@ -57,7 +60,11 @@ void save_multiblock(vtkMultiBlockDataSet* root, const std::string& file_name,
   writer->SetInputData(root);
   writer->SetDataModeToBinary();
   if (mode == "ascii") writer->SetDataModeToAscii();
-  if (writer->Write() == 0) {
+  // The composite writer can report success after failing to create its piece folder, so its
+  // error code and the file itself are checked too.
+  const bool written = writer->Write() != 0 && writer->GetErrorCode() == vtkErrorCode::NoError &&
+                       std::filesystem::exists(file_name);
+  if (!written) {
     throw std::runtime_error(kelm::message("blockbook.save: could not write '", file_name, "'"));
   }
 }
