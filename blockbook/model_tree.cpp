@@ -1,15 +1,14 @@
 #include "model_tree.h"
 
-#include <vtkDataObjectTreeIterator.h>
 #include <vtkCompositeDataSet.h>
+#include <vtkDataObjectTreeIterator.h>
+#include <vtkErrorCode.h>
 #include <vtkInformation.h>
 #include <vtkSmartPointer.h>
 #include <vtkXMLMultiBlockDataWriter.h>
 
 #include <filesystem>
 #include <stdexcept>
-
-#include <vtkErrorCode.h>
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
@@ -31,8 +30,9 @@ void set_unit_label(vtkMultiBlockDataSet* root, const std::string& label) {
 std::string model_length_unit(vtkMultiBlockDataSet* root) {
   const std::string* label = kelm::string_field(root, kelm::kUnitLabelArray);
   if (!label) {
-    kelm::raise_key_error("blockbook.get_model_length_unit: the model root has no "
-                          "\"unit_system_label\" field array; call set_model_units first");
+    kelm::raise_key_error(
+        "blockbook.get_model_length_unit: the model root has no "
+        "\"unit_system_label\" field array; call set_model_units first");
   }
   return label->substr(0, label->find('-'));
 }

@@ -39,7 +39,8 @@ inline py::object host_attr(py::handle entity, const char* name) {
   if (!py::hasattr(entity, name)) {
     std::string who = py::str(py::repr(entity));
     if (py::hasattr(entity, "pathName")) who = py::str(entity.attr("pathName"));
-    throw py::attribute_error(kelm::message("host entity '", who, "' has no attribute '", name, "'"));
+    throw py::attribute_error(
+        kelm::message("host entity '", who, "' has no attribute '", name, "'"));
   }
   return entity.attr(name);
 }

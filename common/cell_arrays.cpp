@@ -46,8 +46,8 @@ vtkSmartPointer<vtkCellArray> cells_from_count_prefixed(const uint32_t* list, st
                         "; expected ", min_width, " to ", max_width);
     }
     if (i + 1 + std::size_t(n) > size) {
-      raise_value_error(what, ": cell ", num_cells, " needs ", n, " point indices but the list ends",
-                        " after ", size - i - 1);
+      raise_value_error(what, ": cell ", num_cells, " needs ", n,
+                        " point indices but the list ends", " after ", size - i - 1);
     }
     for (std::size_t k = i + 1; k <= i + std::size_t(n); ++k) {
       if (vtkIdType(list[k]) >= num_points) {

@@ -98,7 +98,8 @@ inline HostSequence::HostSequence(py::handle obj, Where where)
   if (PyObject_CheckBuffer(o) && PyObject_GetBuffer(o, &buffer_, PyBUF_RECORDS_RO) == 0) {
     const char* f = buffer_.format ? buffer_.format : "B";
     if (*f == '@' || *f == '=' || *f == '<') ++f;
-    const bool known = f[0] && !f[1] && std::string("bBhHiIlLqQfd?").find(f[0]) != std::string::npos;
+    const bool known =
+        f[0] && !f[1] && std::string("bBhHiIlLqQfd?").find(f[0]) != std::string::npos;
     if (known && buffer_.ndim >= 1) {
       is_buffer_ = true;
       format_ = f[0];
@@ -153,19 +154,32 @@ template <typename T>
 void HostSequence::copy_to(T* dst, T lo, T hi) const {
   if (!is_buffer_) return copy_sequence(dst, lo, hi);
   switch (format_) {
-    case 'b': return copy_buffer<T, int8_t>(dst, lo, hi);
-    case 'B': return copy_buffer<T, uint8_t>(dst, lo, hi);
-    case '?': return copy_buffer<T, bool>(dst, lo, hi);
-    case 'h': return copy_buffer<T, int16_t>(dst, lo, hi);
-    case 'H': return copy_buffer<T, uint16_t>(dst, lo, hi);
-    case 'i': return copy_buffer<T, int32_t>(dst, lo, hi);
-    case 'I': return copy_buffer<T, uint32_t>(dst, lo, hi);
-    case 'l': return copy_buffer<T, long>(dst, lo, hi);
-    case 'L': return copy_buffer<T, unsigned long>(dst, lo, hi);
-    case 'q': return copy_buffer<T, long long>(dst, lo, hi);
-    case 'Q': return copy_buffer<T, unsigned long long>(dst, lo, hi);
-    case 'f': return copy_buffer<T, float>(dst, lo, hi);
-    case 'd': return copy_buffer<T, double>(dst, lo, hi);
+    case 'b':
+      return copy_buffer<T, int8_t>(dst, lo, hi);
+    case 'B':
+      return copy_buffer<T, uint8_t>(dst, lo, hi);
+    case '?':
+      return copy_buffer<T, bool>(dst, lo, hi);
+    case 'h':
+      return copy_buffer<T, int16_t>(dst, lo, hi);
+    case 'H':
+      return copy_buffer<T, uint16_t>(dst, lo, hi);
+    case 'i':
+      return copy_buffer<T, int32_t>(dst, lo, hi);
+    case 'I':
+      return copy_buffer<T, uint32_t>(dst, lo, hi);
+    case 'l':
+      return copy_buffer<T, long>(dst, lo, hi);
+    case 'L':
+      return copy_buffer<T, unsigned long>(dst, lo, hi);
+    case 'q':
+      return copy_buffer<T, long long>(dst, lo, hi);
+    case 'Q':
+      return copy_buffer<T, unsigned long long>(dst, lo, hi);
+    case 'f':
+      return copy_buffer<T, float>(dst, lo, hi);
+    case 'd':
+      return copy_buffer<T, double>(dst, lo, hi);
   }
 }
 
@@ -215,17 +229,17 @@ T HostSequence::convert_item(PyObject* item, std::size_t position, T lo, T hi) c
       value = PyLong_AsLongLongAndOverflow(item, &overflow);
       if (overflow) {
         raise_value_error(where_.prefix(), where_.what, " ", py::str(item).cast<std::string>(),
-                          " at position ", position, where_.of_body(), " is outside [", +lo,
-                          ", ", +hi, "]");
+                          " at position ", position, where_.of_body(), " is outside [", +lo, ", ",
+                          +hi, "]");
       }
     } else if (!PyFloat_Check(item) && PyIndex_Check(item)) {  // NumPy integer scalars
       py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(item));
       if (!index) throw py::error_already_set();
       return convert_item<T>(index.ptr(), position, lo, hi);
     } else {
-      raise_type_error(where_.prefix(), where_.what, where_.of_body(), " must hold integers; entry ",
-                       py::repr(item).cast<std::string>(), " at position ", position, " is a ",
-                       Py_TYPE(item)->tp_name);
+      raise_type_error(where_.prefix(), where_.what, where_.of_body(),
+                       " must hold integers; entry ", py::repr(item).cast<std::string>(),
+                       " at position ", position, " is a ", Py_TYPE(item)->tp_name);
     }
     if ((value < 0 && (lo >= 0 || value < (long long)lo)) ||
         (value >= 0 && (unsigned long long)value > (unsigned long long)hi)) {
@@ -263,8 +277,9 @@ void HostSequence::copy_sequence(T* dst, T lo, T hi) const {
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* row = items[i];
     if (!is_row(row)) {
-      raise_value_error(where_.prefix(), where_.what, where_.of_body(), " mixes rows and numbers: ",
-                        "entry ", i, " is ", py::repr(row).cast<std::string>());
+      raise_value_error(where_.prefix(), where_.what, where_.of_body(),
+                        " mixes rows and numbers: ", "entry ", i, " is ",
+                        py::repr(row).cast<std::string>());
     }
     py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(row, "not a sequence"));
     if (!fast) throw py::error_already_set();

@@ -1,9 +1,9 @@
 // Host ID -> position in one dataset (a point or cell index).
 //
-// Host IDs are unsigned 32-bit. The table is dense (4 bytes per ID up to the largest ID, filled with
-// a sentinel) when the IDs are compact enough for that to be cheap; a body whose IDs are sparse
-// (say one node numbered 4,000,000,000) falls back to a hash table instead of asking for 16 GB.
-// Either way a lookup never reads a slot that was not written: an absent ID is reported, not
+// Host IDs are unsigned 32-bit. The table is dense (4 bytes per ID up to the largest ID, filled
+// with a sentinel) when the IDs are compact enough for that to be cheap; a body whose IDs are
+// sparse (say one node numbered 4,000,000,000) falls back to a hash table instead of asking for 16
+// GB. Either way a lookup never reads a slot that was not written: an absent ID is reported, not
 // answered with garbage.
 #pragma once
 

@@ -11,12 +11,12 @@
 
 namespace kelm {
 
-inline constexpr char kNodeIdArray[] = "Node ID";            // point data, unsigned int
-inline constexpr char kElementIdArray[] = "Element ID";      // cell data, unsigned int
-inline constexpr char kMeshTypeArray[] = "mesh_type";        // field data, string
-inline constexpr char kMeshOrderArray[] = "mesh_order";      // field data, string
-inline constexpr char kColorArray[] = "color";               // field data, 3 floats in [0, 1]
-inline constexpr char kBodyPathArray[] = "Body pathName";    // field data, string
+inline constexpr char kNodeIdArray[] = "Node ID";               // point data, unsigned int
+inline constexpr char kElementIdArray[] = "Element ID";         // cell data, unsigned int
+inline constexpr char kMeshTypeArray[] = "mesh_type";           // field data, string
+inline constexpr char kMeshOrderArray[] = "mesh_order";         // field data, string
+inline constexpr char kColorArray[] = "color";                  // field data, 3 floats in [0, 1]
+inline constexpr char kBodyPathArray[] = "Body pathName";       // field data, string
 inline constexpr char kUnitLabelArray[] = "unit_system_label";  // field data, string
 
 // Adds (or replaces) a one-value string array in the field data of `object`.

@@ -4,8 +4,8 @@
 // T* or vtkSmartPointer<T>; anything else is not a match (pybind11 then raises TypeError).
 // Results: T* / vtkSmartPointer<T> become VTK's own Python objects (vtkmodules classes), so a host
 // script can hand them to VTK or to another module. VTK 9.1 returns None for a class whose Python
-// module has not been imported; every module imports its vtkmodules at init (bind_support.h) and the
-// caster raises rather than hand out None for a real object.
+// module has not been imported; every module imports its vtkmodules at init (bind_support.h) and
+// the caster raises rather than hand out None for a real object.
 #pragma once
 
 #include <pybind11/pybind11.h>

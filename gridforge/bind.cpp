@@ -69,8 +69,8 @@ Nodes read_nodes(py::handle node_ids, py::handle node_coordinates, const std::st
   xyz.require_rows_of(3);
   if (xyz.size() != 3 * ids.size()) {
     kelm::raise_value_error(operation, ": nodeCoordinates of body '", body, "' hold ", xyz.size(),
-                            " values; expected x, y, z for each of the ", ids.size(),
-                            " nodeIDs (", 3 * ids.size(), " values)");
+                            " values; expected x, y, z for each of the ", ids.size(), " nodeIDs (",
+                            3 * ids.size(), " values)");
   }
   Nodes nodes;
   nodes.ids->SetNumberOfValues(vtkIdType(ids.size()));
@@ -141,8 +141,10 @@ class Converter {
         kelm::raise_key_error(operation, ": topology ", name, " is in elementConnectivities but ",
                               "not in elementIDs of body '", body, "'");
       }
-      Block block{&t, std::make_unique<HostSequence>(ids, Where{operation, name + " element ID", body}),
-                  std::make_unique<HostSequence>(item.second, Where{operation, name + " connectivity entry", body}),
+      Block block{&t,
+                  std::make_unique<HostSequence>(ids, Where{operation, name + " element ID", body}),
+                  std::make_unique<HostSequence>(
+                      item.second, Where{operation, name + " connectivity entry", body}),
                   split_lines && name != "Bar2" ? 1u : 0u};
       block.ids->require_rows_of(1);
       block.connectivity->require_rows_of(std::size_t(t.num_nodes));
@@ -198,11 +200,13 @@ class Converter {
                               py::handle element_ids_by_type, const std::string& operation,
                               const std::string& body) const {
     if (py::len(elements_by_type) == 0) {
-      kelm::raise_value_error(operation, ": body '", body, "' has no elements (elementConnectivities ",
+      kelm::raise_value_error(operation, ": body '", body,
+                              "' has no elements (elementConnectivities ",
                               "is empty), so it has no mesh type");
     }
-    std::vector<CellRun> runs = read_elements(elements_by_type, element_ids_by_type,
-                                              grid->GetNumberOfPoints(), false, true, operation, body);
+    std::vector<CellRun> runs =
+        read_elements(elements_by_type, element_ids_by_type, grid->GetNumberOfPoints(), false, true,
+                      operation, body);
     const Topology& last = gridforge_core::attach_cells(grid, runs[0].blocks, runs[0].connectivity,
                                                         runs[0].element_ids);
     return py::make_tuple(std::string(last.mesh_type), std::string(last.mesh_order));
@@ -210,8 +214,8 @@ class Converter {
 
   void elements_to_poly(vtkPolyData* poly, py::handle elements_by_type, py::handle element_ids,
                         const std::string& operation, const std::string& body) const {
-    std::vector<CellRun> runs = read_elements(elements_by_type, element_ids,
-                                              poly->GetNumberOfPoints(), true, false, operation, body);
+    std::vector<CellRun> runs = read_elements(
+        elements_by_type, element_ids, poly->GetNumberOfPoints(), true, false, operation, body);
     gridforge_core::attach_poly_cells(poly, runs[0].blocks, runs[0].connectivity, runs[1].blocks,
                                       runs[1].connectivity);
   }
@@ -245,16 +249,17 @@ vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_mesh(const Converter& self, py::
   auto grid = vtkSmartPointer<vtkUnstructuredGrid>::New();
   nodes_to_points(grid, kelm::bind::host_attr(mesh, "nodeIDs"),
                   kelm::bind::host_attr(mesh, "nodeCoordinates"), operation, body);
-  py::tuple kind = self.elements_to_ugrid(grid, kelm::bind::host_attr(mesh, "elementConnectivities"),
-                                          kelm::bind::host_attr(mesh, "elementIDs"), operation, body);
+  py::tuple kind =
+      self.elements_to_ugrid(grid, kelm::bind::host_attr(mesh, "elementConnectivities"),
+                             kelm::bind::host_attr(mesh, "elementIDs"), operation, body);
   kelm::add_string_field(grid, kelm::kMeshTypeArray, kind[0].cast<std::string>());
   kelm::add_string_field(grid, kelm::kMeshOrderArray, kind[1].cast<std::string>());
   add_color(grid, mesh, operation, body);
   kelm::add_string_field(grid, kelm::kBodyPathArray,
                          py::str(kelm::bind::host_attr(mesh, "pathName")).cast<std::string>());
-  kelm::add_string_field(grid, kelm::kUnitLabelArray,
-                         py::str(kelm_module().attr("getApplicationUnitSystemLabel")())
-                             .cast<std::string>());
+  kelm::add_string_field(
+      grid, kelm::kUnitLabelArray,
+      py::str(kelm_module().attr("getApplicationUnitSystemLabel")()).cast<std::string>());
   return grid;
 }
 
@@ -328,7 +333,8 @@ py::tuple get_tessellation(py::handle body) {
 }
 
 std::vector<float> read_points(py::handle tessellation, const std::string& operation) {
-  HostSequence points(kelm::bind::host_attr(tessellation, "points"), {operation, "tessellation points", ""});
+  HostSequence points(kelm::bind::host_attr(tessellation, "points"),
+                      {operation, "tessellation points", ""});
   points.require_rows_of(3);
   if (points.size() % 3 != 0) {
     kelm::raise_value_error(operation, ": tessellation points hold ", points.size(),
@@ -344,10 +350,12 @@ gridforge_core::TessellationCells read_cells(const std::string& geom_type, py::h
   if ((width >= 2 && geom_type == "Point") || (width == 3 && geom_type == "Curve")) return {};
   py::object part = kelm::bind::host_attr(tessellation, kind);
   const std::string what = operation + ": tessellation " + kind;
-  auto counts = HostSequence(part["num_cells"], {operation, std::string(kind) + " \"num_cells\"", ""})
-                    .to_vector<uint32_t>(0, kMaxId);
-  auto indices = HostSequence(part["point_indices"], {operation, std::string(kind) + " \"point_indices\"", ""})
-                     .to_vector<uint32_t>(0, kMaxId);
+  auto counts =
+      HostSequence(part["num_cells"], {operation, std::string(kind) + " \"num_cells\"", ""})
+          .to_vector<uint32_t>(0, kMaxId);
+  auto indices =
+      HostSequence(part["point_indices"], {operation, std::string(kind) + " \"point_indices\"", ""})
+          .to_vector<uint32_t>(0, kMaxId);
   return gridforge_core::prefixed_cells(std::move(counts), indices, width, what);
 }
 
@@ -363,7 +371,8 @@ py::tuple cells_tuple(const gridforge_core::TessellationCells& cells) {
 }
 
 std::vector<uint8_t> read_cell_types(py::handle types) {
-  return HostSequence(types, {"gridforge.ugrid_from_arrays", "cell type", ""}).to_vector<uint8_t>(0, 255);
+  return HostSequence(types, {"gridforge.ugrid_from_arrays", "cell type", ""})
+      .to_vector<uint8_t>(0, 255);
 }
 
 std::vector<uint32_t> read_cell_list(py::handle cells, const char* what) {
@@ -404,19 +413,18 @@ vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_geombody(py::handle body) {
   std::vector<uint32_t> cells = g.vertices.cells;
   cells.insert(cells.end(), g.edges.cells.begin(), g.edges.cells.end());
   cells.insert(cells.end(), g.faces.cells.begin(), g.faces.cells.end());
-  auto grid = ugrid_from_arrays(
-      g.points,
-      gridforge_core::tessellation_cell_types(g.vertices.num_cells, g.edges.num_cells,
-                                              g.faces.num_cells),
-      cells);
+  auto grid = ugrid_from_arrays(g.points,
+                                gridforge_core::tessellation_cell_types(
+                                    g.vertices.num_cells, g.edges.num_cells, g.faces.num_cells),
+                                cells);
   add_color(grid, body, "gridforge.ugrid_from_geombody", g.body);
   return grid;
 }
 
 vtkSmartPointer<vtkPolyData> poly_from_geombody(py::handle body) {
   GeometryArrays g = read_geometry(body, "gridforge.poly_from_geombody");
-  auto poly = gridforge_core::poly_from_arrays(g.points, g.vertices.cells, g.edges.cells,
-                                               g.faces.cells);
+  auto poly =
+      gridforge_core::poly_from_arrays(g.points, g.vertices.cells, g.edges.cells, g.faces.cells);
   add_color(poly, body, "gridforge.poly_from_geombody", g.body);
   return poly;
 }
@@ -433,8 +441,9 @@ PYBIND11_MODULE(gridforge, m) {
 
   py::class_<Converter>(m, "gridforge", py::dynamic_attr(),
                         "Converter of host mesh and geometry bodies into VTK datasets.")
-      .def(py::init<>(), "Builds the topology tables (element_type_num_nodes, "
-                         "kelmelementtype_to_vtkcelltype) from kelm.mesh.ElementTopology.")
+      .def(py::init<>(),
+           "Builds the topology tables (element_type_num_nodes, "
+           "kelmelementtype_to_vtkcelltype) from kelm.mesh.ElementTopology.")
       .def_readwrite("element_type_num_nodes", &Converter::element_type_num_nodes,
                      "Element topology -> number of nodes.")
       .def_readwrite("kelmelementtype_to_vtkcelltype", &Converter::kelmelementtype_to_vtkcelltype,
@@ -489,18 +498,23 @@ PYBIND11_MODULE(gridforge, m) {
           },
           py::arg("num_penta15_elements"), py::arg("elements"),
           "A new flat array of the Penta15 block in VTK node order (entries keep their type).")
-      .def("ugrid_from_geombody", [](const Converter&, py::handle b) { return ugrid_from_geombody(b); },
-           py::arg("kelm_geometry_body"),
-           "A vtkUnstructuredGrid of the geometry body's tessellation (vertex, line, triangle "
-           "cells) carrying its color.")
-      .def("poly_from_geombody", [](const Converter&, py::handle b) { return poly_from_geombody(b); },
-           py::arg("kelm_geometry_body"),
-           "vtkPolyData of the geometry body's tessellation with point normals and its color.")
-      .def("get_tessellation_from_kelm_geombody",
-           [](const Converter&, py::handle b) { return get_tessellation(b); },
-           py::arg("kelm_geometry_body"),
-           "(geometry type, tessellation) of a Solid, Surface, Curve or Point body; any other type "
-           "prints 'Unsupported type..... exiting' and raises SystemExit.")
+      .def(
+          "ugrid_from_geombody",
+          [](const Converter&, py::handle b) { return ugrid_from_geombody(b); },
+          py::arg("kelm_geometry_body"),
+          "A vtkUnstructuredGrid of the geometry body's tessellation (vertex, line, triangle "
+          "cells) carrying its color.")
+      .def(
+          "poly_from_geombody",
+          [](const Converter&, py::handle b) { return poly_from_geombody(b); },
+          py::arg("kelm_geometry_body"),
+          "vtkPolyData of the geometry body's tessellation with point normals and its color.")
+      .def(
+          "get_tessellation_from_kelm_geombody",
+          [](const Converter&, py::handle b) { return get_tessellation(b); },
+          py::arg("kelm_geometry_body"),
+          "(geometry type, tessellation) of a Solid, Surface, Curve or Point body; any other type "
+          "prints 'Unsupported type..... exiting' and raises SystemExit.")
       .def(
           "initialize_point_arrays",
           [](const Converter&, py::handle tessellation) {
@@ -513,7 +527,8 @@ PYBIND11_MODULE(gridforge, m) {
       .def(
           "initialize_vertex_arrays",
           [](const Converter&, const std::string& type, py::handle t) {
-            return cells_tuple(read_cells(type, t, "vertices", 1, "gridforge.initialize_vertex_arrays"));
+            return cells_tuple(
+                read_cells(type, t, "vertices", 1, "gridforge.initialize_vertex_arrays"));
           },
           py::arg("geom_type"), py::arg("tessellation"),
           "(number of vertex cells, per-entity counts, count-prefixed cells).")
@@ -539,20 +554,23 @@ PYBIND11_MODULE(gridforge, m) {
               kelm::raise_value_error("gridforge.initialize_celltypes_array: cell counts must not ",
                                       "be negative, got ", n0, ", ", n1, ", ", n2);
             }
-            return to_numpy(gridforge_core::tessellation_cell_types(std::size_t(n0), std::size_t(n1),
-                                                                    std::size_t(n2)));
+            return to_numpy(gridforge_core::tessellation_cell_types(
+                std::size_t(n0), std::size_t(n1), std::size_t(n2)));
           },
           py::arg("num_0D_cells"), py::arg("num_1D_cells"), py::arg("num_2D_cells"),
           "VTK_VERTEX, VTK_LINE and VTK_TRIANGLE cell types for the three counts, in that order.")
       .def(
           "ugrid_from_arrays",
           [](const Converter&, py::handle points, py::handle types, py::handle cells) {
-            std::vector<float> xyz = HostSequence(points, {"gridforge.ugrid_from_arrays", "point coordinates", ""}).to_vector<float>();
+            std::vector<float> xyz =
+                HostSequence(points, {"gridforge.ugrid_from_arrays", "point coordinates", ""})
+                    .to_vector<float>();
             if (xyz.size() % 3 != 0) {
               kelm::raise_value_error("gridforge.ugrid_from_arrays: point coordinates hold ",
                                       xyz.size(), " values, not x, y, z triples");
             }
-            return ugrid_from_arrays(xyz, read_cell_types(types), read_cell_list(cells, "cell array"));
+            return ugrid_from_arrays(xyz, read_cell_types(types),
+                                     read_cell_list(cells, "cell array"));
           },
           py::arg("point_coordinate_array"), py::arg("cell_type_array"),
           py::arg("geom_body_cell_array"),
@@ -561,7 +579,9 @@ PYBIND11_MODULE(gridforge, m) {
       .def(
           "poly_from_arrays",
           [](const Converter&, py::handle points, py::handle v, py::handle e, py::handle f) {
-            std::vector<float> xyz = HostSequence(points, {"gridforge.poly_from_arrays", "point coordinates", ""}).to_vector<float>();
+            std::vector<float> xyz =
+                HostSequence(points, {"gridforge.poly_from_arrays", "point coordinates", ""})
+                    .to_vector<float>();
             if (xyz.size() % 3 != 0) {
               kelm::raise_value_error("gridforge.poly_from_arrays: point coordinates hold ",
                                       xyz.size(), " values, not x, y, z triples");

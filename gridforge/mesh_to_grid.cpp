@@ -1,8 +1,8 @@
 #include "mesh_to_grid.h"
 
 #include <vtkCellArray.h>
-#include <vtkPointData.h>
 #include <vtkCellData.h>
+#include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkUnsignedCharArray.h>
 
@@ -18,13 +18,15 @@ namespace {
 
 std::vector<kelm::CellBlock> cell_blocks(const std::vector<ElementBlock>& blocks) {
   std::vector<kelm::CellBlock> cells;
-  for (const ElementBlock& block : blocks) cells.push_back({block.topology->num_nodes, block.count});
+  for (const ElementBlock& block : blocks)
+    cells.push_back({block.topology->num_nodes, block.count});
   return cells;
 }
 
 }  // namespace
 
-void attach_points(vtkPointSet* dataset, vtkFloatArray* coordinates, vtkUnsignedIntArray* node_ids) {
+void attach_points(vtkPointSet* dataset, vtkFloatArray* coordinates,
+                   vtkUnsignedIntArray* node_ids) {
   assert(coordinates->GetNumberOfComponents() == 3 && "points are x, y, z triples");
   auto points = vtkSmartPointer<vtkPoints>::New();
   points->SetData(coordinates);
@@ -40,7 +42,8 @@ const Topology& attach_cells(vtkUnstructuredGrid* grid, const std::vector<Elemen
   types->SetNumberOfValues(element_ids->GetNumberOfValues());
   unsigned char* type = types->GetPointer(0);
   for (const ElementBlock& block : blocks) {
-    type = std::fill_n(type, block.count, static_cast<unsigned char>(block.topology->vtk_cell_type));
+    type =
+        std::fill_n(type, block.count, static_cast<unsigned char>(block.topology->vtk_cell_type));
   }
   grid->SetCells(types, kelm::cells_from_blocks(connectivity, cell_blocks(blocks)));
   element_ids->SetName(kelm::kElementIdArray);

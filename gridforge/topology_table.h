@@ -21,7 +21,7 @@ struct Topology {
 };
 
 // Host -> VTK node order of the two quadratic topologies where the two disagree.
-inline constexpr int kHexa20HostPosition[20] = {0, 1, 2,  3,  4,  5,  6,  7,  8,  9,
+inline constexpr int kHexa20HostPosition[20] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,
                                                 10, 11, 16, 17, 18, 19, 12, 13, 14, 15};
 inline constexpr int kPenta15HostPosition[15] = {3, 4, 5, 0, 1, 2, 12, 13, 14, 6, 7, 8, 9, 10, 11};
 
@@ -57,22 +57,32 @@ namespace gridforge_core {
 // hold (polyhedra and the rest would need more than a point list).
 inline int vtk_cell_points(int type) {
   switch (type) {
-    case VTK_VERTEX: return 1;
-    case VTK_LINE: return 2;
-    case VTK_TRIANGLE: return 3;
+    case VTK_VERTEX:
+      return 1;
+    case VTK_LINE:
+      return 2;
+    case VTK_TRIANGLE:
+      return 3;
     case VTK_PIXEL:
     case VTK_QUAD:
-    case VTK_TETRA: return 4;
-    case VTK_PYRAMID: return 5;
-    case VTK_WEDGE: return 6;
+    case VTK_TETRA:
+      return 4;
+    case VTK_PYRAMID:
+      return 5;
+    case VTK_WEDGE:
+      return 6;
     case VTK_VOXEL:
-    case VTK_HEXAHEDRON: return 8;
-    case VTK_QUADRATIC_EDGE: return 3;
-    case VTK_QUADRATIC_PYRAMID: return 13;
+    case VTK_HEXAHEDRON:
+      return 8;
+    case VTK_QUADRATIC_EDGE:
+      return 3;
+    case VTK_QUADRATIC_PYRAMID:
+      return 13;
     case VTK_POLY_VERTEX:
     case VTK_POLY_LINE:
     case VTK_TRIANGLE_STRIP:
-    case VTK_POLYGON: return -1;
+    case VTK_POLYGON:
+      return -1;
   }
   for (const Topology& t : kTopologies) {
     if (t.vtk_cell_type == type) return t.num_nodes;

@@ -209,7 +209,8 @@ PYBIND11_MODULE(treewalk, m) {
       "Files a part block and, as transfer_options selects (\"Both\", \"Mesh\", \"Geometry\"), "
       "its mesh bodies then its geometry bodies.");
   m.def(
-      "process_body", [](py::handle body, py::handle parent, py::handle options) {
+      "process_body",
+      [](py::handle body, py::handle parent, py::handle options) {
         process_body(body, parent, options);
       },
       py::arg("body"), py::arg("mblk_parent"), py::arg("transfer_options"),

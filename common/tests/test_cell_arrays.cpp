@@ -1,10 +1,10 @@
-#include "common/cell_arrays.h"
-
 #include <gtest/gtest.h>
 #include <vtkIdList.h>
 #include <vtkNew.h>
 
 #include <stdexcept>
+
+#include "common/cell_arrays.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
-#include "common/id_lookup.h"
-
 #include <gtest/gtest.h>
 
 #include "common/errors.h"
+#include "common/id_lookup.h"
 
 namespace {
 

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+#include <vtkIdList.h>
+#include <vtkNew.h>
+
+#include <numeric>
+#include <stdexcept>
+#include <vector>
+
+#include "node_order.h"
+#include "tessellation.h"
+#include "topology_table.h"
+
+namespace {
+
+using gridforge_core::kTopologies;
+using gridforge_core::topology_index;
+
+const gridforge_core::Topology& row(const char* name) { return kTopologies[topology_index(name)]; }
+
+TEST(NodeOrder, Hexa20BlockIsPermutedElementByElement) {
+  std::vector<long long> block(40);
+  std::iota(block.begin(), block.end(), 0);
+  gridforge_core::to_vtk_node_order(row("Hexa20"), block.data(), 2);
+  const std::vector<long long> first = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,
+                                        10, 11, 16, 17, 18, 19, 12, 13, 14, 15};
+  for (int k = 0; k < 20; ++k) {
+    EXPECT_EQ(block[k], first[k]);
+    EXPECT_EQ(block[20 + k], 20 + first[k]);
+  }
+}
+
+TEST(NodeOrder, ByteVersionAgreesWithTypedVersionAndLeavesLinearBlocksAlone) {
+  std::vector<int> in(15), typed(15), bytes(15);
+  std::iota(in.begin(), in.end(), 100);
+  typed = in;
+  gridforge_core::to_vtk_node_order(row("Penta15"), typed.data(), 1);
+  gridforge_core::to_vtk_node_order_bytes(
+      row("Penta15"), reinterpret_cast<unsigned char*>(in.data()),
+      reinterpret_cast<unsigned char*>(bytes.data()), 1, sizeof(int));
+  EXPECT_EQ(typed, bytes);
+  EXPECT_EQ(typed[0], 103);
+  std::vector<int> hexa8 = {0, 1, 2, 3, 4, 5, 6, 7};
+  gridforge_core::to_vtk_node_order(row("Hexa8"), hexa8.data(), 1);
+  EXPECT_EQ(hexa8, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+TEST(TopologyTable, CellPointCountsMatchTheTable) {
+  for (const auto& t : kTopologies)
+    EXPECT_EQ(gridforge_core::vtk_cell_points(t.vtk_cell_type), t.num_nodes);
+  EXPECT_EQ(gridforge_core::vtk_cell_points(VTK_POLYGON), -1);
+  EXPECT_EQ(gridforge_core::vtk_cell_points(VTK_POLYHEDRON), 0);
+}
+
+TEST(Tessellation, PrefixedCellsAndTypes) {
+  auto cells = gridforge_core::prefixed_cells({2, 1}, {0, 1, 1, 2, 2, 3}, 2, "edges");
+  EXPECT_EQ(cells.num_cells, 3u);
+  EXPECT_EQ(cells.cells, (std::vector<uint32_t>{2, 0, 1, 2, 1, 2, 2, 2, 3}));
+  EXPECT_THROW(gridforge_core::prefixed_cells({2}, {0, 1, 1}, 2, "edges"), std::invalid_argument);
+  EXPECT_EQ(gridforge_core::tessellation_cell_types(1, 2, 1),
+            (std::vector<uint8_t>{VTK_VERTEX, VTK_LINE, VTK_LINE, VTK_TRIANGLE}));
+}
+
+TEST(Tessellation, GridFromArraysChecksEveryCellAgainstItsType) {
+  const std::vector<float> points = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  auto grid =
+      gridforge_core::ugrid_from_arrays(points, {VTK_VERTEX, VTK_TRIANGLE}, {1, 2, 3, 0, 1, 2});
+  EXPECT_EQ(grid->GetNumberOfCells(), 2);
+  EXPECT_EQ(grid->GetCellType(1), VTK_TRIANGLE);
+  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_TRIANGLE}, {2, 0, 1}),
+               std::invalid_argument);
+  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_LINE}, {2, 0, 3}),
+               std::invalid_argument);
+}
+
+}  // namespace
