@@ -4,7 +4,7 @@ BUILD  := build
 JOBS   ?= 2
 RUN    := PYTHONPATH=$(BUILD)/lib:host $(PYTHON)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench fuzz test-asan clean
 
 all: build
 
@@ -26,5 +26,14 @@ demo: build
 bench: build
 	ONLY=$(ONLY) $(RUN) bench/run_benchmarks.py
 
+# The long profile of the robustness suite: at least 10,000 generated cases per module.
+fuzz: build
+	cd fuzz && KELM_FUZZ=long PYTHONPATH=../$(BUILD)/lib:../host xvfb-run -a $(PYTHON) -m pytest -q -p no:cacheprovider .
+
+# Every pytest suite against modules built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# the sanitizer runtimes preloaded into the interpreter.
+test-asan: deps
+	scripts/test-asan
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan

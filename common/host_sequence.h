@@ -152,6 +152,7 @@ template <typename T>
 
 template <typename T>
 void HostSequence::copy_to(T* dst, T lo, T hi) const {
+  if (size_ == 0) return;  // an empty array has no entries to check, whatever its dtype
   if (!is_buffer_) return copy_sequence(dst, lo, hi);
   switch (format_) {
     case 'b':
