@@ -105,18 +105,21 @@ FinishBuild prepare_face_index_field(vtkUnstructuredGrid* grid,
   vtkSmartPointer<vtkUnstructuredGrid> keep = grid;
   return [keep, loaded = std::move(loaded), node_ids = std::move(node_ids), element_ids, values,
           field_name, target]() mutable {
-    vtkSmartPointer<vtkPolyData> surface = outer_surface(keep, true);
+    // The surface's points are found in the body by their node IDs (VTK's original point IDs are
+    // not reliable for quadratic cells).
+    vtkSmartPointer<vtkPolyData> surface = outer_surface(keep);
     const std::vector<uint32_t> free_elements =
         tag_ids(surface, Attachment::cells, kelm::kElementIdArray, target);
-    auto* original =
-        vtkIdTypeArray::SafeDownCast(surface->GetPointData()->GetArray("vtkOriginalPointIds"));
+    const std::vector<uint32_t> surface_nodes =
+        tag_ids(surface, Attachment::points, kelm::kNodeIdArray, target);
+    const kelm::IdLookup body_nodes(node_ids.data(), node_ids.size());
 
     // Output points: the surface's, then the body points of loaded inner faces it lacks.
     std::vector<vtkIdType> to_output(std::size_t(keep->GetNumberOfPoints()), -1);
-    std::vector<vtkIdType> sources(std::size_t(surface->GetNumberOfPoints()));
-    for (vtkIdType p = 0; p < surface->GetNumberOfPoints(); ++p) {
-      sources[std::size_t(p)] = original->GetValue(p);
-      to_output[std::size_t(original->GetValue(p))] = p;
+    std::vector<vtkIdType> sources(surface_nodes.size());
+    for (std::size_t p = 0; p < surface_nodes.size(); ++p) {
+      sources[p] = body_nodes.find(surface_nodes[p]);
+      to_output[std::size_t(sources[p])] = vtkIdType(p);
     }
     for (vtkIdType& p : loaded.points) {
       vtkIdType& mapped = to_output[std::size_t(p)];

@@ -3,6 +3,7 @@
 // the FaceNumberError exception. Binding code only (pybind11); the operations are in the core.
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <vtkMultiBlockDataSet.h>
 
@@ -136,9 +137,10 @@ Ragged<T> read_rows(py::handle obj, const char* key, const Target& target,
                            " must be a sequence with one row per face, got ",
                            Py_TYPE(obj.ptr())->tp_name);
   }
-  if (PyObject_CheckBuffer(obj.ptr())) {
+  if (py::isinstance<py::array>(obj) && py::reinterpret_borrow<py::array>(obj).ndim() == 2 &&
+      py::reinterpret_borrow<py::array>(obj).dtype().kind() != 'O') {
     HostSequence all(obj, where);
-    if (all.row_width() != 0) {  // a 2-D array: every row of one width
+    {  // a 2-D array: every row of one width
       all.require_rows_of(all.row_width());
       out.values = all.to_vector<T>(lo, hi);
       for (std::size_t end = all.row_width(); end <= out.values.size(); end += all.row_width()) {
