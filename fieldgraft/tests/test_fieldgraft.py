@@ -5,7 +5,7 @@ import vtk
 from vtk.util import numpy_support as ns
 
 import fieldgraft
-from conftest import (body_path, cell_array, export, hex_block_body, hex_wedge_body, point_values,
+from field_bodies import (body_path, cell_array, export, hex_block_body, hex_wedge_body, point_values,
                       polygons, shell_body, single_body)
 from kelm.mesh import ElementTopology as T
 
