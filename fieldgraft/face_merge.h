@@ -7,6 +7,7 @@
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -22,7 +23,9 @@ struct FacePolygons {
   std::vector<vtkIdType> points;
 
   void add(const vtkIdType* ids, vtkIdType n) {
-    points.insert(points.end(), ids, ids + n);
+    const std::size_t start = points.size();
+    points.resize(start + std::size_t(n));
+    std::copy(ids, ids + n, points.begin() + std::ptrdiff_t(start));
     offsets.push_back(vtkIdType(points.size()));
   }
   std::size_t count() const { return offsets.size() - 1; }
