@@ -5,8 +5,6 @@
 #include <vtkPointData.h>
 #include <vtkUnsignedIntArray.h>
 
-#include <cstring>
-
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 
@@ -40,8 +38,7 @@ bool is_integral(int type) {
 
 }  // namespace
 
-std::vector<uint32_t> tag_ids(vtkDataSet* dataset, Attachment where, const char* name,
-                              const Target& target) {
+TagIds tag_ids(vtkDataSet* dataset, Attachment where, const char* name, const Target& target) {
   vtkFieldData* data = where == Attachment::points
                            ? static_cast<vtkFieldData*>(dataset->GetPointData())
                            : static_cast<vtkFieldData*>(dataset->GetCellData());
@@ -66,11 +63,13 @@ std::vector<uint32_t> tag_ids(vtkDataSet* dataset, Attachment where, const char*
                             "\" of body '", target.body, "' has ", n, " entries for ", expected,
                             " ", kind, "s");
   }
-  std::vector<uint32_t> ids(static_cast<std::size_t>(n));
+  TagIds ids;
+  ids.size = std::size_t(n);
   if (auto* exact = vtkUnsignedIntArray::SafeDownCast(array)) {
-    if (n > 0) std::memcpy(ids.data(), exact->GetPointer(0), sizeof(uint32_t) * std::size_t(n));
+    ids.data = n > 0 ? exact->GetPointer(0) : nullptr;
     return ids;
   }
+  ids.storage.resize(ids.size);
   for (vtkIdType i = 0; i < n; ++i) {
     const double id = array->GetTuple1(i);
     if (id < 0 || id > 4294967295.0) {
@@ -78,17 +77,18 @@ std::vector<uint32_t> tag_ids(vtkDataSet* dataset, Attachment where, const char*
                               target.body, "' holds ", static_cast<long long>(id), " at position ",
                               i, ", outside the host ID range [0, 4294967295]");
     }
-    ids[std::size_t(i)] = static_cast<uint32_t>(id);
+    ids.storage[std::size_t(i)] = static_cast<uint32_t>(id);
   }
+  ids.data = ids.storage.data();
   return ids;
 }
 
 TagLookup::TagLookup(vtkDataSet* dataset, Attachment where, const char* name, const char* kind,
                      const Target& target, const char* table_of)
     : kind_(kind), target_(target) {
-  const std::vector<uint32_t> ids = tag_ids(dataset, where, name, target);
-  lookup_ = kelm::IdLookup(ids.data(), ids.size());
-  size_ = ids.size();
+  const TagIds ids = tag_ids(dataset, where, name, target);
+  lookup_ = kelm::IdLookup(ids.data, ids.size);
+  size_ = ids.size;
   table_ = kelm::message("the \"", name, "\" ", where == Attachment::points ? "point" : "cell",
                          " array of ", table_of ? table_of : "", "body '", target.body, "'");
 }

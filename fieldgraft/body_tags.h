@@ -30,11 +30,20 @@ std::string body_path_of(vtkDataObject* dataset);
 
 enum class Attachment { points, cells };
 
-// The IDs of the tag array `name` of the point or cell data of `dataset`, in point / cell order.
+// The IDs of a tag array in point / cell order: the array's own memory when it holds unsigned
+// 32-bit values (as every exported body does), else a converted copy. Valid while the array lives.
+struct TagIds {
+  const uint32_t* data = nullptr;
+  std::size_t size = 0;
+  std::vector<uint32_t> storage;
+
+  uint32_t operator[](std::size_t i) const { return data[i]; }
+};
+
+// The tag array `name` of the point or cell data of `dataset`, one entry per point / cell.
 // Raises kelm::key_error when the array is missing, kelm::type_error when it is not integral,
-// ValueError when an ID does not fit in 32 bits.
-std::vector<uint32_t> tag_ids(vtkDataSet* dataset, Attachment where, const char* name,
-                              const Target& target);
+// ValueError when its length is wrong or an ID does not fit in 32 bits.
+TagIds tag_ids(vtkDataSet* dataset, Attachment where, const char* name, const Target& target);
 
 // A lookup over tag_ids that names its table in messages: "node ID 7 is not in the "Node ID"
 // point array of body 'B'".

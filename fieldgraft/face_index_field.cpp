@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_map>
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
@@ -98,51 +99,47 @@ FinishBuild prepare_face_index_field(vtkUnstructuredGrid* grid,
   require_count(face_numbers.size(), element_ids.size(), "the face number list",
                 "the element ID list", target);
   require_count(values.size(), element_ids.size(), "the value list", "the element ID list", target);
-  const std::vector<uint32_t> node_ids =
-      tag_ids(grid, Attachment::points, kelm::kNodeIdArray, target);
+  tag_ids(grid, Attachment::points, kelm::kNodeIdArray, target);  // the result's points need it
   FacePolygons loaded = loaded_face_polygons(grid, element_ids, face_numbers, target);
 
   vtkSmartPointer<vtkUnstructuredGrid> keep = grid;
-  return [keep, loaded = std::move(loaded), node_ids = std::move(node_ids), element_ids, values,
-          field_name, target]() mutable {
-    // The surface's points are found in the body by their node IDs (VTK's original point IDs are
-    // not reliable for quadratic cells).
+  return [keep, loaded = std::move(loaded), element_ids, values, field_name, target]() mutable {
     vtkSmartPointer<vtkPolyData> surface = outer_surface(keep);
-    const std::vector<uint32_t> free_elements =
-        tag_ids(surface, Attachment::cells, kelm::kElementIdArray, target);
-    const std::vector<uint32_t> surface_nodes =
-        tag_ids(surface, Attachment::points, kelm::kNodeIdArray, target);
-    const kelm::IdLookup body_nodes(node_ids.data(), node_ids.size());
+    const TagIds free_elements = tag_ids(surface, Attachment::cells, kelm::kElementIdArray, target);
+    const TagIds surface_nodes = tag_ids(surface, Attachment::points, kelm::kNodeIdArray, target);
+    const TagIds body_nodes = tag_ids(keep, Attachment::points, kelm::kNodeIdArray, target);
 
-    // Output points: the surface's, then the body points of loaded inner faces it lacks.
-    std::vector<vtkIdType> to_output(std::size_t(keep->GetNumberOfPoints()), -1);
-    std::vector<vtkIdType> sources(surface_nodes.size());
-    for (std::size_t p = 0; p < surface_nodes.size(); ++p) {
-      sources[p] = body_nodes.find(surface_nodes[p]);
-      to_output[std::size_t(sources[p])] = vtkIdType(p);
-    }
+    // Loaded faces move onto the surface's points, found by node ID (VTK's original point IDs are
+    // not reliable for quadratic cells); a loaded inner face adds the body points it lacks.
+    const kelm::IdLookup on_surface(surface_nodes.data, surface_nodes.size);
+    std::unordered_map<vtkIdType, vtkIdType> added;  // body point -> output point
+    std::vector<vtkIdType> extra;                    // body points after the surface's
+    const vtkIdType surface_points = surface->GetNumberOfPoints();
     for (vtkIdType& p : loaded.points) {
-      vtkIdType& mapped = to_output[std::size_t(p)];
-      if (mapped < 0) {
-        mapped = vtkIdType(sources.size());
-        sources.push_back(p);
+      const uint32_t found = on_surface.find(body_nodes[std::size_t(p)]);
+      if (found != kelm::IdLookup::kAbsent) {
+        p = vtkIdType(found);
+        continue;
       }
-      p = mapped;
+      auto it = added.emplace(p, surface_points + vtkIdType(extra.size())).first;
+      if (it->second == surface_points + vtkIdType(extra.size())) extra.push_back(p);
+      p = it->second;
+    }
+
+    auto points = vtkSmartPointer<vtkPoints>::New();
+    points->DeepCopy(surface->GetPoints());
+    auto node_array = vtkSmartPointer<vtkUnsignedIntArray>::New();
+    node_array->SetName(kelm::kNodeIdArray);
+    node_array->SetNumberOfValues(surface_points + vtkIdType(extra.size()));
+    std::copy(surface_nodes.data, surface_nodes.data + surface_nodes.size,
+              node_array->GetPointer(0));
+    for (std::size_t k = 0; k < extra.size(); ++k) {
+      points->InsertNextPoint(keep->GetPoints()->GetPoint(extra[k]));
+      node_array->SetValue(surface_points + vtkIdType(k), body_nodes[std::size_t(extra[k])]);
     }
 
     CombinedFaces combined = combine_faces(loaded, surface->GetPolys());
     auto result = vtkSmartPointer<vtkPolyData>::New();
-    auto points = vtkSmartPointer<vtkPoints>::New();
-    points->SetDataType(keep->GetPoints()->GetDataType());
-    points->SetNumberOfPoints(vtkIdType(sources.size()));
-    auto node_array = vtkSmartPointer<vtkUnsignedIntArray>::New();
-    node_array->SetName(kelm::kNodeIdArray);
-    node_array->SetNumberOfValues(vtkIdType(sources.size()));
-    vtkPoints* body_points = keep->GetPoints();
-    for (std::size_t p = 0; p < sources.size(); ++p) {
-      points->SetPoint(vtkIdType(p), body_points->GetPoint(sources[p]));
-      node_array->SetValue(vtkIdType(p), node_ids[std::size_t(sources[p])]);
-    }
     result->SetPoints(points);
     result->GetPointData()->AddArray(node_array);
     result->SetPolys(combined.cells);

@@ -93,7 +93,7 @@ CombinedFaces combine_faces(const FacePolygons& loaded, vtkCellArray* free_polys
 template <typename ElementArray>
 void add_face_cell_data(vtkPolyData* result, const CombinedFaces& combined,
                         const std::vector<uint32_t>& element_ids, const std::vector<float>& values,
-                        const std::vector<uint32_t>& free_elements, vtkIdType first_free_poly,
+                        const TagIds& free_elements, vtkIdType first_free_poly,
                         const std::string& field_name) {
   const vtkIdType total = vtkIdType(combined.loaded_kept.size() + combined.free_kept.size());
   auto element_array = vtkSmartPointer<ElementArray>::New();
@@ -118,13 +118,11 @@ void add_face_cell_data(vtkPolyData* result, const CombinedFaces& combined,
 
 template void add_face_cell_data<vtkUnsignedIntArray>(vtkPolyData*, const CombinedFaces&,
                                                       const std::vector<uint32_t>&,
-                                                      const std::vector<float>&,
-                                                      const std::vector<uint32_t>&, vtkIdType,
-                                                      const std::string&);
+                                                      const std::vector<float>&, const TagIds&,
+                                                      vtkIdType, const std::string&);
 template void add_face_cell_data<vtkIdTypeArray>(vtkPolyData*, const CombinedFaces&,
                                                  const std::vector<uint32_t>&,
-                                                 const std::vector<float>&,
-                                                 const std::vector<uint32_t>&, vtkIdType,
-                                                 const std::string&);
+                                                 const std::vector<float>&, const TagIds&,
+                                                 vtkIdType, const std::string&);
 
 }  // namespace fieldgraft_core

@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "body_tags.h"
+
 namespace fieldgraft_core {
 
 // Polygons as offsets + point indices (offsets.size() == count() + 1).
@@ -77,7 +79,7 @@ CombinedFaces combine_faces(const FacePolygons& loaded, vtkCellArray* free_polys
 template <typename ElementArray>
 void add_face_cell_data(vtkPolyData* result, const CombinedFaces& combined,
                         const std::vector<uint32_t>& element_ids, const std::vector<float>& values,
-                        const std::vector<uint32_t>& free_elements, vtkIdType first_free_poly,
+                        const TagIds& free_elements, vtkIdType first_free_poly,
                         const std::string& field_name);
 
 }  // namespace fieldgraft_core

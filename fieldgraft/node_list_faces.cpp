@@ -54,11 +54,12 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
     }
     loaded.offsets.push_back(vtkIdType(loaded.points.size()));
   }
-  const std::vector<uint32_t> free_elements =
-      tag_ids(free_faces, Attachment::cells, kelm::kElementIdArray, target);
+  // Checked here, read again when the build finishes (the view is only valid while it lives).
+  tag_ids(free_faces, Attachment::cells, kelm::kElementIdArray, target);
 
-  return [free_faces, loaded = std::move(loaded), free_elements = std::move(free_elements),
-          element_ids, values, field_name]() {
+  return [free_faces, loaded = std::move(loaded), element_ids, values, field_name, target]() {
+    const TagIds free_elements =
+        tag_ids(free_faces, Attachment::cells, kelm::kElementIdArray, target);
     CombinedFaces combined = combine_faces(loaded, free_faces->GetPolys());
     auto result = vtkSmartPointer<vtkPolyData>::New();
     result->SetPoints(free_faces->GetPoints());
