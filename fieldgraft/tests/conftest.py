@@ -1,0 +1,9 @@
+import pytest
+
+import kelm
+
+
+@pytest.fixture(autouse=True)
+def fresh_host():
+    kelm.reset()
+    yield
