@@ -128,6 +128,7 @@ void create_temperature_load(vtkMultiBlockDataSet* mesh, const std::string& fiel
       py::object host_mesh = k.attr("getMesh")(body.path);
       target.attr("extend")(host_mesh.attr("getNodes")(py::arg("ids") = ids));
       py::dict field;
+      loadscribe_bind::GcPause pause;
       field["node_ids"] = int_list(body.node_ids.data(), body.node_ids.size());
       field["identifier_type"] = "NODE_ID";
       field["temperatures"] = float_list(body.temperatures.data(), body.temperatures.size());

@@ -20,6 +20,31 @@ namespace py = pybind11;
 using loadscribe_core::ConnectivityArrays;
 using loadscribe_core::FaceRows;
 
+// Pauses Python's cyclic garbage collector while a load's value lists are built: they hold only
+// numbers, cannot form cycles, and millions of new lists would otherwise trigger collections that
+// walk every tracked object again and again. Restores the collector's previous state.
+class GcPause {
+ public:
+  GcPause() : gc_(py::module_::import("gc")) {
+    was_enabled_ = gc_.attr("isenabled")().cast<bool>();
+    if (was_enabled_) gc_.attr("disable")();
+  }
+  ~GcPause() {
+    if (!was_enabled_) return;
+    try {
+      gc_.attr("enable")();
+    } catch (const py::error_already_set&) {
+      // Leaves the error to surface later; a destructor must not throw.
+    }
+  }
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  py::module_ gc_;
+  bool was_enabled_ = false;
+};
+
 inline py::list int_list(const uint32_t* values, std::size_t n) {
   py::list out(n);
   for (std::size_t i = 0; i < n; ++i) {
@@ -65,6 +90,7 @@ py::list row_lists(const ConnectivityArrays& blocks, RowValues values_of_block) 
 
 // The pressure field of one body, keys in the host's order.
 inline py::dict pressure_field_dict(const loadscribe_core::PressureField& field) {
+  GcPause pause;
   py::dict out;
   out["element_ids"] = int_list(field.element_ids.data(), field.element_ids.size());
   out["identifier_type"] = "ELEMENT_ID_FACE_NODE_ID";
@@ -77,6 +103,7 @@ inline py::dict pressure_field_dict(const loadscribe_core::PressureField& field)
 
 // {element position: [face numbers]} in the order elements were first met.
 inline py::dict target_dict(const loadscribe_core::FaceTarget& target) {
+  GcPause pause;
   py::dict out;
   for (std::size_t s = 0; s < target.positions.size(); ++s) {
     py::list faces(target.offsets[s + 1] - target.offsets[s]);
