@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
-#include "common/errors.h"
 #include "face_tables.h"
 #include "pressure_fields.h"
 
@@ -95,17 +92,4 @@ TEST(SolidPressureField, FacesOfOneElementGroupInPolygonOrder) {
   EXPECT_EQ(out.target.offsets, (std::vector<uint32_t>{0, 2, 3}));
   EXPECT_EQ(out.target.faces, (std::vector<uint8_t>{1, 0, 0}));
   EXPECT_FALSE(out.rotated);
-}
-
-TEST(SolidPressureField, UnknownElementsAndUnmatchedPolygonsRaise) {
-  const HostSolidMesh mesh = two_topology_mesh();
-  const std::vector<uint32_t> node_ids = {10, 11, 12, 14};
-  const std::vector<double> pressures(4, 0.0);
-  ConnectivityArrays rows = {FaceRows{"quad", 4, {10, 11, 12, 14}}};
-  EXPECT_THROW(solid_pressure_field(mesh, rows, node_ids, {99}, pressures, "test", "B"),
-               kelm::key_error);
-  EXPECT_THROW(solid_pressure_field(mesh, rows, node_ids, {5}, pressures, "test", "B"),
-               std::invalid_argument);
-  EXPECT_THROW(solid_pressure_field(mesh, rows, node_ids, {5, 5}, pressures, "test", "B"),
-               std::invalid_argument);
 }

@@ -352,7 +352,8 @@ def temperature_block(path, nodes, values):
 
 TEMPERATURE_HEAD = ("load_temperature_target = kelm.EntityCollection()\n"
                     "property_temperature_field_dict = {}\n")
-TEMPERATURE_TAIL = ("temperature_property = kelm.environment.createTemperaturePropertyStaticVariable(\n"
+TEMPERATURE_TAIL = ("temperature_property = "
+                    "kelm.environment.createTemperaturePropertyStaticVariable(\n"
                     "    temperatureValues=property_temperature_field_dict,\n"
                     ")\n"
                     "temperature = kelm.environment.createLoadTemperature(\n"
@@ -479,12 +480,6 @@ class TestRecordedTextRuns:
                     if isinstance(n, ast.Constant) and isinstance(n.value, str)]
         assert literals.count(path) == 2  # getMesh and the property key
         assert len(loadscribe.macro.splitlines()) == 21
-
-    def test_ordinary_names_record_as_they_are(self, plate):
-        loadscribe.macro = ""
-        loadscribe.create_temperature_load_from_vtk_field(
-            multiblock(temperature_leaf("M/P/Plate", [5], [1.0])), "Temperature", None)
-        assert 'mesh = kelm.getMesh("M/P/Plate")\n' in loadscribe.macro
 
     @pytest.mark.parametrize("kind", ["temperature", "pressure"])
     def test_running_the_text_recreates_the_same_properties(self, model, solids, kind):
