@@ -1,0 +1,428 @@
+// The module `loadscribe`: turns a mapped field into one host temperature or pressure load through
+// the host module `kelm`, and records the equivalent host-script text in the module attribute
+// `macro` (None = off). The leaves are read and checked in C++ first (mapped_leaves), so a
+// malformed leaf raises before the host is asked for anything; then the host calls follow in the
+// order host scripts make them.
+#include <pybind11/pybind11.h>
+#include <vtkDataSet.h>
+#include <vtkMultiBlockDataSet.h>
+#include <vtkPolyData.h>
+
+#include <cmath>
+#include <optional>
+
+#include "common/bind_support.h"
+#include "mapped_leaves.h"
+#include "pressure_fields.h"
+#include "python_text.h"
+#include "python_values.h"
+#include "script_lines.h"
+#include "unit_tables.h"
+
+namespace py = pybind11;
+namespace core = loadscribe_core;
+using kelm::bind::Where;
+using loadscribe_bind::float_list;
+using loadscribe_bind::int_list;
+
+namespace {
+
+constexpr char kTemperatureOp[] = "loadscribe.create_temperature_load_from_vtk_field";
+constexpr char kPressureOp[] = "loadscribe.create_pressure_load_from_vtk_field";
+constexpr char kSurfaceOp[] = "loadscribe.build_surface_mesh_pressure_field_dict";
+constexpr char kSolidOp[] = "loadscribe.build_solid_mesh_pressure_field_dict";
+
+py::module_ self_module() { return py::module_::import("loadscribe"); }
+py::module_ kelm_module() { return py::module_::import("kelm"); }
+
+// The recording text of `loadscribe.macro`, worked on locally and written back once (on success
+// and on failure alike, so that what was appended before an error stays appended).
+class Recorder {
+ public:
+  explicit Recorder(const char* operation) {
+    py::object macro = self_module().attr("macro");
+    if (macro.is_none()) return;
+    if (!py::isinstance<py::str>(macro)) {
+      kelm::raise_type_error(operation, ": loadscribe.macro must be None (recording off) or text, ",
+                             "got ", Py_TYPE(macro.ptr())->tp_name);
+    }
+    text_ = macro.cast<std::string>();
+    on_ = true;
+  }
+  std::string* text() { return on_ ? &text_ : nullptr; }
+  void store() {
+    if (on_) self_module().attr("macro") = py::str(text_);
+  }
+  void print() {
+    if (on_) kelm::print_line(text_);
+  }
+
+ private:
+  bool on_ = false;
+  std::string text_;
+};
+
+// None -> no filtering; otherwise a real number that is not NaN.
+std::optional<double> read_tolerance(py::handle tolerance, const char* operation,
+                                     bool none_allowed) {
+  if (tolerance.is_none() && none_allowed) return std::nullopt;
+  if (!PyFloat_Check(tolerance.ptr()) && !PyLong_Check(tolerance.ptr()) &&
+      !PyNumber_Check(tolerance.ptr())) {
+    kelm::raise_type_error(operation, ": tolerance must be a real number",
+                           none_allowed ? " or None" : "", ", got ",
+                           Py_TYPE(tolerance.ptr())->tp_name);
+  }
+  const double value = py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(tolerance)));
+  if (std::isnan(value)) kelm::raise_value_error(operation, ": tolerance is NaN");
+  return value;
+}
+
+// The host unit-system label of `unit`, from the module's table (host scripts may extend it).
+std::string unit_system_for(const char* table_name, const std::string& unit, const char* quantity,
+                            const char* operation, const std::string& body) {
+  py::object table = self_module().attr(table_name);
+  py::str key(unit);
+  if (PyMapping_Check(table.ptr()) && table.contains(key)) return py::str(table[key]);
+  std::string known;
+  if (PyMapping_Check(table.ptr())) {
+    for (py::handle name : table)
+      known += (known.empty() ? "" : ", ") + py::str(name).cast<std::string>();
+  }
+  kelm::raise_key_error(operation, ": ", quantity, " unit '", unit, "' of body '", body,
+                        "' is not in loadscribe.", table_name, "; known units: ", known);
+}
+
+std::vector<core::TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
+                                                           const std::string& field_name,
+                                                           const std::optional<double>& tolerance) {
+  std::vector<core::TemperatureLeaf> bodies;
+  const auto leaves = core::mapped_leaves(mesh);
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    bodies.push_back(core::read_temperature_leaf(
+        leaves[i], i, field_name, tolerance ? &*tolerance : nullptr, kTemperatureOp));
+  }
+  return bodies;
+}
+
+void create_temperature_load(vtkMultiBlockDataSet* mesh, const std::string& field_name,
+                             py::handle tolerance_arg) {
+  const auto tolerance = read_tolerance(tolerance_arg, kTemperatureOp, true);
+  Recorder record(kTemperatureOp);
+  const auto bodies = read_temperature_leaves(mesh, field_name, tolerance);
+  if (bodies.empty()) {
+    kelm::raise_value_error(kTemperatureOp,
+                            ": the mapped multiblock has no leaves; there is nothing to load");
+  }
+  // All leaves are taken to share one unit: the last one's decides, as in the host scripts.
+  const std::string label = unit_system_for("temperature_unit_to_unit_system", bodies.back().unit,
+                                            "temperature", kTemperatureOp, bodies.back().path);
+  py::module_ k = kelm_module();
+  py::object target = k.attr("EntityCollection")();
+  py::dict property;
+  std::string* text = record.text();
+  if (text) core::record_temperature_header(*text);
+  try {
+    for (const core::TemperatureLeaf& body : bodies) {
+      std::string ids;
+      core::append_id_text(ids, body.node_ids.data(), body.node_ids.size());
+      py::object host_mesh = k.attr("getMesh")(body.path);
+      target.attr("extend")(host_mesh.attr("getNodes")(py::arg("ids") = ids));
+      py::dict field;
+      loadscribe_bind::GcPause pause;
+      field["node_ids"] = int_list(body.node_ids.data(), body.node_ids.size());
+      field["identifier_type"] = "NODE_ID";
+      field["temperatures"] = float_list(body.temperatures.data(), body.temperatures.size());
+      property[py::str(body.path)] = field;
+      if (text) core::record_temperature_body(*text, body.path, body.node_ids, body.temperatures);
+    }
+    k.attr("setScriptUnitSystem")(label);
+    py::object environment = k.attr("environment");
+    py::object temperature_property = environment.attr("createTemperaturePropertyStaticVariable")(
+        py::arg("temperatureValues") = property);
+    environment.attr("createLoadTemperature")(
+        py::arg("name") = "Temperature", py::arg("description") = "First mapped temperatures",
+        py::arg("target") = target, py::arg("temperatureProperty") = temperature_property);
+    if (text) core::record_temperature_footer(*text);
+  } catch (...) {
+    record.store();
+    throw;
+  }
+  record.store();
+  record.print();
+}
+
+// ---- pressure field builders ------------------------------------------------------------------
+
+struct BuilderInput {
+  std::string path;
+  core::ConnectivityArrays rows;
+  std::vector<uint32_t> node_ids, element_ids;
+  std::vector<double> pressures;
+};
+
+void require_finite_pressures(const core::PressureField& field, const char* operation,
+                              const std::string& body) {
+  for (std::size_t b = 0; b < field.faces.size(); ++b) {
+    for (std::size_t k = 0; k < field.pressures[b].size(); ++k) {
+      if (!std::isfinite(field.pressures[b][k])) {
+        kelm::raise_value_error(operation, ": the pressure at node ID ", field.faces[b].nodes[k],
+                                " of body '", body, "' is ", field.pressures[b][k],
+                                "; a load needs finite values");
+      }
+    }
+  }
+}
+
+// (host elements of the element IDs, pressure field) of a shell body.
+py::tuple surface_builder(const BuilderInput& in, std::string* text, const char* operation) {
+  core::check_polygon_counts(in.rows, in.element_ids.size(), in.node_ids.size(),
+                             in.pressures.size(), operation, in.path);
+  core::PressureField field;
+  field.element_ids = in.element_ids;
+  field.faces = in.rows;
+  field.pressures = core::face_pressures(in.rows, in.node_ids, in.pressures, operation, in.path);
+  require_finite_pressures(field, operation, in.path);
+  std::string ids;
+  core::append_id_text(ids, in.element_ids.data(), in.element_ids.size());
+  py::object host_mesh = kelm_module().attr("getMesh")(in.path);
+  py::object elements = host_mesh.attr("getElements")(py::arg("ids") = ids);
+  py::dict field_dict = loadscribe_bind::pressure_field_dict(field);
+  if (text) core::record_surface_field(*text, in.path, field);
+  return py::make_tuple(elements, field_dict);
+}
+
+core::SolidTopology solid_topology_of(py::handle key, py::handle topologies) {
+  using T = core::SolidTopology;
+  for (auto [name, topology] : {std::pair{"Tetra4", T::kTetra4}, std::pair{"Tetra10", T::kTetra10},
+                                std::pair{"Hexa8", T::kHexa8}, std::pair{"Hexa20", T::kHexa20}}) {
+    if (key.equal(topologies.attr(name))) return topology;
+  }
+  return T::kNone;
+}
+
+core::HostSolidMesh read_host_solid_mesh(py::handle host_mesh, const char* operation,
+                                         const std::string& body) {
+  core::HostSolidMesh mesh;
+  mesh.node_ids = loadscribe_bind::host_ids(kelm::bind::host_attr(host_mesh, "nodeIDs"),
+                                            {operation, "nodeIDs", body});
+  py::object connectivities = kelm::bind::host_attr(host_mesh, "elementConnectivities");
+  py::object topologies = kelm_module().attr("mesh").attr("ElementTopology");
+  const std::size_t nodes = mesh.node_ids.size();
+  for (py::handle item : loadscribe_bind::items_of(kelm::bind::host_attr(host_mesh, "elementIDs"),
+                                                   {operation, "elementIDs", body})) {
+    py::tuple entry = py::reinterpret_borrow<py::tuple>(item);
+    core::HostSolidMesh::Block block;
+    block.topology = solid_topology_of(entry[0], topologies);
+    block.name = py::str(py::hasattr(entry[0], "name") ? py::object(entry[0].attr("name"))
+                                                       : py::object(entry[0]));
+    block.element_ids =
+        loadscribe_bind::host_ids(entry[1], {operation, "elementIDs[" + block.name + "]", body});
+    if (block.topology != core::SolidTopology::kNone) {
+      const std::string what = "elementConnectivities[" + block.name + "]";
+      if (!connectivities.contains(entry[0])) {
+        kelm::raise_key_error(operation, ": mesh '", body, "' has no ", what);
+      }
+      kelm::bind::HostSequence conn(connectivities[entry[0]], {operation, what, body});
+      const std::size_t width = std::size_t(core::nodes_per_element(block.topology));
+      conn.require_rows_of(width);
+      if (conn.size() != width * block.element_ids.size() || (nodes == 0 && conn.size() > 0)) {
+        kelm::raise_value_error(operation, ": ", what, " of mesh '", body, "' holds ", conn.size(),
+                                " node positions for ", block.element_ids.size(), " elements of ",
+                                width, " nodes over ", nodes, " nodes");
+      }
+      block.connectivity = conn.to_vector<uint32_t>(0, uint32_t(nodes ? nodes - 1 : 0));
+    }
+    mesh.blocks.push_back(std::move(block));
+  }
+  return mesh;
+}
+
+// (host element faces, pressure field) of a solid body; rotates in.rows as the host's faces need.
+py::tuple solid_builder(BuilderInput& in, std::string* text, const char* operation,
+                        bool* rotated = nullptr) {
+  core::check_polygon_counts(in.rows, in.element_ids.size(), in.node_ids.size(),
+                             in.pressures.size(), operation, in.path);
+  py::object host_mesh = kelm_module().attr("getMesh")(in.path);
+  const core::HostSolidMesh mesh = read_host_solid_mesh(host_mesh, operation, in.path);
+  core::SolidPressureField solid = core::solid_pressure_field(
+      mesh, in.rows, in.node_ids, in.element_ids, in.pressures, operation, in.path);
+  require_finite_pressures(solid.field, operation, in.path);
+  py::object element_faces = host_mesh.attr("getElementFaces")(
+      py::arg("target") = loadscribe_bind::target_dict(solid.target));
+  py::dict field_dict = loadscribe_bind::pressure_field_dict(solid.field);
+  if (text) core::record_solid_field(*text, in.path, solid.field, solid.target);
+  if (rotated) *rotated = solid.rotated;
+  return py::make_tuple(element_faces, field_dict);
+}
+
+std::string text_argument(py::handle value, const char* operation, const char* name) {
+  if (!py::isinstance<py::str>(value)) {
+    kelm::raise_type_error(operation, ": ", name, " must be text, got ",
+                           Py_TYPE(value.ptr())->tp_name);
+  }
+  return value.cast<std::string>();
+}
+
+BuilderInput read_builder_input(py::handle mesh_pathname, py::handle connectivity_arrays,
+                                py::handle node_ids, py::handle element_ids, py::handle pressures,
+                                const char* operation) {
+  BuilderInput in;
+  in.path = text_argument(mesh_pathname, operation, "mesh_pathname");
+  in.rows = loadscribe_bind::read_connectivity_arrays(connectivity_arrays, operation, in.path);
+  in.node_ids = loadscribe_bind::host_ids(node_ids, {operation, "node_ids", in.path});
+  in.element_ids = loadscribe_bind::host_ids(element_ids, {operation, "element_ids", in.path});
+  in.pressures = loadscribe_bind::host_reals(pressures, {operation, "pressures", in.path});
+  return in;
+}
+
+py::tuple build_surface_mesh_pressure_field_dict(py::handle mesh_pathname,
+                                                 py::handle connectivity_arrays,
+                                                 py::handle node_ids, py::handle element_ids,
+                                                 py::handle pressures) {
+  Recorder record(kSurfaceOp);
+  const BuilderInput in = read_builder_input(mesh_pathname, connectivity_arrays, node_ids,
+                                             element_ids, pressures, kSurfaceOp);
+  py::tuple result = surface_builder(in, record.text(), kSurfaceOp);
+  record.store();
+  return result;
+}
+
+py::tuple build_solid_mesh_pressure_field_dict(py::handle mesh_pathname, py::handle /*mesh_type*/,
+                                               py::handle connectivity_arrays, py::handle node_ids,
+                                               py::handle element_ids, py::handle pressures) {
+  Recorder record(kSolidOp);
+  BuilderInput in = read_builder_input(mesh_pathname, connectivity_arrays, node_ids, element_ids,
+                                       pressures, kSolidOp);
+  bool rotated = false;
+  py::tuple result = solid_builder(in, record.text(), kSolidOp, &rotated);
+  if (rotated) loadscribe_bind::write_back_rows(connectivity_arrays, in.rows);
+  record.store();
+  return result;
+}
+
+// ---- pressure load ----------------------------------------------------------------------------
+
+void create_pressure_load(vtkMultiBlockDataSet* mesh, const std::string& field_name,
+                          py::handle tolerance_arg) {
+  const auto tolerance = read_tolerance(tolerance_arg, kPressureOp, true);
+  Recorder record(kPressureOp);
+  std::vector<core::PressureLeaf> bodies;
+  const auto leaves = core::mapped_leaves(mesh);
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    bodies.push_back(core::read_pressure_leaf(leaves[i], i, field_name,
+                                              tolerance ? &*tolerance : nullptr, kPressureOp));
+  }
+  if (bodies.empty()) {
+    kelm::raise_value_error(kPressureOp,
+                            ": the mapped multiblock has no leaves; there is nothing to load");
+  }
+  const std::string label = unit_system_for("pressure_unit_to_unit_system", bodies.back().unit,
+                                            "pressure", kPressureOp, bodies.back().path);
+  py::module_ k = kelm_module();
+  py::object target = k.attr("EntityCollection")();
+  py::dict property;
+  std::string* text = record.text();
+  if (text) core::record_pressure_header(*text);
+  try {
+    for (core::PressureLeaf& body : bodies) {
+      BuilderInput in{body.path, std::move(body.polygons), std::move(body.node_ids),
+                      std::move(body.element_ids), std::move(body.pressures)};
+      const bool solid = body.solid();
+      py::tuple built =
+          solid ? solid_builder(in, text, kPressureOp) : surface_builder(in, text, kPressureOp);
+      property[py::str(body.path)] = built[1];
+      target.attr("extend")(built[0]);
+      if (text) core::record_pressure_body(*text, body.path, solid);
+    }
+    k.attr("setScriptUnitSystem")(label);
+    py::object environment = k.attr("environment");
+    py::object pressure_property = environment.attr("createPressurePropertyStaticVariable")(
+        py::arg("id") = 5, py::arg("pressureValues") = property);
+    environment.attr("createLoadPressure")(
+        py::arg("name") = "Pressure", py::arg("description") = "First mapped pressure",
+        py::arg("target") = target, py::arg("loadPressureProperty") = pressure_property);
+    if (text) core::record_pressure_footer(*text);
+  } catch (...) {
+    record.store();
+    throw;
+  }
+  record.store();
+  record.print();
+}
+
+template <std::size_t N>
+py::dict unit_table(const std::array<core::UnitRow, N>& rows) {
+  py::dict table;
+  for (const core::UnitRow& row : rows) table[py::str(row.unit)] = py::str(row.label);
+  return table;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(loadscribe, m) {
+  kelm::bind::init_module(m, {"vtkmodules.vtkCommonCore", "vtkmodules.vtkCommonDataModel"});
+  m.doc() =
+      "Creates host temperature and pressure loads from a mapped field and records the "
+      "equivalent host-script text in loadscribe.macro (None: recording off).";
+
+  // The module's top level as host scripts find it: its imports, the unit tables, the recording.
+  m.attr("reload") = py::module_::import("importlib").attr("reload");
+  m.attr("np") = py::module_::import("numpy");
+  m.attr("vtk") = py::module_::import("vtk");
+  m.attr("numpy_support") = py::module_::import("vtk.util.numpy_support");
+  m.attr("kelm") = py::module_::import("kelm");
+  m.attr("pressure_unit_to_unit_system") = unit_table(core::kPressureUnits);
+  m.attr("temperature_unit_to_unit_system") = unit_table(core::kTemperatureUnits);
+  m.attr("macro") = py::none();
+
+  m.def(
+      "create_kelm_load_from_vtk_field",
+      [](vtkMultiBlockDataSet* mesh, const std::string& field_name, py::handle tolerance) {
+        if (field_name == "Temperature") {
+          create_temperature_load(mesh, field_name, tolerance);
+        } else if (field_name == "Pressure") {
+          create_pressure_load(mesh, field_name, tolerance);
+        }
+      },
+      py::arg("mesh"), py::arg("field_name"), py::arg("tolerance"),
+      "Creates the host load of a mapped field: \"Temperature\" a temperature load on the nodes, "
+      "\"Pressure\" a pressure load on shell elements or solid element faces; any other name "
+      "does nothing. tolerance (a real or None) keeps only the cells within that distance of "
+      "the source. Returns None.");
+  m.def("create_temperature_load_from_vtk_field", &create_temperature_load, py::arg("mesh"),
+        py::arg("field_name"), py::arg("tolerance"),
+        "Creates one host temperature load on the nodes of every leaf of the mapped multiblock, "
+        "values from the point array field_name, in the unit system of the last leaf's "
+        "\"units_temperature\". Records and prints the script text when loadscribe.macro is "
+        "text. Raises ValueError for a multiblock without leaves, KeyError for missing arrays or "
+        "units.");
+  m.def(
+      "filter_by_distance",
+      [](vtkDataSet* mesh, py::handle tolerance, py::handle /*point_or_cell*/) {
+        const double limit = *read_tolerance(tolerance, "loadscribe.filter_by_distance", false);
+        return core::filter_by_distance(mesh, limit, "loadscribe.filter_by_distance");
+      },
+      py::arg("mesh"), py::arg("tolerance"), py::arg("point_or_cell"),
+      "The cells of one leaf whose points all have a \"Distance\" of at most tolerance, as "
+      "vtkPolyData carrying the leaf's field data. point_or_cell is accepted and not used. "
+      "Raises KeyError when the leaf has no point array \"Distance\".");
+  m.def("create_pressure_load_from_vtk_field", &create_pressure_load, py::arg("mesh"),
+        py::arg("field_name"), py::arg("tolerance"),
+        "Creates one host pressure load (property id 5) from the mapped surfaces: shell bodies "
+        "load their elements, \"tetra\" and \"hexa\" bodies the matched element faces. "
+        "Triangles and quadrilaterals are loaded, other polygons left out. Records and prints "
+        "the script text when loadscribe.macro is text.");
+  m.def("build_surface_mesh_pressure_field_dict", &build_surface_mesh_pressure_field_dict,
+        py::arg("mesh_pathname"), py::arg("connectivity_arrays"), py::arg("node_ids"),
+        py::arg("element_ids"), py::arg("pressures"),
+        "(host elements of element_ids, pressure field \"ELEMENT_ID_FACE_NODE_ID\") of a shell "
+        "body: one face row per polygon, \"tria\" rows then \"quad\" rows in the mapping's order, "
+        "pressures looked up by node ID. Appends its script lines to loadscribe.macro when on.");
+  m.def("build_solid_mesh_pressure_field_dict", &build_solid_mesh_pressure_field_dict,
+        py::arg("mesh_pathname"), py::arg("mesh_type"), py::arg("connectivity_arrays"),
+        py::arg("node_ids"), py::arg("element_ids"), py::arg("pressures"),
+        "(host element faces, pressure field \"ELEMENT_ID_FACE_NODE_ID\") of a solid body: each "
+        "polygon is matched to the face of its element with the same node set, Tetra4 faces 1-3 "
+        "and hexahedral face 5 are rotated (also in connectivity_arrays). Raises ValueError for a "
+        "polygon that is no face of its element, KeyError for an unknown element ID.");
+}

@@ -1,0 +1,276 @@
+#include "mapped_leaves.h"
+
+#include <vtkCellArray.h>
+#include <vtkCellData.h>
+#include <vtkDataArray.h>
+#include <vtkDataObjectTreeIterator.h>
+#include <vtkFieldData.h>
+#include <vtkGeometryFilter.h>
+#include <vtkPointData.h>
+#include <vtkThreshold.h>
+#include <vtkTypeInt32Array.h>
+#include <vtkTypeInt64Array.h>
+
+#include <cmath>
+
+#include "common/errors.h"
+#include "common/tag_arrays.h"
+
+namespace loadscribe_core {
+namespace {
+
+constexpr char kDistanceArray[] = "Distance";
+
+// "body 'X'" once the path is known, "leaf 3 of the mapped multiblock" before.
+std::string who(const std::string& body, std::size_t index) {
+  return body.empty() ? kelm::message("leaf ", index, " of the mapped multiblock")
+                      : kelm::message("body '", body, "'");
+}
+
+const std::string& text_field(vtkDataObject* leaf, const char* name, const std::string& operation,
+                              const std::string& leaf_name) {
+  const std::string* value = kelm::string_field(leaf, name);
+  if (!value) {
+    kelm::raise_key_error(operation, ": ", leaf_name, " has no field-data text array '", name, "'");
+  }
+  return *value;
+}
+
+vtkDataArray* one_component_array(vtkDataSetAttributes* data, const std::string& name,
+                                  const char* where, vtkIdType expected,
+                                  const std::string& operation, const std::string& leaf_name) {
+  vtkAbstractArray* abstract = data->GetAbstractArray(name.c_str());
+  if (!abstract) {
+    kelm::raise_key_error(operation, ": ", leaf_name, " has no ", where, " array '", name, "'");
+  }
+  auto* array = vtkDataArray::SafeDownCast(abstract);
+  if (!array) {
+    kelm::raise_type_error(operation, ": ", where, " array '", name, "' of ", leaf_name, " holds ",
+                           abstract->GetDataTypeAsString(), ", not numbers");
+  }
+  if (array->GetNumberOfComponents() != 1) {
+    kelm::raise_value_error(operation, ": ", where, " array '", name, "' of ", leaf_name, " has ",
+                            array->GetNumberOfComponents(), " components; expected 1");
+  }
+  if (array->GetNumberOfTuples() != expected) {
+    kelm::raise_value_error(operation, ": ", where, " array '", name, "' of ", leaf_name, " has ",
+                            array->GetNumberOfTuples(), " values for ", expected,
+                            where[0] == 'p' ? " points" : " cells");
+  }
+  return array;
+}
+
+template <typename Source, typename Convert>
+void convert_each(vtkDataArray* array, Convert convert) {
+  const auto* values = static_cast<const Source*>(array->GetVoidPointer(0));
+  const vtkIdType n = array->GetNumberOfTuples();
+  for (vtkIdType i = 0; i < n; ++i) convert(i, values[i]);
+}
+
+// Calls convert(position, value) for every value, reading the array in its own type.
+template <typename Convert>
+void for_each_value(vtkDataArray* array, Convert convert) {
+  switch (array->GetDataType()) {
+    vtkTemplateMacro(convert_each<VTK_TT>(array, convert));
+    default:
+      for (vtkIdType i = 0; i < array->GetNumberOfTuples(); ++i) convert(i, array->GetTuple1(i));
+  }
+}
+
+std::vector<uint32_t> id_values(vtkDataArray* array, const char* kind, const std::string& operation,
+                                const std::string& leaf_name) {
+  std::vector<uint32_t> ids(std::size_t(array->GetNumberOfTuples()));
+  for_each_value(array, [&](vtkIdType i, auto value) {
+    const double v = static_cast<double>(value);
+    if (!(v >= 0 && v <= 4294967295.0) || v != std::floor(v)) {
+      kelm::raise_value_error(operation, ": ", kind, " ID ", v, " at position ", i, " of ",
+                              leaf_name, " is not an integer in [0, 4294967295]");
+    }
+    ids[std::size_t(i)] = static_cast<uint32_t>(value);
+  });
+  return ids;
+}
+
+std::vector<double> real_values(vtkDataArray* array) {
+  std::vector<double> values(std::size_t(array->GetNumberOfTuples()));
+  for_each_value(array, [&](vtkIdType i, auto value) { values[std::size_t(i)] = double(value); });
+  return values;
+}
+
+// NaN or infinity in a load would reach the host as a value it cannot apply, and would record
+// "nan" / "inf", which is no valid script.
+void require_finite(double value, uint32_t node_id, const std::string& field_name,
+                    const std::string& operation, const std::string& leaf_name) {
+  if (!std::isfinite(value)) {
+    kelm::raise_value_error(operation, ": the mapped '", field_name, "' of ", leaf_name, " is ",
+                            value, " at node ID ", node_id,
+                            "; a load needs finite values (map with a tolerance to leave out "
+                            "places without a value)");
+  }
+}
+
+vtkDataSet* as_dataset(vtkDataObject* leaf, const std::string& operation,
+                       const std::string& leaf_name) {
+  auto* dataset = vtkDataSet::SafeDownCast(leaf);
+  if (!dataset) {
+    kelm::raise_type_error(operation, ": ", leaf_name, " is a ", leaf->GetClassName(),
+                           ", not a VTK dataset");
+  }
+  return dataset;
+}
+
+}  // namespace
+
+std::vector<vtkSmartPointer<vtkDataObject>> mapped_leaves(vtkMultiBlockDataSet* mesh) {
+  std::vector<vtkSmartPointer<vtkDataObject>> leaves;
+  vtkSmartPointer<vtkDataObjectTreeIterator> it;
+  it.TakeReference(mesh->NewTreeIterator());
+  it->VisitOnlyLeavesOn();
+  it->SkipEmptyNodesOn();
+  for (it->InitTraversal(); !it->IsDoneWithTraversal(); it->GoToNextItem()) {
+    leaves.emplace_back(it->GetCurrentDataObject());
+  }
+  return leaves;
+}
+
+vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double tolerance,
+                                                const std::string& operation) {
+  if (!mesh->GetPointData()->GetArray(kDistanceArray)) {
+    const std::string* path = kelm::string_field(mesh, kelm::kBodyPathArray);
+    kelm::raise_key_error(operation, ": ", path ? "body '" + *path + "'" : std::string("the leaf"),
+                          " has no point array '", kDistanceArray,
+                          "' to filter by; map the field with a tolerance to get it");
+  }
+  // Keeps the cells all of whose point distances are at most the tolerance.
+  auto threshold = vtkSmartPointer<vtkThreshold>::New();
+  threshold->SetInputData(mesh);
+  threshold->SetLowerThreshold(tolerance);
+  threshold->SetThresholdFunction(vtkThreshold::THRESHOLD_LOWER);
+  threshold->SetInputArrayToProcess(0, 0, 0, vtkDataObject::FIELD_ASSOCIATION_POINTS,
+                                    kDistanceArray);
+  auto geometry = vtkSmartPointer<vtkGeometryFilter>::New();
+  geometry->SetInputConnection(threshold->GetOutputPort());
+  geometry->Update();
+  vtkSmartPointer<vtkPolyData> surface = geometry->GetOutput();
+  // The loads read the body's identity and units from the filtered leaf; make sure they are there
+  // whatever the filters do with field data.
+  vtkFieldData* source = mesh->GetFieldData();
+  for (int i = 0; source && i < source->GetNumberOfArrays(); ++i) {
+    vtkAbstractArray* array = source->GetAbstractArray(i);
+    if (array->GetName() && !surface->GetFieldData()->GetAbstractArray(array->GetName())) {
+      surface->GetFieldData()->AddArray(array);
+    }
+  }
+  return surface;
+}
+
+TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
+                                      const std::string& field_name, const double* tolerance,
+                                      const std::string& operation) {
+  vtkDataSet* dataset = as_dataset(leaf, operation, who("", index));
+  vtkSmartPointer<vtkDataSet> filtered = dataset;
+  if (tolerance) filtered = filter_by_distance(dataset, *tolerance, operation);
+  TemperatureLeaf out;
+  out.path = text_field(filtered, kelm::kBodyPathArray, operation, who("", index));
+  const std::string name = who(out.path, index);
+  const vtkIdType points = filtered->GetNumberOfPoints();
+  vtkPointData* pd = filtered->GetPointData();
+  out.node_ids =
+      id_values(one_component_array(pd, kelm::kNodeIdArray, "point", points, operation, name),
+                "node", operation, name);
+  out.temperatures =
+      real_values(one_component_array(pd, field_name, "point", points, operation, name));
+  for (std::size_t i = 0; i < out.temperatures.size(); ++i) {
+    require_finite(out.temperatures[i], out.node_ids[i], field_name, operation, name);
+  }
+  out.unit = text_field(filtered, "units_temperature", operation, name);
+  return out;
+}
+
+ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
+                                  const std::vector<uint32_t>& cell_element_ids,
+                                  std::vector<uint32_t>& element_ids, const std::string& operation,
+                                  const std::string& body, std::vector<char>* used_points) {
+  vtkCellArray* polys = surface->GetPolys();
+  const vtkIdType n = polys ? polys->GetNumberOfCells() : 0;
+  // Cell IDs of a polydata run over vertices, lines, polygons, strips in that order.
+  const vtkIdType first_poly = surface->GetNumberOfVerts() + surface->GetNumberOfLines();
+  FaceRows tria{"tria", 3, {}}, quad{"quad", 4, {}};
+  std::vector<uint32_t> tria_elements, quad_elements;
+  const vtkIdType points = vtkIdType(node_ids.size());
+  auto take = [&](vtkIdType cell, vtkIdType size, auto* connectivity) {
+    FaceRows* rows = size == 3 ? &tria : size == 4 ? &quad : nullptr;
+    if (!rows) return;  // other polygon sizes are not loaded
+    for (vtkIdType k = 0; k < size; ++k) {
+      const vtkIdType point = vtkIdType(connectivity[k]);
+      if (point < 0 || point >= points) {
+        kelm::raise_value_error(operation, ": polygon ", cell, " of body '", body,
+                                "' refers to point ", point, " of ", points);
+      }
+      rows->nodes.push_back(node_ids[std::size_t(point)]);
+      if (used_points) (*used_points)[std::size_t(point)] = 1;
+    }
+    (size == 3 ? tria_elements : quad_elements)
+        .push_back(cell_element_ids[std::size_t(first_poly + cell)]);
+  };
+  auto walk = [&](auto* offsets, auto* connectivity) {
+    for (vtkIdType cell = 0; cell < n; ++cell) {
+      take(cell, vtkIdType(offsets[cell + 1] - offsets[cell]), connectivity + offsets[cell]);
+    }
+  };
+  if (n > 0) {
+    if (polys->IsStorage64Bit()) {
+      walk(polys->GetOffsetsArray64()->GetPointer(0),
+           polys->GetConnectivityArray64()->GetPointer(0));
+    } else {
+      walk(polys->GetOffsetsArray32()->GetPointer(0),
+           polys->GetConnectivityArray32()->GetPointer(0));
+    }
+  }
+  ConnectivityArrays arrays;
+  element_ids = std::move(tria_elements);
+  element_ids.insert(element_ids.end(), quad_elements.begin(), quad_elements.end());
+  if (!tria.nodes.empty()) arrays.push_back(std::move(tria));
+  if (!quad.nodes.empty()) arrays.push_back(std::move(quad));
+  return arrays;
+}
+
+PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
+                                const std::string& field_name, const double* tolerance,
+                                const std::string& operation) {
+  PressureLeaf out;
+  // The identity is read before any filtering.
+  out.path = text_field(leaf, kelm::kBodyPathArray, operation, who("", index));
+  const std::string name = who(out.path, index);
+  out.mesh_type = text_field(leaf, kelm::kMeshTypeArray, operation, name);
+  vtkDataSet* dataset = as_dataset(leaf, operation, name);
+  vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(dataset);
+  if (tolerance) {
+    surface = filter_by_distance(dataset, *tolerance, operation);
+  } else if (!surface) {
+    kelm::raise_type_error(operation, ": ", name, " is a ", dataset->GetClassName(),
+                           "; a pressure load needs the mapped surface as vtkPolyData");
+  }
+  const vtkIdType points = surface->GetNumberOfPoints();
+  vtkPointData* pd = surface->GetPointData();
+  out.node_ids =
+      id_values(one_component_array(pd, kelm::kNodeIdArray, "point", points, operation, name),
+                "node", operation, name);
+  const std::vector<uint32_t> cell_element_ids =
+      id_values(one_component_array(surface->GetCellData(), kelm::kElementIdArray, "cell",
+                                    surface->GetNumberOfCells(), operation, name),
+                "element", operation, name);
+  out.pressures =
+      real_values(one_component_array(pd, field_name, "point", points, operation, name));
+  std::vector<char> used(out.node_ids.size(), 0);
+  out.polygons = split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation,
+                                out.path, &used);
+  // Only the pressures at the corners of loaded polygons reach the host.
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);
+  }
+  out.unit = text_field(surface, "units_pressure", operation, name);
+  return out;
+}
+
+}  // namespace loadscribe_core

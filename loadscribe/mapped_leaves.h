@@ -1,0 +1,79 @@
+// Reading the leaves of a mapped multiblock (the result of the field transfer): the distance
+// filter, the identity and unit texts in field data, the ID and value arrays, and the split of a
+// surface's polygons into triangle and quadrilateral rows of host node IDs.
+//
+// Everything a load needs is read and checked here, before the host is asked for anything, so that
+// a malformed leaf raises (KeyError / TypeError / ValueError through common/errors.h) without
+// leaving half a load behind in the host.
+#pragma once
+
+#include <vtkDataObject.h>
+#include <vtkDataSet.h>
+#include <vtkMultiBlockDataSet.h>
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace loadscribe_core {
+
+// The leaves of `mesh` in traversal order (leaves only, empty nodes skipped).
+std::vector<vtkSmartPointer<vtkDataObject>> mapped_leaves(vtkMultiBlockDataSet* mesh);
+
+// The cells of `mesh` all of whose points lie within `tolerance` of the source (point array
+// "Distance" <= tolerance), as polygonal data. The leaf's field data (identity and units) is
+// carried over. Raises key_error when `mesh` has no point array "Distance".
+vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double tolerance,
+                                                const std::string& operation);
+
+// Rows of host node IDs of the polygons of one size, in polygon order. `key` is "tria" (width 3)
+// or "quad" (width 4).
+struct FaceRows {
+  std::string key;
+  int width = 0;
+  std::vector<uint32_t> nodes;  // count() by width
+  std::size_t count() const { return width ? nodes.size() / std::size_t(width) : 0; }
+};
+// The connectivity arrays of one body, in insertion order ("tria" before "quad").
+using ConnectivityArrays = std::vector<FaceRows>;
+
+struct TemperatureLeaf {
+  std::string path;
+  std::string unit;
+  std::vector<uint32_t> node_ids;    // per point
+  std::vector<double> temperatures;  // per point
+};
+
+struct PressureLeaf {
+  std::string path;
+  std::string mesh_type;
+  std::string unit;
+  std::vector<uint32_t> node_ids;     // per point
+  std::vector<double> pressures;      // per point
+  std::vector<uint32_t> element_ids;  // per kept polygon: triangles first, then quadrilaterals
+  ConnectivityArrays polygons;        // "tria" rows then "quad" rows, as present
+
+  bool solid() const { return mesh_type == "tetra" || mesh_type == "hexa"; }
+};
+
+// `tolerance` null: no filtering. `index`: the leaf's position in traversal (for messages).
+TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
+                                      const std::string& field_name, const double* tolerance,
+                                      const std::string& operation);
+PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
+                                const std::string& field_name, const double* tolerance,
+                                const std::string& operation);
+
+// Splits polygons by their own point count: triangles to "tria", quadrilaterals to "quad", other
+// sizes left out. `element_ids` (per cell of `surface`) comes back reordered to match the rows.
+// `node_ids` holds the host node ID of every point; `used_points` (if given, one entry per point)
+// gets 1 at every point of a kept polygon.
+ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
+                                  const std::vector<uint32_t>& cell_element_ids,
+                                  std::vector<uint32_t>& element_ids, const std::string& operation,
+                                  const std::string& body,
+                                  std::vector<char>* used_points = nullptr);
+
+}  // namespace loadscribe_core

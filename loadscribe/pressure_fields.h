@@ -1,0 +1,72 @@
+// The per-body pressure fields of a pressure load ("ELEMENT_ID_FACE_NODE_ID"): for a shell mesh,
+// one field row per shell element; for a solid mesh, one per element face, matched against the
+// element's faces to find the face numbers that make up the load target.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "face_tables.h"
+#include "mapped_leaves.h"
+
+namespace loadscribe_core {
+
+struct PressureField {
+  std::vector<uint32_t> element_ids;           // per polygon
+  ConnectivityArrays faces;                    // the face node rows, block by block
+  std::vector<std::vector<double>> pressures;  // per block: the pressure at each face node
+};
+
+// Pressures at the nodes of `rows`, looked up through the surface's node IDs. Raises key_error for
+// a node the surface lacks. `pressures` holds one value per entry of `node_ids`.
+std::vector<std::vector<double>> face_pressures(const ConnectivityArrays& rows,
+                                                const std::vector<uint32_t>& node_ids,
+                                                const std::vector<double>& pressures,
+                                                const std::string& operation,
+                                                const std::string& body);
+
+// Raises ValueError unless the rows and the element IDs describe the same polygons and the
+// pressures the same points as the node IDs.
+void check_polygon_counts(const ConnectivityArrays& rows, std::size_t element_count,
+                          std::size_t node_count, std::size_t pressure_count,
+                          const std::string& operation, const std::string& body);
+
+// What the solid builder reads of the host mesh.
+struct HostSolidMesh {
+  struct Block {
+    SolidTopology topology = SolidTopology::kNone;
+    std::string name;                    // the topology's name, for messages
+    std::vector<uint32_t> element_ids;   // in host order
+    std::vector<uint32_t> connectivity;  // positions into node_ids, nodes_per_element per element;
+                                         // empty for topologies without faces
+  };
+  std::vector<uint32_t> node_ids;
+  std::vector<Block> blocks;  // in the order of the host's elementIDs mapping
+};
+
+// The target of getElementFaces: element position among all elements of the host mesh -> its
+// face numbers, in the order elements are first met; faces of one element in polygon order.
+struct FaceTarget {
+  std::vector<uint32_t> positions;
+  std::vector<uint32_t> offsets;  // positions.size() + 1 entries into faces
+  std::vector<uint8_t> faces;
+};
+
+struct SolidPressureField {
+  PressureField field;
+  FaceTarget target;
+  bool rotated = false;  // whether any row of the connectivity arrays was rotated
+};
+
+// Matches every polygon (row i of the rows, block after block, with element_ids[i]) to a face of
+// its own element, whatever that element's topology, and rotates the rows in place as the host's
+// face node order needs (see rotate_face_row). Raises key_error for an element ID the host mesh
+// lacks and ValueError for an element without faces or a polygon that is none of its faces.
+SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityArrays& rows,
+                                        const std::vector<uint32_t>& node_ids,
+                                        const std::vector<uint32_t>& element_ids,
+                                        const std::vector<double>& pressures,
+                                        const std::string& operation, const std::string& body);
+
+}  // namespace loadscribe_core
