@@ -77,4 +77,8 @@ void mark_active_scalars(vtkDataSet* data, const std::string& field_name) {
   }
 }
 
+void keep_resampling_safe(vtkResampleWithDataSet* resample, vtkDataSet* target) {
+  if (target->GetNumberOfCells() == 0) resample->MarkBlankPointsAndCellsOff();
+}
+
 }  // namespace fieldferry_core

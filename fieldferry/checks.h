@@ -4,6 +4,7 @@
 #pragma once
 
 #include <vtkDataSet.h>
+#include <vtkResampleWithDataSet.h>
 
 #include <string>
 
@@ -18,5 +19,10 @@ void require_points(vtkDataSet* data, const std::string& operation, const std::s
 // Sets `field_name` as the active scalars of the point data when such an array exists; otherwise
 // the active scalars stay as they were.
 void mark_active_scalars(vtkDataSet* data, const std::string& field_name);
+
+// VTK 9.1's resampling crashes when it blanks the cells of a target that has none (a point cloud
+// with points outside the source); such a target has no cells to blank, so blanking is turned
+// off for it alone. Every other target keeps the filter's default.
+void keep_resampling_safe(vtkResampleWithDataSet* resample, vtkDataSet* target);
 
 }  // namespace fieldferry_core

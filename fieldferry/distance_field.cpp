@@ -39,6 +39,7 @@ vtkSmartPointer<vtkDataSet> from_distance_volume(vtkDataSet* to_mesh, vtkImageDa
   resample->SetPassPointArrays(true);
   resample->SetPassCellArrays(true);
   resample->SetInputData(to_mesh);
+  keep_resampling_safe(resample, to_mesh);
   resample->SetSourceData(volume);
   resample->Update();
   vtkSmartPointer<vtkDataSet> out = vtkDataSet::SafeDownCast(resample->GetOutput());

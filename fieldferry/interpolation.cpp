@@ -138,6 +138,18 @@ std::vector<vtkIdType> flagged_ids(const std::vector<std::uint8_t>& flags) {
   return ids;
 }
 
+// The interpolator passes the target's own point arrays on and drops an interpolated array of the
+// same name, so a target mapped before would keep its old field. It gets a shallow copy of the
+// target without that array instead.
+vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::string& name) {
+  if (!target->GetPointData()->GetAbstractArray(name.c_str())) return target;
+  vtkSmartPointer<vtkDataSet> copy;
+  copy.TakeReference(target->NewInstance());
+  copy->ShallowCopy(target);
+  copy->GetPointData()->RemoveArray(name.c_str());
+  return copy;
+}
+
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
@@ -146,7 +158,7 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
   auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
   interpolator->SetSourceData(from_mesh);
-  interpolator->SetInputData(to_mesh);
+  interpolator->SetInputData(without_point_array(to_mesh, field_name));
   mark_active_scalars(from_mesh, field_name);
   interpolator->SetKernel(kernel);
   interpolator->Update();
@@ -186,6 +198,7 @@ vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
 
   auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
   resample->SetInputData(to_mesh);
+  keep_resampling_safe(resample, to_mesh);
   std::vector<std::uint8_t> valid_corner;
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
   interpolator->SetSourceData(from_mesh);
