@@ -8,8 +8,11 @@ namespace fieldferry_core {
 namespace {
 
 constexpr int kCells = kGridPoints - 1;  // per axis
-// A point closer than this (in cells) to a grid plane may be located in the cell on either side.
-constexpr double kPlaneSlack = 1e-6;
+// Trilinear weights up to this size are left out: a grid corner weighing no more than that at
+// every target point changes the resampled values by less than the round-off of a float field,
+// whichever of the cells meeting there the cell search picks. A body face lying on a grid plane
+// thus reads one layer of corners instead of two.
+constexpr double kNegligibleWeight = 1e-9;
 
 int clamp_cell(double c) {
   if (!(c > 0)) return 0;  // also catches NaN
@@ -27,6 +30,14 @@ void grid_coordinates(vtkImageData* grid, const double x[3], double t[3]) {
 vtkIdType grid_id(int i, int j, int k) {
   return static_cast<vtkIdType>(i) + kGridPoints * (static_cast<vtkIdType>(j) +
                                                     kGridPoints * static_cast<vtkIdType>(k));
+}
+
+// The first and last corner index along one axis whose weight at continuous index t counts.
+void weighing_corners(double t, int& lo, int& hi) {
+  const int cell = clamp_cell(std::floor(t));
+  const double fraction = t - cell;
+  lo = fraction < 1.0 - kNegligibleWeight ? cell : cell + 1;
+  hi = fraction > kNegligibleWeight ? cell + 1 : cell;
 }
 
 }  // namespace
@@ -56,10 +67,7 @@ std::vector<std::uint8_t> corners_read_by(vtkImageData* grid, vtkDataSet* target
     target->GetPoint(p, x);
     grid_coordinates(grid, x, t);
     int lo[3], hi[3];
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = clamp_cell(std::floor(t[a] - kPlaneSlack));
-      hi[a] = clamp_cell(std::floor(t[a] + kPlaneSlack)) + 1;
-    }
+    for (int a = 0; a < 3; ++a) weighing_corners(t[a], lo[a], hi[a]);
     for (int k = lo[2]; k <= hi[2]; ++k) {
       for (int j = lo[1]; j <= hi[1]; ++j) {
         for (int i = lo[0]; i <= hi[0]; ++i) read[grid_id(i, j, k)] = 1;
@@ -77,14 +85,8 @@ std::vector<std::uint8_t> point_validity(vtkImageData* grid, vtkDataSet* target,
   for (vtkIdType p = 0; p < n; ++p) {
     target->GetPoint(p, x);
     grid_coordinates(grid, x, t);
-    // The corners on each axis whose trilinear weight at the point is not zero.
     int lo[3], hi[3];
-    for (int a = 0; a < 3; ++a) {
-      const int cell = clamp_cell(std::floor(t[a]));
-      const double fraction = t[a] - cell;
-      lo[a] = fraction < 1.0 ? cell : cell + 1;
-      hi[a] = fraction > 0.0 ? cell + 1 : cell;
-    }
+    for (int a = 0; a < 3; ++a) weighing_corners(t[a], lo[a], hi[a]);
     for (int k = lo[2]; k <= hi[2] && valid[p]; ++k) {
       for (int j = lo[1]; j <= hi[1] && valid[p]; ++j) {
         for (int i = lo[0]; i <= hi[0]; ++i) {

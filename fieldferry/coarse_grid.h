@@ -19,12 +19,12 @@ inline constexpr int kGridPoints = 101;  // per axis
 // extent is zero the spacing is `fallback_spacing`.
 vtkSmartPointer<vtkImageData> coarse_grid(const double bounds[6], double fallback_spacing);
 
-// Flags (one byte per grid point, 1 = read) of the corners of every grid cell a point of
-// `target` may be located in. Points within a tiny fraction of a cell from a grid plane flag the
-// cells on both sides, so the choice the cell search makes there never reads an unflagged corner.
+// Flags (one byte per grid point, 1 = read) of the grid corners that weigh in on some point of
+// `target`: the corners of the cell holding the point whose trilinear weight there exceeds 1e-9.
+// The resampling reads no other corner with a weight that could show in a float field.
 std::vector<std::uint8_t> corners_read_by(vtkImageData* grid, vtkDataSet* target);
 
-// Per target point: 1 when every grid corner with a non-zero trilinear weight at the point has
+// Per target point: 1 when every grid corner weighing in on the point (as above) has
 // `valid_corner` set, else 0. `valid_corner` holds one byte per grid point.
 std::vector<std::uint8_t> point_validity(vtkImageData* grid, vtkDataSet* target,
                                          const std::vector<std::uint8_t>& valid_corner);

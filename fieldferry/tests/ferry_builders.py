@@ -154,7 +154,7 @@ def has_point_within(queries, points, radius):
 def expected_splat_mask(target_points, source_points, radius):
     """The "Coarse to fine" validity computed independently: the grid over the target's bounds
     (101 points per axis), the corners of each point's grid cell that weigh in on it (non-zero
-    trilinear weight), and a brute-force radius search around each of those corners."""
+    trilinear weight above 1e-9), and a KD-tree radius search around each of those corners."""
     lo, hi = target_points.min(axis=0), target_points.max(axis=0)
     extent = hi - lo
     spacing = np.where(extent > 0, extent / 100, extent.max() / 100)
@@ -162,7 +162,7 @@ def expected_splat_mask(target_points, source_points, radius):
     cell = np.clip(np.floor(t), 0, 99).astype(int)
     frac = t - cell
     corners = []  # per point, the list of (i, j, k) with non-zero weight
-    axis_choices = [[(cell[:, a], frac[:, a] < 1), (cell[:, a] + 1, frac[:, a] > 0)]
+    axis_choices = [[(cell[:, a], frac[:, a] < 1 - 1e-9), (cell[:, a] + 1, frac[:, a] > 1e-9)]
                     for a in range(3)]
     ids = []
     for ci, wi in axis_choices[0]:
