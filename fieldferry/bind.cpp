@@ -58,10 +58,10 @@ double gaugeshift_length_factor(const std::string& from, const std::string& to) 
   try {
     return factor.cast<double>();
   } catch (py::cast_error&) {
-    throw py::type_error(kelm::message("fieldferry.map_scalar_field_to_mesh: gaugeshift gave a "
-                                       "length factor from '",
-                                       from, "' to '", to, "' that is not a number: ",
-                                       std::string(py::str(py::repr(factor)))));
+    throw py::type_error(kelm::message(
+        "fieldferry.map_scalar_field_to_mesh: gaugeshift gave a "
+        "length factor from '",
+        from, "' to '", to, "' that is not a number: ", std::string(py::str(py::repr(factor)))));
   }
 }
 
@@ -82,8 +82,8 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   auto chosen = core::mapping_algorithm_named(algorithm);
   if (!chosen) {
     throw py::value_error(kelm::message("fieldferry.", op, ": unknown mapping_algorithm '",
-                                        algorithm, "'; valid names: ",
-                                        core::mapping_algorithm_names()));
+                                        algorithm,
+                                        "'; valid names: ", core::mapping_algorithm_names()));
   }
   request.algorithm = *chosen;
   request.from_mesh = vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset");
@@ -200,9 +200,9 @@ PYBIND11_MODULE(fieldferry, m) {
         const std::string base = path_argument(filename, op, "filename");
         std::string path;
         if (core::export_vtk_file(data, base, binary, &path) == core::ExportResult::failed) {
-          PyErr_SetString(PyExc_OSError,
-                          kelm::message("fieldferry.export_vtk_file: could not write '", path, "'")
-                              .c_str());
+          PyErr_SetString(
+              PyExc_OSError,
+              kelm::message("fieldferry.export_vtk_file: could not write '", path, "'").c_str());
           throw py::error_already_set();
         }
       },

@@ -36,7 +36,8 @@ vtkIdType first_non_finite_point(vtkDataSet* data) {
   if (point_set && point_set->GetPoints()) {
     vtkDataArray* coords = point_set->GetPoints()->GetData();
     const vtkIdType count = coords->GetNumberOfTuples() * 3;
-    if (auto* f = vtkFloatArray::SafeDownCast(coords)) return first_non_finite(f->GetPointer(0), count);
+    if (auto* f = vtkFloatArray::SafeDownCast(coords))
+      return first_non_finite(f->GetPointer(0), count);
     if (auto* d = vtkDoubleArray::SafeDownCast(coords)) {
       return first_non_finite(d->GetPointer(0), count);
     }

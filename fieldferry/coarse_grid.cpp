@@ -28,8 +28,8 @@ void grid_coordinates(vtkImageData* grid, const double x[3], double t[3]) {
 }
 
 vtkIdType grid_id(int i, int j, int k) {
-  return static_cast<vtkIdType>(i) + kGridPoints * (static_cast<vtkIdType>(j) +
-                                                    kGridPoints * static_cast<vtkIdType>(k));
+  return static_cast<vtkIdType>(i) +
+         kGridPoints * (static_cast<vtkIdType>(j) + kGridPoints * static_cast<vtkIdType>(k));
 }
 
 // The first and last corner index along one axis whose weight at continuous index t counts.
@@ -51,7 +51,8 @@ vtkSmartPointer<vtkImageData> coarse_grid(const double bounds[6], double fallbac
   double spacing[3];
   for (int a = 0; a < 3; ++a) {
     spacing[a] = extent[a] / (kGridPoints - 1);
-    if (!(spacing[a] > 0)) spacing[a] = largest > 0 ? largest / (kGridPoints - 1) : fallback_spacing;
+    if (!(spacing[a] > 0))
+      spacing[a] = largest > 0 ? largest / (kGridPoints - 1) : fallback_spacing;
   }
   auto grid = vtkSmartPointer<vtkImageData>::New();
   grid->SetDimensions(kGridPoints, kGridPoints, kGridPoints);

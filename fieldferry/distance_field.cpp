@@ -9,12 +9,11 @@
 #include <vtkIdList.h>
 #include <vtkImageData.h>
 #include <vtkImplicitPolyDataDistance.h>
+#include <vtkMath.h>
 #include <vtkPointData.h>
 #include <vtkPolyData.h>
 #include <vtkResampleWithDataSet.h>
 #include <vtkStaticPointLocator.h>
-
-#include <vtkMath.h>
 
 #include <algorithm>
 #include <cmath>

@@ -17,10 +17,9 @@
 #include <cmath>
 #include <vector>
 
-#include "common/errors.h"
-
 #include "checks.h"
 #include "coarse_grid.h"
+#include "common/errors.h"
 
 namespace fieldferry_core {
 

@@ -70,8 +70,8 @@ const char* unit_array_for(const std::string& field_name) {
 double checked_factor(const LengthFactor& factor, const std::string& from, const std::string& to) {
   const double f = factor(from, to);
   if (!std::isfinite(f) || !(f > 0)) {
-    kelm::raise_value_error(kOperation, ": the length factor from '", from, "' to '", to,
-                            "' is ", f, "; it must be a positive finite number");
+    kelm::raise_value_error(kOperation, ": the length factor from '", from, "' to '", to, "' is ",
+                            f, "; it must be a positive finite number");
   }
   return f;
 }
@@ -185,8 +185,7 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
     if (!vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject())) {
       kelm::raise_type_error(kOperation, ": block ", leaves->GetCurrentFlatIndex(),
-                             " of the model is a ",
-                             leaves->GetCurrentDataObject()->GetClassName(),
+                             " of the model is a ", leaves->GetCurrentDataObject()->GetClassName(),
                              ", not a dataset that a field can be mapped onto");
     }
   }
