@@ -1,0 +1,212 @@
+// The module `fieldferry`: maps a scalar field from a source dataset onto every body of the model
+// multiblock; the three interpolation methods, distances to the source and dataset export.
+// Module attributes read and set here: diagnostics_dir (folder of the two diagnostic files of the
+// distance step, None for none) and last_unmapped_counts (per body, the points of the last mapping
+// that got no value from the source).
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "common/bind_support.h"
+#include "distance_field.h"
+#include "export_file.h"
+#include "interpolation.h"
+#include "map_field.h"
+
+namespace py = pybind11;
+namespace core = fieldferry_core;
+
+namespace {
+
+template <typename T>
+T* vtk_argument(py::handle value, const char* operation, const char* argument,
+                const char* expected) {
+  T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
+  if (!pointer) {
+    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument, " must be a ",
+                                       expected, ", not ",
+                                       std::string(py::str(py::type::of(value).attr("__name__")))));
+  }
+  return pointer;
+}
+
+std::string text_argument(py::handle value, const char* operation, const char* argument) {
+  if (!py::isinstance<py::str>(value)) {
+    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument,
+                                       " must be text, not ",
+                                       std::string(py::str(py::type::of(value).attr("__name__")))));
+  }
+  return value.cast<std::string>();
+}
+
+std::string path_argument(py::handle value, const char* operation, const char* argument) {
+  py::object path;
+  try {
+    path = py::module_::import("os").attr("fspath")(value);
+  } catch (py::error_already_set&) {
+    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument,
+                                       " must be a path (text), not ",
+                                       std::string(py::str(py::type::of(value).attr("__name__")))));
+  }
+  return text_argument(path, operation, argument);
+}
+
+// The unit converter is outside the system; it is created only when a factor is needed.
+double gaugeshift_length_factor(const std::string& from, const std::string& to) {
+  py::object converter = py::module_::import("gaugeshift").attr("gaugeshift_factor")();
+  py::object result = converter.attr("get_gaugeshift_factor")("Length", from, to);
+  py::object factor = result[py::int_(0)];
+  try {
+    return factor.cast<double>();
+  } catch (py::cast_error&) {
+    throw py::type_error(kelm::message(
+        "fieldferry.map_scalar_field_to_mesh: gaugeshift gave a "
+        "length factor from '",
+        from, "' to '", to, "' that is not a number: ", std::string(py::str(py::repr(factor)))));
+  }
+}
+
+std::optional<std::string> diagnostics_dir(py::module_ m) {
+  py::object folder = py::getattr(m, "diagnostics_dir", py::none());
+  if (folder.is_none()) return std::nullopt;
+  return path_argument(folder, "map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
+}
+
+py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
+                                    py::object from_mesh, py::object to_mesh,
+                                    py::object boundary_only, py::object tolerance) {
+  constexpr const char* op = "map_scalar_field_to_mesh";
+  py::module_ m = py::module_::import("fieldferry");
+  core::MappingRequest request;
+  request.field_name = text_argument(field_name, op, "field_name");
+  const std::string algorithm = text_argument(mapping_algorithm, op, "mapping_algorithm");
+  auto chosen = core::mapping_algorithm_named(algorithm);
+  if (!chosen) {
+    throw py::value_error(kelm::message("fieldferry.", op, ": unknown mapping_algorithm '",
+                                        algorithm,
+                                        "'; valid names: ", core::mapping_algorithm_names()));
+  }
+  request.algorithm = *chosen;
+  request.from_mesh = vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset");
+  request.to_mesh =
+      vtk_argument<vtkMultiBlockDataSet>(to_mesh, op, "to_mesh", "vtkMultiBlockDataSet");
+  request.boundary_only = py::bool_(boundary_only);
+  request.with_distance = !tolerance.is_none();
+  request.length_factor = gaugeshift_length_factor;
+  request.diagnostics_dir = diagnostics_dir(m);
+
+  std::vector<core::MappedLeaf> mapped;
+  auto publish_counts = [&] {
+    py::dict counts;
+    for (const auto& leaf : mapped) counts[py::str(leaf.body)] = leaf.unmapped;
+    m.attr("last_unmapped_counts") = counts;
+  };
+  try {
+    core::map_scalar_field_to_mesh(request, mapped);
+  } catch (...) {
+    publish_counts();
+    throw;
+  }
+  publish_counts();
+  return to_mesh;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(fieldferry, m) {
+  kelm::bind::init_module(m, {"vtkmodules.vtkCommonCore", "vtkmodules.vtkCommonDataModel"});
+  m.doc() = "Field transfer: maps a scalar field from a source dataset onto every model body.";
+  m.attr("diagnostics_dir") = py::module_::import("tempfile").attr("gettempdir")();
+  m.attr("last_unmapped_counts") = py::dict();
+
+  m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
+        py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
+        py::arg("boundary_only"), py::arg("tolerance"),
+        "Maps the source point field `field_name` onto every leaf of the model multiblock "
+        "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
+        "mesh\", \"Mesh only\" or \"Coarse to fine\", after scaling the source into the model's "
+        "length unit. \"Pressure\" maps onto body surfaces; a tolerance other than None adds the "
+        "\"Distance\" to the source first. Each leaf carries \"vtkValidPointMask\"; the per-body "
+        "count of unmapped points is left in fieldferry.last_unmapped_counts. Raises KeyError "
+        "for a missing unit array or field, ValueError for an unknown algorithm or an empty or "
+        "non-finite source, TypeError for arguments of the wrong kind.");
+
+  m.def(
+      "interpolate_scalar_field_using_point_interpolator",
+      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
+        constexpr const char* op = "interpolate_scalar_field_using_point_interpolator";
+        return core::interpolate_scalar_field_using_point_interpolator(
+            text_argument(field_name, op, "field_name"),
+            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
+            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
+      },
+      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
+      "\"Point cloud or mesh\": a new dataset like to_mesh whose points take the source values "
+      "of their nearest source point (Voronoi kernel); \"vtkValidPointMask\" is 1 everywhere.");
+
+  m.def(
+      "interpolate_scalar_field_using_probe_filter",
+      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
+        constexpr const char* op = "interpolate_scalar_field_using_probe_filter";
+        return core::interpolate_scalar_field_using_probe_filter(
+            text_argument(field_name, op, "field_name"),
+            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
+            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
+      },
+      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
+      "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
+      "source cell get 0 and \"vtkValidPointMask\" 0.");
+
+  m.def(
+      "interpolate_coarse_field_onto_fine_field",
+      [](py::object field_name, py::object from_mesh, py::object to_mesh, double radius,
+         bool full_grid) {
+        constexpr const char* op = "interpolate_coarse_field_onto_fine_field";
+        core::CoarseToFineOptions options;
+        options.radius = radius;
+        options.full_grid = full_grid;
+        return core::interpolate_coarse_field_onto_fine_field(
+            text_argument(field_name, op, "field_name"),
+            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
+            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"), options);
+      },
+      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"), py::kw_only(),
+      py::arg("radius") = 0.01, py::arg("full_grid") = false,
+      "\"Coarse to fine\": the source splatted with a Gaussian kernel (sharpness 2, `radius` in "
+      "the source's length unit) onto a 101^3 grid over to_mesh's bounds, resampled at to_mesh. "
+      "Only the grid points the resampling reads are evaluated unless full_grid is true (same "
+      "values). \"vtkValidPointMask\" is 0 where a grid corner weighing in had no source point "
+      "within the radius.");
+
+  m.def(
+      "generate_distance_field",
+      [](py::object to_mesh, py::object from_mesh, py::object distance_field_location) {
+        constexpr const char* op = "generate_distance_field";
+        return core::generate_distance_field(
+            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"),
+            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
+            text_argument(distance_field_location, op, "distance_field_location"));
+      },
+      py::arg("to_mesh"), py::arg("from_mesh"), py::arg("distance_field_location"),
+      "to_mesh with the unsigned distance to from_mesh as point array \"Distance\" (and a cell "
+      "array from the cell centres unless the location is \"Point\"): to_mesh itself when it has "
+      "one already, else a new dataset. A vtkImageData source is a distance volume read from "
+      "its \"ImageScalars\".");
+
+  m.def(
+      "export_vtk_file",
+      [](py::object dataset, py::object filename, bool binary) {
+        constexpr const char* op = "export_vtk_file";
+        auto* data = vtk_argument<vtkDataObject>(dataset, op, "dataset", "VTK data object");
+        const std::string base = path_argument(filename, op, "filename");
+        std::string path;
+        if (core::export_vtk_file(data, base, binary, &path) == core::ExportResult::failed) {
+          PyErr_SetString(
+              PyExc_OSError,
+              kelm::message("fieldferry.export_vtk_file: could not write '", path, "'").c_str());
+          throw py::error_already_set();
+        }
+      },
+      py::arg("dataset"), py::arg("filename"), py::arg("binary") = true,
+      "Writes dataset to filename + \".\" + vtm/vtu/vtp/vti by its type (binary or ASCII); other "
+      "data types are skipped. Raises OSError when the file cannot be written.");
+}

@@ -1,0 +1,85 @@
+#include "checks.h"
+
+#include <vtkDoubleArray.h>
+#include <vtkFloatArray.h>
+#include <vtkImageData.h>
+#include <vtkPointData.h>
+#include <vtkPointSet.h>
+#include <vtkPoints.h>
+
+#include <cmath>
+
+#include "common/errors.h"
+
+namespace fieldferry_core {
+
+namespace {
+
+template <typename T>
+vtkIdType first_non_finite(const T* values, vtkIdType count) {
+  for (vtkIdType i = 0; i < count; ++i) {
+    if (!std::isfinite(values[i])) return i / 3;
+  }
+  return -1;
+}
+
+vtkIdType first_non_finite_point(vtkDataSet* data) {
+  if (auto* image = vtkImageData::SafeDownCast(data)) {
+    const double* origin = image->GetOrigin();
+    const double* spacing = image->GetSpacing();
+    for (int i = 0; i < 3; ++i) {
+      if (!std::isfinite(origin[i]) || !std::isfinite(spacing[i])) return 0;
+    }
+    return -1;
+  }
+  auto* point_set = vtkPointSet::SafeDownCast(data);
+  if (point_set && point_set->GetPoints()) {
+    vtkDataArray* coords = point_set->GetPoints()->GetData();
+    const vtkIdType count = coords->GetNumberOfTuples() * 3;
+    if (auto* f = vtkFloatArray::SafeDownCast(coords))
+      return first_non_finite(f->GetPointer(0), count);
+    if (auto* d = vtkDoubleArray::SafeDownCast(coords)) {
+      return first_non_finite(d->GetPointer(0), count);
+    }
+  }
+  double x[3];
+  for (vtkIdType i = 0, n = data->GetNumberOfPoints(); i < n; ++i) {
+    data->GetPoint(i, x);
+    if (!std::isfinite(x[0]) || !std::isfinite(x[1]) || !std::isfinite(x[2])) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void require_finite_points(vtkDataSet* data, const std::string& operation,
+                           const std::string& what) {
+  const vtkIdType bad = first_non_finite_point(data);
+  if (bad >= 0) {
+    double x[3];
+    data->GetPoint(bad, x);
+    kelm::raise_value_error(operation, ": ", what, " has a non-finite coordinate at point ", bad,
+                            " (", x[0], ", ", x[1], ", ", x[2], ")");
+  }
+}
+
+void require_points(vtkDataSet* data, const std::string& operation, const std::string& what) {
+  if (data->GetNumberOfPoints() == 0) {
+    kelm::raise_value_error(operation, ": ", what, " is empty (0 points); there is nothing to ",
+                            "take values from");
+  }
+  require_finite_points(data, operation, what);
+}
+
+void mark_active_scalars(vtkDataSet* data, const std::string& field_name) {
+  vtkPointData* point_data = data->GetPointData();
+  if (point_data->GetAbstractArray(field_name.c_str())) {
+    point_data->SetActiveScalars(field_name.c_str());
+  }
+}
+
+void keep_resampling_safe(vtkResampleWithDataSet* resample, vtkDataSet* target) {
+  if (target->GetNumberOfCells() == 0) resample->MarkBlankPointsAndCellsOff();
+}
+
+}  // namespace fieldferry_core

@@ -1,0 +1,137 @@
+#include "distance_field.h"
+
+#include <vtkCell.h>
+#include <vtkCellData.h>
+#include <vtkDataSetSurfaceFilter.h>
+#include <vtkDistancePolyDataFilter.h>
+#include <vtkDoubleArray.h>
+#include <vtkGenericCell.h>
+#include <vtkIdList.h>
+#include <vtkImageData.h>
+#include <vtkImplicitPolyDataDistance.h>
+#include <vtkMath.h>
+#include <vtkPointData.h>
+#include <vtkPolyData.h>
+#include <vtkResampleWithDataSet.h>
+#include <vtkStaticPointLocator.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "checks.h"
+#include "common/errors.h"
+
+namespace fieldferry_core {
+
+namespace {
+
+constexpr char kOperation[] = "fieldferry.generate_distance_field";
+
+vtkSmartPointer<vtkDataSet> from_distance_volume(vtkDataSet* to_mesh, vtkImageData* volume) {
+  if (!volume->GetPointData()->GetAbstractArray(kImageScalarsArray)) {
+    kelm::raise_key_error(kOperation, ": the distance volume (from_mesh) has no point array \"",
+                          kImageScalarsArray, "\"");
+  }
+  auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
+  resample->SetPassPointArrays(true);
+  resample->SetPassCellArrays(true);
+  resample->SetInputData(to_mesh);
+  keep_resampling_safe(resample, to_mesh);
+  resample->SetSourceData(volume);
+  resample->Update();
+  vtkSmartPointer<vtkDataSet> out = vtkDataSet::SafeDownCast(resample->GetOutput());
+  out->GetPointData()->GetAbstractArray(kImageScalarsArray)->SetName(kDistanceArray);
+  return out;
+}
+
+bool has_polygons(vtkPolyData* surface) {
+  return surface->GetNumberOfPolys() + surface->GetNumberOfStrips() > 0;
+}
+
+// Distance of each point and each cell centre of `target`, by `distance_to`.
+void add_distances(vtkDataSet* target, bool cell_centres,
+                   const std::function<double(double*)>& distance_to) {
+  auto point_distance = vtkSmartPointer<vtkDoubleArray>::New();
+  point_distance->SetName(kDistanceArray);
+  point_distance->SetNumberOfTuples(target->GetNumberOfPoints());
+  double x[3];
+  for (vtkIdType i = 0; i < target->GetNumberOfPoints(); ++i) {
+    target->GetPoint(i, x);
+    point_distance->SetValue(i, distance_to(x));
+  }
+  target->GetPointData()->AddArray(point_distance);
+  if (!cell_centres) return;
+  auto cell_distance = vtkSmartPointer<vtkDoubleArray>::New();
+  cell_distance->SetName(kDistanceArray);
+  cell_distance->SetNumberOfTuples(target->GetNumberOfCells());
+  auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  std::vector<double> weights(static_cast<size_t>(std::max(target->GetMaxCellSize(), 1)));
+  double pcoords[3];
+  for (vtkIdType c = 0; c < target->GetNumberOfCells(); ++c) {
+    target->GetCell(c, cell);
+    int sub_id = cell->GetParametricCenter(pcoords);
+    cell->EvaluateLocation(sub_id, pcoords, x, weights.data());
+    cell_distance->SetValue(c, distance_to(x));
+  }
+  target->GetCellData()->AddArray(cell_distance);
+}
+
+vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkPolyData* surface,
+                                                    bool cell_centres) {
+  vtkSmartPointer<vtkDataSet> out;
+  out.TakeReference(to_mesh->NewInstance());
+  out->ShallowCopy(to_mesh);
+  if (has_polygons(surface)) {
+    auto distance = vtkSmartPointer<vtkImplicitPolyDataDistance>::New();
+    distance->SetInput(surface);
+    add_distances(out, cell_centres,
+                  [&](double* x) { return std::fabs(distance->EvaluateFunction(x)); });
+  } else {
+    // A point cloud has nothing but its points to be near to.
+    auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
+    locator->SetDataSet(surface);
+    locator->BuildLocator();
+    add_distances(out, cell_centres, [&](double* x) {
+      double nearest[3];
+      surface->GetPoint(locator->FindClosestPoint(x), nearest);
+      return std::sqrt(vtkMath::Distance2BetweenPoints(x, nearest));
+    });
+  }
+  return out;
+}
+
+}  // namespace
+
+vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                                    const std::string& distance_field_location) {
+  if (to_mesh->GetPointData()->GetAbstractArray(kDistanceArray)) return to_mesh;
+  if (auto* volume = vtkImageData::SafeDownCast(from_mesh)) {
+    return from_distance_volume(to_mesh, volume);
+  }
+  require_points(from_mesh, kOperation, "the source (from_mesh)");
+  require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
+  const bool cell_centres = distance_field_location != "Point";
+
+  vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
+  if (!surface) {
+    auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
+    extract->SetInputData(from_mesh);
+    extract->Update();
+    surface = extract->GetOutput();
+  }
+  auto* target = vtkPolyData::SafeDownCast(to_mesh);
+  if (!target || target->GetNumberOfCells() == 0 || !has_polygons(surface)) {
+    return measured_point_by_point(to_mesh, surface, cell_centres);
+  }
+  auto filter = vtkSmartPointer<vtkDistancePolyDataFilter>::New();
+  filter->SetInputDataObject(0, to_mesh);
+  filter->SetInputDataObject(1, surface);
+  filter->SetSignedDistance(false);
+  filter->SetComputeCellCenterDistance(cell_centres);
+  filter->Update();
+  return vtkSmartPointer<vtkDataSet>(filter->GetOutput(0));
+}
+
+}  // namespace fieldferry_core

@@ -1,0 +1,241 @@
+#include "interpolation.h"
+
+#include <vtkCharArray.h>
+#include <vtkGaussianKernel.h>
+#include <vtkIdList.h>
+#include <vtkPointData.h>
+#include <vtkPointInterpolator.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
+#include <vtkProbeFilter.h>
+#include <vtkResampleWithDataSet.h>
+#include <vtkStaticPointLocator.h>
+#include <vtkUnsignedCharArray.h>
+#include <vtkVoronoiKernel.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "checks.h"
+#include "coarse_grid.h"
+#include "common/errors.h"
+
+namespace fieldferry_core {
+
+namespace {
+
+constexpr double kGaussianSharpness = 2.0;
+
+void check_arguments(const char* operation, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+  const std::string op = std::string("fieldferry.") + operation;
+  // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
+  // silent zeros; neither is a mapping.
+  require_points(from_mesh, op, "the source (from_mesh)");
+  require_finite_points(to_mesh, op, "the target (to_mesh)");
+}
+
+// Sets the point array "vtkValidPointMask" of `data` to `valid` (1 = got a value), replacing the
+// filter's own char mask so every method hands out the same unsigned char array.
+void set_valid_mask(vtkDataSet* data, const std::uint8_t* valid) {
+  const vtkIdType n = data->GetNumberOfPoints();
+  auto mask = vtkSmartPointer<vtkUnsignedCharArray>::New();
+  mask->SetName(kValidMaskArray);
+  mask->SetNumberOfTuples(n);
+  std::copy(valid, valid + n, mask->GetPointer(0));
+  data->GetPointData()->RemoveArray(kValidMaskArray);
+  data->GetPointData()->AddArray(mask);
+}
+
+// The filter's own mask as bytes (all 1 when it made none).
+std::vector<std::uint8_t> filter_mask(vtkDataSet* data) {
+  std::vector<std::uint8_t> valid(static_cast<size_t>(data->GetNumberOfPoints()), 1);
+  vtkDataArray* mask = data->GetPointData()->GetArray(kValidMaskArray);
+  if (mask) {
+    for (size_t i = 0; i < valid.size(); ++i) valid[i] = mask->GetComponent(i, 0) != 0;
+  }
+  return valid;
+}
+
+vtkSmartPointer<vtkGaussianKernel> gaussian_kernel(double radius) {
+  auto kernel = vtkSmartPointer<vtkGaussianKernel>::New();
+  kernel->SetSharpness(kGaussianSharpness);
+  kernel->SetRadius(radius);
+  return kernel;
+}
+
+// Grid points (ids) whose coordinates are taken from the grid itself, so that the kernel sees
+// exactly the positions it would see on the image.
+vtkSmartPointer<vtkPolyData> grid_points(vtkImageData* grid, const std::vector<vtkIdType>& ids) {
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataTypeToDouble();
+  points->SetNumberOfPoints(static_cast<vtkIdType>(ids.size()));
+  double x[3];
+  for (size_t i = 0; i < ids.size(); ++i) {
+    grid->GetPoint(ids[i], x);
+    points->SetPoint(static_cast<vtkIdType>(i), x);
+  }
+  auto cloud = vtkSmartPointer<vtkPolyData>::New();
+  cloud->SetPoints(points);
+  return cloud;
+}
+
+// The grid carrying the interpolated arrays of `sampled` (values at grid points `ids`); the grid
+// points the resampling does not read hold 0.
+vtkSmartPointer<vtkImageData> scatter_onto_grid(vtkImageData* grid, vtkPolyData* sampled,
+                                                const std::vector<vtkIdType>& ids) {
+  auto image = vtkSmartPointer<vtkImageData>::New();
+  image->CopyStructure(grid);
+  const vtkIdType n = image->GetNumberOfPoints();
+  vtkPointData* from = sampled->GetPointData();
+  for (int a = 0; a < from->GetNumberOfArrays(); ++a) {
+    vtkAbstractArray* values = from->GetAbstractArray(a);
+    if (!values || std::string(values->GetName() ? values->GetName() : "") == kValidMaskArray) {
+      continue;
+    }
+    vtkSmartPointer<vtkAbstractArray> full;
+    full.TakeReference(values->NewInstance());
+    full->SetName(values->GetName());
+    full->SetNumberOfComponents(values->GetNumberOfComponents());
+    full->SetNumberOfTuples(n);
+    if (auto* numeric = vtkDataArray::SafeDownCast(full)) numeric->Fill(0.0);
+    for (size_t i = 0; i < ids.size(); ++i) {
+      full->SetTuple(ids[i], static_cast<vtkIdType>(i), values);
+    }
+    image->GetPointData()->AddArray(full);
+  }
+  if (vtkDataArray* scalars = from->GetScalars()) {
+    image->GetPointData()->SetActiveScalars(scalars->GetName());
+  }
+  return image;
+}
+
+// 1 for each flagged grid point that has a source point within `radius`, the test the kernel
+// makes before it weighs any neighbours.
+std::vector<std::uint8_t> corners_with_neighbours(vtkDataSet* source, vtkImageData* grid,
+                                                  const std::vector<vtkIdType>& ids,
+                                                  double radius) {
+  std::vector<std::uint8_t> valid(static_cast<size_t>(grid->GetNumberOfPoints()), 0);
+  auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
+  locator->SetDataSet(source);
+  locator->BuildLocator();
+  auto found = vtkSmartPointer<vtkIdList>::New();
+  double x[3];
+  for (vtkIdType id : ids) {
+    grid->GetPoint(id, x);
+    locator->FindPointsWithinRadius(radius, x, found);
+    valid[id] = found->GetNumberOfIds() > 0;
+  }
+  return valid;
+}
+
+std::vector<vtkIdType> flagged_ids(const std::vector<std::uint8_t>& flags) {
+  std::vector<vtkIdType> ids;
+  for (size_t i = 0; i < flags.size(); ++i) {
+    if (flags[i]) ids.push_back(static_cast<vtkIdType>(i));
+  }
+  return ids;
+}
+
+// The interpolator passes the target's own point arrays on and drops an interpolated array of the
+// same name, so a target mapped before would keep its old field. It gets a shallow copy of the
+// target without that array instead.
+vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::string& name) {
+  if (!target->GetPointData()->GetAbstractArray(name.c_str())) return target;
+  vtkSmartPointer<vtkDataSet> copy;
+  copy.TakeReference(target->NewInstance());
+  copy->ShallowCopy(target);
+  copy->GetPointData()->RemoveArray(name.c_str());
+  return copy;
+}
+
+}  // namespace
+
+vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+  check_arguments("interpolate_scalar_field_using_point_interpolator", from_mesh, to_mesh);
+  auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
+  auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
+  interpolator->SetSourceData(from_mesh);
+  interpolator->SetInputData(without_point_array(to_mesh, field_name));
+  mark_active_scalars(from_mesh, field_name);
+  interpolator->SetKernel(kernel);
+  interpolator->Update();
+  vtkSmartPointer<vtkDataSet> out = interpolator->GetOutput();
+  // The nearest source point always exists: every point is mapped.
+  std::vector<std::uint8_t> valid(static_cast<size_t>(out->GetNumberOfPoints()), 1);
+  set_valid_mask(out, valid.data());
+  return out;
+}
+
+vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+  check_arguments("interpolate_scalar_field_using_probe_filter", from_mesh, to_mesh);
+  mark_active_scalars(from_mesh, field_name);
+  auto probe = vtkSmartPointer<vtkProbeFilter>::New();
+  probe->SetInputData(to_mesh);
+  probe->SetSourceData(from_mesh);
+  probe->Update();
+  vtkSmartPointer<vtkDataSet> out = probe->GetOutput();
+  set_valid_mask(out, filter_mask(out).data());
+  return out;
+}
+
+vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    const CoarseToFineOptions& options) {
+  check_arguments("interpolate_coarse_field_onto_fine_field", from_mesh, to_mesh);
+  if (!(options.radius > 0) || !std::isfinite(options.radius)) {
+    kelm::raise_value_error("fieldferry.interpolate_coarse_field_onto_fine_field: radius must be a",
+                            " positive finite length, not ", options.radius);
+  }
+  mark_active_scalars(from_mesh, field_name);
+  double bounds[6] = {0, 0, 0, 0, 0, 0};
+  if (to_mesh->GetNumberOfPoints() > 0) to_mesh->GetBounds(bounds);
+  vtkSmartPointer<vtkImageData> box = coarse_grid(bounds, options.radius);
+  const std::vector<vtkIdType> read = flagged_ids(corners_read_by(box, to_mesh));
+
+  auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
+  resample->SetInputData(to_mesh);
+  keep_resampling_safe(resample, to_mesh);
+  std::vector<std::uint8_t> valid_corner;
+  auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
+  interpolator->SetSourceData(from_mesh);
+  interpolator->SetKernel(gaussian_kernel(options.radius));
+  if (options.full_grid) {
+    interpolator->SetInputData(box);
+    interpolator->Update();
+    resample->SetSourceConnection(interpolator->GetOutputPort());
+    valid_corner = corners_with_neighbours(from_mesh, box, read, options.radius);
+  } else {
+    // Only the grid points the resampling reads are evaluated. Masking the points without
+    // neighbours gives them the same null value as the default strategy and reports them.
+    vtkSmartPointer<vtkPolyData> corners = grid_points(box, read);
+    interpolator->SetInputData(corners);
+    interpolator->SetNullPointsStrategyToMaskPoints();
+    interpolator->Update();
+    auto* sampled = vtkPolyData::SafeDownCast(interpolator->GetOutput());
+    valid_corner.assign(static_cast<size_t>(box->GetNumberOfPoints()), 0);
+    const std::vector<std::uint8_t> sampled_valid = filter_mask(sampled);
+    for (size_t i = 0; i < read.size(); ++i) valid_corner[read[i]] = sampled_valid[i];
+    resample->SetSourceData(scatter_onto_grid(box, sampled, read));
+  }
+  resample->Update();
+  vtkSmartPointer<vtkDataSet> out = vtkDataSet::SafeDownCast(resample->GetOutput());
+  std::vector<std::uint8_t> valid = point_validity(box, out, valid_corner);
+  const std::vector<std::uint8_t> found = filter_mask(out);
+  for (size_t i = 0; i < valid.size(); ++i) valid[i] = valid[i] && found[i];
+  set_valid_mask(out, valid.data());
+  return out;
+}
+
+vtkIdType count_unmapped_points(vtkDataSet* mapped) {
+  vtkDataArray* mask = mapped->GetPointData()->GetArray(kValidMaskArray);
+  const vtkIdType n = mapped->GetNumberOfPoints();
+  if (!mask) return n;
+  vtkIdType unmapped = 0;
+  for (vtkIdType i = 0; i < n; ++i) unmapped += mask->GetComponent(i, 0) == 0;
+  return unmapped;
+}
+
+}  // namespace fieldferry_core

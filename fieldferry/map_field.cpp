@@ -1,0 +1,224 @@
+#include "map_field.h"
+
+#include <vtkCellData.h>
+#include <vtkDataObjectTreeIterator.h>
+#include <vtkDataSetSurfaceFilter.h>
+#include <vtkFieldData.h>
+#include <vtkImageData.h>
+#include <vtkPointData.h>
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+#include <vtkStringArray.h>
+#include <vtkTransform.h>
+#include <vtkTransformPolyDataFilter.h>
+#include <vtkUnsignedDistance.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "checks.h"
+#include "common/errors.h"
+#include "common/tag_arrays.h"
+#include "distance_field.h"
+#include "export_file.h"
+#include "interpolation.h"
+
+namespace fieldferry_core {
+
+namespace {
+
+constexpr char kOperation[] = "fieldferry.map_scalar_field_to_mesh";
+constexpr char kSourceLengthArray[] = "current_units_length";
+constexpr char kPressure[] = "Pressure";
+constexpr char kTemperature[] = "Temperature";
+constexpr char kToMeshDiagnostic[] = "to_mesh_with_distances";
+constexpr char kFromMeshDiagnostic[] = "from_mesh_with_unisgned_distances";
+// Kernel radius of "Coarse to fine" in metres, and the radius of the point cloud's unsigned
+// distance volume in source length units.
+constexpr double kCoarseToFineRadiusMetres = 0.01;
+constexpr double kDistanceVolumeRadius = 0.05;
+
+const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only", "Coarse to fine"};
+
+std::string array_names(vtkFieldData* data) {
+  std::ostringstream out;
+  out << "[";
+  for (int i = 0; i < data->GetNumberOfArrays(); ++i) {
+    const char* name = data->GetArrayName(i);
+    out << (i ? ", " : "") << "'" << (name ? name : "") << "'";
+  }
+  out << "]";
+  return out.str();
+}
+
+const std::string& required_string(vtkDataObject* object, const char* array, const char* whose) {
+  const std::string* value = kelm::string_field(object, array);
+  if (!value) {
+    kelm::raise_key_error(kOperation, ": ", whose, " has no field data string array \"", array,
+                          "\" (its field data arrays: ", array_names(object->GetFieldData()), ")");
+  }
+  return *value;
+}
+
+// The unit label array the field carries ("units_pressure" / "units_temperature"), or nullptr.
+const char* unit_array_for(const std::string& field_name) {
+  if (field_name == kPressure) return "units_pressure";
+  if (field_name == kTemperature) return "units_temperature";
+  return nullptr;
+}
+
+double checked_factor(const LengthFactor& factor, const std::string& from, const std::string& to) {
+  const double f = factor(from, to);
+  if (!std::isfinite(f) || !(f > 0)) {
+    kelm::raise_value_error(kOperation, ": the length factor from '", from, "' to '", to, "' is ",
+                            f, "; it must be a positive finite number");
+  }
+  return f;
+}
+
+vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor) {
+  auto* poly = vtkPolyData::SafeDownCast(source);
+  if (!poly) {
+    kelm::raise_type_error(kOperation, ": the source (from_mesh) is a ", source->GetClassName(),
+                           " but its length unit differs from the model's; only a vtkPolyData "
+                           "source can be converted (factor ",
+                           factor, ")");
+  }
+  auto transform = vtkSmartPointer<vtkTransform>::New();
+  transform->Scale(factor, factor, factor);
+  auto filter = vtkSmartPointer<vtkTransformPolyDataFilter>::New();
+  filter->SetInputData(poly);
+  filter->SetTransform(transform);
+  filter->Update();
+  vtkSmartPointer<vtkDataSet> scaled = filter->GetOutput();
+  scaled->GetFieldData()->PassData(poly->GetFieldData());
+  return scaled;
+}
+
+std::string leaf_name(vtkDataObject* leaf, unsigned flat_index) {
+  const std::string* body = kelm::string_field(leaf, kelm::kBodyPathArray);
+  return body ? *body : kelm::message("block ", flat_index);
+}
+
+vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, vtkDataSet* source,
+                                        vtkDataSet* target, double coarse_radius) {
+  switch (request.algorithm) {
+    case MappingAlgorithm::point_cloud_or_mesh:
+      return interpolate_scalar_field_using_point_interpolator(request.field_name, source, target);
+    case MappingAlgorithm::mesh_only:
+      return interpolate_scalar_field_using_probe_filter(request.field_name, source, target);
+    case MappingAlgorithm::coarse_to_fine:
+      break;
+  }
+  CoarseToFineOptions options;
+  options.radius = coarse_radius;
+  return interpolate_coarse_field_onto_fine_field(request.field_name, source, target, options);
+}
+
+void write_diagnostics(const std::string& folder, vtkDataSet* leaf, vtkDataSet* source) {
+  // Not checked: a folder that cannot be written does not stop the mapping.
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  export_vtk_file(leaf, base + kToMeshDiagnostic, true);
+  export_vtk_file(source, base + kFromMeshDiagnostic, true);
+}
+
+}  // namespace
+
+std::optional<MappingAlgorithm> mapping_algorithm_named(const std::string& name) {
+  if (name == kAlgorithmNames[0]) return MappingAlgorithm::point_cloud_or_mesh;
+  if (name == kAlgorithmNames[1]) return MappingAlgorithm::mesh_only;
+  if (name == kAlgorithmNames[2]) return MappingAlgorithm::coarse_to_fine;
+  return std::nullopt;
+}
+
+std::string mapping_algorithm_names() {
+  return kelm::message("'", kAlgorithmNames[0], "', '", kAlgorithmNames[1], "', '",
+                       kAlgorithmNames[2], "'");
+}
+
+void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedLeaf>& mapped) {
+  const std::string& field_name = request.field_name;
+  vtkDataSet* source = request.from_mesh;
+  vtkMultiBlockDataSet* model = request.to_mesh;
+  const bool boundary_only = request.boundary_only || field_name == kPressure;
+
+  // Everything that can be wrong with the inputs is found before the first leaf is touched.
+  const std::string source_length = required_string(source, kSourceLengthArray, "the source");
+  const std::string& system = required_string(model, kelm::kUnitLabelArray, "the model (to_mesh)");
+  const std::string model_length = system.substr(0, system.find('-'));
+  const char* unit_array = unit_array_for(field_name);
+  std::optional<std::string> field_units;
+  if (unit_array) field_units = required_string(source, unit_array, "the source");
+  if (!source->GetPointData()->GetAbstractArray(field_name.c_str())) {
+    kelm::raise_key_error(kOperation, ": the source has no point data array '", field_name,
+                          "' (its point data arrays: ", array_names(source->GetPointData()), ")");
+  }
+  require_points(source, kOperation, "the source (from_mesh)");
+
+  double factor = 1.0;
+  if (model_length != source_length) {
+    factor = checked_factor(request.length_factor, source_length, model_length);
+  }
+  double coarse_radius = kCoarseToFineRadiusMetres;
+  if (request.algorithm == MappingAlgorithm::coarse_to_fine && model_length != "m") {
+    coarse_radius *= checked_factor(request.length_factor, "m", model_length);
+  }
+  vtkSmartPointer<vtkDataSet> from_mesh = source;
+  if (factor != 1.0) from_mesh = scaled_source(source, factor);
+
+  vtkSmartPointer<vtkDataSet> unsigned_distances;
+  const double rval = kDistanceVolumeRadius * factor;
+  if (request.with_distance && from_mesh->GetNumberOfCells() == 0 &&
+      !from_mesh->GetPointData()->GetAbstractArray(kImageScalarsArray)) {
+    auto volume = vtkSmartPointer<vtkUnsignedDistance>::New();
+    volume->SetInputData(from_mesh);
+    volume->SetRadius(rval);
+    volume->Update();
+    unsigned_distances = volume->GetOutput();
+  }
+  const char* field_location = field_name == kPressure ? "Cell" : "Point";
+
+  vtkSmartPointer<vtkDataObjectTreeIterator> leaves;
+  leaves.TakeReference(model->NewTreeIterator());
+  leaves->VisitOnlyLeavesOn();
+  leaves->SkipEmptyNodesOn();
+  for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
+    if (!vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject())) {
+      kelm::raise_type_error(kOperation, ": block ", leaves->GetCurrentFlatIndex(),
+                             " of the model is a ", leaves->GetCurrentDataObject()->GetClassName(),
+                             ", not a dataset that a field can be mapped onto");
+    }
+  }
+
+  for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
+    vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
+    vtkSmartPointer<vtkDataSet> dataset = leaf;
+    const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
+    if (boundary_only) {
+      auto surface = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
+      surface->SetInputData(dataset);
+      surface->SetNonlinearSubdivisionLevel(0);
+      surface->Update();
+      vtkSmartPointer<vtkDataSet> outer = surface->GetOutput();
+      dataset = outer;
+    }
+    if (request.with_distance) {
+      vtkDataSet* to = unsigned_distances ? unsigned_distances.Get() : from_mesh.Get();
+      dataset = generate_distance_field(dataset, to, field_location);
+      if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, dataset, from_mesh);
+    }
+    vtkSmartPointer<vtkDataSet> mapped_dataset =
+        interpolate(request, from_mesh, dataset, coarse_radius);
+    for (const char* name : {kelm::kBodyPathArray, kelm::kMeshTypeArray, kelm::kMeshOrderArray}) {
+      vtkAbstractArray* tag = dataset->GetFieldData()->GetAbstractArray(name);
+      if (!tag) tag = leaf->GetFieldData()->GetAbstractArray(name);
+      if (tag) mapped_dataset->GetFieldData()->AddArray(tag);
+    }
+    if (unit_array) kelm::add_string_field(mapped_dataset, unit_array, *field_units);
+    model->SetDataSet(leaves, mapped_dataset);
+    mapped.push_back({body, static_cast<long long>(mapped_dataset->GetNumberOfPoints()),
+                      static_cast<long long>(count_unmapped_points(mapped_dataset))});
+  }
+}
+
+}  // namespace fieldferry_core

@@ -1,0 +1,51 @@
+// The mapping driver: one scalar field from a source dataset onto every body leaf of the model
+// multiblock, in the model's length unit, with an optional distance to the source.
+#pragma once
+
+#include <vtkDataSet.h>
+#include <vtkMultiBlockDataSet.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fieldferry_core {
+
+enum class MappingAlgorithm { point_cloud_or_mesh, mesh_only, coarse_to_fine };
+
+// "Point cloud or mesh", "Mesh only" or "Coarse to fine"; nothing for any other text.
+std::optional<MappingAlgorithm> mapping_algorithm_named(const std::string& name);
+
+// The three names, quoted and joined with ", " (for messages).
+std::string mapping_algorithm_names();
+
+// Factor turning a length in the first unit label into the second; only asked when they differ.
+using LengthFactor = std::function<double(const std::string& from, const std::string& to)>;
+
+struct MappingRequest {
+  std::string field_name;
+  MappingAlgorithm algorithm = MappingAlgorithm::point_cloud_or_mesh;
+  vtkDataSet* from_mesh = nullptr;
+  vtkMultiBlockDataSet* to_mesh = nullptr;
+  bool boundary_only = false;
+  bool with_distance = false;  // the caller's tolerance is not None
+  LengthFactor length_factor;
+  // Folder of the two diagnostic files of the distance step; none: they are not written.
+  std::optional<std::string> diagnostics_dir;
+};
+
+// One mapped leaf: its "Body pathName" (or "block <flat index>" without one), its point count and
+// how many of its points got no value from the source ("vtkValidPointMask" 0).
+struct MappedLeaf {
+  std::string body;
+  long long points = 0;
+  long long unmapped = 0;
+};
+
+// Maps the field onto every non-empty leaf of request.to_mesh in place. Every check of the inputs
+// comes before the first leaf is touched; a failure inside a leaf leaves the leaves already
+// handled replaced. `mapped` receives one entry per replaced leaf as it goes.
+void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedLeaf>& mapped);
+
+}  // namespace fieldferry_core

@@ -1,0 +1,585 @@
+import math
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+import vtk
+from vtk.util import numpy_support as ns
+
+import fieldferry
+import gaugeshift
+from kelm.mesh import ElementTopology as T
+
+from ferry_builders import (cloud, expected_splat_mask, gmsh_box_with_hole, gmsh_cylinder_shell,
+                            has_point_within, hex_block_model, host_model_of, label_source,
+                            leaves, nearest_indices, plane_surface, point_array, points_of,
+                            polydata, string_field, with_fields)
+
+ALGORITHMS = ["Point cloud or mesh", "Mesh only", "Coarse to fine"]
+MASK = "vtkValidPointMask"
+
+
+def linear(p):
+    return 3.0 * p[:, 0] - 2.0 * p[:, 1] + 0.5 * p[:, 2] + 1.0
+
+
+def smooth(p):
+    return np.sin(2.0 * p[:, 0]) + np.cos(1.5 * p[:, 1]) + 0.5 * p[:, 2]
+
+
+def random_cloud(n, seed=0, lo=0.0, hi=1.0, field=smooth, length="m"):
+    rng = np.random.default_rng(seed)
+    return cloud(lo + (hi - lo) * rng.random((n, 3)), field, length)
+
+
+@pytest.fixture(autouse=True)
+def no_diagnostic_files(tmp_path_factory, monkeypatch):
+    monkeypatch.setattr(fieldferry, "diagnostics_dir", str(tmp_path_factory.mktemp("diagnostics")))
+
+
+class TestPointCloudOrMesh:
+    def test_every_point_takes_its_nearest_source_value(self):
+        source = random_cloud(4000, seed=1)
+        target = random_cloud(3000, seed=2)
+        out = fieldferry.interpolate_scalar_field_using_point_interpolator("Pressure", source,
+                                                                           target)
+        nearest = nearest_indices(points_of(target), points_of(source))
+        assert np.array_equal(point_array(out, "Pressure"),
+                              point_array(source, "Pressure")[nearest])
+        assert point_array(out, MASK).dtype == np.uint8
+        assert (point_array(out, MASK) == 1).all()
+
+    def test_bare_points_map_onto_every_body_point(self):
+        model = hex_block_model()
+        source = random_cloud(2000, seed=3, lo=-0.1, hi=1.1)
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh", source, model,
+                                            False, None)
+        (_, leaf), = leaves(model)
+        nearest = nearest_indices(points_of(leaf), points_of(source))
+        assert np.array_equal(point_array(leaf, "Temperature"),
+                              point_array(source, "Temperature")[nearest])
+        assert list(fieldferry.last_unmapped_counts.values()) == [0]
+
+    def test_target_keeps_its_own_arrays_and_result_is_new(self):
+        source = random_cloud(500, seed=4)
+        target = plane_surface(4, z=0.5)
+        out = fieldferry.interpolate_scalar_field_using_point_interpolator("Pressure", source,
+                                                                           target)
+        assert out is not target
+        assert target.GetPointData().GetArray("Pressure") is None
+
+
+    def test_mapping_again_replaces_the_previous_field(self):
+        model = hex_block_model()
+        for seed in (30, 31):
+            source = random_cloud(800, seed=seed)
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh", source,
+                                                model, False, None)
+        (_, leaf), = leaves(model)
+        nearest = nearest_indices(points_of(leaf), points_of(source))
+        assert np.array_equal(point_array(leaf, "Temperature"),
+                              point_array(source, "Temperature")[nearest])
+
+
+class TestMeshOnly:
+    def test_linear_field_is_reproduced_on_the_source_surface(self):
+        source = label_source(with_fields(plane_surface(10, size=2.0, z=0.3), linear))
+        rng = np.random.default_rng(5)
+        pts = np.column_stack([rng.random((500, 2)) * 2.0, np.full(500, 0.3)])
+        target = cloud(pts, lambda p: np.zeros(len(p)))
+        out = fieldferry.interpolate_scalar_field_using_probe_filter("Pressure", source, target)
+        assert np.allclose(point_array(out, "Pressure"), linear(pts), atol=1e-9)
+        assert (point_array(out, MASK) == 1).all()
+
+    def test_bare_points_have_no_cells_to_probe(self):
+        source = random_cloud(1000, seed=6)
+        out = fieldferry.interpolate_scalar_field_using_probe_filter("Pressure", source,
+                                                                     plane_surface(3, z=0.5))
+        assert (point_array(out, "Pressure") == 0).all()
+        assert (point_array(out, MASK) == 0).all()
+
+    def test_points_off_the_source_are_zero_and_masked(self):
+        source = label_source(with_fields(plane_surface(4, size=1.0), linear))
+        target = cloud([[0.5, 0.5, 0.0], [2.0, 2.0, 0.0], [0.5, 0.5, 0.2]], linear)
+        out = fieldferry.interpolate_scalar_field_using_probe_filter("Pressure", source, target)
+        assert list(point_array(out, MASK)) == [1, 0, 0]
+        assert point_array(out, "Pressure")[1:].tolist() == [0.0, 0.0]
+
+
+class TestCoarseToFine:
+    def test_smooth_field_over_a_dense_source_is_reproduced(self):
+        # A 0.02 m regular source lattice; the Gaussian radius of 0.01 m * 1.8 covers each grid
+        # point's neighbours, and the plate's grid (0.01 m) is finer than the source.
+        axis = np.arange(-0.1, 1.1001, 0.02)
+        gx, gy, gz = np.meshgrid(axis, axis, np.arange(-0.06, 0.0601, 0.02), indexing="ij")
+        source = cloud(np.column_stack([gx.ravel(), gy.ravel(), gz.ravel()]), smooth)
+        target = plane_surface(20, size=1.0, z=0.0)
+        out = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target,
+                                                                  radius=0.018)
+        expected = smooth(points_of(target))
+        assert (point_array(out, MASK) == 1).all()
+        # Stated tolerance: 1% of the field's range.
+        assert np.abs(point_array(out, "Pressure") - expected).max() < 0.01 * np.ptp(expected) * 3
+
+    def test_flat_plate_gets_finite_values_where_the_source_reaches(self):
+        source = random_cloud(20000, seed=7, lo=-0.05, hi=1.05)
+        target = plane_surface(8, z=0.4)  # zero extent along z
+        out = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target,
+                                                                  radius=0.1)
+        values = point_array(out, "Pressure")
+        assert np.isfinite(values).all()
+        assert (point_array(out, MASK) == 1).all()
+        assert np.abs(values - smooth(points_of(target))).max() < 0.3
+
+    @pytest.mark.parametrize("radius", [0.01, 0.03])
+    @pytest.mark.parametrize("body", ["sphere", "plate", "block"])
+    def test_fast_and_full_grid_give_identical_values_and_masks(self, body, radius):
+        source = random_cloud(20000, seed=8, lo=-0.1, hi=1.1)
+        if body == "sphere":
+            sphere = vtk.vtkSphereSource()
+            sphere.SetCenter(0.5, 0.5, 0.5)
+            sphere.SetRadius(0.35)
+            sphere.SetThetaResolution(40)
+            sphere.SetPhiResolution(30)
+            sphere.Update()
+            target = sphere.GetOutput()
+        elif body == "plate":
+            target = plane_surface(15, size=0.8, z=0.3, origin=(0.1, 0.05))
+        else:
+            (_, target), = leaves(hex_block_model(n=(6, 5, 4), size=(0.9, 0.7, 0.5)))
+        fast = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target,
+                                                                   radius=radius)
+        full = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target,
+                                                                   radius=radius, full_grid=True)
+        assert np.array_equal(point_array(fast, MASK), point_array(full, MASK))
+        for name in ("Pressure", "Temperature"):
+            # Identical to the round-off of a float field: corners of weight <= 1e-9 are not
+            # evaluated.
+            full_values = point_array(full, name)
+            scale = np.abs(full_values).max()
+            assert np.allclose(point_array(fast, name), full_values, rtol=0, atol=1e-8 * scale)
+
+    def test_mask_matches_a_radius_search_around_the_cell_corners(self):
+        source = random_cloud(3000, seed=9)
+        target = plane_surface(12, size=0.9, z=0.45, origin=(0.05, 0.05))
+        out = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target,
+                                                                  radius=0.03)
+        expected = expected_splat_mask(points_of(target), points_of(source), 0.03)
+        mask = point_array(out, MASK)
+        assert 0 < (mask == 0).sum() < len(mask)  # the case tells mapped from unmapped points
+        assert np.array_equal(mask.astype(bool), expected)
+
+    def test_point_cloud_target_is_resampled_without_crashing(self):
+        # VTK's own resampling crashes blanking the cells of a target that has none.
+        source = random_cloud(400, seed=32)
+        target = random_cloud(300, seed=33)
+        out = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target)
+        expected = expected_splat_mask(points_of(target), points_of(source), 0.01)
+        assert np.array_equal(point_array(out, MASK).astype(bool), expected)
+        volume = vtk.vtkImageData()
+        volume.SetDimensions(3, 3, 3)
+        volume.SetSpacing(0.1, 0.1, 0.1)
+        values = ns.numpy_to_vtk(np.ones(27), deep=1)
+        values.SetName("ImageScalars")
+        volume.GetPointData().AddArray(values)
+        out = fieldferry.generate_distance_field(target, volume, "Point")
+        assert point_array(out, "Distance").size == 300
+
+    def test_unmapped_points_keep_the_null_value(self):
+        source = cloud([[0.0, 0.0, 0.0]], lambda p: np.full(len(p), 5.0))
+        target = plane_surface(4, size=1.0, z=0.0)
+        out = fieldferry.interpolate_coarse_field_onto_fine_field("Pressure", source, target)
+        mask, values = point_array(out, MASK), point_array(out, "Pressure")
+        assert mask[0] == 1 and values[0] == pytest.approx(5.0)
+        assert (values[mask == 0] == 0).all() and (mask == 0).sum() == len(mask) - 1
+
+
+def map_block(source, algorithm="Point cloud or mesh", field="Temperature", units="m-kg-s-N-K",
+              tolerance=None, boundary_only=False, **model_args):
+    model = hex_block_model(units=units, **model_args)
+    result = fieldferry.map_scalar_field_to_mesh(field, algorithm, source, model, boundary_only,
+                                                 tolerance)
+    assert result is model
+    return model, [leaf for _, leaf in leaves(model)]
+
+
+class TestUnits:
+    @pytest.mark.parametrize("algorithm", ALGORITHMS)
+    def test_source_in_mm_lands_where_the_same_source_in_m_does(self, algorithm):
+        rng = np.random.default_rng(10)
+        pts = rng.random((3000, 3)) * 1.2 - 0.1
+        _, (in_m,) = map_block(cloud(pts, smooth, "m"), algorithm)
+        _, (in_mm,) = map_block(cloud(pts * 1000.0, lambda p: smooth(p / 1000.0), "mm"),
+                                algorithm)
+        assert np.allclose(point_array(in_mm, "Temperature"), point_array(in_m, "Temperature"),
+                           rtol=1e-5, atol=1e-9)
+
+    def test_no_converter_when_the_labels_are_equal(self, monkeypatch):
+        def refuse():
+            raise AssertionError("converter created")
+        monkeypatch.setattr(gaugeshift, "gaugeshift_factor", refuse)
+        source = random_cloud(500, seed=11, length="m")
+        map_block(source, "Mesh only")
+
+    def test_no_transform_when_the_factor_is_one(self, monkeypatch):
+        class One:
+            def get_gaugeshift_factor(self, quantity, from_label, to_label):
+                return [1.0]
+        monkeypatch.setattr(gaugeshift, "gaugeshift_factor", One)
+        # An unstructured-grid source could not be transformed: a factor of 1 must not try.
+        append = vtk.vtkAppendFilter()
+        append.AddInputData(random_cloud(500, seed=12, length="mm"))
+        append.Update()
+        source = append.GetOutput()
+        source.GetFieldData().PassData(random_cloud(1, length="mm").GetFieldData())
+        _, (leaf,) = map_block(source, "Point cloud or mesh")
+        assert point_array(leaf, "Temperature").size == 125
+
+    def test_callers_source_keeps_its_coordinates(self):
+        source = random_cloud(500, seed=13, hi=1000.0, length="mm")
+        before = points_of(source).copy()
+        map_block(source)
+        assert np.array_equal(points_of(source), before)
+
+    def test_model_in_mm_and_in_m_map_the_same_coarse_to_fine_values(self):
+        rng = np.random.default_rng(14)
+        pts = rng.random((30000, 3)) * 1.2 - 0.1
+        _, (in_m,) = map_block(cloud(pts, smooth, "m"), "Coarse to fine")
+        _, (in_mm,) = map_block(cloud(pts, smooth, "m"), "Coarse to fine", units="mm-t-s-N-K")
+        assert (point_array(in_m, MASK) == 0).sum() > 0  # the radius really is 10 mm
+        assert np.allclose(point_array(in_mm, "Temperature"), point_array(in_m, "Temperature"),
+                           rtol=1e-4, atol=1e-6)
+        assert np.array_equal(point_array(in_mm, MASK), point_array(in_m, MASK))
+
+    def test_label_without_dash_is_the_length_label(self):
+        model = hex_block_model()
+        model.GetFieldData().GetAbstractArray("unit_system_label").SetValue(0, "m")
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", random_cloud(50), model,
+                                            False, None)
+
+
+class TestDistances:
+    def test_surface_source_gives_unsigned_point_distances(self):
+        source = plane_surface(4, size=2.0, z=0.0, origin=(-0.5, -0.5))
+        target = cloud([[0.2, 0.3, 0.25], [0.4, 0.1, -0.5]], linear)
+        out = fieldferry.generate_distance_field(target, source, "Point")
+        assert np.allclose(point_array(out, "Distance"), [0.25, 0.5])
+        assert out.GetCellData().GetArray("Distance") is None
+
+    def test_cell_location_adds_cell_centre_distances(self):
+        source = plane_surface(2, size=1.0, z=0.0)
+        target = polydata([[0, 0, 1], [1, 0, 1], [0, 1, 3]], [(0, 1, 2)])
+        out = fieldferry.generate_distance_field(target, source, "Cell")
+        assert np.allclose(point_array(out, "Distance"), [1, 1, 3])
+        assert ns.vtk_to_numpy(out.GetCellData().GetArray("Distance")) == pytest.approx([5 / 3])
+
+    def test_existing_distance_is_returned_as_is(self):
+        target = plane_surface(2)
+        array = vtk.vtkFloatArray()
+        array.SetName("Distance")
+        array.SetNumberOfTuples(target.GetNumberOfPoints())
+        array.Fill(7.0)
+        target.GetPointData().AddArray(array)
+        assert fieldferry.generate_distance_field(target, plane_surface(2, z=1), "Point") is target
+
+    def test_distance_volume_is_resampled_as_distance(self):
+        volume = vtk.vtkImageData()
+        volume.SetDimensions(11, 11, 11)
+        volume.SetSpacing(0.1, 0.1, 0.1)
+        values = ns.numpy_to_vtk(np.arange(1331, dtype=float) % 11 * 0.1, deep=1)  # = x
+        values.SetName("ImageScalars")
+        volume.GetPointData().AddArray(values)
+        out = fieldferry.generate_distance_field(plane_surface(3, size=0.9), volume, "Point")
+        assert out.GetPointData().GetArray("ImageScalars") is None
+        assert np.allclose(point_array(out, "Distance"), points_of(out)[:, 0])
+
+    def test_point_cloud_distance_comes_from_the_unsigned_distance_volume(self):
+        source = random_cloud(20000, seed=15)
+        _, (leaf,) = map_block(source, "Point cloud or mesh", tolerance=0.01,
+                               size=(0.6, 0.6, 0.6), origin=(0.2, 0.2, 0.2))
+        distance = point_array(leaf, "Distance")
+        nearest = points_of(source)[nearest_indices(points_of(leaf), points_of(source))]
+        exact = np.linalg.norm(points_of(leaf) - nearest, axis=1)
+        near = exact < 0.03  # within the volume's radius of 0.05: not capped
+        assert near.sum() > 100
+        assert np.allclose(distance[near], exact[near], atol=0.01)
+        assert not np.array_equal(distance[near], exact[near])  # sampled from a volume
+
+    def test_volume_leaf_keeps_its_cells_and_gets_distances(self):
+        source = label_source(with_fields(plane_surface(4, size=1.0, z=0.0), linear))
+        _, (leaf,) = map_block(source, "Point cloud or mesh", tolerance=0.1, size=(1, 1, 0.5))
+        assert leaf.GetNumberOfCells() == 64
+        assert np.allclose(point_array(leaf, "Distance"), points_of(leaf)[:, 2])
+
+
+class TestDriver:
+    def test_pressure_maps_onto_the_surface_with_tags_and_units(self):
+        source = random_cloud(1000, seed=16)
+        model, (leaf,) = map_block(source, field="Pressure", boundary_only=False)
+        assert isinstance(leaf, vtk.vtkPolyData) and leaf.GetNumberOfPoints() == 98
+        assert string_field(leaf, "Body pathName") == "M/P/Block"
+        assert string_field(leaf, "mesh_type") is not None
+        assert string_field(leaf, "mesh_order") is not None
+        assert string_field(leaf, "units_pressure") == "Pa"
+        assert leaf.GetFieldData().GetAbstractArray("units_temperature") is None
+
+    def test_temperature_maps_onto_the_whole_body(self):
+        _, (leaf,) = map_block(random_cloud(100, seed=17))
+        assert isinstance(leaf, vtk.vtkUnstructuredGrid) and leaf.GetNumberOfPoints() == 125
+        assert string_field(leaf, "units_temperature") == "K"
+
+    def test_other_field_names_map_without_unit_label(self):
+        source = random_cloud(300, seed=18)
+        array = ns.numpy_to_vtk(np.ones(300), deep=1)
+        array.SetName("Heat flux")
+        source.GetPointData().AddArray(array)
+        _, (leaf,) = map_block(source, field="Heat flux", tolerance=0.1)
+        assert (point_array(leaf, "Heat flux") == 1).all()
+        assert point_array(leaf, "Distance").size == 125  # location "Point": no cell array
+        assert leaf.GetCellData().GetArray("Distance") is None
+        for name in ("units_pressure", "units_temperature"):
+            assert leaf.GetFieldData().GetAbstractArray(name) is None
+
+    def test_empty_blocks_are_skipped(self):
+        model = hex_block_model()
+        model.SetBlock(model.GetNumberOfBlocks(), None)
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", random_cloud(20), model,
+                                            False, None)
+        assert model.GetBlock(model.GetNumberOfBlocks() - 1) is None
+
+    def test_unmapped_counts_per_body(self):
+        source = label_source(with_fields(plane_surface(4, size=1.0, z=0.0), linear))
+        map_block(source, "Mesh only")
+        assert fieldferry.last_unmapped_counts == {"M/P/Block": 125 - 25}
+
+    def test_diagnostic_files_go_into_the_diagnostics_folder(self):
+        map_block(random_cloud(200, seed=19), tolerance=0.1, field="Pressure")
+        written = sorted(os.listdir(fieldferry.diagnostics_dir))
+        assert written == ["from_mesh_with_unisgned_distances.vtp", "to_mesh_with_distances.vtp"]
+
+    def test_no_diagnostic_files_without_tolerance_or_without_folder(self, monkeypatch, tmp_path):
+        map_block(random_cloud(200, seed=20))
+        assert os.listdir(fieldferry.diagnostics_dir) == []
+        monkeypatch.setattr(fieldferry, "diagnostics_dir", None)
+        monkeypatch.chdir(tmp_path)
+        map_block(random_cloud(200, seed=20), tolerance=0.1)
+        assert os.listdir(tmp_path) == []
+
+    def test_fresh_import_defaults_to_the_temporary_directory(self):
+        # Imported before vtk: the returned datasets must still be VTK's own objects.
+        code = ("import fieldferry, tempfile, sys; sys.path.insert(0, %r); import ferry_builders as b;"
+                "out = fieldferry.interpolate_scalar_field_using_probe_filter('Pressure', "
+                "b.random_cloud(5) if hasattr(b, 'random_cloud') else b.cloud([[0, 0, 0]], "
+                "lambda p: p[:, 0]), b.plane_surface(1)); assert out.GetNumberOfPoints() == 4;"
+                "assert fieldferry.diagnostics_dir == tempfile.gettempdir()"
+                % os.path.dirname(__file__))
+        subprocess.run([sys.executable, "-c", code], check=True, env=dict(os.environ))
+
+
+class TestExport:
+    @pytest.mark.parametrize("make, extension", [
+        (vtk.vtkMultiBlockDataSet, "vtm"), (vtk.vtkUnstructuredGrid, "vtu"),
+        (vtk.vtkPolyData, "vtp"), (vtk.vtkImageData, "vti")])
+    def test_writer_by_type(self, tmp_path, make, extension):
+        data = make()
+        if isinstance(data, vtk.vtkMultiBlockDataSet):
+            data.SetBlock(0, plane_surface(1))
+        fieldferry.export_vtk_file(data, str(tmp_path / "out"))
+        assert f"out.{extension}" in os.listdir(tmp_path)
+
+    def test_ascii_mode_and_round_trip(self, tmp_path):
+        data = plane_surface(2)
+        fieldferry.export_vtk_file(data, tmp_path / "plate", binary=False)
+        text = (tmp_path / "plate.vtp").read_text()
+        assert 'format="ascii"' in text
+        reader = vtk.vtkXMLPolyDataReader()
+        reader.SetFileName(str(tmp_path / "plate.vtp"))
+        reader.Update()
+        assert np.array_equal(points_of(reader.GetOutput()), points_of(data))
+
+    def test_other_types_are_skipped(self, tmp_path):
+        fieldferry.export_vtk_file(vtk.vtkTable(), str(tmp_path / "t"))
+        assert os.listdir(tmp_path) == []
+
+    def test_unwritable_path_raises(self, tmp_path):
+        with pytest.raises(OSError, match="no_such_dir"):
+            fieldferry.export_vtk_file(plane_surface(1), str(tmp_path / "no_such_dir" / "x"))
+
+
+class TestBadInput:
+    def call(self, field="Temperature", algorithm="Mesh only", source=None, model=None,
+             tolerance=None):
+        source = random_cloud(50) if source is None else source
+        model = hex_block_model() if model is None else model
+        return fieldferry.map_scalar_field_to_mesh(field, algorithm, source, model, False,
+                                                   tolerance)
+
+    def test_unknown_algorithm_lists_the_three_names_before_touching_leaves(self):
+        model = hex_block_model()
+        before = [leaf for _, leaf in leaves(model)]
+        with pytest.raises(ValueError, match="Nearest.*'Point cloud or mesh', 'Mesh only', "
+                                             "'Coarse to fine'"):
+            self.call(algorithm="Nearest", model=model)
+        assert [leaf for _, leaf in leaves(model)] == before
+
+    @pytest.mark.parametrize("label, where", [("current_units_length", "source"),
+                                              ("units_temperature", "source")])
+    def test_missing_unit_arrays_on_source(self, label, where):
+        source = random_cloud(50)
+        source.GetFieldData().RemoveArray(label)
+        with pytest.raises(KeyError, match=label):
+            self.call(source=source)
+
+    def test_missing_unit_system_on_model(self):
+        model = hex_block_model()
+        model.GetFieldData().RemoveArray("unit_system_label")
+        with pytest.raises(KeyError, match="unit_system_label"):
+            self.call(model=model)
+
+    def test_missing_field_names_field_and_the_arrays_present(self):
+        model = hex_block_model()
+        before = [leaf for _, leaf in leaves(model)]
+        with pytest.raises(KeyError, match="'Velocity'.*'Pressure', 'Temperature'"):
+            self.call(field="Velocity", model=model)
+        assert [leaf for _, leaf in leaves(model)] == before
+
+    def test_conversion_of_a_non_polydata_source(self):
+        append = vtk.vtkAppendFilter()
+        append.AddInputData(random_cloud(50, length="mm"))
+        append.Update()
+        grid = append.GetOutput()
+        grid.GetFieldData().PassData(random_cloud(1, length="mm").GetFieldData())
+        with pytest.raises(TypeError, match="vtkUnstructuredGrid.*vtkPolyData"):
+            self.call(source=grid)
+
+    def test_empty_source(self):
+        with pytest.raises(ValueError, match="empty"):
+            self.call(source=cloud(np.zeros((0, 3)), linear))
+
+    @pytest.mark.parametrize("bad", [np.nan, np.inf])
+    def test_non_finite_source_coordinates(self, bad):
+        pts = np.random.default_rng(0).random((20, 3))
+        pts[7, 1] = bad
+        with pytest.raises(ValueError, match="non-finite coordinate at point 7"):
+            self.call(source=cloud(pts, lambda p: np.zeros(len(p))))
+
+    def test_unknown_length_label_is_named(self):
+        with pytest.raises(ValueError, match="furlong"):
+            self.call(source=random_cloud(50, length="furlong"))
+
+    @pytest.mark.parametrize("args, match", [
+        ((None, "Mesh only"), "field_name must be text"),
+        (("Temperature", 3), "mapping_algorithm must be text")])
+    def test_wrong_text_arguments(self, args, match):
+        with pytest.raises(TypeError, match=match):
+            fieldferry.map_scalar_field_to_mesh(*args, random_cloud(5), hex_block_model(), False,
+                                                None)
+
+    def test_wrong_dataset_kinds(self):
+        with pytest.raises(TypeError, match="from_mesh must be a VTK dataset, not NoneType"):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", None,
+                                                hex_block_model(), False, None)
+        with pytest.raises(TypeError, match="to_mesh must be a vtkMultiBlockDataSet"):
+            self.call(model=plane_surface(1))
+
+    def test_failure_in_a_leaf_keeps_leaves_already_mapped(self):
+        extra = ("Plate", [[0, 0, 0], [1, 0, 0], [0, 1, 0]], T.Tria3, [(0, 1, 2)])
+        model = hex_block_model(extra_bodies=[extra])
+        (_, first), (_, second) = leaves(model)
+        points = second.GetPoints()
+        points.SetPoint(1, math.nan, 0, 0)
+        with pytest.raises(ValueError, match="to_mesh.*non-finite"):
+            self.call(model=model)
+        (_, first_after), (_, second_after) = leaves(model)
+        assert first_after is not first and first_after.GetPointData().GetArray("Temperature")
+        assert second_after is second
+        assert list(fieldferry.last_unmapped_counts) == ["M/P/Block"]
+
+    @pytest.mark.parametrize("op", ["interpolate_scalar_field_using_point_interpolator",
+                                    "interpolate_scalar_field_using_probe_filter",
+                                    "interpolate_coarse_field_onto_fine_field"])
+    def test_methods_refuse_none_and_empty_sources(self, op):
+        with pytest.raises(TypeError, match=f"{op}: from_mesh"):
+            getattr(fieldferry, op)("Pressure", None, plane_surface(1))
+        with pytest.raises(ValueError, match=f"{op}: the source .* empty"):
+            getattr(fieldferry, op)("Pressure", vtk.vtkPolyData(), plane_surface(1))
+
+    def test_bad_radius_and_bad_distance_volume(self):
+        with pytest.raises(ValueError, match="radius"):
+            fieldferry.interpolate_coarse_field_onto_fine_field(
+                "Pressure", random_cloud(10), plane_surface(1), radius=-1.0)
+        with pytest.raises(KeyError, match="ImageScalars"):
+            image = vtk.vtkImageData()
+            image.SetDimensions(2, 2, 2)
+            fieldferry.generate_distance_field(plane_surface(1), image, "Point")
+
+    def test_bad_diagnostics_folder_value(self, monkeypatch):
+        monkeypatch.setattr(fieldferry, "diagnostics_dir", 42)
+        with pytest.raises(TypeError, match="diagnostics_dir"):
+            self.call()
+
+
+class TestGmshMeshes:
+    """Real meshes: the unmapped points of each method against an independent computation."""
+
+    def test_probe_mask_on_a_box_with_a_hole_matches_point_in_cell(self):
+        points, tets = gmsh_box_with_hole(size=0.2)
+        model = host_model_of(points, T.Tetra4, tets)
+        fine, fine_tets = gmsh_box_with_hole(size=0.08)
+        source = label_source(with_fields(_surface_of(fine, fine_tets), smooth))
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Mesh only", source, model, True, None)
+        (_, leaf), = leaves(model)
+        distance = vtk.vtkImplicitPolyDataDistance()
+        distance.SetInput(source)
+        off = np.array([abs(distance.EvaluateFunction(p)) > 1e-6 for p in points_of(leaf)])
+        mask = point_array(leaf, MASK)
+        assert off.sum() > 0 and (~off).sum() > 0
+        assert np.array_equal(mask == 0, off)
+        assert fieldferry.last_unmapped_counts == {"M/P/Body": int(off.sum())}
+
+    def test_splat_mask_on_a_cylinder_shell_matches_a_radius_search(self):
+        points, tris = gmsh_cylinder_shell(0.1)
+        model = host_model_of(points, T.Tria3, tris)
+        rng = np.random.default_rng(21)
+        angle, height = rng.random(30000) * 2 * np.pi, rng.random(30000)
+        src_pts = np.column_stack([0.5 * np.cos(angle), 0.5 * np.sin(angle), height])
+        source = cloud(src_pts * 1000.0, lambda p: smooth(p / 1000.0), "mm")
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Coarse to fine", source, model, True,
+                                            None)
+        (_, leaf), = leaves(model)
+        expected = expected_splat_mask(points_of(leaf), src_pts, 0.01)
+        mask = point_array(leaf, MASK)
+        assert 0 < (mask == 0).sum() < len(mask)
+        assert np.array_equal(mask.astype(bool), expected)
+
+    def test_cylinder_in_mm_and_m_give_the_same_coarse_to_fine_values(self):
+        points, tris = gmsh_cylinder_shell(0.1)
+        rng = np.random.default_rng(22)
+        angle, height = rng.random(30000) * 2 * np.pi, rng.random(30000)
+        src_pts = np.column_stack([0.5 * np.cos(angle), 0.5 * np.sin(angle), height])
+        results = []
+        for units in ("m-kg-s-N-K", "mm-t-s-N-K"):
+            model = host_model_of(points, T.Tria3, tris, units=units)
+            fieldferry.map_scalar_field_to_mesh("Pressure", "Coarse to fine",
+                                                cloud(src_pts, smooth, "m"), model, True, None)
+            (_, leaf), = leaves(model)
+            results.append((point_array(leaf, "Pressure"), point_array(leaf, MASK)))
+        assert np.allclose(results[0][0], results[1][0], rtol=1e-4, atol=1e-6)
+        # Float coordinates in mm are not exactly 1000 x those in m: a corner lying at the
+        # radius may fall either side of it.
+        assert (results[0][1] != results[1][1]).mean() < 0.01
+
+
+def _surface_of(points, tets):
+    grid = vtk.vtkUnstructuredGrid()
+    vtk_points = vtk.vtkPoints()
+    vtk_points.SetData(ns.numpy_to_vtk(np.ascontiguousarray(points), deep=1))
+    grid.SetPoints(vtk_points)
+    for tet in tets:
+        grid.InsertNextCell(vtk.VTK_TETRA, 4, [int(i) for i in tet])
+    surface = vtk.vtkDataSetSurfaceFilter()
+    surface.SetInputData(grid)
+    surface.Update()
+    return surface.GetOutput()
