@@ -140,12 +140,16 @@ std::vector<vtkIdType> flagged_ids(const std::vector<std::uint8_t>& flags) {
 // The interpolator passes the target's own point arrays on and drops an interpolated array of the
 // same name, so a target mapped before would keep its old field. It gets a shallow copy of the
 // target without that array instead.
+// The target as the filters get it: without an earlier mapping's field and mask, so that the
+// arrays the filter passes through from the target cannot shadow the newly sampled ones.
 vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::string& name) {
-  if (!target->GetPointData()->GetAbstractArray(name.c_str())) return target;
+  vtkPointData* pd = target->GetPointData();
+  if (!pd->GetAbstractArray(name.c_str()) && !pd->GetAbstractArray(kValidMaskArray)) return target;
   vtkSmartPointer<vtkDataSet> copy;
   copy.TakeReference(target->NewInstance());
   copy->ShallowCopy(target);
   copy->GetPointData()->RemoveArray(name.c_str());
+  copy->GetPointData()->RemoveArray(kValidMaskArray);
   return copy;
 }
 
@@ -173,8 +177,12 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
   check_arguments("interpolate_scalar_field_using_probe_filter", from_mesh, to_mesh);
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
-  probe->SetInputData(to_mesh);
+  probe->SetInputData(without_point_array(to_mesh, field_name));
   probe->SetSourceData(from_mesh);
+  // The body's own arrays ("Node ID", "Element ID", "Distance") go through, as with the other
+  // methods: the load writer reads them from the mapped leaf.
+  probe->PassPointArraysOn();
+  probe->PassCellArraysOn();
   probe->Update();
   vtkSmartPointer<vtkDataSet> out = probe->GetOutput();
   set_valid_mask(out, filter_mask(out).data());
@@ -196,7 +204,9 @@ vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
   const std::vector<vtkIdType> read = flagged_ids(corners_read_by(box, to_mesh));
 
   auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
-  resample->SetInputData(to_mesh);
+  resample->SetInputData(without_point_array(to_mesh, field_name));
+  resample->PassPointArraysOn();  // the body's own arrays, as for the probe above
+  resample->PassCellArraysOn();
   keep_resampling_safe(resample, to_mesh);
   std::vector<std::uint8_t> valid_corner;
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();

@@ -128,6 +128,9 @@ std::vector<vtkSmartPointer<vtkDataObject>> mapped_leaves(vtkMultiBlockDataSet* 
   it->VisitOnlyLeavesOn();
   it->SkipEmptyNodesOn();
   for (it->InitTraversal(); !it->IsDoneWithTraversal(); it->GoToNextItem()) {
+    // Geometry bodies are mapped for viewing but carry no host mesh (no "Body pathName", no IDs):
+    // there is nothing in the host to put their load on.
+    if (!kelm::string_field(it->GetCurrentDataObject(), kelm::kBodyPathArray)) continue;
     leaves.emplace_back(it->GetCurrentDataObject());
   }
   return leaves;

@@ -19,7 +19,8 @@
 
 namespace loadscribe_core {
 
-// The leaves of `mesh` in traversal order (leaves only, empty nodes skipped).
+// The mesh-body leaves of `mesh` (those carrying "Body pathName") in traversal order; empty
+// nodes and geometry-body leaves are passed over.
 std::vector<vtkSmartPointer<vtkDataObject>> mapped_leaves(vtkMultiBlockDataSet* mesh);
 
 // The cells of `mesh` all of whose points lie within `tolerance` of the source (point array

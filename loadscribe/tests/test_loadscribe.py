@@ -514,12 +514,12 @@ class TestBadInput:
         for op in (loadscribe.create_temperature_load_from_vtk_field,
                    loadscribe.create_pressure_load_from_vtk_field):
             loadscribe.macro = ""
-            with pytest.raises(ValueError, match="no leaves; there is nothing to load"):
+            with pytest.raises(ValueError, match="no mesh-body leaves; there is nothing to load"):
                 op(multiblock(), "Temperature", None)
             assert host_calls() == [] and env.created == [] and loadscribe.macro == ""
 
     @pytest.mark.parametrize("array,error", [
-        ("Body pathName", KeyError), ("Node ID", KeyError), ("Temperature", KeyError),
+        ("Node ID", KeyError), ("Temperature", KeyError),
         ("units_temperature", KeyError)])
     def test_missing_temperature_arrays(self, plate, array, error):
         body = temperature_leaf("M/P/Plate", [5, 9], [1.0, 2.0])
@@ -530,7 +530,7 @@ class TestBadInput:
             loadscribe.create_temperature_load_from_vtk_field(mesh, "Temperature", None)
         assert host_calls() == []  # every leaf is checked before the host is asked
 
-    @pytest.mark.parametrize("array", ["Body pathName", "mesh_type", "Node ID", "Element ID",
+    @pytest.mark.parametrize("array", ["mesh_type", "Node ID", "Element ID",
                                        "Pressure", "units_pressure"])
     def test_missing_pressure_arrays(self, skin, array):
         body = skin_leaf()
@@ -538,6 +538,16 @@ class TestBadInput:
             data.RemoveArray(array)
         with pytest.raises(KeyError, match=f"'{array}'"):
             loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
+
+    def test_leaves_without_a_body_path_are_geometry_and_get_no_load(self, plate, skin):
+        geometry = temperature_leaf("M/P/Plate", [5, 9], [1.0, 2.0])
+        geometry.GetFieldData().RemoveArray("Body pathName")
+        loadscribe.create_temperature_load_from_vtk_field(
+            multiblock(geometry, temperature_leaf("M/P/Plate", [5], [4.0])), "Temperature", None)
+        assert list(env.created[0].kwargs["temperatureValues"]["M/P/Plate"]["node_ids"]) == [5]
+        with pytest.raises(ValueError, match="no mesh-body leaves"):
+            loadscribe.create_temperature_load_from_vtk_field(multiblock(geometry), "Temperature",
+                                                              None)
 
     def test_missing_distance_with_a_tolerance(self, skin):
         with pytest.raises(KeyError, match="body 'M/P/Skin' has no point array 'Distance'"):
