@@ -33,10 +33,11 @@ constexpr char kPressure[] = "Pressure";
 constexpr char kTemperature[] = "Temperature";
 constexpr char kToMeshDiagnostic[] = "to_mesh_with_distances";
 constexpr char kFromMeshDiagnostic[] = "from_mesh_with_unisgned_distances";
-// Kernel radius of "Coarse to fine" in metres, and the radius of the point cloud's unsigned
-// distance volume in source length units.
+// Kernel radius of "Coarse to fine" and radius of a point cloud's unsigned distance volume, both
+// in metres (converted into the model's length unit), so that the same source gives the same
+// distances and values whatever unit it comes in.
 constexpr double kCoarseToFineRadiusMetres = 0.01;
-constexpr double kDistanceVolumeRadius = 0.05;
+constexpr double kDistanceVolumeRadiusMetres = 0.05;
 
 const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only", "Coarse to fine"};
 
@@ -159,17 +160,20 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   if (model_length != source_length) {
     factor = checked_factor(request.length_factor, source_length, model_length);
   }
-  double coarse_radius = kCoarseToFineRadiusMetres;
-  if (request.algorithm == MappingAlgorithm::coarse_to_fine && model_length != "m") {
-    coarse_radius *= checked_factor(request.length_factor, "m", model_length);
+  const bool volume_needed = request.with_distance && source->GetNumberOfCells() == 0 &&
+                             !source->GetPointData()->GetAbstractArray(kImageScalarsArray);
+  double metre = 1.0;  // one metre in model length units, asked for only when it is needed
+  if ((request.algorithm == MappingAlgorithm::coarse_to_fine || volume_needed) &&
+      model_length != "m") {
+    metre = checked_factor(request.length_factor, "m", model_length);
   }
+  const double coarse_radius = kCoarseToFineRadiusMetres * metre;
   vtkSmartPointer<vtkDataSet> from_mesh = source;
   if (factor != 1.0) from_mesh = scaled_source(source, factor);
 
   vtkSmartPointer<vtkDataSet> unsigned_distances;
-  const double rval = kDistanceVolumeRadius * factor;
-  if (request.with_distance && from_mesh->GetNumberOfCells() == 0 &&
-      !from_mesh->GetPointData()->GetAbstractArray(kImageScalarsArray)) {
+  const double rval = kDistanceVolumeRadiusMetres * metre;
+  if (volume_needed) {
     auto volume = vtkSmartPointer<vtkUnsignedDistance>::New();
     volume->SetInputData(from_mesh);
     volume->SetRadius(rval);

@@ -155,6 +155,23 @@ vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double toleran
   geometry->SetInputConnection(threshold->GetOutputPort());
   geometry->Update();
   vtkSmartPointer<vtkPolyData> surface = geometry->GetOutput();
+  // When no cell is within the tolerance the filters return a dataset without arrays; it still
+  // names the body's arrays (empty) so that the body simply contributes nothing to the load.
+  if (surface->GetNumberOfPoints() == 0) {
+    for (auto [from, to] : {std::pair<vtkDataSetAttributes*, vtkDataSetAttributes*>{
+                                mesh->GetPointData(), surface->GetPointData()},
+                            {mesh->GetCellData(), surface->GetCellData()}}) {
+      for (int i = 0; i < from->GetNumberOfArrays(); ++i) {
+        vtkAbstractArray* array = from->GetAbstractArray(i);
+        if (!array->GetName() || to->GetAbstractArray(array->GetName())) continue;
+        vtkSmartPointer<vtkAbstractArray> empty;
+        empty.TakeReference(array->NewInstance());
+        empty->SetName(array->GetName());
+        empty->SetNumberOfComponents(array->GetNumberOfComponents());
+        to->AddArray(empty);
+      }
+    }
+  }
   // The loads read the body's identity and units from the filtered leaf; make sure they are there
   // whatever the filters do with field data.
   vtkFieldData* source = mesh->GetFieldData();

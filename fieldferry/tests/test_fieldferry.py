@@ -307,6 +307,16 @@ class TestDistances:
         assert np.allclose(distance[near], exact[near], atol=0.01)
         assert not np.array_equal(distance[near], exact[near])  # sampled from a volume
 
+    def test_point_cloud_distances_do_not_depend_on_the_source_unit(self):
+        # The distance volume's radius is 0.05 m in model units: a cloud in mm gives the same
+        # distances as the same cloud in m (a radius of 0.05 mm would cap nearly every distance).
+        pts = np.random.default_rng(21).random((20000, 3))
+        kwargs = dict(tolerance=0.01, size=(0.6, 0.6, 0.6), origin=(0.2, 0.2, 0.2))
+        _, (in_m,) = map_block(cloud(pts, smooth, "m"), **kwargs)
+        _, (in_mm,) = map_block(cloud(pts * 1000, smooth, "mm"), **kwargs)
+        assert point_array(in_mm, "Distance").max() < 0.05
+        assert np.allclose(point_array(in_mm, "Distance"), point_array(in_m, "Distance"), atol=1e-4)
+
     def test_volume_leaf_keeps_its_cells_and_gets_distances(self):
         source = label_source(with_fields(plane_surface(4, size=1.0, z=0.0), linear))
         _, (leaf,) = map_block(source, "Point cloud or mesh", tolerance=0.1, size=(1, 1, 0.5))

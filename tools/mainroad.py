@@ -1,0 +1,104 @@
+"""The main road as one call, shared by the demo and kelm-map: export the host model, map one
+field, create its load with recording on, save the datasets, take a picture and write the report.
+"""
+import contextlib
+import io
+import os
+import time
+
+import gaugeshift
+import kelm
+
+import fieldferry
+import loadscribe
+import treewalk
+
+from mapping_report import mapping_report, report_table, write_report
+
+UNIT_ARRAYS = {"Pressure": "units_pressure", "Temperature": "units_temperature"}
+
+
+class Stage:
+    """Prints one progress line per stage: '[field] stage ... done in 1.2 s'."""
+
+    def __init__(self, label, quiet=False):
+        self.label, self.quiet = label, quiet
+
+    @contextlib.contextmanager
+    def __call__(self, what):
+        if not self.quiet:
+            print(f"[{self.label}] {what} ...", end="", flush=True)
+        t0 = time.perf_counter()
+        yield
+        if not self.quiet:
+            print(f" done in {time.perf_counter() - t0:.1f} s", flush=True)
+
+
+def _text(dataset, name):
+    array = dataset.GetFieldData().GetAbstractArray(name)
+    return array.GetValue(0) if array is not None else None
+
+
+def length_factor(source, model_root):
+    """The factor the mapping scales the source's lengths by into the model's."""
+    source_unit = _text(source, "current_units_length")
+    model_unit = _text(model_root, "unit_system_label").split("-")[0]
+    if source_unit == model_unit:
+        return 1.0
+    return gaugeshift.gaugeshift_factor().get_gaugeshift_factor("Length", source_unit,
+                                                                model_unit)[0]
+
+
+def take_picture(mapped, body_map, field_name, unit, path):
+    import sceneview  # the viewer needs a display (or Xvfb); only imported when pictures are wanted
+    viewer = sceneview.sceneview({"units": unit or ""})
+    viewer.initialize_(mapped, body_map)
+    viewer.display_mesh(mapped, "Point", field_name)
+    return viewer.render_offscreen(path)
+
+
+def map_field(entities, source, field_name, method, tolerance, boundary_only, out_dir,
+              pictures=True, quiet=False):
+    """Runs the road for one field; returns the report (a dict). Files written into out_dir:
+    model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt; the recorded host
+    script accumulates in loadscribe.macro (the caller saves it)."""
+    stage = Stage(field_name, quiet)
+    tag = field_name.lower()
+    with stage("export the host model"):
+        model = treewalk.create_vtk_dataset_from_kelm_entities(entities)
+        body_map = treewalk.blockbook.get_model_map_with_block_id()
+        treewalk.blockbook.save(os.path.join(out_dir, "model.vtm"))
+    factor = length_factor(source, model)
+    unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
+    with stage(f"map with \"{method}\""):
+        fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
+        os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
+        mapped = fieldferry.map_scalar_field_to_mesh(field_name, method, source, model,
+                                                     boundary_only, tolerance)
+        fieldferry.export_vtk_file(mapped, os.path.join(out_dir, f"mapped_{tag}"))
+    with stage("create the host load"):
+        if loadscribe.macro is None:
+            loadscribe.macro = ""
+        with contextlib.redirect_stdout(io.StringIO()):  # the load prints the whole recording
+            loadscribe.create_kelm_load_from_vtk_field(mapped, field_name, tolerance)
+    if pictures:
+        with stage("render a picture"):
+            take_picture(mapped, body_map, field_name, unit, os.path.join(out_dir, f"{tag}.png"))
+    with stage("write the report"):
+        report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor)
+        report["unmapped_points"] = dict(fieldferry.last_unmapped_counts)
+        write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
+                     os.path.join(out_dir, f"report_{tag}.txt"))
+    return report
+
+
+def save_recording(out_dir):
+    path = os.path.join(out_dir, "recorded_loads.py")
+    with open(path, "w") as f:
+        f.write("import kelm\n\n" + (loadscribe.macro or ""))
+    return path
+
+
+def summary(reports):
+    """One table over all mapped fields."""
+    return "\n\n".join(report_table(r) for r in reports)
