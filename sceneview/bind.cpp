@@ -201,9 +201,12 @@ void render(py::object self) {
   Viewer& v = self.cast<Viewer&>();
   core::SceneObjects& o = v.objects;
   require_display(o.render_window, "sceneview.render");
+  const bool was_initialized = o.render_window_interactor->GetInitialized();
   core::assemble_scene(o, background_path());
-  core::show_in_window(o);
+  // The interactor gets its window before the window is first drawn: VTK 9.1's X event loop
+  // crashes when the loop ends (window closed) for a window that was drawn before it had one.
   core::connect_interactor(o, v.key_observer(self));
+  core::show_in_window(o);
   core::setup_triad(o);
   py::object style = py::module_::import("clickmode").attr("InteractorStyle")();
   style.attr("SetTarget")(v.dataset);
@@ -211,7 +214,7 @@ void render(py::object self) {
   pick_style->SetDefaultRenderer(o.scene_renderer);
   o.render_window->SetWindowName(core::kWindowName);
   o.render_window_interactor->SetInteractorStyle(pick_style);
-  o.render_window_interactor->Start();
+  core::run_event_loop(o, was_initialized);
 }
 
 std::string render_offscreen(Viewer& v, py::object filename, long long width, long long height) {

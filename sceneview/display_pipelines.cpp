@@ -10,6 +10,7 @@
 #include <vtkPointData.h>
 #include <vtkProperty.h>
 #include <vtkTextProperty.h>
+#include <vtkUnstructuredGridBase.h>
 
 #include <cmath>
 
@@ -59,6 +60,16 @@ vtkDataArray* field_array(vtkDataSet* data, bool cell, const std::string& field_
                           "' has no ", location_name(cell), " array '", field_name, "'");
   }
   return array;
+}
+
+bool all_leaves_unstructured(vtkMultiBlockDataSet* mbds) {
+  vtkSmartPointer<vtkCompositeDataIterator> it;
+  it.TakeReference(mbds->NewIterator());
+  it->SkipEmptyNodesOn();
+  for (it->InitTraversal(); !it->IsDoneWithTraversal(); it->GoToNextItem()) {
+    if (!vtkUnstructuredGridBase::SafeDownCast(it->GetCurrentDataObject())) return false;
+  }
+  return true;
 }
 
 void set_normals(vtkPolyDataNormals* normals) {
@@ -221,7 +232,14 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
 
 void build_mbds_pipeline_nofield(SceneObjects& scene, vtkMultiBlockDataSet* mbds) {
   scene.face_filter_nofield->SetInputDataObject(mbds);
-  scene.face_poly_filter_nofield->SetInputConnection(scene.face_filter_nofield->GetOutputPort());
+  if (all_leaves_unstructured(mbds)) {
+    scene.face_poly_filter_nofield->SetInputConnection(scene.face_filter_nofield->GetOutputPort());
+  } else {
+    // vtkUnstructuredGridGeometryFilter crashes on a polydata leaf (a multiblock of surfaces with
+    // fields, for instance); vtkGeometryFilter takes every kind of leaf, so it reads the
+    // multiblock itself.
+    scene.face_poly_filter_nofield->SetInputDataObject(mbds);
+  }
   set_normals(scene.faces_normals_generator_nofield);
   scene.faces_normals_generator_nofield->SetInputConnection(
       scene.face_poly_filter_nofield->GetOutputPort());

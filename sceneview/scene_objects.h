@@ -35,6 +35,9 @@ inline constexpr int kWindowHeight = 480;
 
 struct SceneObjects {
   SceneObjects();
+  ~SceneObjects();
+  SceneObjects(const SceneObjects&) = delete;
+  SceneObjects& operator=(const SceneObjects&) = delete;
 
   // Point-cloud pipeline.
   vtkSmartPointer<vtkVertexGlyphFilter> vertexFilter;
@@ -79,6 +82,17 @@ struct SceneObjects {
   vtkSmartPointer<vtkCommand> key_command;
   vtkRenderWindowInteractor* key_observed = nullptr;
   unsigned long key_observer_tag = 0;
+
+  // VTK 9.1's X interactor enters a process-wide list of live interactors when it is initialized
+  // (the window's first render does that) and leaves it only when its event loop ends; its
+  // destructor does not remove it, so a later event loop of any window would read freed memory.
+  // True while the interactor may be in that list; the destructor then takes it out by running a
+  // loop that ends at once. See run_event_loop and ~SceneObjects.
+  bool interactor_listed = true;
 };
+
+// Runs the interactor's event loop until the window is closed, keeping track of the interactor's
+// place in VTK's list of live interactors (a second loop needs it re-entered).
+void run_event_loop(SceneObjects& scene, bool was_initialized_before_render);
 
 }  // namespace sceneview_core
