@@ -1,0 +1,492 @@
+// The module `sceneview`: the viewer window of the toolkit (class `sceneview`) and the dataset
+// export. The class holds every VTK object of the scene (scene_objects.h) and hands each out as
+// VTK's own Python object under its attribute name; the pipelines, the assembly and the pictures
+// are plain C++ operations. The pick style comes from the module `clickmode`.
+#include <pybind11/pybind11.h>
+#include <vtkPythonUtil.h>
+
+#include <optional>
+#include <string>
+
+#include "common/bind_support.h"
+#include "dataset_export.h"
+#include "display_check.h"
+#include "display_pipelines.h"
+#include "scene_assembly.h"
+#include "scene_objects.h"
+#include "screenshot.h"
+
+namespace py = pybind11;
+namespace core = sceneview_core;
+
+namespace {
+
+std::string type_name(py::handle value) {
+  return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
+}
+
+[[noreturn]] void raise_os_error(const std::string& text) {
+  PyErr_SetString(PyExc_OSError, text.c_str());
+  throw py::error_already_set();
+}
+
+template <typename T>
+T* require_vtk(py::handle value, const char* operation, const char* parameter,
+               const char* vtk_class) {
+  T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
+  if (!pointer) {
+    throw py::type_error(kelm::message(operation, ": ", parameter, " must be a ", vtk_class,
+                                       ", not ", type_name(value)));
+  }
+  return pointer;
+}
+
+// A text argument that may be missing: None or "" count as not given, as in `if field_name:`.
+std::optional<std::string> optional_text(py::handle value, const char* operation,
+                                         const char* parameter) {
+  if (value.is_none()) return std::nullopt;
+  if (!py::isinstance<py::str>(value)) {
+    throw py::type_error(
+        kelm::message(operation, ": ", parameter, " must be text or None, not ", type_name(value)));
+  }
+  std::string text = value.cast<std::string>();
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+void require_display(vtkRenderWindow* window, const char* operation) {
+  if (!core::display_available(window)) {
+    throw std::runtime_error(kelm::message(
+        operation, ": no display to open the window on (DISPLAY is '",
+        std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "", "'); run under X or xvfb-run"));
+  }
+}
+
+// "res/kelm_dark_background.jpg" in the directory of this module's file, links resolved.
+std::string background_path() {
+  py::module_ os_path = py::module_::import("os.path");
+  py::object file = py::module_::import("sceneview").attr("__file__");
+  py::object directory = os_path.attr("dirname")(os_path.attr("realpath")(file));
+  return os_path.attr("join")(directory, "res", core::kBackgroundFile).cast<std::string>();
+}
+
+// Calls `MyKeypress(interactor, "KeyPressEvent")` of the viewer through a weak reference: a strong
+// one held by the interactor would keep the viewer and its window alive forever.
+class ViewerKeyCommand : public vtkCommand {
+ public:
+  static ViewerKeyCommand* New() { return new ViewerKeyCommand; }
+  py::object viewer;  // a weakref
+
+  ~ViewerKeyCommand() override {
+    if (Py_IsInitialized()) {
+      py::gil_scoped_acquire gil;
+      viewer = py::object();
+    } else {
+      viewer.release();
+    }
+  }
+
+  void Execute(vtkObject* caller, unsigned long event, void*) override {
+    py::gil_scoped_acquire gil;
+    try {
+      py::object self = viewer();
+      if (self.is_none()) return;
+      self.attr("MyKeypress")(
+          py::reinterpret_steal<py::object>(vtkPythonUtil::GetObjectFromPointer(caller)),
+          vtkCommand::GetStringFromEventId(event));
+    } catch (py::error_already_set& error) {
+      // Nobody to raise to inside VTK's event loop: report it and keep the window open.
+      error.restore();
+      PyErr_Print();
+    }
+  }
+};
+
+struct Viewer {
+  core::SceneObjects objects;
+  py::object config;
+  py::object dataset = py::none();
+  py::object model_map = py::none();
+  long long pindex = 1;
+  vtkSmartPointer<ViewerKeyCommand> key_command;
+
+  std::optional<std::string> units() const {
+    if (config.is_none() || !config.contains("units")) return std::nullopt;
+    return py::str(config["units"]).cast<std::string>();
+  }
+
+  vtkCommand* key_observer(py::handle self) {
+    if (!key_command) {
+      key_command = vtkSmartPointer<ViewerKeyCommand>::New();
+      key_command->viewer = py::weakref(self);
+    }
+    return key_command;
+  }
+};
+
+std::unique_ptr<Viewer> make_viewer(py::object config) {
+  if (!config.is_none() &&
+      !py::isinstance(config, py::module_::import("collections.abc").attr("Mapping"))) {
+    throw py::type_error(
+        "sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), not " +
+        type_name(config));
+  }
+  auto viewer = std::make_unique<Viewer>();
+  viewer->config = config.is_none() ? py::dict() : config;
+  return viewer;
+}
+
+void display_mesh(Viewer& v, py::object dataset, py::object field_topology, py::object field_name) {
+  const char* op = "sceneview.display_mesh";
+  auto topology = optional_text(field_topology, op, "field_topology");
+  auto name = optional_text(field_name, op, "field_name");
+  if (dataset.is_none()) return;
+  auto* data = require_vtk<vtkDataObject>(dataset, op, "dataset", "VTK data object or None");
+  if (auto* mbds = vtkMultiBlockDataSet::SafeDownCast(data)) {
+    if (topology && name) {
+      core::build_mbds_pipeline_with_field(v.objects, mbds, *topology, *name, v.units());
+    } else {
+      core::build_mbds_pipeline_nofield(v.objects, mbds);
+    }
+  } else if (auto* poly = vtkPolyData::SafeDownCast(data)) {
+    if (topology && name) core::build_polydata_pipeline(v.objects, poly, topology, name, v.units());
+  }
+  // Any other dataset type is not shown, as documented.
+}
+
+std::string create_png_file(Viewer& v, py::handle scale_object) {
+  const char* op = "sceneview.CreatePngFile";
+  if (!py::isinstance<py::int_>(scale_object) || py::isinstance<py::bool_>(scale_object)) {
+    throw py::type_error(
+        kelm::message(op, ": scale must be an integer, not ", type_name(scale_object)));
+  }
+  const long long scale = scale_object.cast<long long>();
+  if (scale < 1 || scale > core::kMaxScreenshotScale) {
+    throw py::value_error(
+        kelm::message(op, ": scale ", scale, " is outside 1..", core::kMaxScreenshotScale));
+  }
+  vtkRenderWindow* window = v.objects.render_window_interactor->GetRenderWindow();
+  if (!window) {
+    throw std::runtime_error(kelm::message(
+        op,
+        ": the interactor has no window yet; call render() first (or render_offscreen() for "
+        "a picture without a window)"));
+  }
+  require_display(window, op);
+  std::string directory = py::module_::import("tempfile").attr("gettempdir")().cast<std::string>();
+  std::string path = core::screenshot_path(directory, v.pindex, int(scale));
+  v.pindex += 1;
+  try {
+    core::write_window_image(window, path, int(scale),
+                             scale == 1 ? core::ImageFormat::kPng : core::ImageFormat::kJpeg);
+  } catch (const std::runtime_error& e) {
+    raise_os_error(kelm::message(op, ": ", e.what()));
+  }
+  return path;
+}
+
+void my_keypress(py::object self, py::handle obj, py::handle /*event*/) {
+  auto* interactor = require_vtk<vtkRenderWindowInteractor>(obj, "sceneview.MyKeypress", "obj",
+                                                            "vtkRenderWindowInteractor");
+  const char* key = interactor->GetKeySym();
+  const std::string symbol = key ? key : "";
+  if (symbol == "p") {
+    self.attr("CreatePngFile")();
+  } else if (symbol == "h") {
+    self.attr("CreatePngFile")(3);
+  }
+}
+
+void render(py::object self) {
+  Viewer& v = self.cast<Viewer&>();
+  core::SceneObjects& o = v.objects;
+  require_display(o.render_window, "sceneview.render");
+  const bool was_initialized = o.render_window_interactor->GetInitialized();
+  core::assemble_scene(o, background_path());
+  // The interactor gets its window before the window is first drawn: VTK 9.1's X event loop
+  // crashes when the loop ends (window closed) for a window that was drawn before it had one.
+  core::connect_interactor(o, v.key_observer(self));
+  core::show_in_window(o);
+  core::setup_triad(o);
+  py::object style = py::module_::import("clickmode").attr("InteractorStyle")();
+  style.attr("SetTarget")(v.dataset);
+  auto* pick_style = kelm::bind::vtk_pointer_from_python<vtkInteractorObserver>(style);
+  pick_style->SetDefaultRenderer(o.scene_renderer);
+  o.render_window->SetWindowName(core::kWindowName);
+  o.render_window_interactor->SetInteractorStyle(pick_style);
+  core::run_event_loop(o, was_initialized);
+}
+
+std::string render_offscreen(Viewer& v, py::object filename, long long width, long long height) {
+  const char* op = "sceneview.render_offscreen";
+  py::module_ os = py::module_::import("os");
+  if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
+    throw py::type_error(kelm::message(op, ": filename must be a path, not ", type_name(filename)));
+  }
+  for (auto [name, value] : {std::pair{"width", width}, std::pair{"height", height}}) {
+    if (value < 1 || value > 16384) {
+      throw py::value_error(kelm::message(op, ": ", name, " ", value, " is outside 1..16384"));
+    }
+  }
+  require_display(v.objects.render_window, op);
+  std::string path =
+      os.attr("path").attr("abspath")(os.attr("fspath")(filename)).cast<std::string>();
+  core::assemble_scene(v.objects, background_path());
+  try {
+    core::render_offscreen_png(v.objects, path, int(width), int(height));
+  } catch (const std::runtime_error& e) {
+    raise_os_error(kelm::message(op, ": ", e.what()));
+  }
+  return path;
+}
+
+py::object export_vtk_file(py::handle dataset, py::object filename, bool binary) {
+  const char* op = "sceneview.export_vtk_file";
+  py::module_ os = py::module_::import("os");
+  if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
+    throw py::type_error(kelm::message(op, ": filename must be a path, not ", type_name(filename)));
+  }
+  auto* data = kelm::bind::vtk_pointer_from_python<vtkDataObject>(dataset);
+  if (!data) {  // not a VTK dataset at all: no writer, as for any other unsupported type
+    kelm::print_line("No writer configure for " + type_name(dataset));
+    return py::none();
+  }
+  std::string path;
+  try {
+    path = core::export_vtk_file(data, os.attr("fspath")(filename).cast<std::string>(), binary);
+  } catch (const std::runtime_error& e) {
+    raise_os_error(e.what());
+  }
+  if (path.empty()) return py::none();
+  return py::str(path);
+}
+
+// Binds attribute `name` as a property over the VTK object `member`: reading gives VTK's own
+// Python object (None while unset); assigning accepts only the documented class.
+template <typename T, typename Base = T>
+void vtk_attribute(py::class_<Viewer>& cls, const char* name,
+                   vtkSmartPointer<Base> core::SceneObjects::*member, const char* vtk_class,
+                   const char* doc) {
+  cls.def_property(
+      name, [member](Viewer& v) { return vtkSmartPointer<Base>(v.objects.*member); },
+      [member, name, vtk_class](Viewer& v, py::object value) {
+        std::string where = std::string("sceneview.") + name;
+        T* pointer = require_vtk<T>(value, where.c_str(), "the value", vtk_class);
+        v.objects.*member = pointer;
+      },
+      doc);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(sceneview, m) {
+  kelm::bind::init_module(m, {"vtkmodules.vtkCommonCore", "vtkmodules.vtkCommonDataModel",
+                              "vtkmodules.vtkCommonExecutionModel", "vtkmodules.vtkFiltersCore",
+                              "vtkmodules.vtkFiltersGeneral", "vtkmodules.vtkFiltersGeometry",
+                              "vtkmodules.vtkRenderingCore", "vtkmodules.vtkRenderingOpenGL2",
+                              "vtkmodules.vtkRenderingUI", "vtkmodules.vtkRenderingFreeType",
+                              "vtkmodules.vtkRenderingAnnotation", "vtkmodules.vtkInteractionStyle",
+                              "vtkmodules.vtkInteractionWidgets"});
+  m.doc() = "The Kelm spatial load viewer: model and field display, screenshots, dataset export.";
+  m.attr("clickmode") = py::module_::import("clickmode");
+
+  py::class_<Viewer> cls(m, "sceneview", py::dynamic_attr(),
+                         "sceneview(config): the viewer window with its pipelines, lookup table, "
+                         "scalar bar, background picture and triad. config is a mapping; its key "
+                         "\"units\" labels the scalar bar.");
+  cls.def(py::init(&make_viewer), py::arg("config"),
+          "Creates every VTK object of the scene; the window is 640 x 480. Raises TypeError when "
+          "config is not a mapping (None counts as empty).");
+  cls.def_readwrite("config", &Viewer::config, "The options mapping given to the constructor.");
+  cls.def_readwrite("dataset", &Viewer::dataset,
+                    "The model multiblock of initialize_ (the pick "
+                    "target); None before.");
+  cls.def_readwrite("model_map", &Viewer::model_map, "The map given to initialize_; not read.");
+  cls.def_readwrite("pindex", &Viewer::pindex, "Number of the next screenshot, from 1.");
+
+  using O = core::SceneObjects;
+  vtk_attribute<vtkVertexGlyphFilter>(cls, "vertexFilter", &O::vertexFilter, "vtkVertexGlyphFilter",
+                                      "Point-cloud vertices.");
+  vtk_attribute<vtkPolyDataMapper>(cls, "point_mapper", &O::point_mapper, "vtkPolyDataMapper",
+                                   "Point-cloud mapper.");
+  vtk_attribute<vtkActor>(cls, "point_actor", &O::point_actor, "vtkActor", "Point-cloud actor.");
+  vtk_attribute<vtkGeometryFilter>(cls, "face_poly_filter", &O::face_poly_filter,
+                                   "vtkGeometryFilter", "Field pipeline: surfaces.");
+  vtk_attribute<vtkPolyDataNormals>(cls, "faces_normals_generator", &O::faces_normals_generator,
+                                    "vtkPolyDataNormals", "Field pipeline: normals.");
+  vtk_attribute<vtkFeatureEdges>(cls, "feature_edge_filter", &O::feature_edge_filter,
+                                 "vtkFeatureEdges", "Field pipeline: feature edges.");
+  vtk_attribute<vtkMapper>(cls, "face_mapper", &O::face_mapper, "vtkMapper",
+                           "Field pipeline mapper: a vtkCompositePolyDataMapper2, or a "
+                           "vtkDataSetMapper after a single surface was shown.");
+  vtk_attribute<vtkCompositePolyDataMapper2>(cls, "feature_edge_mapper", &O::feature_edge_mapper,
+                                             "vtkCompositePolyDataMapper2",
+                                             "Field pipeline: edge mapper.");
+  vtk_attribute<vtkActor>(cls, "face_actor", &O::face_actor, "vtkActor", "Field surfaces.");
+  vtk_attribute<vtkActor>(cls, "feature_edge_actor", &O::feature_edge_actor, "vtkActor",
+                          "Field pipeline edges.");
+  vtk_attribute<vtkLookupTable>(cls, "lut", &O::lut, "vtkLookupTable",
+                                "The colour map of every field pipeline.");
+  vtk_attribute<vtkUnstructuredGridGeometryFilter>(
+      cls, "face_filter_nofield", &O::face_filter_nofield, "vtkUnstructuredGridGeometryFilter",
+      "Plain-model pipeline: outer faces.");
+  vtk_attribute<vtkGeometryFilter>(cls, "face_poly_filter_nofield", &O::face_poly_filter_nofield,
+                                   "vtkGeometryFilter", "Plain-model pipeline: surfaces.");
+  vtk_attribute<vtkPolyDataNormals>(cls, "faces_normals_generator_nofield",
+                                    &O::faces_normals_generator_nofield, "vtkPolyDataNormals",
+                                    "Plain-model pipeline: normals.");
+  vtk_attribute<vtkFeatureEdges>(cls, "feature_edge_filter_nofield",
+                                 &O::feature_edge_filter_nofield, "vtkFeatureEdges",
+                                 "Plain-model pipeline: feature edges.");
+  vtk_attribute<vtkCompositePolyDataMapper2>(cls, "face_mapper_nofield", &O::face_mapper_nofield,
+                                             "vtkCompositePolyDataMapper2",
+                                             "Plain-model mapper, in block colours.");
+  vtk_attribute<vtkCompositePolyDataMapper2>(
+      cls, "feature_edge_mapper_nofield", &O::feature_edge_mapper_nofield,
+      "vtkCompositePolyDataMapper2", "Plain-model edge mapper.");
+  vtk_attribute<vtkActor>(cls, "face_actor_nofield", &O::face_actor_nofield, "vtkActor",
+                          "Plain-model surfaces.");
+  vtk_attribute<vtkActor>(cls, "feature_edge_actor_nofield", &O::feature_edge_actor_nofield,
+                          "vtkActor", "Plain-model edges.");
+  vtk_attribute<vtkScalarBarWidget>(cls, "scalar_bar_widget", &O::scalar_bar_widget,
+                                    "vtkScalarBarWidget", "The scalar bar widget.");
+  vtk_attribute<vtkScalarBarActor>(cls, "scalar_bar_actor", &O::scalar_bar_actor,
+                                   "vtkScalarBarActor", "The scalar bar.");
+  vtk_attribute<vtkOrientationMarkerWidget>(cls, "triad_orientation_widget",
+                                            &O::triad_orientation_widget,
+                                            "vtkOrientationMarkerWidget", "The triad widget.");
+  vtk_attribute<vtkAxesActor>(cls, "triad_actor", &O::triad_actor, "vtkAxesActor", "The triad.");
+  vtk_attribute<vtkImageActor>(cls, "imageActor", &O::imageActor, "vtkImageActor",
+                               "The background picture's actor.");
+  vtk_attribute<vtkImageData>(cls, "background_image_data", &O::background_image_data,
+                              "vtkImageData", "The background picture; None until read.");
+  vtk_attribute<vtkRenderer>(cls, "scene_renderer", &O::scene_renderer, "vtkRenderer",
+                             "Renderer of the model, layer 1.");
+  vtk_attribute<vtkRenderer>(cls, "backgroundRenderer", &O::backgroundRenderer, "vtkRenderer",
+                             "Renderer of the background picture, layer 0.");
+  vtk_attribute<vtkRenderWindow>(cls, "render_window", &O::render_window, "vtkRenderWindow",
+                                 "The window, 640 x 480.");
+  vtk_attribute<vtkRenderWindowInteractor>(cls, "render_window_interactor",
+                                           &O::render_window_interactor,
+                                           "vtkRenderWindowInteractor", "The interactor.");
+  vtk_attribute<vtkRenderedAreaPicker>(cls, "area_picker", &O::area_picker, "vtkRenderedAreaPicker",
+                                       "Picker of the pick style.");
+  vtk_attribute<vtkCompositeDataDisplayAttributes>(
+      cls, "cdsa", &O::cdsa, "vtkCompositeDataDisplayAttributes",
+      "Display attributes of the field pipeline; None until it is built.");
+
+  cls.def(
+      "initialize_",
+      [](Viewer& v, py::object dataset, py::object dataset_map) {
+        require_vtk<vtkMultiBlockDataSet>(dataset, "sceneview.initialize_", "dataset",
+                                          "vtkMultiBlockDataSet");
+        v.dataset = dataset;
+        v.model_map = dataset_map;
+      },
+      py::arg("dataset"), py::arg("dataset_map"),
+      "Stores the model multiblock as `dataset` (the pick target) and the map as `model_map`. "
+      "Raises TypeError when dataset is not a vtkMultiBlockDataSet.");
+  cls.def("display_mesh", &display_mesh, py::arg("dataset") = py::none(),
+          py::arg("field_topology") = py::none(), py::arg("field_name") = py::none(),
+          "Builds the pipeline for dataset: a multiblock coloured by the field (both field "
+          "arguments given) or in block colours, or a polydata with its field. Other datasets "
+          "build nothing. Raises KeyError when the field array is missing.");
+  cls.def(
+      "build_mbds_pipeline_with_field",
+      [](Viewer& v, py::object mbds, const std::string& topology, const std::string& name) {
+        auto* data = require_vtk<vtkMultiBlockDataSet>(
+            mbds, "sceneview.build_mbds_pipeline_with_field", "mbds", "vtkMultiBlockDataSet");
+        core::build_mbds_pipeline_with_field(v.objects, data, topology, name, v.units());
+      },
+      py::arg("mbds"), py::arg("field_topology"), py::arg("field_name"),
+      "The multiblock's surfaces coloured by the field (\"Cell\": cell data, else point data), "
+      "with feature edges, lookup table and scalar bar.");
+  cls.def(
+      "build_mbds_pipeline_nofield",
+      [](Viewer& v, py::object mbds) {
+        auto* data = require_vtk<vtkMultiBlockDataSet>(
+            mbds, "sceneview.build_mbds_pipeline_nofield", "mbds", "vtkMultiBlockDataSet");
+        core::build_mbds_pipeline_nofield(v.objects, data);
+      },
+      py::arg("mbds"), "The multiblock's surfaces in their block colours, with feature edges.");
+  cls.def(
+      "build_polydata_pipeline",
+      [](Viewer& v, py::object dataset, py::object topology, py::object name) {
+        const char* op = "sceneview.build_polydata_pipeline";
+        auto* data = require_vtk<vtkPolyData>(dataset, op, "dataset", "vtkPolyData");
+        core::build_polydata_pipeline(v.objects, data,
+                                      optional_text(topology, op, "field_topology"),
+                                      optional_text(name, op, "field_name"), v.units());
+      },
+      py::arg("dataset") = py::none(), py::arg("field_topology") = py::none(),
+      py::arg("field_name") = py::none(),
+      "One polydata: a point cloud (no cells) as yellow spheres, coloured on points by the "
+      "field; or a surface with a field on points or cells.");
+  cls.def(
+      "create_composite_data_set_attributes_from_block_colors",
+      [](Viewer&, py::object mbds) {
+        return core::block_color_attributes(require_vtk<vtkMultiBlockDataSet>(
+            mbds, "sceneview.create_composite_data_set_attributes_from_block_colors",
+            "multi_block_dataset", "vtkMultiBlockDataSet"));
+      },
+      py::arg("multi_block_dataset"),
+      "A vtkCompositeDataDisplayAttributes with each leaf's \"color\" field array as its block "
+      "colour; leaves without one keep the mapper's colour.");
+  cls.def(
+      "get_field_range",
+      [](Viewer&, py::object mbds, py::object topology, const std::string& name) {
+        const char* op = "sceneview.get_field_range";
+        auto* data = require_vtk<vtkDataObject>(mbds, op, "mbds", "VTK data object");
+        auto location = optional_text(topology, op, "field_topology");
+        core::FieldRange range =
+            core::field_range(data, location && core::is_cell_topology(*location), name, op);
+        if (!range.valid) return py::make_tuple(py::none(), py::none());
+        return py::make_tuple(range.min, range.max);
+      },
+      py::arg("mbds"), py::arg("field_topology"), py::arg("field_name"),
+      "(minimum, maximum) of the field over all leaves ((None, None) when no value is finite). "
+      "Raises KeyError when no leaf has the array.");
+  cls.def(
+      "build_lut", [](Viewer& v, double lo, double hi) { core::build_lut(v.objects.lut, lo, hi); },
+      py::arg("range_min"), py::arg("range_max"),
+      "Configures `lut`: the range, hue 0.66667 (blue) to 0.0 (red), NaN in opaque yellow.");
+  cls.def(
+      "build_scalar_bar",
+      [](Viewer& v, const std::string& title) {
+        core::build_scalar_bar(v.objects, title, v.units());
+      },
+      py::arg("title"), "Configures and turns on the scalar bar; config's \"units\" is appended.");
+  cls.def(
+      "build_background_pipeline",
+      [](Viewer& v) { core::build_background_pipeline(v.objects, background_path()); },
+      "Reads res/kelm_dark_background.jpg beside the module into background_image_data; "
+      "without the file the viewer has no picture.");
+  cls.def(
+      "fit_background_camera", [](Viewer& v) { core::fit_background_camera(v.objects); },
+      "Fits the background camera to the picture (parallel scale 0.49 x its height).");
+  cls.def(
+      "setup_triad", [](Viewer& v) { core::setup_triad(v.objects); },
+      "Shows the triad in the lower-left 15 % of the window; needs the interactor's window.");
+  cls.def("render", &render,
+          "Assembles the scene, opens the window \"Kelm spatial load viewer\" with the pick "
+          "style of clickmode and blocks until it is closed. Raises RuntimeError without a "
+          "display.");
+  cls.def("render_offscreen", &render_offscreen, py::arg("filename"), py::arg("width") = 640,
+          py::arg("height") = 480,
+          "Renders the same scene as render() off-screen into a PNG file of width x height "
+          "pixels and returns its absolute path; no window opens and nothing blocks. Raises "
+          "OSError when the file cannot be written.");
+  cls.def("MyKeypress", &my_keypress, py::arg("obj"), py::arg("event"),
+          "Key handler of the interactor: \"p\" writes a screenshot, \"h\" one at three times "
+          "the window's size; other keys do nothing.");
+  cls.def("CreatePngFile", &create_png_file, py::arg("scale") = 1,
+          "Writes the window to screenshot<pindex>.png in the temporary directory (scale 1) or, "
+          "magnified by scale, to screenshot<pindex>.jpg as JPEG; returns the path. Raises "
+          "OSError when it cannot be written.");
+
+  m.def("export_vtk_file", &export_vtk_file, py::arg("dataset"), py::arg("filename"),
+        py::arg("binary") = true,
+        "Writes dataset as VTK XML to filename plus the writer's extension (vtm, vtu, vtp, "
+        "vti) and returns that name; other types print \"No writer configure for <type>\" and "
+        "return None.");
+}

@@ -1,0 +1,12 @@
+// Whether the windowing system can be reached. VTK's X window aborts the whole process when it
+// cannot open the display; the viewer asks first and raises instead.
+#pragma once
+
+#include <vtkRenderWindow.h>
+
+namespace sceneview_core {
+
+// True when `window` does not need X, or the X display (DISPLAY) can be opened.
+bool display_available(vtkRenderWindow* window);
+
+}  // namespace sceneview_core

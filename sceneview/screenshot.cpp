@@ -1,0 +1,60 @@
+#include "screenshot.h"
+
+#include <vtkImageWriter.h>
+#include <vtkJPEGWriter.h>
+#include <vtkPNGWriter.h>
+#include <vtkSmartPointer.h>
+#include <vtkWindowToImageFilter.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "common/errors.h"
+
+namespace sceneview_core {
+
+std::string screenshot_path(const std::string& directory, long long index, int scale) {
+  std::string path = directory;
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + "screenshot" + std::to_string(index) + (scale == 1 ? ".png" : ".jpg");
+}
+
+void write_window_image(vtkRenderWindow* window, const std::string& path, int scale,
+                        ImageFormat format) {
+  // VTK's writers report a file they cannot open only through VTK's error output; opening it here
+  // first turns that into an error the caller sees.
+  {
+    std::ofstream probe(path, std::ios::binary | std::ios::trunc);
+    if (!probe) {
+      throw std::runtime_error(kelm::message("cannot write '", path, "': ", std::strerror(errno)));
+    }
+  }
+  auto grab = vtkSmartPointer<vtkWindowToImageFilter>::New();
+  grab->SetInput(window);
+  grab->SetScale(scale);
+  if (format == ImageFormat::kPng) {
+    grab->SetInputBufferTypeToRGBA();
+  } else {
+    grab->SetInputBufferTypeToRGB();  // JPEG holds no alpha
+  }
+  grab->ReadFrontBufferOff();
+  grab->Update();
+
+  vtkSmartPointer<vtkImageWriter> writer;
+  if (format == ImageFormat::kPng) {
+    writer = vtkSmartPointer<vtkPNGWriter>::New();
+  } else {
+    writer = vtkSmartPointer<vtkJPEGWriter>::New();
+  }
+  writer->SetFileName(path.c_str());
+  writer->SetInputConnection(grab->GetOutputPort());
+  writer->Write();
+  if (writer->GetErrorCode() != 0) {
+    throw std::runtime_error(
+        kelm::message("cannot write '", path, "': VTK error code ", writer->GetErrorCode()));
+  }
+}
+
+}  // namespace sceneview_core

@@ -1,0 +1,23 @@
+// Pictures of a render window: the screenshot files of the key handler and the off-screen picture.
+#pragma once
+
+#include <vtkRenderWindow.h>
+
+#include <string>
+
+namespace sceneview_core {
+
+enum class ImageFormat { kPng, kJpeg };
+
+inline constexpr int kMaxScreenshotScale = 8;
+
+// "screenshot<index>.png" at scale 1, "screenshot<index>.jpg" otherwise, in `directory`.
+std::string screenshot_path(const std::string& directory, long long index, int scale);
+
+// Reads the window's back buffer at `scale` times its size and writes it to `path` (PNG with
+// alpha, or JPEG, which has none). Raises std::runtime_error naming the file when it cannot be
+// written (the directory is missing or not writable, the disk is full).
+void write_window_image(vtkRenderWindow* window, const std::string& path, int scale,
+                        ImageFormat format);
+
+}  // namespace sceneview_core

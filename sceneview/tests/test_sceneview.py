@@ -1,0 +1,623 @@
+"""Tests of the viewer. Nothing here waits for a person: render() runs either with a StartEvent
+observer (VTK then hands the loop to the observer and returns at once) or with a timer that ends
+the loop; pictures are taken with render_offscreen and CreatePngFile."""
+import gc
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import numpy as np
+import pytest
+import vtk
+from vtkmodules.util import numpy_support
+
+import clickmode
+import kelm
+import sceneview
+import treewalk
+
+LIB = Path(sceneview.__file__).resolve().parent
+
+
+def _add_point_array(data, name, values):
+    array = numpy_support.numpy_to_vtk(np.asarray(values, np.float32), deep=1)
+    array.SetName(name)
+    data.GetPointData().AddArray(array)
+
+
+def _add_cell_array(data, name, values):
+    array = numpy_support.numpy_to_vtk(np.asarray(values, np.float32), deep=1)
+    array.SetName(name)
+    data.GetCellData().AddArray(array)
+
+
+def _leaves(mbds):
+    it = mbds.NewIterator()
+    it.InitTraversal()
+    while not it.IsDoneWithTraversal():
+        yield it.GetCurrentDataObject()
+        it.GoToNextItem()
+
+
+@pytest.fixture(scope="module")
+def exported():
+    """(model multiblock, model map with block ids) of the sample model."""
+    kelm.reset()
+    model = kelm.samples.sample_model()
+    treewalk.create_vtk_dataset_from_kelm_entities([model])
+    return treewalk.blockbook.get_model_root(), treewalk.blockbook.get_model_map_with_block_id()
+
+
+@pytest.fixture
+def model(exported):
+    """The sample model with "Temperature" on points (x in mm) and "Pressure" on cells."""
+    root = vtk.vtkMultiBlockDataSet()
+    root.DeepCopy(exported[0])
+    for leaf in _leaves(root):
+        xyz = numpy_support.vtk_to_numpy(leaf.GetPoints().GetData())
+        _add_point_array(leaf, "Temperature", xyz[:, 0] * 1000.0)
+        _add_cell_array(leaf, "Pressure", np.arange(leaf.GetNumberOfCells()) + 1.0)
+    return root
+
+
+@pytest.fixture
+def sphere():
+    source = vtk.vtkSphereSource()
+    source.Update()
+    surface = source.GetOutput()
+    _add_point_array(surface, "Temperature", numpy_support.vtk_to_numpy(
+        surface.GetPoints().GetData())[:, 2])
+    _add_cell_array(surface, "Pressure", np.arange(surface.GetNumberOfCells(), dtype=float))
+    return surface
+
+
+@pytest.fixture
+def cloud():
+    points = vtk.vtkPoints()
+    for i in range(5):
+        points.InsertNextPoint(i, 0, 0)
+    data = vtk.vtkPolyData()
+    data.SetPoints(points)
+    _add_point_array(data, "Temperature", [5, 6, 7, 8, 9])
+    return data
+
+
+@pytest.fixture
+def temp_dir(tmp_path, monkeypatch):
+    monkeypatch.setattr(tempfile, "tempdir", str(tmp_path))
+    return tmp_path
+
+
+def render_without_loop(view):
+    """render() with the loop handed to a StartEvent observer: the scene is assembled and the
+    window shown, and render() returns."""
+    view.render_window_interactor.AddObserver("StartEvent", lambda obj, event: None)
+    view.render()
+
+
+def run_loop_briefly(view, milliseconds=300, during=None):
+    """render() with its real interaction loop, ended by a timer. VTK's X loop serves every
+    window of the process until all are closed, so viewers of earlier tests are collected first."""
+    gc.collect()
+    interactor = view.render_window_interactor
+    seen = []
+
+    def on_timer(obj, event):
+        seen.append(event)
+        if during:
+            during()
+        obj.TerminateApp()
+
+    interactor.AddObserver("TimerEvent", on_timer)
+    interactor.CreateOneShotTimer(milliseconds)
+    view.render()
+    return seen
+
+
+def press(view, key):
+    interactor = view.render_window_interactor
+    interactor.SetKeySym(key)
+    interactor.SetKeyCode(key)
+    interactor.InvokeEvent("KeyPressEvent")
+
+
+class TestObjects:
+    ATTRIBUTES = {
+        "vertexFilter": vtk.vtkVertexGlyphFilter, "point_mapper": vtk.vtkPolyDataMapper,
+        "point_actor": vtk.vtkActor, "face_poly_filter": vtk.vtkGeometryFilter,
+        "faces_normals_generator": vtk.vtkPolyDataNormals,
+        "feature_edge_filter": vtk.vtkFeatureEdges,
+        "face_mapper": vtk.vtkCompositePolyDataMapper2,
+        "feature_edge_mapper": vtk.vtkCompositePolyDataMapper2, "face_actor": vtk.vtkActor,
+        "feature_edge_actor": vtk.vtkActor, "lut": vtk.vtkLookupTable,
+        "face_filter_nofield": vtk.vtkUnstructuredGridGeometryFilter,
+        "face_poly_filter_nofield": vtk.vtkGeometryFilter,
+        "faces_normals_generator_nofield": vtk.vtkPolyDataNormals,
+        "feature_edge_filter_nofield": vtk.vtkFeatureEdges,
+        "face_mapper_nofield": vtk.vtkCompositePolyDataMapper2,
+        "feature_edge_mapper_nofield": vtk.vtkCompositePolyDataMapper2,
+        "face_actor_nofield": vtk.vtkActor, "feature_edge_actor_nofield": vtk.vtkActor,
+        "scalar_bar_widget": vtk.vtkScalarBarWidget, "scalar_bar_actor": vtk.vtkScalarBarActor,
+        "triad_orientation_widget": vtk.vtkOrientationMarkerWidget,
+        "triad_actor": vtk.vtkAxesActor, "imageActor": vtk.vtkImageActor,
+        "scene_renderer": vtk.vtkRenderer, "backgroundRenderer": vtk.vtkRenderer,
+        "render_window": vtk.vtkRenderWindow,
+        "render_window_interactor": vtk.vtkRenderWindowInteractor,
+        "area_picker": vtk.vtkRenderedAreaPicker,
+    }
+
+    def test_every_attribute_is_its_own_vtk_object(self):
+        view = sceneview.sceneview({})
+        for name, cls in self.ATTRIBUTES.items():
+            assert isinstance(getattr(view, name), cls), name
+        objects = [getattr(view, name) for name in self.ATTRIBUTES]
+        assert len({id(o) for o in objects}) == len(objects)  # all distinct
+        assert view.render_window.GetSize() == (640, 480)
+        assert view.dataset is None and view.pindex == 1
+        assert view.background_image_data is None and view.cdsa is None
+
+    def test_initialize_stores_dataset_and_map(self, model):
+        view = sceneview.sceneview({"units": "K"})
+        view.initialize_(model, {"a": 1})
+        assert view.dataset is model and view.model_map == {"a": 1}
+
+    def test_a_script_can_replace_the_lookup_table(self, model):
+        view = sceneview.sceneview({})
+        own = vtk.vtkLookupTable()
+        view.lut = own
+        view.display_mesh(model, "Point", "Temperature")
+        assert view.face_mapper.GetLookupTable() is own
+
+
+class TestPipelineChoice:
+    def test_multiblock_with_field(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model, "Point", "Temperature")
+        assert view.face_actor.GetMapper() is view.face_mapper
+        assert view.face_mapper.GetArrayName() == "Temperature"
+        assert view.face_mapper.GetScalarModeAsString() == "UsePointFieldData"
+        assert view.face_mapper.GetCompositeDataDisplayAttributes() is view.cdsa
+        assert view.face_actor_nofield.GetMapper() is None
+
+    def test_multiblock_cell_field_uses_cell_data(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model, "Cell", "Pressure")
+        assert view.face_mapper.GetScalarModeAsString() == "UseCellFieldData"
+
+    def test_multiblock_with_only_a_field_name_is_shown_in_block_colours(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model, field_name="Temperature")
+        assert view.face_actor_nofield.GetMapper() is view.face_mapper_nofield
+        assert view.face_actor.GetMapper() is None
+        assert view.scalar_bar_actor.GetLookupTable() is None
+
+    def test_polydata_surface_gets_a_dataset_mapper(self, sphere):
+        view = sceneview.sceneview({})
+        view.display_mesh(sphere, "Cell", "Pressure")
+        assert isinstance(view.face_mapper, vtk.vtkDataSetMapper)
+        assert view.face_actor.GetMapper() is view.face_mapper
+        assert view.face_mapper.GetScalarRange() == (0.0, sphere.GetNumberOfCells() - 1.0)
+
+    def test_polydata_without_field_arguments_builds_nothing(self, sphere):
+        view = sceneview.sceneview({})
+        view.display_mesh(sphere)
+        assert view.face_actor.GetMapper() is None and view.point_actor.GetMapper() is None
+
+    def test_other_dataset_types_build_nothing(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model.GetBlock(0).GetBlock(0).GetBlock(0), "Point", "Temperature")
+        assert view.face_actor.GetMapper() is None
+
+    def test_multiblock_after_a_surface_gets_a_composite_mapper_back(self, model, sphere):
+        view = sceneview.sceneview({})
+        view.display_mesh(sphere, "Point", "Temperature")
+        view.display_mesh(model, "Point", "Temperature")
+        assert isinstance(view.face_mapper, vtk.vtkCompositePolyDataMapper2)
+        assert view.face_actor.GetMapper() is view.face_mapper
+
+
+class TestPointCloud:
+    def test_point_settings_and_field(self, cloud):
+        view = sceneview.sceneview({})
+        view.display_mesh(cloud, "Point", "Temperature")
+        prop = view.point_actor.GetProperty()
+        assert prop.GetPointSize() == 10 and prop.GetRenderPointsAsSpheres()
+        assert prop.GetVertexVisibility() and prop.GetVertexColor() == (1.0, 1.0, 0.0)
+        assert view.point_mapper.GetScalarRange() == (5.0, 9.0)
+        assert view.lut.GetTableRange() == (5.0, 9.0)
+        assert view.scalar_bar_actor.GetTitle() == "Temperature"
+
+    def test_cell_topology_gives_points_without_field_colouring(self, cloud):
+        view = sceneview.sceneview({})
+        view.display_mesh(cloud, "Cell", "Temperature")
+        assert view.point_actor.GetMapper() is view.point_mapper
+        assert view.point_mapper.GetLookupTable() is not view.lut
+        assert view.scalar_bar_actor.GetLookupTable() is None
+
+
+class TestColourMap:
+    def test_lookup_table(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model, "Point", "Temperature")
+        lo, hi = view.get_field_range(model, "Point", "Temperature")
+        assert view.lut.GetTableRange() == (lo, hi)
+        assert view.lut.GetHueRange() == pytest.approx((0.66667, 0.0))
+        assert view.lut.GetNanColor() == (1.0, 1.0, 0.0, 1.0)
+
+    def test_scalar_bar_settings_and_title_with_units(self, model):
+        view = sceneview.sceneview({"units": "MPa"})
+        view.display_mesh(model, "Cell", "Pressure")
+        bar = view.scalar_bar_actor
+        assert bar.GetTitle() == "Pressure ( MPa )"
+        assert bar.GetLookupTable() is view.lut
+        assert bar.GetPositionCoordinate().GetValue()[:2] == pytest.approx((0.9, 0.1))
+        assert (bar.GetWidth(), bar.GetHeight(), bar.GetBarRatio()) == pytest.approx((0.1, 0.8, 0.1))
+        assert bar.GetLabelFormat() == "%+9.2e" and bar.GetVerticalTitleSeparation() == 5
+        assert bar.GetOrientation() == 1 and not bar.GetLabelTextProperty().GetItalic()
+        assert view.scalar_bar_widget.GetScalarBarActor() is bar
+
+    def test_title_without_units_is_the_field_name(self, model):
+        view = sceneview.sceneview({"other": 1})
+        view.build_scalar_bar("Pressure")
+        assert view.scalar_bar_actor.GetTitle() == "Pressure"
+
+
+class TestFieldRange:
+    def test_range_spans_all_leaves(self, model):
+        view = sceneview.sceneview({})
+        xs = np.concatenate([numpy_support.vtk_to_numpy(leaf.GetPoints().GetData())[:, 0]
+                             for leaf in _leaves(model)])
+        assert view.get_field_range(model, "Point", "Temperature") == pytest.approx(
+            (xs.min() * 1000, xs.max() * 1000))
+
+    def test_inner_leaf_changes_nothing_and_nan_is_ignored(self):
+        view = sceneview.sceneview({})
+        mbds = vtk.vtkMultiBlockDataSet()
+        for i, values in enumerate([[0.0, 10.0], [2.0, np.nan], [5.0, 3.0]]):
+            data = vtk.vtkPolyData()
+            points = vtk.vtkPoints()
+            points.InsertNextPoint(0, 0, 0)
+            points.InsertNextPoint(1, 0, 0)
+            data.SetPoints(points)
+            _add_point_array(data, "T", values)
+            mbds.SetBlock(i, data)
+        assert view.get_field_range(mbds, "Point", "T") == (0.0, 10.0)
+
+    def test_leaf_without_the_array_contributes_nothing(self, model):
+        view = sceneview.sceneview({})
+        first = next(_leaves(model))
+        first.GetPointData().RemoveArray("Temperature")
+        lo, hi = view.get_field_range(model, "Point", "Temperature")
+        assert lo <= hi
+
+    def test_all_nan_field_has_no_range_but_still_displays(self, sphere):
+        view = sceneview.sceneview({})
+        _add_point_array(sphere, "Empty", np.full(sphere.GetNumberOfPoints(), np.nan))
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)
+        assert view.get_field_range(mbds, "Point", "Empty") == (None, None)
+        view.display_mesh(mbds, "Point", "Empty")
+        assert view.lut.GetTableRange() == (0.0, 0.0)
+
+
+class TestBlockColours:
+    def test_leaf_colours_become_block_colours(self, model):
+        view = sceneview.sceneview({})
+        attributes = view.create_composite_data_set_attributes_from_block_colors(model)
+        for leaf in _leaves(model):
+            color = leaf.GetFieldData().GetArray("color")
+            expected = tuple(color.GetTuple3(0))
+            assert attributes.HasBlockColor(leaf)
+            assert attributes.GetBlockColor(leaf) == pytest.approx(expected)
+
+    def test_leaf_without_colour_keeps_the_default(self, sphere):
+        view = sceneview.sceneview({})
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)
+        attributes = view.create_composite_data_set_attributes_from_block_colors(mbds)
+        assert not attributes.HasBlockColor(sphere)
+
+    def test_nofield_pipeline_colours_the_drawn_surfaces(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        attributes = view.face_mapper_nofield.GetCompositeDataDisplayAttributes()
+        drawn = view.faces_normals_generator_nofield.GetOutputDataObject(0)
+        assert all(attributes.HasBlockColor(leaf) for leaf in _leaves(drawn))
+
+
+class TestWindow:
+    def test_render_assembles_the_scene(self, model):
+        view = sceneview.sceneview({})
+        view.initialize_(model, {})
+        view.display_mesh(model, "Point", "Temperature")
+        render_without_loop(view)
+        window = view.render_window
+        assert window.GetWindowName() == "Kelm spatial load viewer"
+        assert window.GetSize() == [640, 480] or tuple(window.GetSize()) == (640, 480)
+        assert window.GetNumberOfLayers() == 2
+        assert view.scene_renderer.GetLayer() == 1 and view.backgroundRenderer.GetLayer() == 0
+        assert not view.backgroundRenderer.GetInteractive()
+        for actor in (view.face_actor, view.feature_edge_actor, view.face_actor_nofield,
+                      view.feature_edge_actor_nofield, view.point_actor, view.scalar_bar_actor):
+            assert view.scene_renderer.HasViewProp(actor)
+        interactor = view.render_window_interactor
+        assert interactor.GetRenderWindow() is window
+        assert interactor.GetPicker() is view.area_picker
+        style = interactor.GetInteractorStyle()
+        assert isinstance(style, clickmode.InteractorStyle)
+        assert style.mbds is model and style.GetDefaultRenderer() is view.scene_renderer
+
+    def test_render_twice_keeps_one_key_observer(self, model, temp_dir):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        render_without_loop(view)
+        render_without_loop(view)
+        press(view, "p")
+        assert sorted(os.listdir(temp_dir)) == ["screenshot1.png"]
+
+    def test_triad(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        render_without_loop(view)
+        widget = view.triad_orientation_widget
+        assert widget.GetViewport() == (0.0, 0.0, 0.15, 0.15)
+        assert widget.GetOutlineColor() == pytest.approx((0.93, 0.57, 0.13))
+        assert widget.GetEnabled() and widget.GetInteractive()
+        assert widget.GetOrientationMarker() is view.triad_actor
+
+    def test_background_picture_and_camera(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        render_without_loop(view)
+        image = view.background_image_data
+        assert image.GetDimensions() == (640, 480, 1)
+        camera = view.backgroundRenderer.GetActiveCamera()
+        assert camera.GetParallelProjection()
+        assert camera.GetParallelScale() == pytest.approx(0.49 * 480)
+        assert camera.GetFocalPoint() == pytest.approx((319.5, 239.5, 0.0))
+        assert view.backgroundRenderer.HasViewProp(view.imageActor)
+
+    def test_loop_runs_until_the_window_closes(self, model, temp_dir):
+        view = sceneview.sceneview({})
+        view.initialize_(model, {})
+        view.display_mesh(model, "Point", "Temperature")
+        seen = run_loop_briefly(view, during=lambda: press(view, "p"))
+        assert seen == ["TimerEvent"]
+        assert (temp_dir / "screenshot1.png").exists()
+
+    def test_a_second_render_runs_its_loop_again(self, model):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        assert run_loop_briefly(view) == ["TimerEvent"]
+        assert run_loop_briefly(view) == ["TimerEvent"]  # the timer of the second loop fired
+
+    def test_a_viewer_shown_without_its_loop_does_not_block_the_next(self, model):
+        shown = sceneview.sceneview({})
+        shown.display_mesh(model)
+        render_without_loop(shown)
+        del shown
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        assert run_loop_briefly(view) == ["TimerEvent"]
+
+
+class TestScreenshots:
+    def test_p_twice_then_h(self, model, temp_dir):
+        view = sceneview.sceneview({})
+        view.display_mesh(model, "Point", "Temperature")
+        render_without_loop(view)
+        press(view, "p")
+        press(view, "p")
+        press(view, "h")
+        assert sorted(os.listdir(temp_dir)) == ["screenshot1.png", "screenshot2.png",
+                                                "screenshot3.jpg"]
+        assert view.pindex == 4
+        reader = vtk.vtkPNGReader()
+        reader.SetFileName(str(temp_dir / "screenshot1.png"))
+        reader.Update()
+        assert reader.GetOutput().GetDimensions()[:2] == (640, 480)
+        jpeg = (temp_dir / "screenshot3.jpg").read_bytes()
+        assert jpeg[:3] == b"\xff\xd8\xff"  # JPEG data, not PNG under a JPEG name
+        reader = vtk.vtkJPEGReader()
+        reader.SetFileName(str(temp_dir / "screenshot3.jpg"))
+        reader.Update()
+        assert reader.GetOutput().GetDimensions()[:2] == (1920, 1440)
+
+    def test_other_keys_change_nothing(self, model, temp_dir):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        render_without_loop(view)
+        press(view, "x")
+        assert os.listdir(temp_dir) == [] and view.pindex == 1
+
+    def test_magnification_follows_scale(self, model, temp_dir):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        render_without_loop(view)
+        path = view.CreatePngFile(2)
+        reader = vtk.vtkJPEGReader()
+        reader.SetFileName(path)
+        reader.Update()
+        assert reader.GetOutput().GetDimensions()[:2] == (1280, 960)
+
+
+class TestPictureWithoutPerson:
+    def test_offscreen_png_of_the_given_size(self, model, tmp_path):
+        view = sceneview.sceneview({"units": "K"})
+        view.display_mesh(model, "Point", "Temperature")
+        path = view.render_offscreen(tmp_path / "field.png", width=320, height=200)
+        assert path == str((tmp_path / "field.png").resolve())
+        reader = vtk.vtkPNGReader()
+        reader.SetFileName(path)
+        reader.Update()
+        image = reader.GetOutput()
+        assert image.GetDimensions()[:2] == (320, 200)
+        pixels = numpy_support.vtk_to_numpy(image.GetPointData().GetScalars())
+        assert len(np.unique(pixels[:, :3], axis=0)) > 50  # a picture, not a blank frame
+
+    def test_window_still_works_after_an_offscreen_picture(self, model, tmp_path, temp_dir):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        view.render_offscreen(tmp_path / "a.png")
+        assert run_loop_briefly(view) == ["TimerEvent"]
+        assert view.render_window.HasRenderer(view.scene_renderer)
+        view.render_offscreen(tmp_path / "b.png")
+        assert view.render_window.HasRenderer(view.scene_renderer)
+
+    def test_missing_background_picture_leaves_a_working_viewer(self, tmp_path):
+        shutil.copy(sceneview.__file__, tmp_path)  # the module without its res/ folder
+        code = (
+            "import sceneview, vtk\n"
+            f"assert sceneview.__file__.startswith({str(tmp_path)!r})\n"
+            "s = vtk.vtkSphereSource(); s.Update()\n"
+            "m = vtk.vtkMultiBlockDataSet(); m.SetBlock(0, s.GetOutput())\n"
+            "v = sceneview.sceneview({}); v.display_mesh(m)\n"
+            f"v.render_offscreen({str(tmp_path / 'p.png')!r})\n"
+            "print(v.background_image_data)\n")
+        env = dict(os.environ, PYTHONPATH=f"{tmp_path}:{LIB}:{os.environ.get('PYTHONPATH', '')}")
+        result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                                env=env, timeout=60)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.strip() == "None" and (tmp_path / "p.png").exists()
+
+
+class TestLoadRegions:
+    def test_load_and_nonload_regions_show_side_by_side(self, exported, model, tmp_path):
+        _, model_map = exported
+        bodies = list(model_map)
+        load = {bodies[0]: None}
+        loaded, rest = treewalk.extract_load_and_nonload_regions_from_model(model, model_map, load)
+        view = sceneview.sceneview({})
+        view.display_mesh(loaded, "Point", "Temperature")
+        view.display_mesh(rest)
+        assert view.get_field_range(loaded, "Point", "Temperature")[0] is not None
+        assert view.face_actor_nofield.GetMapper() is view.face_mapper_nofield
+        assert Path(view.render_offscreen(tmp_path / "regions.png")).exists()
+
+    def test_load_on_every_body_leaves_no_rest(self, exported, model):
+        _, model_map = exported
+        loaded, rest = treewalk.extract_load_and_nonload_regions_from_model(
+            model, model_map, dict.fromkeys(model_map))
+        assert rest is None and isinstance(loaded, vtk.vtkMultiBlockDataSet)
+
+
+class TestExport:
+    def test_polydata_writes_vtp(self, sphere, tmp_path):
+        path = sceneview.export_vtk_file(sphere, str(tmp_path / "out"))
+        assert path == str(tmp_path / "out.vtp") and Path(path).exists()
+
+    def test_multiblock_writes_vtm_and_block_files(self, model, tmp_path):
+        sceneview.export_vtk_file(model, str(tmp_path / "out"))
+        assert (tmp_path / "out.vtm").exists()
+        assert any((tmp_path / "out").rglob("*.vtu"))
+
+    def test_ascii_mode(self, sphere, tmp_path):
+        sceneview.export_vtk_file(sphere, str(tmp_path / "out"), binary=False)
+        assert 'format="ascii"' in (tmp_path / "out.vtp").read_text()
+        assert 'format="binary"' not in (tmp_path / "out.vtp").read_text()
+
+    def test_structured_grid_prints_and_writes_nothing(self, tmp_path, capsys):
+        assert sceneview.export_vtk_file(vtk.vtkStructuredGrid(), str(tmp_path / "out")) is None
+        assert capsys.readouterr().out == "No writer configure for vtkStructuredGrid\n"
+        assert list(tmp_path.iterdir()) == []
+
+
+class TestBadInput:
+    def test_missing_field_array(self, model):
+        view = sceneview.sceneview({})
+        with pytest.raises(KeyError, match="no leaf .* has the point array 'Nope'"):
+            view.display_mesh(model, "Point", "Nope")
+
+    def test_missing_array_on_a_polydata_names_the_array(self, sphere):
+        view = sceneview.sceneview({})
+        with pytest.raises(KeyError, match="no cell array 'Temperature'"):
+            view.display_mesh(sphere, "Cell", "Temperature")
+
+    def test_unknown_topology_with_a_field_the_data_lacks(self, model, cloud):
+        view = sceneview.sceneview({})
+        with pytest.raises(KeyError, match="point array 'Pressure'"):
+            view.display_mesh(model, "Face", "Pressure")
+        view.display_mesh(model, "Face", "Temperature")  # other topologies mean point data
+
+    def test_initialize_needs_a_multiblock(self, sphere):
+        view = sceneview.sceneview({})
+        with pytest.raises(TypeError, match="initialize_: dataset must be a vtkMultiBlockDataSet"):
+            view.initialize_(sphere, {})
+        with pytest.raises(TypeError, match="vtkMultiBlockDataSet, not NoneType"):
+            view.initialize_(None, {})
+
+    def test_config_must_be_a_mapping(self):
+        with pytest.raises(TypeError, match="config must be a mapping"):
+            sceneview.sceneview(["units"])
+
+    def test_field_arguments_must_be_text(self, model):
+        view = sceneview.sceneview({})
+        with pytest.raises(TypeError, match="field_name must be text"):
+            view.display_mesh(model, "Point", 5)
+        with pytest.raises(TypeError, match="dataset must be a VTK data object"):
+            view.display_mesh("model", "Point", "Temperature")
+
+    def test_lookup_table_range(self):
+        view = sceneview.sceneview({})
+        with pytest.raises(ValueError, match="build_lut: range_min nan"):
+            view.build_lut(float("nan"), 1.0)
+        with pytest.raises(ValueError, match="above range_max"):
+            view.build_lut(2.0, 1.0)
+
+    def test_block_colour_of_the_wrong_size(self, sphere):
+        view = sceneview.sceneview({})
+        color = vtk.vtkFloatArray()
+        color.SetName("color")
+        color.InsertNextValue(0.5)
+        sphere.GetFieldData().AddArray(color)
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)
+        with pytest.raises(ValueError, match="must hold 3 numbers, not 1 values"):
+            view.create_composite_data_set_attributes_from_block_colors(mbds)
+
+    def test_screenshot_into_a_missing_directory(self, model, tmp_path, monkeypatch):
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        render_without_loop(view)
+        monkeypatch.setattr(tempfile, "tempdir", str(tmp_path / "missing" / "dir"))
+        with pytest.raises(OSError, match="CreatePngFile: cannot write .*screenshot1.png"):
+            view.CreatePngFile()
+
+    def test_screenshot_before_the_window_exists(self):
+        with pytest.raises(RuntimeError, match="CreatePngFile: the interactor has no window"):
+            sceneview.sceneview({}).CreatePngFile()
+
+    def test_screenshot_scale(self):
+        view = sceneview.sceneview({})
+        with pytest.raises(ValueError, match="scale 0 is outside 1..8"):
+            view.CreatePngFile(0)
+        with pytest.raises(TypeError, match="scale must be an integer"):
+            view.CreatePngFile(1.5)
+
+    def test_offscreen_picture_into_a_file_path_through_a_file(self, model, tmp_path):
+        (tmp_path / "plain").write_text("x")
+        view = sceneview.sceneview({})
+        view.display_mesh(model)
+        with pytest.raises(OSError, match="render_offscreen: cannot write"):
+            view.render_offscreen(tmp_path / "plain" / "p.png")
+        with pytest.raises(ValueError, match="width 0 is outside"):
+            view.render_offscreen(tmp_path / "p.png", width=0)
+
+    def test_export_into_a_missing_directory(self, sphere, tmp_path):
+        with pytest.raises(OSError, match="export_vtk_file: cannot write"):
+            sceneview.export_vtk_file(sphere, str(tmp_path / "missing" / "out"))
+
+    def test_no_display_is_an_error_not_an_abort(self):
+        code = ("import sceneview\n"
+                "try:\n"
+                "    sceneview.sceneview({}).render()\n"
+                "except RuntimeError as e:\n"
+                "    print('raised', e)\n")
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                                env=env, timeout=60)
+        assert result.returncode == 0, result.stderr
+        assert "raised sceneview.render: no display" in result.stdout
