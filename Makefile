@@ -2,7 +2,10 @@
 PYTHON := /usr/bin/python3
 BUILD  := build
 JOBS   ?= 2
-RUN    := PYTHONPATH=$(BUILD)/lib:host $(PYTHON)
+RUN    := PYTHONPATH=$(BUILD)/lib:host:tools $(PYTHON)
+# Pictures need an X display; without one the demo runs under a virtual one.
+XRUN   := $(if $(DISPLAY),,xvfb-run -a)
+OUT    ?= demo-out
 
 .PHONY: all deps configure build test demo bench fuzz test-asan clean
 
@@ -21,7 +24,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure
 
 demo: build
-	$(RUN) examples/export_sample_model.py
+	$(XRUN) env PYTHONPATH=$(BUILD)/lib:host:tools $(PYTHON) examples/main_road.py $(OUT)
 
 bench: build
 	ONLY=$(ONLY) $(RUN) bench/run_benchmarks.py

@@ -16,6 +16,7 @@
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
+#include "unmapped_points.h"
 
 namespace sceneview_core {
 
@@ -203,10 +204,13 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
                                     const std::optional<std::string>& units) {
   const bool cell = is_cell_topology(field_topology);
   // Checked before anything is rewired, so a missing field leaves the pipeline as it was.
+  field_range(mbds, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
+  // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
+  vtkSmartPointer<vtkDataObject> shown = cell ? mbds : with_unmapped_as_nan(mbds, field_name);
   const FieldRange range =
-      field_range(mbds, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
+      field_range(shown, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
 
-  scene.face_poly_filter->SetInputDataObject(mbds);
+  scene.face_poly_filter->SetInputDataObject(shown);
   set_normals(scene.faces_normals_generator);
   scene.faces_normals_generator->SetInputConnection(scene.face_poly_filter->GetOutputPort());
   set_feature_edges(scene.feature_edge_filter);
@@ -270,6 +274,14 @@ void build_polydata_pipeline(SceneObjects& scene, vtkPolyData* dataset,
                              const std::optional<std::string>& units) {
   const bool with_field = field_topology && field_name;
   const char* operation = "sceneview.build_polydata_pipeline";
+
+  // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
+  vtkSmartPointer<vtkPolyData> original = dataset;
+  if (with_field && !is_cell_topology(*field_topology)) {
+    field_array(dataset, false, *field_name, operation);  // a missing field raises first
+    original = vtkPolyData::SafeDownCast(with_unmapped_as_nan(dataset, *field_name));
+    dataset = original;
+  }
 
   if (dataset->GetNumberOfCells() == 0) {  // a point cloud
     const bool colored = with_field && *field_topology == "Point";

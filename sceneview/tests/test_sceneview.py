@@ -621,3 +621,58 @@ class TestBadInput:
                                 env=env, timeout=60)
         assert result.returncode == 0, result.stderr
         assert "raised sceneview.render: no display" in result.stdout
+
+
+class TestUnmappedPoints:
+    """Points a mapping could not reach ("vtkValidPointMask" 0, value 0) are shown in the NaN
+    colour and stay out of the colour range; the caller's data keep their values."""
+
+    @staticmethod
+    def masked(data, values, mask):
+        _add_point_array(data, "T", values)
+        array = numpy_support.numpy_to_vtk(np.asarray(mask, np.uint8), deep=1)
+        array.SetName("vtkValidPointMask")
+        data.GetPointData().AddArray(array)
+        return data
+
+    def test_multiblock_range_leaves_out_unmapped_points(self, sphere):
+        n = sphere.GetNumberOfPoints()
+        values = np.linspace(10.0, 20.0, n)
+        values[:5] = 0.0
+        self.masked(sphere, values, [0] * 5 + [1] * (n - 5))
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)
+        view = sceneview.sceneview({})
+        view.display_mesh(mbds, "Point", "T")
+        assert view.lut.GetTableRange()[0] > 9.9
+        shown = view.face_poly_filter.GetInputDataObject(0, 0).GetBlock(0)
+        assert np.isnan(numpy_support.vtk_to_numpy(shown.GetPointData().GetArray("T"))[:5]).all()
+        assert numpy_support.vtk_to_numpy(sphere.GetPointData().GetArray("T"))[0] == 0.0
+
+    def test_point_cloud_and_fully_mapped_data_are_shown_as_given(self, cloud, sphere):
+        self.masked(cloud, [0, 6, 7, 8, 9], [0, 1, 1, 1, 1])
+        view = sceneview.sceneview({})
+        view.display_mesh(cloud, "Point", "T")
+        assert view.lut.GetTableRange() == (6.0, 9.0)
+        n = sphere.GetNumberOfPoints()
+        self.masked(sphere, np.arange(n, dtype=float), np.ones(n))
+        view.display_mesh(sphere, "Point", "T")
+        assert view.faces_normals_generator.GetInputDataObject(0, 0) is sphere
+
+    def test_picture_shows_unmapped_points_in_the_nan_colour(self, tmp_path):
+        plane = vtk.vtkPlaneSource()
+        plane.SetResolution(1, 1)
+        plane.Update()
+        quad = plane.GetOutput()
+        self.masked(quad, [0.0, 0.0, 0.0, 0.0], [0, 0, 0, 0])
+        view = sceneview.sceneview({})
+        view.display_mesh(quad, "Point", "T")
+        path = view.render_offscreen(str(tmp_path / "nan.png"))
+        reader = vtk.vtkPNGReader()
+        reader.SetFileName(path)
+        reader.Update()
+        image = reader.GetOutput()
+        w, h, _ = image.GetDimensions()
+        pixels = numpy_support.vtk_to_numpy(image.GetPointData().GetScalars()).reshape(h, w, -1)
+        r, g, b = pixels[h // 2, w // 2][:3]
+        assert r > 150 and g > 150 and b < 100  # yellow, not the blue of the range's low end
