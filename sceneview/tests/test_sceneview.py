@@ -607,7 +607,7 @@ class TestBadInput:
             view.render_offscreen(tmp_path / "p.png", width=0)
 
     def test_export_into_a_missing_directory(self, sphere, tmp_path):
-        with pytest.raises(OSError, match="export_vtk_file: cannot write"):
+        with pytest.raises(OSError, match="export_vtk_file: could not write"):
             sceneview.export_vtk_file(sphere, str(tmp_path / "missing" / "out"))
 
     def test_no_display_is_an_error_not_an_abort(self):
