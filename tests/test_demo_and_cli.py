@@ -1,0 +1,204 @@
+"""The demo host script and kelm-map, end to end (run under a virtual display by ctest)."""
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+import vtk
+from vtk.util import numpy_support as ns
+
+import kelm
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path[:0] = [str(ROOT / "examples"), str(ROOT / "tools")]
+import main_road  # noqa: E402
+
+
+def comparable(value):
+    """Host objects and collections as plain data, to compare two runs."""
+    if isinstance(value, kelm.EntityCollection):
+        return [comparable(e) for e in value]
+    if isinstance(value, kelm.mesh.ElementFace):
+        return ("face", value.mesh.pathName, value.element.id, value.face)
+    if isinstance(value, (kelm.mesh.Node, kelm.mesh.Element)):
+        return (type(value).__name__, value.mesh.pathName, value.id)
+    if isinstance(value, dict):
+        return {k: comparable(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [comparable(v) for v in value]
+    if hasattr(value, "pressureValues"):
+        return ("pressure property", value.id, comparable(value.pressureValues))
+    if hasattr(value, "temperatureValues"):
+        return ("temperature property", comparable(value.temperatureValues))
+    return value
+
+
+def created(ignore=()):
+    return [(c.function, {k: comparable(v) for k, v in c.kwargs.items() if k not in ignore},
+             c.unit_system) for c in kelm.environment.created]
+
+
+class TestDemo:
+    @pytest.fixture(scope="class")
+    def demo(self, tmp_path_factory):
+        out = tmp_path_factory.mktemp("demo-out")
+        main_road.main(str(out))
+        return out, created()
+
+    def test_outputs(self, demo):
+        out, loads = demo
+        for name in ("model.vtm", "mapped_pressure.vtm", "mapped_temperature.vtm",
+                     "recorded_loads.py", "pressure.png", "temperature.png",
+                     "report_pressure.json", "report_pressure.txt", "report_temperature.json"):
+            assert (out / name).stat().st_size > 0, name
+        assert [f for f, _, _ in loads] == [
+            "createPressurePropertyStaticVariable", "createLoadPressure",
+            "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
+
+    def test_report_counts_and_force(self, demo):
+        out, _ = demo
+        pressure = json.loads((out / "report_pressure.json").read_text())
+        skin = next(b for b in pressure["bodies"] if b["body"] == "Demo/Wing/Skin")
+        assert skin["faces_loaded"] == 200 and skin["nodes_loaded"] == 231
+        assert 95000 < skin["mapped"]["min"] <= skin["mapped"]["max"] < 106000
+        assert pressure["force"]["source"] is None  # a point cloud has no surface
+        temperature = json.loads((out / "report_temperature.json").read_text())
+        beams = next(b for b in temperature["bodies"] if b["body"] == "Demo/Frame/Beams")
+        assert beams["no_value"] == 4  # bars lie on no surface of the source
+        assert temperature["unmapped_points"]["Demo/Frame/Beams"] == 4
+
+    def test_recorded_script_recreates_the_same_loads(self, demo):
+        out, direct = demo
+        kelm.reset()
+        main_road.demo_model()
+        exec(compile((out / "recorded_loads.py").read_text(), "recorded_loads.py", "exec"), {})
+        replayed = created()
+        # The recorded temperature load is described "First mapped temperature", the direct one
+        # "First mapped temperatures"; everything else must be the same.
+        assert [c[1].pop("description", None) for c in replayed] == [
+            None, "First mapped pressure", None, "First mapped temperature"]
+        assert [c[1].pop("description", None) for c in direct] == [
+            None, "First mapped pressure", None, "First mapped temperatures"]
+        assert replayed == direct
+
+
+def gmsh_box(path, hexahedra=False):
+    gmsh = pytest.importorskip("gmsh")
+    gmsh.initialize()
+    try:
+        gmsh.option.setNumber("General.Terminal", 0)
+        gmsh.model.add("box")
+        gmsh.model.occ.addBox(0, 0, 0, 100, 50, 20)
+        gmsh.model.occ.synchronize()
+        if hexahedra:
+            for dim, tag in gmsh.model.getEntities(1):
+                gmsh.model.mesh.setTransfiniteCurve(tag, 5)
+            for dim, tag in gmsh.model.getEntities(2):
+                gmsh.model.mesh.setTransfiniteSurface(tag)
+                gmsh.model.mesh.setRecombine(dim, tag)
+            gmsh.model.mesh.setTransfiniteVolume(1)
+        else:
+            gmsh.option.setNumber("Mesh.MeshSizeMax", 12)
+        gmsh.model.mesh.generate(3)
+        gmsh.write(str(path))
+    finally:
+        gmsh.finalize()
+    return path
+
+
+def sources(folder):
+    """The same pressure (1000 + 10 x, lengths in mm) in each supported source format."""
+    rng = np.random.default_rng(3)
+    xyz = rng.uniform((-10, -10, -10), (110, 60, 30), (4000, 3))
+    csv = folder / "cloud.csv"
+    csv.write_text("x,y,z,pressure\n" + "".join(f"{x},{y},{z},{1000 + 10 * x}\n" for x, y, z in xyz))
+    box = vtk.vtkImageData()
+    box.SetDimensions(13, 8, 5)
+    box.SetSpacing(10, 10, 10)
+    box.SetOrigin(-10, -10, -10)
+    grid_xyz = np.array([box.GetPoint(i) for i in range(box.GetNumberOfPoints())])
+    field = ns.numpy_to_vtk(1000 + 10 * grid_xyz[:, 0], deep=1)
+    field.SetName("Pressure")
+    box.GetPointData().AddArray(field)
+    written = {"csv": csv}
+    for extension, writer, data in (("vti", vtk.vtkXMLImageDataWriter(), box),):
+        writer.SetFileName(str(folder / f"box.{extension}"))
+        writer.SetInputData(data)
+        writer.Write()
+        written[extension] = folder / f"box.{extension}"
+    surface = vtk.vtkDataSetSurfaceFilter()
+    surface.SetInputData(box)
+    surface.Update()
+    for extension, writer, data in (("vtp", vtk.vtkXMLPolyDataWriter(), surface.GetOutput()),):
+        writer.SetFileName(str(folder / f"box.{extension}"))
+        writer.SetInputData(data)
+        writer.Write()
+        written[extension] = folder / f"box.{extension}"
+    to_grid = vtk.vtkAppendFilter()
+    to_grid.AddInputData(box)
+    to_grid.Update()
+    writer = vtk.vtkXMLUnstructuredGridWriter()
+    writer.SetFileName(str(folder / "box.vtu"))
+    writer.SetInputData(to_grid.GetOutput())
+    writer.Write()
+    written["vtu"] = folder / "box.vtu"
+    return written
+
+
+def kelm_map(*args):
+    return subprocess.run([str(ROOT / "kelm-map"), *map(str, args)], capture_output=True,
+                          text=True)
+
+
+class TestKelmMap:
+    @pytest.fixture(scope="class")
+    def files(self, tmp_path_factory):
+        folder = tmp_path_factory.mktemp("kelm-map")
+        return folder, gmsh_box(folder / "box.msh"), gmsh_box(folder / "hexbox.msh", True), sources(folder)
+
+    @pytest.mark.parametrize("fmt", ["csv", "vtp", "vtu", "vti"])
+    def test_tetrahedral_box_with_each_source_format(self, files, fmt):
+        folder, tets, _, source = files
+        out = folder / f"out-{fmt}"
+        run = kelm_map(tets, source[fmt], "--mesh-unit", "mm", "--source-unit", "mm", "--out",
+                       out, "--no-pictures", "--quiet")
+        assert run.returncode == 0, run.stderr
+        report = json.loads((out / "report_pressure.json").read_text())
+        (body,) = report["bodies"]
+        assert body["faces_loaded"] > 0 and body["no_value"] == 0
+        assert 900 <= body["mapped"]["min"] and body["mapped"]["max"] <= 2100
+        assert (out / "mapped_pressure.vtm").exists() and (out / "recorded_loads.py").exists()
+
+    def test_hexahedral_box_in_metres_with_a_picture_and_a_tolerance(self, files):
+        folder, _, hexes, source = files
+        out = folder / "out-hex"
+        run = kelm_map(hexes, source["csv"], "--mesh-unit", "mm", "--model-unit", "m",
+                       "--source-unit", "mm", "--tolerance", "0.01", "--out", out)
+        assert run.returncode == 0, run.stderr
+        assert "[Pressure] map with" in run.stdout and "total force on the loaded faces" in run.stdout
+        report = json.loads((out / "report_pressure.json").read_text())
+        assert report["bodies"][0]["faces_loaded"] == 6 * 4 * 4  # 4 x 4 quadrilaterals per side
+        assert report["bodies"][0]["largest_distance"] < 0.01
+        assert (out / "pressure.png").stat().st_size > 1000
+
+    @pytest.mark.parametrize("args, message", [
+        (["{tets}", "{folder}/missing.csv"], "missing.csv: no such file"),
+        (["{folder}/missing.msh", "{csv}"], "missing.msh: no such file"),
+        (["{csv}", "{csv}"], "not a mesh file this tool can read"),
+        (["{tets}", "{bad}"], "bad.csv: line 2 has 2 values"),
+        (["{tets}", "{csv}", "--source-unit", "parsec"], "unknown length unit 'parsec'"),
+        (["{tets}", "{vtp}", "--field", "Temperature"], "no point array 'Temperature'"),
+    ])
+    def test_errors_in_the_users_files_are_one_line(self, files, args, message):
+        folder, tets, _, source = files
+        (folder / "bad.csv").write_text("x,y,z,p\n1,2\n")
+        values = dict(folder=folder, tets=tets, csv=source["csv"], vtp=source["vtp"],
+                      bad=folder / "bad.csv")
+        run = kelm_map(*[a.format(**values) for a in args], "--out", folder / "err", "--quiet")
+        assert run.returncode == 1
+        assert "Traceback" not in run.stderr
+        assert run.stderr.strip().splitlines()[-1].startswith("kelm-map: error: ")
+        assert message in run.stderr
