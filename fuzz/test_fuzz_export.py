@@ -135,3 +135,37 @@ def test_load_regions_with_arbitrary_maps(model_map, load):
                                      model, model_map, load)
     if result is not None:
         assert result[0].IsA("vtkMultiBlockDataSet")
+
+
+@given(models(), st.one_of(st.sampled_from(["Both", "Mesh", "Geometry", "", "both"]), st.text(max_size=5)),
+       st.sampled_from(["part", "assembly", "body", "model", "junk"]))
+def test_walkers_with_any_transfer_option(case, option, level):
+    model, _ = case
+    treewalk.create_vtk_dataset_from_kelm_entities([])
+    parts = list(model.parts)
+    target = {"part": parts[0] if parts else model, "assembly": model, "model": model,
+              "body": parts[0].meshes[0] if parts and parts[0].meshes else model,
+              "junk": 3.5}[level]
+    result = expect_success_or_error("treewalk", treewalk.process_target, target,
+                                     treewalk.model_root, option)
+    assert result is not None, "walking a host entity must succeed"
+    root, found = result
+    assert root is treewalk.model_root
+    if option not in ("Both", "Mesh") and level != "body":
+        assert found == {}
+
+
+@given(st.sampled_from(["All", "Region", "", "all"]),
+       st.one_of(st.none(), st.integers(), st.just("target")),
+       st.booleans())
+def test_viewer_set_up_with_any_scope(scope, target, with_pressure):
+    model = kelm.samples.sample_model()
+    treewalk.create_vtk_dataset_from_kelm_entities([])
+    if with_pressure:
+        target = kelm.environment.VariablePressure(id=1, pressureValues={})
+    expect_success_or_error("treewalk", treewalk.initialize_model, scope, target)
+    expect_success_or_error("treewalk", treewalk.initialize_load_vizualization, "Pressure",
+                            target, scope, None)
+    blocks = treewalk.model_root.GetNumberOfBlocks()
+    assert blocks == (2 if scope == "All" else 0)
+    assert model.pathName == "Sample"
