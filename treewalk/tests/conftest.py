@@ -1,16 +1,1 @@
-import pytest
-
-import kelm
-
-
-@pytest.fixture(autouse=True)
-def fresh_host():
-    kelm.reset()
-    yield
-    kelm.reset()
-
-
-@pytest.fixture(params=["numpy", "lists"])
-def as_lists(request):
-    """Runs a test with the host delivering NumPy arrays, then plain lists and tuples."""
-    return request.param == "lists"
+from kelm.testing import as_lists, fresh_host  # noqa: F401 (fixtures)
