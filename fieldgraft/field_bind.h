@@ -139,15 +139,20 @@ Ragged<T> read_rows(py::handle obj, const char* key, const Target& target,
   }
   if (py::isinstance<py::array>(obj) && py::reinterpret_borrow<py::array>(obj).ndim() == 2 &&
       py::reinterpret_borrow<py::array>(obj).dtype().kind() != 'O') {
+    // A 2-D array: every row of one width. The row count comes from the shape, not from the
+    // entries, so rows of width 0 (np.array([[], []])) are that many empty rows.
+    const auto array = py::reinterpret_borrow<py::array>(obj);
+    const std::size_t rows = std::size_t(array.shape(0));
+    const std::size_t width = std::size_t(array.shape(1));
     HostSequence all(obj, where);
-    {  // a 2-D array: every row of one width
-      all.require_rows_of(all.row_width());
-      out.values = all.to_vector<T>(lo, hi);
-      for (std::size_t end = all.row_width(); end <= out.values.size(); end += all.row_width()) {
-        out.offsets.push_back(end);
-      }
-      return out;
+    out.values = all.to_vector<T>(lo, hi);
+    if (out.values.size() != rows * width) {
+      kelm::raise_value_error(where.prefix(), where.what, where.of_body(), " has ",
+                              out.values.size(), " entries for ", rows, " rows of ", width);
     }
+    out.offsets.reserve(rows + 1);
+    for (std::size_t r = 1; r <= rows; ++r) out.offsets.push_back(r * width);
+    return out;
   }
   py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(obj.ptr(), "not a sequence"));
   if (!fast) throw py::error_already_set();
