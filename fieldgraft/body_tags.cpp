@@ -109,11 +109,12 @@ void require_field_name(const std::string& scalar_field_name, const Target& targ
   }
 }
 
-void require_count(std::size_t count, std::size_t expected, const char* what, const char* of,
-                   const Target& target) {
+void require_count(std::size_t count, std::size_t expected, const std::string& what,
+                   const std::string& of, const Target& target) {
   if (count != expected) {
-    kelm::raise_value_error(target.operation, ": ", what, " of body '", target.body, "' has ",
-                            count, " entries; expected ", expected, " (one per entry of ", of, ")");
+    kelm::raise_value_error(target.operation, ": \"", what, "\" of body '", target.body, "' has ",
+                            count, " entries; expected ", expected, ", one per entry of \"", of,
+                            "\"");
   }
 }
 

@@ -26,8 +26,7 @@ FinishBuild prepare_id_field(vtkDataSet* grid, Attachment where, const std::vect
                              const std::vector<float>& values, const std::string& field_name,
                              const Target& target) {
   const bool on_points = where == Attachment::points;
-  require_count(values.size(), ids.size(), "the value list",
-                on_points ? "the node ID list" : "the element ID list", target);
+  require_count(values.size(), ids.size(), target.keys.values, target.keys.ids, target);
   TagLookup lookup(grid, where, on_points ? kelm::kNodeIdArray : kelm::kElementIdArray,
                    on_points ? "node" : "element", target);
 

@@ -314,6 +314,31 @@ class TestBadInput:
         with pytest.raises(error, match=match):
             NODAL(block, field, "Pressure")
 
+    @pytest.mark.parametrize("builder, field, match", [
+        (NODAL, {"node_ids": [10, 20], "pressures": [1]},
+         '"pressures" of body .M/P/Block. has 1 entries; expected 2, one per entry of "node_ids"'),
+        (SHELL, {"element_ids": [500], "pressures": []},
+         '"pressures" .* 0 entries; expected 1, one per entry of "element_ids"'),
+        (FACE_INDEX, face_index_field([500, 507], [1], [1, 2]),
+         '"face_identifiers" .* 1 entries; expected 2, one per entry of "element_ids"'),
+        (FACE_NODES, {"element_ids": [], "identifier_type": "x", "face_identifiers": [[10]],
+                      "pressures": []},
+         '"pressures" .* 0 entries; expected 1, one per entry of "face_identifiers"'),
+    ])
+    def test_length_mismatches_name_both_keys(self, block, builder, field, match):
+        with pytest.raises(ValueError, match=match):
+            builder(block, field, "Pressure")
+
+    def test_face_rows_as_a_2d_array_of_width_0_do_not_hang(self, block):
+        # np.array([[], []]) used to send the row split into an endless loop.
+        field = {"element_ids": [], "identifier_type": "x",
+                 "face_identifiers": np.array([[], []]), "pressures": np.array([[], []])}
+        result = FACE_NODES(block, field, "Pressure")
+        assert np.isnan(ns.vtk_to_numpy(result.GetPointData().GetArray("Pressure"))).all()
+        field["pressures"] = np.zeros((3, 0))
+        with pytest.raises(ValueError, match='"pressures" .* 3 entries; expected 2'):
+            FACE_NODES(block, field, "Pressure")
+
     @pytest.mark.parametrize("face", [0, -1, 7])
     def test_face_numbers_outside_the_table(self, block, face):
         with pytest.raises(fieldgraft.FaceNumberError, match=f"face number {face} of element 500 "
@@ -340,7 +365,8 @@ class TestBadInput:
     def test_face_rows_that_do_not_match_their_values(self, block):
         field = {"element_ids": [], "identifier_type": "x", "face_identifiers": [[10, 20, 50, 40]],
                  "pressures": [[1, 2, 3]]}
-        with pytest.raises(ValueError, match="face 0 of body 'M/P/Block' has 4 node IDs but 3"):
+        with pytest.raises(ValueError, match="face 0 of body 'M/P/Block' has 4 node IDs in "
+                                             "\"face_identifiers\" but 3 values in \"pressures\""):
             FACE_NODES(block, field, "Pressure")
         field["pressures"] = [1, 2, 3, 4]
         with pytest.raises(TypeError, match="row 0 .* must be a sequence of numbers"):
