@@ -13,6 +13,7 @@
 #include "common/tag_arrays.h"
 #include "face_merge.h"
 #include "field_builders.h"
+#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -45,6 +46,7 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
                               "has ", faces.size(0), ")");
     }
   }
+  require_sound_cells(grid, target);
   vtkSmartPointer<vtkPolyData> free_faces = free_face_polydata(grid);
   TagLookup nodes(free_faces, Attachment::points, kelm::kNodeIdArray, "node", target,
                   "the free surface of ");

@@ -400,3 +400,59 @@ class TestBadInput:
             fieldgraft.add_fem_field_to_mbds(untagged, {"x": {}}, "Pressure")
         with pytest.raises(TypeError, match="mbds must be the model vtkMultiBlockDataSet"):
             fieldgraft.add_fem_field_to_mbds(block, {"x": {}}, "Pressure")
+
+
+class TestHandBuiltGrids:
+    """Grids a host script builds itself: malformed cells used to crash the surface filter."""
+
+    def grid(self, cell_type, ids):
+        grid = vtk.vtkUnstructuredGrid()
+        points = vtk.vtkPoints()
+        for p in [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1),
+                  (0, 1, 1)]:
+            points.InsertNextPoint(p)
+        grid.SetPoints(points)
+        grid.InsertNextCell(cell_type, len(ids), ids)
+        for data, name, values in ((grid.GetPointData(), "Node ID", np.arange(1, 9)),
+                                   (grid.GetCellData(), "Element ID", [7])):
+            array = ns.numpy_to_vtk(np.asarray(values, np.uint32), deep=1)
+            array.SetName(name)
+            data.AddArray(array)
+        return grid
+
+    @pytest.mark.parametrize("cell_type, ids, match", [
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2], r"cell 0 .* \(VTK type 12\) has 3 points; its type has 8"),
+        (vtk.VTK_TETRA, list(range(8)), "cell 0 .* has 8 points; its type has 4"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, 100],
+         "cell 0 .* uses point index 100, outside the body's points 0 to 7"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, -5], "cell 0 .* uses point index -5"),
+        (200, [0, 1, 2], "cell 0 .* has VTK cell type 200, which VTK does not know"),
+    ])
+    @pytest.mark.parametrize("builder, field", [
+        (NODAL, {"node_ids": [1], "pressures": [1]}),
+        (SHELL, {"element_ids": [7], "pressures": [1]}),
+        (FACE_INDEX, face_index_field([7], [1], [1])),
+        (FACE_NODES, {"element_ids": [], "identifier_type": "x", "face_identifiers": [[1]],
+                      "pressures": [[1]]}),
+    ])
+    def test_malformed_cells_are_refused(self, builder, field, cell_type, ids, match):
+        with pytest.raises(ValueError, match="fieldgraft.poly_from_ug_and_.*: " + match):
+            builder(self.grid(cell_type, ids), field, "Pressure")
+
+    def test_polydata_with_a_point_index_outside_its_points(self):
+        poly = vtk.vtkPolyData()
+        points = vtk.vtkPoints()
+        points.InsertNextPoint(0, 0, 0)
+        poly.SetPoints(points)
+        poly.SetPolys(vtk.vtkCellArray())
+        poly.GetPolys().InsertNextCell(3, [0, 5, 9])
+        ids = ns.numpy_to_vtk(np.array([1], np.uint32), deep=1)
+        ids.SetName("Node ID")
+        poly.GetPointData().AddArray(ids)
+        with pytest.raises(ValueError, match="polygon 0 .* uses point index 5"):
+            NODAL(poly, {"node_ids": [1], "pressures": [1]}, "Pressure")
+
+    def test_a_sound_hand_built_hexahedron_builds(self):
+        result = FACE_INDEX(self.grid(vtk.VTK_HEXAHEDRON, list(range(8))),
+                            face_index_field([7], [1], [3.0]), "Pressure")
+        assert result.GetNumberOfPolys() == 6

@@ -161,6 +161,15 @@ class TestBadInput:
                                              'node IDs.* at least 1'):
             NODAL_FACES(block, nodal_faces([500], np.array([[]], np.int64), [1]))
 
+    def test_malformed_hand_built_grid_is_refused(self, block):
+        # A hexahedron listed with three points used to crash the boundary filter.
+        grid = vtk.vtkUnstructuredGrid()
+        grid.DeepCopy(block)
+        grid.InsertNextCell(vtk.VTK_HEXAHEDRON, 3, [0, 1, 2])
+        with pytest.raises(ValueError, match="skinfield.poly_from_ug_and_element_nodal_face_data: "
+                                             "cell 2 .* has 3 points; its type has 8"):
+            NODAL_FACES(grid, nodal_faces([500], [[10, 40, 50, 20]], [1]))
+
     def test_unknown_node_of_a_face(self, block):
         with pytest.raises(KeyError, match="node ID 15 is not in .*free surface"):
             NODAL_FACES(block, nodal_faces([500], [[10, 15, 50, 20]], [1]))
