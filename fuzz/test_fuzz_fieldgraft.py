@@ -410,6 +410,10 @@ def tampered_grid(grid, how):
         copy.GetPointData().ShallowCopy(grid.GetPointData())
     elif how == "empty":
         copy = vtk.vtkUnstructuredGrid()
+    elif how == "short_cell":
+        copy.InsertNextCell(vtk.VTK_HEXAHEDRON, 3, [0, 0, 0])
+    elif how == "far_point":
+        copy.InsertNextCell(vtk.VTK_TETRA, 4, [0, 0, 0, copy.GetNumberOfPoints() + 5])
     elif how == "no_path":
         copy.GetFieldData().RemoveArray("Body pathName")
     return copy
@@ -432,7 +436,7 @@ def wrong_grid(how, grid):
 
 TAMPER = st.sampled_from(["no_node_ids", "no_element_ids", "float_ids", "negative_ids",
                           "short_ids", "two_components", "string_ids", "duplicate_ids",
-                          "no_cells", "empty", "no_path"])
+                          "no_cells", "empty", "no_path", "short_cell", "far_point"])
 
 
 def check_any_result(poly):
