@@ -4,6 +4,7 @@
 #include <vtkDataArray.h>
 #include <vtkPointData.h>
 #include <vtkUnsignedIntArray.h>
+#include <vtkVariant.h>
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
@@ -74,8 +75,8 @@ TagIds tag_ids(vtkDataSet* dataset, Attachment where, const char* name, const Ta
     const double id = array->GetTuple1(i);
     if (id < 0 || id > 4294967295.0) {
       kelm::raise_value_error(target.operation, ": ", kind, " data array \"", name, "\" of body '",
-                              target.body, "' holds ", static_cast<long long>(id), " at position ",
-                              i, ", outside the host ID range [0, 4294967295]");
+                              target.body, "' holds ", array->GetVariantValue(i).ToString(),
+                              " at position ", i, ", outside the host ID range [0, 4294967295]");
     }
     ids.storage[std::size_t(i)] = static_cast<uint32_t>(id);
   }

@@ -18,8 +18,8 @@ namespace fieldgraft_core {
 // The dictionary keys a body field's lists came from, for messages (the bindings set them; the
 // defaults describe the lists for C++ callers).
 struct FieldKeys {
-  std::string ids = "IDs";                  // node or element IDs
-  std::string elements = "element_ids";     // owning elements of faces
+  std::string ids = "IDs";                 // node or element IDs
+  std::string elements = "element_ids";    // owning elements of faces
   std::string faces = "face_identifiers";  // face numbers or face node-ID rows
   std::string values = "values";
 };

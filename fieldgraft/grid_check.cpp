@@ -58,7 +58,8 @@ void check_polyhedron(vtkUnstructuredGrid* grid, vtkIdType cell, vtkIdType point
   vtkIdTypeArray* faces = grid->GetFaces();
   vtkIdTypeArray* locations = grid->GetFaceLocations();
   const vtkIdType size = faces ? faces->GetNumberOfValues() : 0;
-  vtkIdType at = locations && cell < locations->GetNumberOfValues() ? locations->GetValue(cell) : -1;
+  vtkIdType at =
+      locations && cell < locations->GetNumberOfValues() ? locations->GetValue(cell) : -1;
   auto bad = [&]() {
     kelm::raise_value_error(target.operation, ": cell ", cell, " of body '", target.body,
                             "' is a polyhedron without a sound face list");
@@ -111,8 +112,7 @@ void require_sound_cells(vtkDataSet* grid, const Target& target) {
     vtkUnsignedCharArray* types = ug->GetCellTypesArray();
     if (!types || types->GetNumberOfValues() != count) {
       kelm::raise_value_error(target.operation, ": body '", target.body, "' has ", count,
-                              " cells but ", types ? types->GetNumberOfValues() : 0,
-                              " cell types");
+                              " cells but ", types ? types->GetNumberOfValues() : 0, " cell types");
     }
     check_cells(cells, types, ug->GetNumberOfPoints(), "cell", target, ug);
   } else if (auto* poly = vtkPolyData::SafeDownCast(grid)) {

@@ -329,6 +329,12 @@ class TestBadInput:
         with pytest.raises(ValueError, match=match):
             builder(block, field, "Pressure")
 
+    def test_unsigned_64_bit_ids_above_the_signed_range_are_named_as_given(self, block):
+        # The message used to show them wrapped to -9223372036854775808.
+        with pytest.raises(ValueError, match='"node_ids" 18446744073709551615 at position 1 '):
+            NODAL(block, {"node_ids": np.array([10, 2**64 - 1], np.uint64), "pressures": [1, 2]},
+                  "Pressure")
+
     def test_face_rows_as_a_2d_array_of_width_0_do_not_hang(self, block):
         # np.array([[], []]) used to send the row split into an endless loop.
         field = {"element_ids": [], "identifier_type": "x",
