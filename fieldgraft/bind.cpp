@@ -21,7 +21,7 @@ std::string value_key(py::handle field_name, const Target& target) {
     kelm::raise_type_error(target.operation, ": scalar_field_name for body '", target.body,
                            "' must be a string, got ", text_of(field_name));
   }
-  const std::string name = field_name.cast<std::string>();
+  const std::string name = utf8_of(field_name);
   fieldgraft_core::require_field_name(name, target);
   return name == "Pressure" ? "pressures" : "temperatures";
 }
@@ -35,7 +35,7 @@ Target with_keys(const Target& target, const char* ids, const char* faces, py::h
   out.keys.ids = ids;
   out.keys.faces = faces;
   if (PyUnicode_Check(field_name.ptr())) {
-    const std::string name = field_name.cast<std::string>();
+    const std::string name = utf8_of(field_name);
     out.keys.values = name == "Pressure" ? "pressures" : "temperatures";
   }
   return out;
@@ -159,7 +159,7 @@ py::tuple add_fem_field_to_mbds(py::object mbds, py::object field, py::object fi
     py::object type = field_key(body_field, "identifier_type", t);
     Dispatched out;
     for (const Builder& b : kBuilders) {
-      if (PyUnicode_Check(type.ptr()) && type.cast<std::string>() == b.identifier_type) {
+      if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
         const Target target{std::string("fieldgraft.") + b.name, t.body};
         out.build = b.prepare(dataset, body_field, field_name, target);
         out.topology = py::str(b.topology);

@@ -26,7 +26,8 @@ LATER = {"NODE_ID": "NODE_ID", "ELEMENT": "ELEMENT_ID", "ELEMENT_FACE_INDEX":
 NAMES = st.one_of(st.sampled_from(["Pressure", "Heat flux", "T", "Body pathName", "color",
                                    "Druck äöü", "vtkOriginalPointIds"]),
                   st.text(min_size=1, max_size=8).filter(
-                      lambda s: s not in ("Node ID", "Element ID") and "\0" not in s))
+                      lambda s: s not in ("Node ID", "Element ID") and "\0" not in s and
+                      s.encode("utf-8", "ignore").decode("utf-8") == s))
 
 
 def free_face_node_ids(grid):

@@ -133,7 +133,7 @@ const Builder kBuilders[] = {
 FinishBuild dispatch(py::handle grid, py::handle body_field, const Target& t) {
   py::object type = field_key(body_field, "identifier_type", t);
   for (const Builder& b : kBuilders) {
-    if (PyUnicode_Check(type.ptr()) && type.cast<std::string>() == b.identifier_type) {
+    if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
       return b.prepare(grid, body_field, Target{std::string("skinfield.") + b.name, t.body});
     }
   }

@@ -329,6 +329,14 @@ class TestBadInput:
         with pytest.raises(ValueError, match=match):
             builder(block, field, "Pressure")
 
+    def test_text_that_utf8_cannot_carry_is_named_in_the_message(self, block):
+        # Lone surrogates used to give "RuntimeError: Unable to cast Python instance".
+        with pytest.raises(ValueError, match=r"field name '\\ud800' for body 'M/P/Block'"):
+            NODAL(block, {"node_ids": [10], "pressures": [1]}, "\ud800")
+        root, _ = export(hex_block_body())
+        with pytest.raises(KeyError, match=r"body .*\\udcff.* is not in the model"):
+            fieldgraft.add_fem_field_to_mbds(root, {"\udcff": {}}, "Pressure")
+
     def test_unsigned_64_bit_ids_above_the_signed_range_are_named_as_given(self, block):
         # The message used to show them wrapped to -9223372036854775808.
         with pytest.raises(ValueError, match='"node_ids" 18446744073709551615 at position 1 '):

@@ -170,6 +170,11 @@ class TestBadInput:
                                              "cell 2 .* has 3 points; its type has 8"):
             NODAL_FACES(grid, nodal_faces([500], [[10, 40, 50, 20]], [1]))
 
+    def test_scalar_name_that_utf8_cannot_carry(self, block):
+        with pytest.raises(ValueError, match="\"scalar_name\" of body 'M/P/Block' is not valid text"):
+            skinfield.poly_from_ug_and_nodal_data(
+                block, {"identifier": [10], "scalar_name": "\ud800", "scalars": [1]})
+
     def test_unknown_node_of_a_face(self, block):
         with pytest.raises(KeyError, match="node ID 15 is not in .*free surface"):
             NODAL_FACES(block, nodal_faces([500], [[10, 15, 50, 20]], [1]))
