@@ -145,9 +145,11 @@ inline void HostSequence::require_rows_of(std::size_t width) const {
 template <typename T>
 [[noreturn]] void HostSequence::out_of_range(long double value, std::size_t position, T lo,
                                              T hi) const {
-  raise_value_error(where_.prefix(), where_.what, " ", static_cast<long long>(value),
-                    " at position ", position, where_.of_body(), " is outside [", +lo, ", ", +hi,
-                    "]");
+  // Unsigned 64-bit entries above the signed range must not wrap to a negative value here.
+  const std::string text = value < 0 ? std::to_string(static_cast<long long>(value))
+                                     : std::to_string(static_cast<unsigned long long>(value));
+  raise_value_error(where_.prefix(), where_.what, " ", text, " at position ", position,
+                    where_.of_body(), " is outside [", +lo, ", ", +hi, "]");
 }
 
 template <typename T>

@@ -21,7 +21,7 @@ std::string value_key(py::handle field_name, const Target& target) {
     kelm::raise_type_error(target.operation, ": scalar_field_name for body '", target.body,
                            "' must be a string, got ", text_of(field_name));
   }
-  const std::string name = field_name.cast<std::string>();
+  const std::string name = utf8_of(field_name);
   fieldgraft_core::require_field_name(name, target);
   return name == "Pressure" ? "pressures" : "temperatures";
 }
@@ -29,8 +29,21 @@ std::string value_key(py::handle field_name, const Target& target) {
 using Prepare = FinishBuild (*)(py::handle grid, py::handle body_field, py::handle field_name,
                                 const Target& target);
 
+// `target` naming the keys of this body field's lists in messages.
+Target with_keys(const Target& target, const char* ids, const char* faces, py::handle field_name) {
+  Target out = target;
+  out.keys.ids = ids;
+  out.keys.faces = faces;
+  if (PyUnicode_Check(field_name.ptr())) {
+    const std::string name = utf8_of(field_name);
+    out.keys.values = name == "Pressure" ? "pressures" : "temperatures";
+  }
+  return out;
+}
+
 FinishBuild prepare_nodal(py::handle grid, py::handle body_field, py::handle field_name,
-                          const Target& t) {
+                          const Target& target) {
+  const Target t = with_keys(target, "node_ids", "face_identifiers", field_name);
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
   py::object ids = field_key(body_field, "node_ids", t);
   const std::string key = value_key(field_name, t);
@@ -41,7 +54,8 @@ FinishBuild prepare_nodal(py::handle grid, py::handle body_field, py::handle fie
 }
 
 FinishBuild prepare_element2d(py::handle grid, py::handle body_field, py::handle field_name,
-                              const Target& t) {
+                              const Target& target) {
+  const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
   py::object ids = field_key(body_field, "element_ids", t);
   const std::string key = value_key(field_name, t);
@@ -52,7 +66,8 @@ FinishBuild prepare_element2d(py::handle grid, py::handle body_field, py::handle
 }
 
 FinishBuild prepare_element_nodal(py::handle grid, py::handle body_field, py::handle field_name,
-                                  const Target& t) {
+                                  const Target& target) {
+  const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
   auto* ug =
       require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
   field_key(body_field, "element_ids", t);
@@ -66,7 +81,8 @@ FinishBuild prepare_element_nodal(py::handle grid, py::handle body_field, py::ha
 }
 
 FinishBuild prepare_face_id(py::handle grid, py::handle body_field, py::handle field_name,
-                            const Target& t) {
+                            const Target& target) {
+  const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
   auto* ug =
       require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
@@ -79,7 +95,8 @@ FinishBuild prepare_face_id(py::handle grid, py::handle body_field, py::handle f
 }
 
 FinishBuild prepare_face_node(py::handle grid, py::handle body_field, py::handle field_name,
-                              const Target& t) {
+                              const Target& target) {
+  const Target t = with_keys(target, "face_identifiers", "face_identifiers", field_name);
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
   field_key(body_field, "element_ids", t);
   field_key(body_field, "face_ids", t);
@@ -142,7 +159,7 @@ py::tuple add_fem_field_to_mbds(py::object mbds, py::object field, py::object fi
     py::object type = field_key(body_field, "identifier_type", t);
     Dispatched out;
     for (const Builder& b : kBuilders) {
-      if (PyUnicode_Check(type.ptr()) && type.cast<std::string>() == b.identifier_type) {
+      if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
         const Target target{std::string("fieldgraft.") + b.name, t.body};
         out.build = b.prepare(dataset, body_field, field_name, target);
         out.topology = py::str(b.topology);

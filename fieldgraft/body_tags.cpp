@@ -4,6 +4,7 @@
 #include <vtkDataArray.h>
 #include <vtkPointData.h>
 #include <vtkUnsignedIntArray.h>
+#include <vtkVariant.h>
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
@@ -74,8 +75,8 @@ TagIds tag_ids(vtkDataSet* dataset, Attachment where, const char* name, const Ta
     const double id = array->GetTuple1(i);
     if (id < 0 || id > 4294967295.0) {
       kelm::raise_value_error(target.operation, ": ", kind, " data array \"", name, "\" of body '",
-                              target.body, "' holds ", static_cast<long long>(id), " at position ",
-                              i, ", outside the host ID range [0, 4294967295]");
+                              target.body, "' holds ", array->GetVariantValue(i).ToString(),
+                              " at position ", i, ", outside the host ID range [0, 4294967295]");
     }
     ids.storage[std::size_t(i)] = static_cast<uint32_t>(id);
   }
@@ -109,11 +110,12 @@ void require_field_name(const std::string& scalar_field_name, const Target& targ
   }
 }
 
-void require_count(std::size_t count, std::size_t expected, const char* what, const char* of,
-                   const Target& target) {
+void require_count(std::size_t count, std::size_t expected, const std::string& what,
+                   const std::string& of, const Target& target) {
   if (count != expected) {
-    kelm::raise_value_error(target.operation, ": ", what, " of body '", target.body, "' has ",
-                            count, " entries; expected ", expected, " (one per entry of ", of, ")");
+    kelm::raise_value_error(target.operation, ": \"", what, "\" of body '", target.body, "' has ",
+                            count, " entries; expected ", expected, ", one per entry of \"", of,
+                            "\"");
   }
 }
 

@@ -15,10 +15,20 @@
 
 namespace fieldgraft_core {
 
-// Names the operation and the body in messages.
+// The dictionary keys a body field's lists came from, for messages (the bindings set them; the
+// defaults describe the lists for C++ callers).
+struct FieldKeys {
+  std::string ids = "IDs";                 // node or element IDs
+  std::string elements = "element_ids";    // owning elements of faces
+  std::string faces = "face_identifiers";  // face numbers or face node-ID rows
+  std::string values = "values";
+};
+
+// Names the operation, the body and the field's keys in messages.
 struct Target {
   std::string operation;
   std::string body;
+  FieldKeys keys = {};
 };
 
 // What a builder has left to do once its input has been checked: writes (to the body grid or to
@@ -66,8 +76,9 @@ class TagLookup {
 // Raises ValueError unless `scalar_field_name` is "Pressure" or "Temperature".
 void require_field_name(const std::string& scalar_field_name, const Target& target);
 
-// Raises ValueError when a list does not have `expected` entries.
-void require_count(std::size_t count, std::size_t expected, const char* what, const char* of,
-                   const Target& target);
+// Raises ValueError when the list under key `what` does not have `expected` entries, one per entry
+// of the list under key `of`.
+void require_count(std::size_t count, std::size_t expected, const std::string& what,
+                   const std::string& of, const Target& target);
 
 }  // namespace fieldgraft_core

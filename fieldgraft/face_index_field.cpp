@@ -17,6 +17,7 @@
 #include "face_merge.h"
 #include "face_tables.h"
 #include "field_builders.h"
+#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -96,9 +97,10 @@ FinishBuild prepare_face_index_field(vtkUnstructuredGrid* grid,
                                      const std::vector<long long>& face_numbers,
                                      const std::vector<float>& values,
                                      const std::string& field_name, const Target& target) {
-  require_count(face_numbers.size(), element_ids.size(), "the face number list",
-                "the element ID list", target);
-  require_count(values.size(), element_ids.size(), "the value list", "the element ID list", target);
+  const FieldKeys& keys = target.keys;
+  require_count(face_numbers.size(), element_ids.size(), keys.faces, keys.elements, target);
+  require_count(values.size(), element_ids.size(), keys.values, keys.elements, target);
+  require_sound_cells(grid, target);
   tag_ids(grid, Attachment::points, kelm::kNodeIdArray, target);  // the result's points need it
   FacePolygons loaded = loaded_face_polygons(grid, element_ids, face_numbers, target);
 

@@ -9,19 +9,22 @@
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "field_builders.h"
+#include "grid_check.h"
 
 namespace fieldgraft_core {
 
 FinishBuild prepare_face_node_field(vtkDataSet* grid, const Ragged<uint32_t>& faces,
                                     const Ragged<float>& values, const std::string& field_name,
                                     const Target& target) {
-  require_count(values.rows(), faces.rows(), "the value list", "the face list", target);
+  require_count(values.rows(), faces.rows(), target.keys.values, target.keys.faces, target);
   for (std::size_t f = 0; f < faces.rows(); ++f) {
     if (values.size(f) != faces.size(f)) {
       kelm::raise_value_error(target.operation, ": face ", f, " of body '", target.body, "' has ",
-                              faces.size(f), " node IDs but ", values.size(f), " values");
+                              faces.size(f), " node IDs in \"", target.keys.faces, "\" but ",
+                              values.size(f), " values in \"", target.keys.values, "\"");
     }
   }
+  require_sound_cells(grid, target);
   vtkSmartPointer<vtkPolyData> surface = outer_surface(grid);
   TagLookup nodes(surface, Attachment::points, kelm::kNodeIdArray, "node", target,
                   "the free surface of ");

@@ -56,6 +56,15 @@ inline bool is_text(py::handle obj) {
 
 inline std::string text_of(py::handle obj) { return py::repr(obj).cast<std::string>(); }
 
+// The text `obj` (a str) as UTF-8, with what UTF-8 cannot carry (lone surrogates) written as
+// backslash escapes: a plain cast would raise a RuntimeError that names nothing.
+inline std::string utf8_of(py::handle obj) {
+  py::object bytes = py::reinterpret_steal<py::object>(
+      PyUnicode_AsEncodedString(obj.ptr(), "utf-8", "backslashreplace"));
+  if (!bytes) throw py::error_already_set();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), std::size_t(PyBytes_GET_SIZE(bytes.ptr())));
+}
+
 // A required argument of a builder (they all default to None but need every argument).
 inline void require_given(py::handle obj, const char* param, const std::string& operation) {
   if (obj.is_none()) {
@@ -139,15 +148,20 @@ Ragged<T> read_rows(py::handle obj, const char* key, const Target& target,
   }
   if (py::isinstance<py::array>(obj) && py::reinterpret_borrow<py::array>(obj).ndim() == 2 &&
       py::reinterpret_borrow<py::array>(obj).dtype().kind() != 'O') {
+    // A 2-D array: every row of one width. The row count comes from the shape, not from the
+    // entries, so rows of width 0 (np.array([[], []])) are that many empty rows.
+    const auto array = py::reinterpret_borrow<py::array>(obj);
+    const std::size_t rows = std::size_t(array.shape(0));
+    const std::size_t width = std::size_t(array.shape(1));
     HostSequence all(obj, where);
-    {  // a 2-D array: every row of one width
-      all.require_rows_of(all.row_width());
-      out.values = all.to_vector<T>(lo, hi);
-      for (std::size_t end = all.row_width(); end <= out.values.size(); end += all.row_width()) {
-        out.offsets.push_back(end);
-      }
-      return out;
+    out.values = all.to_vector<T>(lo, hi);
+    if (out.values.size() != rows * width) {
+      kelm::raise_value_error(where.prefix(), where.what, where.of_body(), " has ",
+                              out.values.size(), " entries for ", rows, " rows of ", width);
     }
+    out.offsets.reserve(rows + 1);
+    for (std::size_t r = 1; r <= rows; ++r) out.offsets.push_back(r * width);
+    return out;
   }
   py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(obj.ptr(), "not a sequence"));
   if (!fast) throw py::error_already_set();
@@ -174,7 +188,14 @@ inline std::string read_text(py::handle obj, const char* key, const Target& targ
     kelm::raise_type_error(target.operation, ": \"", key, "\" of body '", target.body,
                            "' must be a string, got ", text_of(obj));
   }
-  return obj.cast<std::string>();
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj.ptr(), &size);
+  if (!utf8) {
+    PyErr_Clear();
+    kelm::raise_value_error(target.operation, ": \"", key, "\" of body '", target.body,
+                            "' is not valid text (it cannot be written as UTF-8): ", text_of(obj));
+  }
+  return std::string(utf8, std::size_t(size));
 }
 
 // ---- drivers -----------------------------------------------------------------------------------
@@ -198,8 +219,7 @@ using Dispatch =
     std::function<Dispatched(py::handle dataset, py::handle body_field, const Target& target)>;
 
 inline void print_unsupported(py::handle identifier_type) {
-  kelm::print_line("Unsupported identifier type \" " +
-                   py::str(identifier_type).cast<std::string>() + " \"");
+  kelm::print_line("Unsupported identifier type \" " + utf8_of(py::str(identifier_type)) + " \"");
 }
 
 // Both drivers: one output block per entry of `field`, in its order. Every body field is read and
@@ -217,7 +237,7 @@ inline std::pair<vtkSmartPointer<vtkMultiBlockDataSet>, py::object> run_driver(
   std::vector<Dispatched> planned;
   for (py::handle item : items) {
     py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
-    const std::string body = py::str(pair[0]).cast<std::string>();
+    const std::string body = utf8_of(py::str(pair[0]));
     if (!bodies.contains(pair[0])) {
       kelm::raise_key_error(operation, ": body '", body, "' of the field is not in the model ",
                             "multiblock (no leaf has that \"Body pathName\")");

@@ -9,6 +9,7 @@
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "field_builders.h"
+#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -26,8 +27,8 @@ FinishBuild prepare_id_field(vtkDataSet* grid, Attachment where, const std::vect
                              const std::vector<float>& values, const std::string& field_name,
                              const Target& target) {
   const bool on_points = where == Attachment::points;
-  require_count(values.size(), ids.size(), "the value list",
-                on_points ? "the node ID list" : "the element ID list", target);
+  require_count(values.size(), ids.size(), target.keys.values, target.keys.ids, target);
+  require_sound_cells(grid, target);
   TagLookup lookup(grid, where, on_points ? kelm::kNodeIdArray : kelm::kElementIdArray,
                    on_points ? "node" : "element", target);
 

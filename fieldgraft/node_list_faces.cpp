@@ -13,6 +13,7 @@
 #include "common/tag_arrays.h"
 #include "face_merge.h"
 #include "field_builders.h"
+#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -34,15 +35,18 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
                                     const std::vector<uint32_t>& element_ids,
                                     const Ragged<uint32_t>& faces, const std::vector<float>& values,
                                     const std::string& field_name, const Target& target) {
-  require_count(element_ids.size(), faces.rows(), "the element ID list", "the face list", target);
-  require_count(values.size(), faces.rows(), "the value list", "the face list", target);
+  const FieldKeys& keys = target.keys;
+  require_count(element_ids.size(), faces.rows(), keys.elements, keys.faces, target);
+  require_count(values.size(), faces.rows(), keys.values, keys.faces, target);
   for (std::size_t f = 0; f < faces.rows(); ++f) {
     if (faces.size(f) == 0 || faces.size(f) != faces.size(0)) {
-      kelm::raise_value_error(target.operation, ": face ", f, " of body '", target.body, "' has ",
-                              faces.size(f), " node IDs; every face of a body field must have the",
-                              " same number of nodes (face 0 has ", faces.size(0), ")");
+      kelm::raise_value_error(target.operation, ": face ", f, " of \"", keys.faces, "\" of body '",
+                              target.body, "' has ", faces.size(f), " node IDs; every face of a ",
+                              "body field must have the same number of nodes, at least 1 (face 0 ",
+                              "has ", faces.size(0), ")");
     }
   }
+  require_sound_cells(grid, target);
   vtkSmartPointer<vtkPolyData> free_faces = free_face_polydata(grid);
   TagLookup nodes(free_faces, Attachment::points, kelm::kNodeIdArray, "node", target,
                   "the free surface of ");

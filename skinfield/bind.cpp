@@ -32,7 +32,17 @@ NamedValues named_values(py::handle body_field, const Target& t) {
 
 using Prepare = FinishBuild (*)(py::handle grid, py::handle body_field, const Target& target);
 
-FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& t) {
+// `target` naming the keys of this body field's lists in messages.
+Target with_keys(const Target& target, const char* ids, const char* faces) {
+  Target out = target;
+  out.keys.ids = ids;
+  out.keys.faces = faces;
+  out.keys.values = "scalars";
+  return out;
+}
+
+FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& target) {
+  const Target t = with_keys(target, "identifier", "identifiers");
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
   py::object ids = field_key(body_field, "identifier", t);
   NamedValues v = named_values(body_field, t);
@@ -40,7 +50,8 @@ FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& 
                                            read_ids(ids, "identifier", t), v.values, v.name, t);
 }
 
-FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Target& t) {
+FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Target& target) {
+  const Target t = with_keys(target, "element_ids", "identifiers");
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
   py::object ids = field_key(body_field, "element_ids", t);
   NamedValues v = named_values(body_field, t);
@@ -48,7 +59,8 @@ FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Targ
                                            read_ids(ids, "element_ids", t), v.values, v.name, t);
 }
 
-FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Target& t) {
+FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Target& target) {
+  const Target t = with_keys(target, "face_node_ids", "face_node_ids");
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
   field_key(body_field, "element_ids", t);
   field_key(body_field, "face_ids", t);
@@ -58,7 +70,8 @@ FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Tar
       dataset, Attachment::points, read_ids(nodes, "face_node_ids", t), v.values, v.name, t);
 }
 
-FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Target& t) {
+FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Target& target) {
+  const Target t = with_keys(target, "element_ids", "identifiers");
   auto* ug =
       require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
@@ -69,7 +82,8 @@ FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Tar
                                                    v.values, v.name, t);
 }
 
-FinishBuild prepare_nodal_faces(py::handle grid, py::handle body_field, const Target& t) {
+FinishBuild prepare_nodal_faces(py::handle grid, py::handle body_field, const Target& target) {
+  const Target t = with_keys(target, "element_ids", "identifiers");
   auto* ug =
       require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
@@ -119,7 +133,7 @@ const Builder kBuilders[] = {
 FinishBuild dispatch(py::handle grid, py::handle body_field, const Target& t) {
   py::object type = field_key(body_field, "identifier_type", t);
   for (const Builder& b : kBuilders) {
-    if (PyUnicode_Check(type.ptr()) && type.cast<std::string>() == b.identifier_type) {
+    if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
       return b.prepare(grid, body_field, Target{std::string("skinfield.") + b.name, t.body});
     }
   }

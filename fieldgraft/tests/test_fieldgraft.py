@@ -314,6 +314,45 @@ class TestBadInput:
         with pytest.raises(error, match=match):
             NODAL(block, field, "Pressure")
 
+    @pytest.mark.parametrize("builder, field, match", [
+        (NODAL, {"node_ids": [10, 20], "pressures": [1]},
+         '"pressures" of body .M/P/Block. has 1 entries; expected 2, one per entry of "node_ids"'),
+        (SHELL, {"element_ids": [500], "pressures": []},
+         '"pressures" .* 0 entries; expected 1, one per entry of "element_ids"'),
+        (FACE_INDEX, face_index_field([500, 507], [1], [1, 2]),
+         '"face_identifiers" .* 1 entries; expected 2, one per entry of "element_ids"'),
+        (FACE_NODES, {"element_ids": [], "identifier_type": "x", "face_identifiers": [[10]],
+                      "pressures": []},
+         '"pressures" .* 0 entries; expected 1, one per entry of "face_identifiers"'),
+    ])
+    def test_length_mismatches_name_both_keys(self, block, builder, field, match):
+        with pytest.raises(ValueError, match=match):
+            builder(block, field, "Pressure")
+
+    def test_text_that_utf8_cannot_carry_is_named_in_the_message(self, block):
+        # Lone surrogates used to give "RuntimeError: Unable to cast Python instance".
+        with pytest.raises(ValueError, match=r"field name '\\ud800' for body 'M/P/Block'"):
+            NODAL(block, {"node_ids": [10], "pressures": [1]}, "\ud800")
+        root, _ = export(hex_block_body())
+        with pytest.raises(KeyError, match=r"body .*\\udcff.* is not in the model"):
+            fieldgraft.add_fem_field_to_mbds(root, {"\udcff": {}}, "Pressure")
+
+    def test_unsigned_64_bit_ids_above_the_signed_range_are_named_as_given(self, block):
+        # The message used to show them wrapped to -9223372036854775808.
+        with pytest.raises(ValueError, match='"node_ids" 18446744073709551615 at position 1 '):
+            NODAL(block, {"node_ids": np.array([10, 2**64 - 1], np.uint64), "pressures": [1, 2]},
+                  "Pressure")
+
+    def test_face_rows_as_a_2d_array_of_width_0_do_not_hang(self, block):
+        # np.array([[], []]) used to send the row split into an endless loop.
+        field = {"element_ids": [], "identifier_type": "x",
+                 "face_identifiers": np.array([[], []]), "pressures": np.array([[], []])}
+        result = FACE_NODES(block, field, "Pressure")
+        assert np.isnan(ns.vtk_to_numpy(result.GetPointData().GetArray("Pressure"))).all()
+        field["pressures"] = np.zeros((3, 0))
+        with pytest.raises(ValueError, match='"pressures" .* 3 entries; expected 2'):
+            FACE_NODES(block, field, "Pressure")
+
     @pytest.mark.parametrize("face", [0, -1, 7])
     def test_face_numbers_outside_the_table(self, block, face):
         with pytest.raises(fieldgraft.FaceNumberError, match=f"face number {face} of element 500 "
@@ -340,7 +379,8 @@ class TestBadInput:
     def test_face_rows_that_do_not_match_their_values(self, block):
         field = {"element_ids": [], "identifier_type": "x", "face_identifiers": [[10, 20, 50, 40]],
                  "pressures": [[1, 2, 3]]}
-        with pytest.raises(ValueError, match="face 0 of body 'M/P/Block' has 4 node IDs but 3"):
+        with pytest.raises(ValueError, match="face 0 of body 'M/P/Block' has 4 node IDs in "
+                                             "\"face_identifiers\" but 3 values in \"pressures\""):
             FACE_NODES(block, field, "Pressure")
         field["pressures"] = [1, 2, 3, 4]
         with pytest.raises(TypeError, match="row 0 .* must be a sequence of numbers"):
@@ -374,3 +414,59 @@ class TestBadInput:
             fieldgraft.add_fem_field_to_mbds(untagged, {"x": {}}, "Pressure")
         with pytest.raises(TypeError, match="mbds must be the model vtkMultiBlockDataSet"):
             fieldgraft.add_fem_field_to_mbds(block, {"x": {}}, "Pressure")
+
+
+class TestHandBuiltGrids:
+    """Grids a host script builds itself: malformed cells used to crash the surface filter."""
+
+    def grid(self, cell_type, ids):
+        grid = vtk.vtkUnstructuredGrid()
+        points = vtk.vtkPoints()
+        for p in [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1),
+                  (0, 1, 1)]:
+            points.InsertNextPoint(p)
+        grid.SetPoints(points)
+        grid.InsertNextCell(cell_type, len(ids), ids)
+        for data, name, values in ((grid.GetPointData(), "Node ID", np.arange(1, 9)),
+                                   (grid.GetCellData(), "Element ID", [7])):
+            array = ns.numpy_to_vtk(np.asarray(values, np.uint32), deep=1)
+            array.SetName(name)
+            data.AddArray(array)
+        return grid
+
+    @pytest.mark.parametrize("cell_type, ids, match", [
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2], r"cell 0 .* \(VTK type 12\) has 3 points; its type has 8"),
+        (vtk.VTK_TETRA, list(range(8)), "cell 0 .* has 8 points; its type has 4"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, 100],
+         "cell 0 .* uses point index 100, outside the body's points 0 to 7"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, -5], "cell 0 .* uses point index -5"),
+        (200, [0, 1, 2], "cell 0 .* has VTK cell type 200, which VTK does not know"),
+    ])
+    @pytest.mark.parametrize("builder, field", [
+        (NODAL, {"node_ids": [1], "pressures": [1]}),
+        (SHELL, {"element_ids": [7], "pressures": [1]}),
+        (FACE_INDEX, face_index_field([7], [1], [1])),
+        (FACE_NODES, {"element_ids": [], "identifier_type": "x", "face_identifiers": [[1]],
+                      "pressures": [[1]]}),
+    ])
+    def test_malformed_cells_are_refused(self, builder, field, cell_type, ids, match):
+        with pytest.raises(ValueError, match="fieldgraft.poly_from_ug_and_.*: " + match):
+            builder(self.grid(cell_type, ids), field, "Pressure")
+
+    def test_polydata_with_a_point_index_outside_its_points(self):
+        poly = vtk.vtkPolyData()
+        points = vtk.vtkPoints()
+        points.InsertNextPoint(0, 0, 0)
+        poly.SetPoints(points)
+        poly.SetPolys(vtk.vtkCellArray())
+        poly.GetPolys().InsertNextCell(3, [0, 5, 9])
+        ids = ns.numpy_to_vtk(np.array([1], np.uint32), deep=1)
+        ids.SetName("Node ID")
+        poly.GetPointData().AddArray(ids)
+        with pytest.raises(ValueError, match="polygon 0 .* uses point index 5"):
+            NODAL(poly, {"node_ids": [1], "pressures": [1]}, "Pressure")
+
+    def test_a_sound_hand_built_hexahedron_builds(self):
+        result = FACE_INDEX(self.grid(vtk.VTK_HEXAHEDRON, list(range(8))),
+                            face_index_field([7], [1], [3.0]), "Pressure")
+        assert result.GetNumberOfPolys() == 6

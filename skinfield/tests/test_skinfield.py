@@ -138,9 +138,10 @@ class TestBadInput:
             NODAL_FACES(block, nodal_faces([500, 500], [[10, 40, 50, 20], [10, 20, 80]], [1, 2]))
 
     def test_lengths_that_disagree(self, block):
-        with pytest.raises(ValueError, match="value list .* 1 entries; expected 2"):
+        with pytest.raises(ValueError, match='"scalars" of body .* 1 entries; expected 2, one per '
+                                             'entry of "identifiers"'):
             NODAL_FACES(block, nodal_faces([500, 500], [[10, 40, 50, 20], [10, 20, 80, 70]], [1]))
-        with pytest.raises(ValueError, match="element ID list .* 1 entries; expected 2"):
+        with pytest.raises(ValueError, match='"element_ids" of body .* 1 entries; expected 2'):
             NODAL_FACES(block, nodal_faces([500], [[10, 40, 50, 20], [10, 20, 80, 70]], [1, 2]))
 
     def test_tag_array_names_are_refused(self, block):
@@ -153,6 +154,26 @@ class TestBadInput:
         with pytest.raises(TypeError, match="must be a string"):
             skinfield.poly_from_ug_and_nodal_data(
                 block, {"identifier": [10], "scalar_name": 5, "scalars": [1]})
+
+    def test_face_rows_as_a_2d_array_of_width_0_are_refused(self, block):
+        # np.array([[]]) used to send the row split into an endless loop.
+        with pytest.raises(ValueError, match='face 0 of "identifiers" of body .M/P/Block. has 0 '
+                                             'node IDs.* at least 1'):
+            NODAL_FACES(block, nodal_faces([500], np.array([[]], np.int64), [1]))
+
+    def test_malformed_hand_built_grid_is_refused(self, block):
+        # A hexahedron listed with three points used to crash the boundary filter.
+        grid = vtk.vtkUnstructuredGrid()
+        grid.DeepCopy(block)
+        grid.InsertNextCell(vtk.VTK_HEXAHEDRON, 3, [0, 1, 2])
+        with pytest.raises(ValueError, match="skinfield.poly_from_ug_and_element_nodal_face_data: "
+                                             "cell 2 .* has 3 points; its type has 8"):
+            NODAL_FACES(grid, nodal_faces([500], [[10, 40, 50, 20]], [1]))
+
+    def test_scalar_name_that_utf8_cannot_carry(self, block):
+        with pytest.raises(ValueError, match="\"scalar_name\" of body 'M/P/Block' is not valid text"):
+            skinfield.poly_from_ug_and_nodal_data(
+                block, {"identifier": [10], "scalar_name": "\ud800", "scalars": [1]})
 
     def test_unknown_node_of_a_face(self, block):
         with pytest.raises(KeyError, match="node ID 15 is not in .*free surface"):
