@@ -10,11 +10,26 @@
 
 namespace fieldferry_core {
 
-// Raises ValueError naming `operation` and `what` when `data` has a non-finite coordinate.
+// Raises ValueError naming `operation` and `what` when a point or cell array of `data` holds
+// fewer values than there are points or cells, or a cell refers to a point that does not exist
+// (or its cell array is malformed). VTK's filters index such arrays without looking and would
+// read past their end.
+void require_intact_arrays(vtkDataSet* data, const std::string& operation, const std::string& what);
+
+// Raises ValueError naming `operation` and `what` when `data` has a non-finite coordinate; checks
+// its arrays and cells as above first.
 void require_finite_points(vtkDataSet* data, const std::string& operation, const std::string& what);
 
 // Raises ValueError when `data` has no points, then checks its coordinates as above.
 void require_points(vtkDataSet* data, const std::string& operation, const std::string& what);
+
+// Raises KeyError when the point data of the source `data` has no array `field_name` (listing
+// the arrays it has), TypeError when that array holds no numbers.
+void require_source_field(vtkDataSet* data, const std::string& field_name,
+                          const std::string& operation);
+
+// "['a', 'b']": the names of the arrays of `data`, for messages.
+std::string array_names(vtkFieldData* data);
 
 // Sets `field_name` as the active scalars of the point data when such an array exists; otherwise
 // the active scalars stay as they were.
