@@ -1,20 +1,16 @@
 #include "checks.h"
 
-#include <vtkCellArray.h>
-#include <vtkCellData.h>
 #include <vtkDoubleArray.h>
 #include <vtkFloatArray.h>
 #include <vtkImageData.h>
 #include <vtkPointData.h>
 #include <vtkPointSet.h>
 #include <vtkPoints.h>
-#include <vtkPolyData.h>
-#include <vtkUnsignedCharArray.h>
-#include <vtkUnstructuredGrid.h>
 
 #include <cmath>
 #include <sstream>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 
 namespace fieldferry_core {
@@ -56,33 +52,6 @@ vtkIdType first_non_finite_point(vtkDataSet* data) {
   return -1;
 }
 
-void require_long_enough(vtkDataSetAttributes* attributes, vtkIdType needed, const char* kind,
-                         const std::string& operation, const std::string& what) {
-  for (int i = 0; i < attributes->GetNumberOfArrays(); ++i) {
-    vtkAbstractArray* array = attributes->GetAbstractArray(i);
-    if (!array || array->GetNumberOfTuples() >= needed) continue;
-    kelm::raise_value_error(operation, ": ", what, " has a ", kind, " array '",
-                            array->GetName() ? array->GetName() : "", "' of ",
-                            array->GetNumberOfTuples(), " values for ", needed, " ", kind, "s");
-  }
-}
-
-void require_valid_cells(vtkCellArray* cells, const char* kind, vtkIdType points,
-                         const std::string& operation, const std::string& what) {
-  if (!cells || cells->GetNumberOfCells() == 0) return;
-  if (!cells->IsValid()) {
-    kelm::raise_value_error(operation, ": ", what, " has a malformed ", kind,
-                            " cell array (offsets out of order or past its connectivity)");
-  }
-  double range[2];
-  cells->GetConnectivityArray()->GetRange(range, 0);
-  if (range[0] < 0 || range[1] >= static_cast<double>(points)) {
-    kelm::raise_value_error(operation, ": ", what, " has a ", kind, " cell referring to point ",
-                            static_cast<long long>(range[0] < 0 ? range[0] : range[1]), " of ",
-                            points, " points");
-  }
-}
-
 }  // namespace
 
 std::string array_names(vtkFieldData* data) {
@@ -94,28 +63,6 @@ std::string array_names(vtkFieldData* data) {
   }
   out << "]";
   return out.str();
-}
-
-void require_intact_arrays(vtkDataSet* data, const std::string& operation,
-                           const std::string& what) {
-  const vtkIdType points = data->GetNumberOfPoints();
-  if (auto* poly = vtkPolyData::SafeDownCast(data)) {
-    require_valid_cells(poly->GetVerts(), "vertex", points, operation, what);
-    require_valid_cells(poly->GetLines(), "line", points, operation, what);
-    require_valid_cells(poly->GetPolys(), "polygon", points, operation, what);
-    require_valid_cells(poly->GetStrips(), "strip", points, operation, what);
-  } else if (auto* grid = vtkUnstructuredGrid::SafeDownCast(data)) {
-    vtkCellArray* cells = grid->GetCells();
-    require_valid_cells(cells, "grid", points, operation, what);
-    vtkUnsignedCharArray* types = grid->GetCellTypesArray();
-    const vtkIdType count = cells ? cells->GetNumberOfCells() : 0;
-    if (count && (!types || types->GetNumberOfTuples() < count)) {
-      kelm::raise_value_error(operation, ": ", what, " has ", count, " cells but ",
-                              types ? types->GetNumberOfTuples() : 0, " cell types");
-    }
-  }
-  require_long_enough(data->GetPointData(), points, "point", operation, what);
-  require_long_enough(data->GetCellData(), data->GetNumberOfCells(), "cell", operation, what);
 }
 
 void require_source_field(vtkDataSet* data, const std::string& field_name,
@@ -134,7 +81,7 @@ void require_source_field(vtkDataSet* data, const std::string& field_name,
 
 void require_finite_points(vtkDataSet* data, const std::string& operation,
                            const std::string& what) {
-  require_intact_arrays(data, operation, what);
+  kelm::require_intact_arrays(data, operation, what);
   const vtkIdType bad = first_non_finite_point(data);
   if (bad >= 0) {
     double x[3];

@@ -10,12 +10,6 @@
 
 namespace fieldferry_core {
 
-// Raises ValueError naming `operation` and `what` when a point or cell array of `data` holds
-// fewer values than there are points or cells, or a cell refers to a point that does not exist
-// (or its cell array is malformed). VTK's filters index such arrays without looking and would
-// read past their end.
-void require_intact_arrays(vtkDataSet* data, const std::string& operation, const std::string& what);
-
 // Raises ValueError naming `operation` and `what` when `data` has a non-finite coordinate; checks
 // its arrays and cells as above first.
 void require_finite_points(vtkDataSet* data, const std::string& operation, const std::string& what);
