@@ -30,11 +30,11 @@ constexpr double kGaussianSharpness = 2.0;
 void check_arguments(const char* operation, const std::string& field_name, vtkDataSet* from_mesh,
                      vtkDataSet* to_mesh) {
   const std::string op = std::string("fieldferry.") + operation;
-  // A source without the field would give a dataset without it, reported as a success.
-  require_source_field(from_mesh, field_name, op);
   // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
   // silent zeros; neither is a mapping.
   require_points(from_mesh, op, "the source (from_mesh)");
+  // A source without the field would give a dataset without it, reported as a success.
+  require_source_field(from_mesh, field_name, op);
   require_finite_points(to_mesh, op, "the target (to_mesh)");
 }
 

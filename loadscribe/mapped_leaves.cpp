@@ -279,9 +279,6 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
     kelm::raise_type_error(operation, ": ", name, " is a ", dataset->GetClassName(),
                            "; a pressure load needs the mapped surface as vtkPolyData");
   }
-  // The polygons are walked by their offsets below; a malformed cell array would be read past
-  // its end.
-  kelm::require_intact_arrays(surface, operation, name);
   const vtkIdType points = surface->GetNumberOfPoints();
   vtkPointData* pd = surface->GetPointData();
   out.node_ids =
@@ -293,6 +290,8 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                 "element", operation, name);
   out.pressures =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
+  // The polygons are walked by their offsets; a malformed cell array would be read past its end.
+  kelm::require_intact_arrays(surface, operation, name);
   std::vector<char> used(out.node_ids.size(), 0);
   out.polygons = split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation,
                                 out.path, &used);
