@@ -678,3 +678,16 @@ class TestMalformedDatasetsFoundByFuzzing:
                                              "from 'parsec' to 'm'.*unknown length unit"):
             fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", source,
                                                 hex_block_model(), False, None)
+
+    def test_grid_source_without_outer_faces_measures_to_its_points(self):
+        # Two copies of one tetrahedron share every face: the extracted surface is empty.
+        grid = vtk.vtkUnstructuredGrid()
+        points = vtk.vtkPoints()
+        for x in ((0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)):
+            points.InsertNextPoint(x)
+        grid.SetPoints(points)
+        for _ in range(2):
+            grid.InsertNextCell(vtk.VTK_TETRA, 4, [0, 1, 2, 3])
+        target = polydata([[3, 0, 0], [0, 3, 0], [0, 0, 3]], [[0, 1, 2]])
+        out = fieldferry.generate_distance_field(target, grid, "Cell")
+        assert point_array(out, "Distance") == pytest.approx([2.0, 2.0, 2.0])
