@@ -52,9 +52,24 @@ std::string path_argument(py::handle value, const char* operation, const char* a
 
 // The unit converter is outside the system; it is created only when a factor is needed.
 double gaugeshift_length_factor(const std::string& from, const std::string& to) {
-  py::object converter = py::module_::import("gaugeshift").attr("gaugeshift_factor")();
-  py::object result = converter.attr("get_gaugeshift_factor")("Length", from, to);
-  py::object factor = result[py::int_(0)];
+  py::object factor;
+  try {
+    py::object converter = py::module_::import("gaugeshift").attr("gaugeshift_factor")();
+    factor = converter.attr("get_gaugeshift_factor")("Length", from, to)[py::int_(0)];
+  } catch (py::error_already_set& error) {
+    // The converter's own text says what it lacks; the prefix says which call and which labels.
+    if (!error.matches(PyExc_Exception)) throw;
+    const std::string detail = py::str(error.value());
+    PyErr_SetString(error.type().ptr(),
+                    kelm::message("fieldferry.map_scalar_field_to_mesh: cannot convert lengths "
+                                  "from '",
+                                  from, "' to '", to,
+                                  "' (the source's \"current_units_length\" "
+                                  "to the model's length unit): ",
+                                  detail)
+                        .c_str());
+    throw py::error_already_set();
+  }
   try {
     return factor.cast<double>();
   } catch (py::cast_error&) {

@@ -8,7 +8,9 @@
 #include <vtkPoints.h>
 
 #include <cmath>
+#include <sstream>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 
 namespace fieldferry_core {
@@ -52,8 +54,34 @@ vtkIdType first_non_finite_point(vtkDataSet* data) {
 
 }  // namespace
 
+std::string array_names(vtkFieldData* data) {
+  std::ostringstream out;
+  out << "[";
+  for (int i = 0; i < data->GetNumberOfArrays(); ++i) {
+    const char* name = data->GetArrayName(i);
+    out << (i ? ", " : "") << "'" << (name ? name : "") << "'";
+  }
+  out << "]";
+  return out.str();
+}
+
+void require_source_field(vtkDataSet* data, const std::string& field_name,
+                          const std::string& operation) {
+  vtkAbstractArray* field = data->GetPointData()->GetAbstractArray(field_name.c_str());
+  if (!field) {
+    kelm::raise_key_error(operation, ": the source (from_mesh) has no point data array '",
+                          field_name,
+                          "' (its point data arrays: ", array_names(data->GetPointData()), ")");
+  }
+  if (!vtkDataArray::SafeDownCast(field)) {
+    kelm::raise_type_error(operation, ": the source's point data array '", field_name, "' holds ",
+                           field->GetDataTypeAsString(), ", not numbers that can be interpolated");
+  }
+}
+
 void require_finite_points(vtkDataSet* data, const std::string& operation,
                            const std::string& what) {
+  kelm::require_intact_arrays(data, operation, what);
   const vtkIdType bad = first_non_finite_point(data);
   if (bad >= 0) {
     double x[3];

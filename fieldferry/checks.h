@@ -10,11 +10,20 @@
 
 namespace fieldferry_core {
 
-// Raises ValueError naming `operation` and `what` when `data` has a non-finite coordinate.
+// Raises ValueError naming `operation` and `what` when `data` has a non-finite coordinate; checks
+// its arrays and cells as above first.
 void require_finite_points(vtkDataSet* data, const std::string& operation, const std::string& what);
 
 // Raises ValueError when `data` has no points, then checks its coordinates as above.
 void require_points(vtkDataSet* data, const std::string& operation, const std::string& what);
+
+// Raises KeyError when the point data of the source `data` has no array `field_name` (listing
+// the arrays it has), TypeError when that array holds no numbers.
+void require_source_field(vtkDataSet* data, const std::string& field_name,
+                          const std::string& operation);
+
+// "['a', 'b']": the names of the arrays of `data`, for messages.
+std::string array_names(vtkFieldData* data);
 
 // Sets `field_name` as the active scalars of the point data when such an array exists; otherwise
 // the active scalars stay as they were.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 
 namespace fieldferry_core {
@@ -30,10 +31,20 @@ namespace {
 constexpr char kOperation[] = "fieldferry.generate_distance_field";
 
 vtkSmartPointer<vtkDataSet> from_distance_volume(vtkDataSet* to_mesh, vtkImageData* volume) {
-  if (!volume->GetPointData()->GetAbstractArray(kImageScalarsArray)) {
+  vtkAbstractArray* scalars = volume->GetPointData()->GetAbstractArray(kImageScalarsArray);
+  if (!scalars) {
     kelm::raise_key_error(kOperation, ": the distance volume (from_mesh) has no point array \"",
-                          kImageScalarsArray, "\"");
+                          kImageScalarsArray,
+                          "\" (its point arrays: ", array_names(volume->GetPointData()), ")");
   }
+  if (!vtkDataArray::SafeDownCast(scalars) || scalars->GetNumberOfComponents() != 1) {
+    kelm::raise_type_error(kOperation, ": the distance volume's \"", kImageScalarsArray,
+                           "\" holds ", scalars->GetNumberOfComponents(), " component(s) of ",
+                           scalars->GetDataTypeAsString(), "; distances are one number per point");
+  }
+  // The probe copies every point array of the volume; one shorter than the volume would be read
+  // past its end.
+  kelm::require_intact_arrays(volume, kOperation, "the distance volume (from_mesh)");
   auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
   resample->SetPassPointArrays(true);
   resample->SetPassCellArrays(true);
@@ -78,8 +89,8 @@ void add_distances(vtkDataSet* target, bool cell_centres,
   target->GetCellData()->AddArray(cell_distance);
 }
 
-vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkPolyData* surface,
-                                                    bool cell_centres) {
+vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                                    vtkPolyData* surface, bool cell_centres) {
   vtkSmartPointer<vtkDataSet> out;
   out.TakeReference(to_mesh->NewInstance());
   out->ShallowCopy(to_mesh);
@@ -89,13 +100,15 @@ vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkPoly
     add_distances(out, cell_centres,
                   [&](double* x) { return std::fabs(distance->EvaluateFunction(x)); });
   } else {
-    // A point cloud has nothing but its points to be near to.
+    // A point cloud has nothing but its points to be near to. They are taken from the source
+    // itself: the surface of a grid whose cells have no faces (vertices, lines) or no cells at
+    // all keeps none of its points.
     auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-    locator->SetDataSet(surface);
+    locator->SetDataSet(from_mesh);
     locator->BuildLocator();
     add_distances(out, cell_centres, [&](double* x) {
       double nearest[3];
-      surface->GetPoint(locator->FindClosestPoint(x), nearest);
+      from_mesh->GetPoint(locator->FindClosestPoint(x), nearest);
       return std::sqrt(vtkMath::Distance2BetweenPoints(x, nearest));
     });
   }
@@ -107,11 +120,11 @@ vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkPoly
 vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
                                                     const std::string& distance_field_location) {
   if (to_mesh->GetPointData()->GetAbstractArray(kDistanceArray)) return to_mesh;
+  require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
   if (auto* volume = vtkImageData::SafeDownCast(from_mesh)) {
     return from_distance_volume(to_mesh, volume);
   }
   require_points(from_mesh, kOperation, "the source (from_mesh)");
-  require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
   const bool cell_centres = distance_field_location != "Point";
 
   vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
@@ -123,7 +136,7 @@ vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkData
   }
   auto* target = vtkPolyData::SafeDownCast(to_mesh);
   if (!target || target->GetNumberOfCells() == 0 || !has_polygons(surface)) {
-    return measured_point_by_point(to_mesh, surface, cell_centres);
+    return measured_point_by_point(to_mesh, from_mesh, surface, cell_centres);
   }
   auto filter = vtkSmartPointer<vtkDistancePolyDataFilter>::New();
   filter->SetInputDataObject(0, to_mesh);

@@ -27,11 +27,14 @@ namespace {
 
 constexpr double kGaussianSharpness = 2.0;
 
-void check_arguments(const char* operation, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+void check_arguments(const char* operation, const std::string& field_name, vtkDataSet* from_mesh,
+                     vtkDataSet* to_mesh) {
   const std::string op = std::string("fieldferry.") + operation;
   // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
   // silent zeros; neither is a mapping.
   require_points(from_mesh, op, "the source (from_mesh)");
+  // A source without the field would give a dataset without it, reported as a success.
+  require_source_field(from_mesh, field_name, op);
   require_finite_points(to_mesh, op, "the target (to_mesh)");
 }
 
@@ -157,7 +160,8 @@ vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::s
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
-  check_arguments("interpolate_scalar_field_using_point_interpolator", from_mesh, to_mesh);
+  check_arguments("interpolate_scalar_field_using_point_interpolator", field_name, from_mesh,
+                  to_mesh);
   auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
   interpolator->SetSourceData(from_mesh);
@@ -174,7 +178,7 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
-  check_arguments("interpolate_scalar_field_using_probe_filter", from_mesh, to_mesh);
+  check_arguments("interpolate_scalar_field_using_probe_filter", field_name, from_mesh, to_mesh);
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
   probe->SetInputData(without_point_array(to_mesh, field_name));
@@ -192,7 +196,7 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
 vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
     const CoarseToFineOptions& options) {
-  check_arguments("interpolate_coarse_field_onto_fine_field", from_mesh, to_mesh);
+  check_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh, to_mesh);
   if (!(options.radius > 0) || !std::isfinite(options.radius)) {
     kelm::raise_value_error("fieldferry.interpolate_coarse_field_onto_fine_field: radius must be a",
                             " positive finite length, not ", options.radius);

@@ -6,6 +6,7 @@
 #include <vtkFieldData.h>
 #include <vtkImageData.h>
 #include <vtkPointData.h>
+#include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 #include <vtkStringArray.h>
@@ -40,17 +41,6 @@ constexpr double kCoarseToFineRadiusMetres = 0.01;
 constexpr double kDistanceVolumeRadiusMetres = 0.05;
 
 const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only", "Coarse to fine"};
-
-std::string array_names(vtkFieldData* data) {
-  std::ostringstream out;
-  out << "[";
-  for (int i = 0; i < data->GetNumberOfArrays(); ++i) {
-    const char* name = data->GetArrayName(i);
-    out << (i ? ", " : "") << "'" << (name ? name : "") << "'";
-  }
-  out << "]";
-  return out.str();
-}
 
 const std::string& required_string(vtkDataObject* object, const char* array, const char* whose) {
   const std::string* value = kelm::string_field(object, array);
@@ -94,6 +84,23 @@ vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor) {
   vtkSmartPointer<vtkDataSet> scaled = filter->GetOutput();
   scaled->GetFieldData()->PassData(poly->GetFieldData());
   return scaled;
+}
+
+// The distance volume takes polydata only; a cloud delivered as another dataset type (an
+// unstructured grid without cells) would give an empty volume, i.e. no distances at all.
+vtkSmartPointer<vtkPolyData> as_point_cloud(vtkDataSet* source) {
+  if (auto* poly = vtkPolyData::SafeDownCast(source)) return poly;
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataTypeToDouble();
+  points->SetNumberOfPoints(source->GetNumberOfPoints());
+  double x[3];
+  for (vtkIdType i = 0; i < source->GetNumberOfPoints(); ++i) {
+    source->GetPoint(i, x);
+    points->SetPoint(i, x);
+  }
+  auto cloud = vtkSmartPointer<vtkPolyData>::New();
+  cloud->SetPoints(points);
+  return cloud;
 }
 
 std::string leaf_name(vtkDataObject* leaf, unsigned flat_index) {
@@ -150,10 +157,7 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   const char* unit_array = unit_array_for(field_name);
   std::optional<std::string> field_units;
   if (unit_array) field_units = required_string(source, unit_array, "the source");
-  if (!source->GetPointData()->GetAbstractArray(field_name.c_str())) {
-    kelm::raise_key_error(kOperation, ": the source has no point data array '", field_name,
-                          "' (its point data arrays: ", array_names(source->GetPointData()), ")");
-  }
+  require_source_field(source, field_name, kOperation);
   require_points(source, kOperation, "the source (from_mesh)");
 
   double factor = 1.0;
@@ -175,7 +179,7 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   const double rval = kDistanceVolumeRadiusMetres * metre;
   if (volume_needed) {
     auto volume = vtkSmartPointer<vtkUnsignedDistance>::New();
-    volume->SetInputData(from_mesh);
+    volume->SetInputData(as_point_cloud(from_mesh));
     volume->SetRadius(rval);
     volume->Update();
     unsigned_distances = volume->GetOutput();
@@ -187,11 +191,17 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   leaves->VisitOnlyLeavesOn();
   leaves->SkipEmptyNodesOn();
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
-    if (!vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject())) {
+    auto* leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
+    if (!leaf) {
       kelm::raise_type_error(kOperation, ": block ", leaves->GetCurrentFlatIndex(),
                              " of the model is a ", leaves->GetCurrentDataObject()->GetClassName(),
                              ", not a dataset that a field can be mapped onto");
     }
+    const unsigned index = leaves->GetCurrentFlatIndex();
+    require_finite_points(leaf, kOperation,
+                          kelm::string_field(leaf, kelm::kBodyPathArray)
+                              ? "body '" + leaf_name(leaf, index) + "'"
+                              : kelm::message("block ", index, " of the model"));
   }
 
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {

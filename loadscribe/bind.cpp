@@ -110,8 +110,9 @@ void create_temperature_load(vtkMultiBlockDataSet* mesh, const std::string& fiel
   Recorder record(kTemperatureOp);
   const auto bodies = read_temperature_leaves(mesh, field_name, tolerance);
   if (bodies.empty()) {
-    kelm::raise_value_error(kTemperatureOp,
-                            ": the mapped multiblock has no mesh-body leaves; there is nothing to load");
+    kelm::raise_value_error(
+        kTemperatureOp,
+        ": the mapped multiblock has no mesh-body leaves; there is nothing to load");
   }
   // All leaves are taken to share one unit: the last one's decides, as in the host scripts.
   const std::string label = unit_system_for("temperature_unit_to_unit_system", bodies.back().unit,
@@ -313,8 +314,8 @@ void create_pressure_load(vtkMultiBlockDataSet* mesh, const std::string& field_n
                                               tolerance ? &*tolerance : nullptr, kPressureOp));
   }
   if (bodies.empty()) {
-    kelm::raise_value_error(kPressureOp,
-                            ": the mapped multiblock has no mesh-body leaves; there is nothing to load");
+    kelm::raise_value_error(
+        kPressureOp, ": the mapped multiblock has no mesh-body leaves; there is nothing to load");
   }
   const std::string label = unit_system_for("pressure_unit_to_unit_system", bodies.back().unit,
                                             "pressure", kPressureOp, bodies.back().path);

@@ -13,6 +13,7 @@
 
 #include <cmath>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 
@@ -138,12 +139,19 @@ std::vector<vtkSmartPointer<vtkDataObject>> mapped_leaves(vtkMultiBlockDataSet* 
 
 vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double tolerance,
                                                 const std::string& operation) {
-  if (!mesh->GetPointData()->GetArray(kDistanceArray)) {
-    const std::string* path = kelm::string_field(mesh, kelm::kBodyPathArray);
-    kelm::raise_key_error(operation, ": ", path ? "body '" + *path + "'" : std::string("the leaf"),
-                          " has no point array '", kDistanceArray,
+  const std::string* path = kelm::string_field(mesh, kelm::kBodyPathArray);
+  const std::string leaf_name = path ? "body '" + *path + "'" : std::string("the leaf");
+  vtkAbstractArray* distance = mesh->GetPointData()->GetAbstractArray(kDistanceArray);
+  if (!distance) {
+    kelm::raise_key_error(operation, ": ", leaf_name, " has no point array '", kDistanceArray,
                           "' to filter by; map the field with a tolerance to get it");
   }
+  if (!vtkDataArray::SafeDownCast(distance)) {
+    kelm::raise_type_error(operation, ": point array '", kDistanceArray, "' of ", leaf_name,
+                           " holds ", distance->GetDataTypeAsString(), ", not numbers");
+  }
+  // The threshold and geometry filters copy every array and follow every cell unchecked.
+  kelm::require_intact_arrays(mesh, operation, leaf_name);
   // Keeps the cells all of whose point distances are at most the tolerance.
   auto threshold = vtkSmartPointer<vtkThreshold>::New();
   threshold->SetInputData(mesh);
@@ -282,6 +290,8 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                 "element", operation, name);
   out.pressures =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
+  // The polygons are walked by their offsets; a malformed cell array would be read past its end.
+  kelm::require_intact_arrays(surface, operation, name);
   std::vector<char> used(out.node_ids.size(), 0);
   out.polygons = split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation,
                                 out.path, &used);

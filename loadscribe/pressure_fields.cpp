@@ -80,7 +80,11 @@ SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityA
   for (FaceRows& block : rows) {
     for (std::size_t r = 0; r < block.count(); ++r, ++polygon) {
       const uint32_t element_id = element_ids[polygon];
-      const uint32_t position = element_lookup.at(element_id, "element", body);
+      const uint32_t position = element_lookup.find(element_id);
+      if (position == kelm::IdLookup::kAbsent) {
+        kelm::raise_key_error(operation, ": element ID ", element_id, " is not in body '", body,
+                              "' (polygon ", polygon, ")");
+      }
       std::size_t b = mesh.blocks.size() - 1;
       while (block_start[b] > position) --b;
       const HostSolidMesh::Block& host_block = mesh.blocks[b];

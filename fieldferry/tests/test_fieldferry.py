@@ -494,18 +494,18 @@ class TestBadInput:
         with pytest.raises(TypeError, match="to_mesh must be a vtkMultiBlockDataSet"):
             self.call(model=plane_surface(1))
 
-    def test_failure_in_a_leaf_keeps_leaves_already_mapped(self):
+    def test_non_finite_leaf_is_found_before_any_leaf_is_mapped(self):
         extra = ("Plate", [[0, 0, 0], [1, 0, 0], [0, 1, 0]], T.Tria3, [(0, 1, 2)])
         model = hex_block_model(extra_bodies=[extra])
         (_, first), (_, second) = leaves(model)
         points = second.GetPoints()
         points.SetPoint(1, math.nan, 0, 0)
-        with pytest.raises(ValueError, match="to_mesh.*non-finite"):
+        with pytest.raises(ValueError, match="map_scalar_field_to_mesh: body 'M/P/Plate' has a "
+                                             "non-finite coordinate at point 1"):
             self.call(model=model)
         (_, first_after), (_, second_after) = leaves(model)
-        assert first_after is not first and first_after.GetPointData().GetArray("Temperature")
-        assert second_after is second
-        assert list(fieldferry.last_unmapped_counts) == ["M/P/Block"]
+        assert first_after is first and second_after is second
+        assert fieldferry.last_unmapped_counts == {}
 
     @pytest.mark.parametrize("op", ["interpolate_scalar_field_using_point_interpolator",
                                     "interpolate_scalar_field_using_probe_filter",
@@ -593,3 +593,101 @@ def _surface_of(points, tets):
     surface.SetInputData(grid)
     surface.Update()
     return surface.GetOutput()
+
+
+class TestMalformedDatasetsFoundByFuzzing:
+    """Datasets a script can build that VTK's filters would read past; each must raise."""
+
+    def volume(self, scalars):
+        image = vtk.vtkImageData()
+        image.SetDimensions(2, 2, 2)
+        scalars.SetName("ImageScalars")
+        image.GetPointData().AddArray(scalars)
+        return image
+
+    def target(self):
+        return polydata([[0, 0, 0], [1, 0, 0], [0, 1, 0]], [[0, 1, 2]])
+
+    def test_distance_volume_with_short_text_scalars_raises(self):
+        text = vtk.vtkStringArray()
+        text.SetNumberOfValues(1)
+        with pytest.raises(TypeError, match="generate_distance_field.*ImageScalars.*string"):
+            fieldferry.generate_distance_field(self.target(), self.volume(text), "Point")
+
+    def test_distance_volume_with_short_scalars_raises(self):
+        short = vtk.vtkDoubleArray()
+        short.SetNumberOfValues(3)
+        with pytest.raises(ValueError, match="distance volume.*'ImageScalars' of 3 values for "
+                                             "8 points"):
+            fieldferry.generate_distance_field(self.target(), self.volume(short), "Point")
+
+    @pytest.mark.parametrize("method", ["interpolate_scalar_field_using_point_interpolator",
+                                        "interpolate_scalar_field_using_probe_filter",
+                                        "interpolate_coarse_field_onto_fine_field"])
+    def test_interpolation_without_the_field_raises_instead_of_dropping_it(self, method):
+        source = random_cloud(20)
+        with pytest.raises(KeyError, match=f"{method}: the source .* no point data array "
+                                           "'Stress' .*'Pressure'"):
+            getattr(fieldferry, method)("Stress", source, self.target())
+
+    def test_text_field_raises(self):
+        source = random_cloud(5)
+        text = vtk.vtkStringArray()
+        text.SetName("Label")
+        text.SetNumberOfValues(5)
+        source.GetPointData().AddArray(text)
+        with pytest.raises(TypeError, match="'Label' holds string"):
+            fieldferry.interpolate_scalar_field_using_probe_filter("Label", source, self.target())
+
+    def test_short_source_field_raises(self):
+        source = random_cloud(10)
+        source.GetPointData().GetArray("Temperature").SetNumberOfTuples(4)
+        with pytest.raises(ValueError, match="'Temperature' of 4 values for 10 points"):
+            fieldferry.interpolate_scalar_field_using_point_interpolator(
+                "Temperature", source, self.target())
+
+    def test_cell_naming_a_missing_point_raises(self):
+        target = polydata([[0, 0, 0], [1, 0, 0], [0, 1, 0]], [[0, 1, 7]])
+        with pytest.raises(ValueError, match="target.*polygon cell referring to point 7 of 3"):
+            fieldferry.interpolate_scalar_field_using_probe_filter("Temperature",
+                                                                   random_cloud(5), target)
+
+    def test_leaf_with_short_array_raises_naming_the_body_before_any_leaf_changes(self):
+        model = hex_block_model()
+        before = [leaf for _, leaf in leaves(model)]
+        before[-1].GetPointData().GetArray("Node ID").SetNumberOfTuples(1)
+        with pytest.raises(ValueError, match="map_scalar_field_to_mesh: body '.*' has a point "
+                                             "array 'Node ID' of 1 values"):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", random_cloud(20),
+                                                model, False, None)
+        assert [leaf for _, leaf in leaves(model)] == before
+
+    def test_cloud_of_another_dataset_type_gets_distances(self):
+        points = np.array([[0.0, 0.0, 0.0], [0.02, 0.0, 0.0], [0.0, 0.02, 0.0]])
+        grid = vtk.vtkUnstructuredGrid()
+        grid.SetPoints(cloud(points, linear).GetPoints())
+        grid.GetPointData().ShallowCopy(cloud(points, linear).GetPointData())
+        grid.GetFieldData().ShallowCopy(cloud(points, linear).GetFieldData())
+        model, mapped = map_block(grid, tolerance=1.0, size=(0.02, 0.02, 0.02))
+        distances = np.concatenate([point_array(leaf, "Distance") for leaf in mapped])
+        assert distances.max() > 0
+
+    def test_unknown_length_unit_names_the_call_and_the_labels(self):
+        source = random_cloud(5, length="parsec")
+        with pytest.raises(ValueError, match="map_scalar_field_to_mesh: cannot convert lengths "
+                                             "from 'parsec' to 'm'.*unknown length unit"):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", source,
+                                                hex_block_model(), False, None)
+
+    def test_grid_source_without_outer_faces_measures_to_its_points(self):
+        # Two copies of one tetrahedron share every face: the extracted surface is empty.
+        grid = vtk.vtkUnstructuredGrid()
+        points = vtk.vtkPoints()
+        for x in ((0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)):
+            points.InsertNextPoint(x)
+        grid.SetPoints(points)
+        for _ in range(2):
+            grid.InsertNextCell(vtk.VTK_TETRA, 4, [0, 1, 2, 3])
+        target = polydata([[3, 0, 0], [0, 3, 0], [0, 0, 3]], [[0, 1, 2]])
+        out = fieldferry.generate_distance_field(target, grid, "Cell")
+        assert point_array(out, "Distance") == pytest.approx([2.0, 2.0, 2.0])

@@ -684,3 +684,43 @@ class TestBadInput:
         with pytest.raises(ValueError, match=r"elementConnectivities\[Tetra4\].*'M/P/Tet'"):
             loadscribe.build_solid_mesh_pressure_field_dict(
                 "M/P/Tet", "tetra", {"tria": [[11, 12, 13]]}, [11, 12, 13], [7], [1.0, 2.0, 3.0])
+
+
+class TestMalformedLeavesFoundByFuzzing:
+    """Leaves a script can build that VTK's filters would read past; each must raise, naming the
+    operation and the body, before the host is asked for anything."""
+
+    def test_polygon_naming_a_missing_point_with_tolerance_raises(self, skin):
+        body = skin_leaf(distance=[0.0] * 5)
+        body.GetPolys().InsertNextCell(3, [0, 1, 9])
+        body.GetCellData().GetArray("Element ID").InsertNextValue(30)
+        with pytest.raises(ValueError, match="create_pressure_load_from_vtk_field: body "
+                                             "'M/P/Skin' has a polygon cell referring to point 9 "
+                                             "of 5"):
+            loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", 1.0)
+        assert env.created == []
+
+    def test_short_array_with_tolerance_raises(self, skin):
+        body = skin_leaf(distance=[0.0] * 5)
+        body.GetPointData().GetArray("Node ID").SetNumberOfTuples(2)
+        with pytest.raises(ValueError, match="filter_by_distance: body 'M/P/Skin' has a point "
+                                             "array 'Node ID' of 2 values for 5 points"):
+            loadscribe.filter_by_distance(body, 1.0, "cell")
+
+    def test_text_distance_raises(self):
+        body = skin_leaf()
+        text = vtk.vtkStringArray()
+        text.SetName("Distance")
+        text.SetNumberOfValues(5)
+        body.GetPointData().AddArray(text)
+        with pytest.raises(TypeError, match="filter_by_distance: point array 'Distance' of body "
+                                            "'M/P/Skin' holds string"):
+            loadscribe.filter_by_distance(body, 1.0, "cell")
+
+    def test_unknown_element_of_a_solid_names_the_operation(self, model):
+        host_mesh(model, "Tet", [1, 2, 3, 4], {T.Tetra4: ([7], [(0, 1, 2, 3)])})
+        with pytest.raises(KeyError, match="build_solid_mesh_pressure_field_dict: element ID 99 "
+                                           r"is not in body 'M/P/Tet' \(polygon 0\)"):
+            loadscribe.build_solid_mesh_pressure_field_dict("M/P/Tet", "tetra",
+                                                            {"tria": [[1, 3, 2]]}, [1, 2, 3, 4],
+                                                            [99], [0.0] * 4)
