@@ -16,6 +16,7 @@
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
+#include "leaf_check.h"
 #include "unmapped_points.h"
 
 namespace sceneview_core {
@@ -203,7 +204,8 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
                                     const std::string& field_name,
                                     const std::optional<std::string>& units) {
   const bool cell = is_cell_topology(field_topology);
-  // Checked before anything is rewired, so a missing field leaves the pipeline as it was.
+  // Checked before anything is rewired, so bad input leaves the pipeline as it was.
+  require_dataset_leaves(mbds, "sceneview.build_mbds_pipeline_with_field");
   field_range(mbds, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
   // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
   vtkSmartPointer<vtkDataObject> shown = cell ? mbds : with_unmapped_as_nan(mbds, field_name);
@@ -235,6 +237,7 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
 }
 
 void build_mbds_pipeline_nofield(SceneObjects& scene, vtkMultiBlockDataSet* mbds) {
+  require_dataset_leaves(mbds, "sceneview.build_mbds_pipeline_nofield");
   scene.face_filter_nofield->SetInputDataObject(mbds);
   if (all_leaves_unstructured(mbds)) {
     scene.face_poly_filter_nofield->SetInputConnection(scene.face_filter_nofield->GetOutputPort());
