@@ -152,7 +152,7 @@ def finite_range(data, cell):
         if array is None:
             continue
         found = True
-        values = ns.vtk_to_numpy(array).reshape(array.GetNumberOfTuples(), -1)[:, 0]
+        values = ns.vtk_to_numpy(array).reshape(-1)[::array.GetNumberOfComponents()]
         values = values[np.isfinite(values.astype(float))]
         if values.size:
             lo, hi = min(lo, float(values.min())), max(hi, float(values.max()))
@@ -174,15 +174,17 @@ def draw_picture(view, width=48, height=32):
         assert reader.GetOutput().GetDimensions()[:2] == (width, height)
 
 
+# Drawing a picture opens an off-screen window (about a sixth of a second): one case in eight draws.
+DRAW = st.integers(0, 7).map(lambda i: i == 0)
 TOPOLOGY = st.one_of(st.sampled_from(["Point", "Cell", "Node", "", None]), JUNK)
 NAME = st.one_of(st.sampled_from([FIELD, FIELD, "Pressure", "", None]), JUNK)
 
 
-@given(multiblocks(), TOPOLOGY, NAME, st.booleans())
+@given(multiblocks(), TOPOLOGY, NAME, DRAW)
 def test_multiblocks_display_and_draw(mb, topology, name, draw):
     view = sceneview.sceneview({"units": "K"})
     shown = succeeds(view.display_mesh, mb, topology, name)
-    if shown or draw:
+    if draw:
         draw_picture(view)
     with_field = all(isinstance(v, str) and v for v in (topology, name))
     if shown and with_field:
@@ -210,18 +212,19 @@ def test_field_range_matches_the_finite_values(mb, topology, name):
     assert succeeds(view.build_lut, *(result if result != (None, None) else (0.0, 0.0)))
 
 
-@given(leaves(), TOPOLOGY, NAME, st.booleans())
-def test_single_datasets_display_and_draw(leaf, topology, name, direct):
+@given(leaves(), TOPOLOGY, NAME, st.booleans(), DRAW)
+def test_single_datasets_display_and_draw(leaf, topology, name, direct, draw):
     view = sceneview.sceneview({})
     if direct:
         expect_success_or_error("sceneview", view.build_polydata_pipeline, leaf, topology, name)
     else:
         expect_success_or_error("sceneview", view.display_mesh, leaf, topology, name)
-    draw_picture(view)
+    if draw:
+        draw_picture(view)
 
 
-@given(multiblocks())
-def test_block_colours(mb):
+@given(multiblocks(), DRAW)
+def test_block_colours(mb, draw):
     view = sceneview.sceneview({})
     attributes = expect_success_or_error(
         "sceneview", view.create_composite_data_set_attributes_from_block_colors, mb)
@@ -229,7 +232,8 @@ def test_block_colours(mb):
         assert attributes.IsA("vtkCompositeDataDisplayAttributes")
     if succeeds(view.build_mbds_pipeline_nofield, mb):
         assert view.face_mapper_nofield.GetCompositeDataDisplayAttributes() is not None
-    draw_picture(view)
+    if draw:
+        draw_picture(view)
 
 
 ATTRIBUTES = ["vertexFilter", "point_mapper", "point_actor", "face_poly_filter",
@@ -248,8 +252,8 @@ REPLACEMENTS = st.one_of(JUNK, st.sampled_from([
 
 
 @given(st.lists(st.tuples(st.sampled_from(ATTRIBUTES), REPLACEMENTS), max_size=3),
-       st.sampled_from(["mesh", "field", "cloud", "none"]))
-def test_replaced_attributes_then_draw(replacements, shown):
+       st.sampled_from(["mesh", "field", "cloud", "none"]), DRAW)
+def test_replaced_attributes_then_draw(replacements, shown, draw):
     view = sceneview.sceneview({"units": 5})
     for name, value in replacements:
         if succeeds(setattr, view, name, value):
@@ -271,13 +275,14 @@ def test_replaced_attributes_then_draw(replacements, shown):
         cloud.SetPoints(surface.GetPoints())
         cloud.GetPointData().AddArray(surface.GetPointData().GetArray(FIELD))
         expect_success_or_error("sceneview", view.display_mesh, cloud, "Point", FIELD)
-    draw_picture(view)
+    if draw:
+        draw_picture(view)
 
 
 @given(st.sampled_from(["config", "initialize_", "build_lut", "build_scalar_bar", "offscreen",
                         "png", "keypress", "export", "range", "pipelines"]),
-       JUNK, JUNK, VALUES, VALUES)
-def test_junk_arguments(operation, a, b, x, y):
+       JUNK, JUNK, VALUES, VALUES, DRAW)
+def test_junk_arguments(operation, a, b, x, y, draw):
     view = sceneview.sceneview({})
     if operation == "config":
         view = expect_success_or_error("sceneview", sceneview.sceneview, a)
@@ -291,12 +296,14 @@ def test_junk_arguments(operation, a, b, x, y):
         expect_success_or_error("sceneview", view.build_lut, a, b)
     elif operation == "build_scalar_bar":
         expect_success_or_error("sceneview", view.build_scalar_bar, a)
-        draw_picture(view)
+        if draw:
+            draw_picture(view)
     elif operation == "offscreen":
         expect_success_or_error("sceneview", view.render_offscreen, a, 16, 16)
         expect_success_or_error("sceneview", view.render_offscreen, PICTURE, a, b)
-        big = int(min(abs(x), 1e9)) if math.isfinite(x) else 0
-        expect_success_or_error("sceneview", view.render_offscreen, PICTURE, big or 1, 1)
+        if draw:  # sizes up to far beyond the limit (the picture itself stays small)
+            big = int(min(abs(x), 1e9)) if math.isfinite(x) else 0
+            expect_success_or_error("sceneview", view.render_offscreen, PICTURE, big or 1, 1)
     elif operation == "png":
         expect_success_or_error("sceneview", view.CreatePngFile, a)
         expect_success_or_error("sceneview", view.MyKeypress, a, b)
@@ -322,4 +329,5 @@ def test_junk_arguments(operation, a, b, x, y):
             expect_success_or_error("sceneview", op, a)
         expect_success_or_error("sceneview", view.build_mbds_pipeline_with_field,
                                 vtk.vtkMultiBlockDataSet(), a, b)
-        draw_picture(view)
+        if draw:
+            draw_picture(view)

@@ -1,16 +1,23 @@
-// Checks of a multiblock before a pipeline is built on it. VTK's geometry filters read every leaf
-// of a multiblock as a dataset; a leaf of another kind (a vtkTable, say) makes them read memory
-// that is not there, so such a multiblock is refused up front.
+// Checks of a dataset before a pipeline is built on it. VTK's filters and mappers trust their
+// input: a multiblock leaf that is not a dataset (a vtkTable, say), an attribute array shorter
+// than the points or cells it describes, or a cell naming a point that does not exist make them
+// read memory that is not there. Such input is refused up front, before anything is rewired.
 #pragma once
 
-#include <vtkMultiBlockDataSet.h>
+#include <vtkDataObject.h>
+#include <vtkDataSet.h>
 
 #include <string>
 
 namespace sceneview_core {
 
-// Raises kelm::type_error naming `operation`, the leaf's flat index and class (and body) when a
-// non-empty leaf of `mbds` is not a vtkDataSet.
-void require_dataset_leaves(vtkMultiBlockDataSet* mbds, const std::string& operation);
+// Raises kelm::value_error (std::invalid_argument) naming `operation`, the body, the array and
+// the counts when an array of the point or cell data is shorter than the points or cells, or a
+// cell of a polydata or unstructured grid names a point outside 0..points-1.
+void require_consistent(vtkDataSet* data, const std::string& operation);
+
+// The same for every non-empty leaf of a multiblock (or `data` itself when it is a dataset);
+// raises kelm::type_error naming the leaf's flat index and class when a leaf is not a vtkDataSet.
+void require_drawable_leaves(vtkDataObject* data, const std::string& operation);
 
 }  // namespace sceneview_core
