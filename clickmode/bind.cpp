@@ -27,6 +27,7 @@
 #include <string>
 
 #include "common/bind_support.h"
+#include "dataset_check.h"
 #include "point_selection.h"
 
 namespace py = pybind11;
@@ -137,6 +138,9 @@ void on_left_button_up(py::object self, py::object, py::object) {
   py::object target = self.attr("mbds");
   if (target.is_none()) return;  // no target set: there is nothing to pick from
   auto* data = attribute_as<vtkDataObject>(self, "mbds", "VTK data object");
+  // VTK's extraction reads a malformed target (a non-dataset leaf, short arrays, cells naming
+  // missing points) out of bounds: it is refused with a message instead.
+  clickmode_core::require_drawable_leaves(data, "clickmode.InteractorStyle.OnLeftButtonUpEvent");
   auto* mapper = attribute_as<vtkCompositePolyDataMapper2>(self, "SelectedMapper",
                                                            "vtkCompositePolyDataMapper2");
   auto* actor = attribute_as<vtkActor>(self, "SelectedActor", "vtkActor");

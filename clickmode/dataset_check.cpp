@@ -1,4 +1,4 @@
-#include "leaf_check.h"
+#include "dataset_check.h"
 
 #include <vtkCellArray.h>
 #include <vtkCellData.h>
@@ -13,7 +13,7 @@
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 
-namespace sceneview_core {
+namespace clickmode_core {
 
 namespace {
 
@@ -82,4 +82,4 @@ void require_drawable_leaves(vtkDataObject* data, const std::string& operation) 
   }
 }
 
-}  // namespace sceneview_core
+}  // namespace clickmode_core

@@ -1,7 +1,8 @@
-// Checks of a dataset before a pipeline is built on it. VTK's filters and mappers trust their
-// input: a multiblock leaf that is not a dataset (a vtkTable, say), an attribute array shorter
-// than the points or cells it describes, or a cell naming a point that does not exist make them
-// read memory that is not there. Such input is refused up front, before anything is rewired.
+// Checks of a dataset before a pipeline reads it: the pick extraction here and the viewer's display
+// pipelines (sceneview). VTK's filters and mappers trust their input: a multiblock leaf that is
+// not a dataset (a vtkTable, say), an attribute array shorter than the points or cells it
+// describes, or a cell naming a point that does not exist make them read memory that is not
+// there. Such input is refused up front, before anything is rewired.
 #pragma once
 
 #include <vtkDataObject.h>
@@ -9,9 +10,9 @@
 
 #include <string>
 
-namespace sceneview_core {
+namespace clickmode_core {
 
-// Raises kelm::value_error (std::invalid_argument) naming `operation`, the body, the array and
+// Raises std::invalid_argument (ValueError) naming `operation`, the body, the array and
 // the counts when an array of the point or cell data is shorter than the points or cells, or a
 // cell of a polydata or unstructured grid names a point outside 0..points-1.
 void require_consistent(vtkDataSet* data, const std::string& operation);
@@ -20,4 +21,4 @@ void require_consistent(vtkDataSet* data, const std::string& operation);
 // raises kelm::type_error naming the leaf's flat index and class when a leaf is not a vtkDataSet.
 void require_drawable_leaves(vtkDataObject* data, const std::string& operation);
 
-}  // namespace sceneview_core
+}  // namespace clickmode_core
