@@ -28,8 +28,8 @@ void require_long_enough(vtkDataSet* data, vtkDataSetAttributes* attributes, vtk
     vtkAbstractArray* array = attributes->GetAbstractArray(i);
     if (!array || array->GetNumberOfTuples() >= count) continue;
     kelm::raise_value_error(operation, ": the ", kind, " array '",
-                            array->GetName() ? array->GetName() : "", "' of ", body_of(data),
-                            " (", data->GetClassName(), ") has ", array->GetNumberOfTuples(),
+                            array->GetName() ? array->GetName() : "", "' of ", body_of(data), " (",
+                            data->GetClassName(), ") has ", array->GetNumberOfTuples(),
                             " tuples for ", count, " ", kind, "s");
   }
 }
@@ -40,17 +40,17 @@ void require_points_exist(vtkDataSet* data, vtkCellArray* cells, const std::stri
   cells->GetConnectivityArray()->GetRange(range, 0);
   const vtkIdType points = data->GetNumberOfPoints();
   if (range[0] >= 0 && range[1] < points) return;
-  kelm::raise_value_error(operation, ": a cell of ", body_of(data), " (", data->GetClassName(),
-                          ") names point ", static_cast<long long>(range[0] < 0 ? range[0] : range[1]),
-                          ", outside 0..", points - 1);
+  kelm::raise_value_error(
+      operation, ": a cell of ", body_of(data), " (", data->GetClassName(), ") names point ",
+      static_cast<long long>(range[0] < 0 ? range[0] : range[1]), ", outside 0..", points - 1);
 }
 
 }  // namespace
 
 void require_consistent(vtkDataSet* data, const std::string& operation) {
   if (auto* poly = vtkPolyData::SafeDownCast(data)) {
-    for (vtkCellArray* cells : {poly->GetVerts(), poly->GetLines(), poly->GetPolys(),
-                                poly->GetStrips()}) {
+    for (vtkCellArray* cells :
+         {poly->GetVerts(), poly->GetLines(), poly->GetPolys(), poly->GetStrips()}) {
       require_points_exist(data, cells, operation);
     }
   } else if (auto* grid = vtkUnstructuredGrid::SafeDownCast(data)) {

@@ -205,6 +205,26 @@ class TestBadInput:
             scene.style.OnLeftButtonUpEvent(scene.style, "LeftButtonReleaseEvent")
 
 
+class TestMessages:
+    def test_picking_switch_without_a_truth_value(self, scene):
+        scene.style.pickingEnabled = np.array([True, False])
+        with pytest.raises(TypeError, match="OnLeftButtonUpEvent: attribute 'pickingEnabled' must "
+                                            "be True or False, not ndarray"):
+            scene.style.OnLeftButtonUpEvent(scene.style, "LeftButtonReleaseEvent")
+
+    def test_selection_count_of_a_non_vtk_object(self):
+        with pytest.raises(TypeError, match="selection_point_count: selection must be a VTK data "
+                                            "object, not str"):
+            clickmode.selection_point_count("x")
+
+    def test_wrong_actor_names_the_handler(self, scene):
+        scene.style.SelectedActor = None
+        scene.style.pickingEnabled = True
+        with pytest.raises(TypeError, match="OnLeftButtonUpEvent: attribute 'SelectedActor' must "
+                                            "be a vtkActor, not NoneType"):
+            scene.style.OnLeftButtonUpEvent(scene.style, "LeftButtonReleaseEvent")
+
+
 class TestMalformedTarget:
     """A target VTK's extraction would read out of bounds is refused with a message; inside the
     event loop it is printed and the window lives on."""

@@ -690,6 +690,40 @@ class TestUnmappedPoints:
         assert r > 150 and g > 150 and b < 100  # yellow, not the blue of the range's low end
 
 
+class TestMessages:
+    """Arguments of the wrong kind are named with the operation, not left to the binding layer's
+    generic "incompatible function arguments"."""
+
+    @pytest.mark.parametrize("call, message", [
+        (lambda v: v.build_lut("a", 1), "build_lut: range_min must be a number, not str"),
+        (lambda v: v.build_scalar_bar(None), "build_scalar_bar: title must be text, not NoneType"),
+        (lambda v: v.get_field_range(vtk.vtkMultiBlockDataSet(), "Point", None),
+         "get_field_range: field_name must be text, not NoneType"),
+        (lambda v: v.build_mbds_pipeline_with_field(vtk.vtkMultiBlockDataSet(), 3, "T"),
+         "build_mbds_pipeline_with_field: field_topology must be text, not int"),
+        (lambda v: v.render_offscreen("x.png", "wide"), "render_offscreen: width must be an integer"),
+        (lambda v: setattr(v, "pindex", "a"), "pindex: the value must be an integer, not str"),
+    ])
+    def test_wrong_kinds(self, call, message):
+        with pytest.raises(TypeError, match=message):
+            call(sceneview.sceneview({}))
+
+    def test_huge_size_is_out_of_range_not_a_type_error(self):
+        with pytest.raises(ValueError, match=r"height 1180591620717411303424 is outside 1\.\.16384"):
+            sceneview.sceneview({}).render_offscreen("x.png", 10, 2**70)
+
+    def test_binary_flag(self, sphere, tmp_path):
+        with pytest.raises(TypeError, match="export_vtk_file: binary must be True or False, not 'yes'"):
+            sceneview.export_vtk_file(sphere, str(tmp_path / "s"), "yes")
+        assert sceneview.export_vtk_file(sphere, str(tmp_path / "s"), 0).endswith(".vtp")
+
+    def test_config_replaced_by_a_non_mapping(self, model):
+        view = sceneview.sceneview({})
+        view.config = 5
+        with pytest.raises(TypeError, match="config must be a mapping .*, not int"):
+            view.display_mesh(model, "Point", "Temperature")
+
+
 class TestMalformedDatasets:
     """Datasets VTK's filters would read out of bounds are refused with a message, before the
     pipelines are rewired."""
