@@ -3,7 +3,7 @@ events to an off-screen window, and with its attributes and arguments broken one
 import numpy as np
 import pytest
 import vtk
-from hypothesis import given, strategies as st
+from hypothesis import given, settings, strategies as st
 from vtk.util import numpy_support as ns
 
 import clickmode
@@ -11,6 +11,8 @@ from fuzzcase import expect_success_or_error
 from test_fuzz_sceneview import JUNK, leaves, multiblocks
 
 pytestmark = pytest.mark.timeout(600)
+# The tests that build and draw pipelines run half the profile's examples (several cases each).
+HALF = settings(max_examples=max(1, settings.default.max_examples // 2))
 
 SIZE = 200
 
@@ -93,6 +95,7 @@ ACTIONS = st.lists(st.one_of(st.tuples(st.just("key"), KEYS),
                                        st.tuples(COORD, COORD))), max_size=5)
 
 
+@HALF
 @given(st.one_of(multiblocks(), leaves()), ACTIONS)
 def test_random_drags_select_only_target_points(target, actions):
     style = WINDOW.install(target)

@@ -14,6 +14,8 @@ import sceneview
 from fuzzcase import expect_success_or_error
 
 pytestmark = pytest.mark.timeout(600)
+# The tests that build and draw pipelines run half the profile's examples (several cases each).
+HALF = settings(max_examples=max(1, settings.default.max_examples // 2))
 
 FIELD = "Temperature"
 PICTURE = os.path.join(tempfile.mkdtemp(prefix="fuzz_sceneview_"), "scene.png")
@@ -180,6 +182,7 @@ TOPOLOGY = st.one_of(st.sampled_from(["Point", "Cell", "Node", "", None]), JUNK)
 NAME = st.one_of(st.sampled_from([FIELD, FIELD, "Pressure", "", None]), JUNK)
 
 
+@HALF
 @given(multiblocks(), TOPOLOGY, NAME, DRAW)
 def test_multiblocks_display_and_draw(mb, topology, name, draw):
     view = sceneview.sceneview({"units": "K"})
@@ -212,6 +215,7 @@ def test_field_range_matches_the_finite_values(mb, topology, name):
     assert succeeds(view.build_lut, *(result if result != (None, None) else (0.0, 0.0)))
 
 
+@HALF
 @given(leaves(), TOPOLOGY, NAME, st.booleans(), DRAW)
 def test_single_datasets_display_and_draw(leaf, topology, name, direct, draw):
     view = sceneview.sceneview({})
@@ -223,6 +227,7 @@ def test_single_datasets_display_and_draw(leaf, topology, name, direct, draw):
         draw_picture(view)
 
 
+@HALF
 @given(multiblocks(), DRAW)
 def test_block_colours(mb, draw):
     view = sceneview.sceneview({})
@@ -251,6 +256,7 @@ REPLACEMENTS = st.one_of(JUNK, st.sampled_from([
     vtk.vtkCompositeDataDisplayAttributes]).map(lambda cls: cls()))
 
 
+@HALF
 @given(st.lists(st.tuples(st.sampled_from(ATTRIBUTES), REPLACEMENTS), max_size=3),
        st.sampled_from(["mesh", "field", "cloud", "none"]), DRAW)
 def test_replaced_attributes_then_draw(replacements, shown, draw):
