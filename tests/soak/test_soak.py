@@ -29,7 +29,7 @@ import treewalk
 T = kelm.mesh.ElementTopology
 CYCLES = int(os.environ.get("KELM_SOAK_CYCLES", "0"))
 WARM_UP = max(10, CYCLES // 10)
-SIDE = 14  # hexahedra per side of the block: 2744 solids, plus a shell of 784 quadrilaterals
+SIDE = 14  # hexahedra per side of the block: 2744 solids, plus a shell of 196 quadrilaterals
 LIMIT = 0.05
 
 
