@@ -7,7 +7,7 @@ RUN    := PYTHONPATH=$(BUILD)/lib:host:tools $(PYTHON)
 XRUN   := $(if $(DISPLAY),,xvfb-run -a)
 OUT    ?= demo-out
 
-.PHONY: all deps configure build test demo bench fuzz test-asan clean
+.PHONY: all deps configure build test demo bench fuzz soak test-asan clean
 
 all: build
 
@@ -32,6 +32,12 @@ bench: build
 # The long profile of the robustness suite: at least 10,000 generated cases per module.
 fuzz: build
 	cd fuzz && KELM_FUZZ=long PYTHONPATH=../$(BUILD)/lib:../host xvfb-run -a $(PYTHON) -m pytest -q -p no:cacheprovider .
+
+# 500 cycles of export, map, load creation and off-screen rendering of a mid-size model in one
+# process; resident memory and live Python objects must stay flat (SOAK_CYCLES to change).
+SOAK_CYCLES ?= 500
+soak: build
+	KELM_SOAK_CYCLES=$(SOAK_CYCLES) PYTHONPATH=$(BUILD)/lib:host xvfb-run -a $(PYTHON) -m pytest -q -s -p no:cacheprovider tests/soak
 
 # Every pytest suite against modules built with AddressSanitizer and UndefinedBehaviorSanitizer,
 # the sanitizer runtimes preloaded into the interpreter.

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "common/bind_support.h"
+#include "dataset_check.h"
 #include "point_selection.h"
 
 namespace py = pybind11;
@@ -48,13 +49,26 @@ vtkInteractorStyleRubberBandPick* style_of(py::handle self, const char* method) 
   return style;
 }
 
+// The truth of attribute `pickingEnabled`; anything without a plain truth value (an array of
+// several elements, say) is named instead of surfacing as NumPy's own message.
+bool picking_enabled(py::handle self, const char* method) {
+  py::object value = self.attr("pickingEnabled");
+  try {
+    return py::bool_(value);
+  } catch (py::error_already_set&) {
+    throw py::type_error(kelm::message(kOp, ".", method,
+                                       ": attribute 'pickingEnabled' must be True or False, not ",
+                                       type_name(value)));
+  }
+}
+
 template <typename T>
 T* attribute_as(py::handle self, const char* name, const char* vtk_class) {
   py::object value = self.attr(name);
   T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
   if (!pointer) {
-    throw py::type_error(kelm::message(kOp, ": attribute '", name, "' must be a ", vtk_class,
-                                       ", not ", type_name(value)));
+    throw py::type_error(kelm::message(kOp, ".OnLeftButtonUpEvent: attribute '", name,
+                                       "' must be a ", vtk_class, ", not ", type_name(value)));
   }
   return pointer;
 }
@@ -116,14 +130,14 @@ void on_key_press(py::object self, py::object, py::object) {
   if (!interactor) return;
   const char* key = interactor->GetKeySym();
   if (key && std::string(key) == "r") {
-    self.attr("pickingEnabled") = !py::bool_(self.attr("pickingEnabled"));
+    self.attr("pickingEnabled") = !picking_enabled(self, "OnKeyPress");
   }
 }
 
 void on_left_button_up(py::object self, py::object, py::object) {
   auto* style = style_of(self, "OnLeftButtonUpEvent");
   style->OnLeftButtonUp();  // ends the rubber band and lets the area picker pick the rectangle
-  if (!py::bool_(self.attr("pickingEnabled"))) return;
+  if (!picking_enabled(self, "OnLeftButtonUpEvent")) return;
 
   vtkRenderWindowInteractor* interactor = style->GetInteractor();
   if (!interactor) return;
@@ -137,6 +151,9 @@ void on_left_button_up(py::object self, py::object, py::object) {
   py::object target = self.attr("mbds");
   if (target.is_none()) return;  // no target set: there is nothing to pick from
   auto* data = attribute_as<vtkDataObject>(self, "mbds", "VTK data object");
+  // VTK's extraction reads a malformed target (a non-dataset leaf, short arrays, cells naming
+  // missing points) out of bounds: it is refused with a message instead.
+  clickmode_core::require_drawable_leaves(data, "clickmode.InteractorStyle.OnLeftButtonUpEvent");
   auto* mapper = attribute_as<vtkCompositePolyDataMapper2>(self, "SelectedMapper",
                                                            "vtkCompositePolyDataMapper2");
   auto* actor = attribute_as<vtkActor>(self, "SelectedActor", "vtkActor");
@@ -197,7 +214,15 @@ PYBIND11_MODULE(clickmode, m) {
 
   m.def(
       "selection_point_count",
-      [](vtkDataObject* selection) { return clickmode_core::selection_point_count(selection); },
+      [](py::handle selection) {
+        auto* data = kelm::bind::vtk_pointer_from_python<vtkDataObject>(selection);
+        if (!data) {
+          throw py::type_error(kelm::message(
+              "clickmode.selection_point_count: selection must be a VTK data object, not ",
+              type_name(selection)));
+        }
+        return clickmode_core::selection_point_count(data);
+      },
       py::arg("selection"),
       "Number of points of a selection (a polydata or a multiblock of them), over all leaves.");
 }

@@ -21,6 +21,9 @@ namespace core = sceneview_core;
 
 namespace {
 
+constexpr long long kMaxPictureSide = 16384;
+constexpr long long kMaxScreenshotNumber = 999999999999LL;
+
 std::string type_name(py::handle value) {
   return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
 }
@@ -52,6 +55,40 @@ std::optional<std::string> optional_text(py::handle value, const char* operation
   std::string text = value.cast<std::string>();
   if (text.empty()) return std::nullopt;
   return text;
+}
+
+std::string required_text(py::handle value, const char* operation, const char* parameter) {
+  if (!py::isinstance<py::str>(value)) {
+    throw py::type_error(
+        kelm::message(operation, ": ", parameter, " must be text, not ", type_name(value)));
+  }
+  return value.cast<std::string>();
+}
+
+double real_number(py::handle value, const char* operation, const char* parameter) {
+  py::object real = py::module_::import("numbers").attr("Real");
+  if (!py::isinstance(value, real)) {
+    throw py::type_error(
+        kelm::message(operation, ": ", parameter, " must be a number, not ", type_name(value)));
+  }
+  return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+}
+
+// An integer in lo..hi (bool and floats are refused: a size or a count is a whole number).
+long long integer_in(py::handle value, const char* operation, const char* parameter, long long lo,
+                     long long hi) {
+  if (!py::isinstance(value, py::module_::import("numbers").attr("Integral")) ||
+      py::isinstance<py::bool_>(value)) {
+    throw py::type_error(
+        kelm::message(operation, ": ", parameter, " must be an integer, not ", type_name(value)));
+  }
+  py::int_ number(py::reinterpret_borrow<py::object>(value));
+  if (number < py::int_(lo) || number > py::int_(hi)) {
+    throw py::value_error(kelm::message(operation, ": ", parameter, " ",
+                                        py::str(number).cast<std::string>(), " is outside ", lo,
+                                        "..", hi));
+  }
+  return number.cast<long long>();
 }
 
 void require_display(vtkRenderWindow* window, const char* operation) {
@@ -111,7 +148,14 @@ struct Viewer {
   vtkSmartPointer<ViewerKeyCommand> key_command;
 
   std::optional<std::string> units() const {
-    if (config.is_none() || !config.contains("units")) return std::nullopt;
+    if (config.is_none()) return std::nullopt;
+    if (!py::isinstance(config, py::module_::import("collections.abc").attr("Mapping"))) {
+      throw py::type_error(
+          "sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), "
+          "not " +
+          type_name(config));
+    }
+    if (!config.contains("units")) return std::nullopt;
     return py::str(config["units"]).cast<std::string>();
   }
 
@@ -217,17 +261,15 @@ void render(py::object self) {
   core::run_event_loop(o, was_initialized);
 }
 
-std::string render_offscreen(Viewer& v, py::object filename, long long width, long long height) {
+std::string render_offscreen(Viewer& v, py::object filename, py::object width_object,
+                             py::object height_object) {
   const char* op = "sceneview.render_offscreen";
   py::module_ os = py::module_::import("os");
   if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
     throw py::type_error(kelm::message(op, ": filename must be a path, not ", type_name(filename)));
   }
-  for (auto [name, value] : {std::pair{"width", width}, std::pair{"height", height}}) {
-    if (value < 1 || value > 16384) {
-      throw py::value_error(kelm::message(op, ": ", name, " ", value, " is outside 1..16384"));
-    }
-  }
+  const long long width = integer_in(width_object, op, "width", 1, kMaxPictureSide);
+  const long long height = integer_in(height_object, op, "height", 1, kMaxPictureSide);
   require_display(v.objects.render_window, op);
   std::string path =
       os.attr("path").attr("abspath")(os.attr("fspath")(filename)).cast<std::string>();
@@ -240,8 +282,15 @@ std::string render_offscreen(Viewer& v, py::object filename, long long width, lo
   return path;
 }
 
-py::object export_vtk_file(py::handle dataset, py::object filename, bool binary) {
+py::object export_vtk_file(py::handle dataset, py::object filename, py::object binary_object) {
   const char* op = "sceneview.export_vtk_file";
+  if (!py::isinstance<py::bool_>(binary_object) &&
+      !(py::isinstance<py::int_>(binary_object) &&
+        (binary_object.equal(py::int_(0)) || binary_object.equal(py::int_(1))))) {
+    throw py::type_error(kelm::message(op, ": binary must be True or False, not ",
+                                       py::repr(binary_object).cast<std::string>()));
+  }
+  const bool binary = binary_object.cast<bool>();
   py::module_ os = py::module_::import("os");
   if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
     throw py::type_error(kelm::message(op, ": filename must be a path, not ", type_name(filename)));
@@ -302,7 +351,12 @@ PYBIND11_MODULE(sceneview, m) {
                     "The model multiblock of initialize_ (the pick "
                     "target); None before.");
   cls.def_readwrite("model_map", &Viewer::model_map, "The map given to initialize_; not read.");
-  cls.def_readwrite("pindex", &Viewer::pindex, "Number of the next screenshot, from 1.");
+  cls.def_property(
+      "pindex", [](Viewer& v) { return v.pindex; },
+      [](Viewer& v, py::object value) {
+        v.pindex = integer_in(value, "sceneview.pindex", "the value", 0, kMaxScreenshotNumber);
+      },
+      "Number of the next screenshot, from 1.");
 
   using O = core::SceneObjects;
   vtk_attribute<vtkVertexGlyphFilter>(cls, "vertexFilter", &O::vertexFilter, "vtkVertexGlyphFilter",
@@ -393,10 +447,12 @@ PYBIND11_MODULE(sceneview, m) {
           "build nothing. Raises KeyError when the field array is missing.");
   cls.def(
       "build_mbds_pipeline_with_field",
-      [](Viewer& v, py::object mbds, const std::string& topology, const std::string& name) {
-        auto* data = require_vtk<vtkMultiBlockDataSet>(
-            mbds, "sceneview.build_mbds_pipeline_with_field", "mbds", "vtkMultiBlockDataSet");
-        core::build_mbds_pipeline_with_field(v.objects, data, topology, name, v.units());
+      [](Viewer& v, py::object mbds, py::object topology, py::object name) {
+        const char* op = "sceneview.build_mbds_pipeline_with_field";
+        auto* data = require_vtk<vtkMultiBlockDataSet>(mbds, op, "mbds", "vtkMultiBlockDataSet");
+        core::build_mbds_pipeline_with_field(v.objects, data,
+                                             required_text(topology, op, "field_topology"),
+                                             required_text(name, op, "field_name"), v.units());
       },
       py::arg("mbds"), py::arg("field_topology"), py::arg("field_name"),
       "The multiblock's surfaces coloured by the field (\"Cell\": cell data, else point data), "
@@ -434,12 +490,13 @@ PYBIND11_MODULE(sceneview, m) {
       "colour; leaves without one keep the mapper's colour.");
   cls.def(
       "get_field_range",
-      [](Viewer&, py::object mbds, py::object topology, const std::string& name) {
+      [](Viewer&, py::object mbds, py::object topology, py::object name) {
         const char* op = "sceneview.get_field_range";
         auto* data = require_vtk<vtkDataObject>(mbds, op, "mbds", "VTK data object");
         auto location = optional_text(topology, op, "field_topology");
         core::FieldRange range =
-            core::field_range(data, location && core::is_cell_topology(*location), name, op);
+            core::field_range(data, location && core::is_cell_topology(*location),
+                              required_text(name, op, "field_name"), op);
         if (!range.valid) return py::make_tuple(py::none(), py::none());
         return py::make_tuple(range.min, range.max);
       },
@@ -447,13 +504,19 @@ PYBIND11_MODULE(sceneview, m) {
       "(minimum, maximum) of the field over all leaves ((None, None) when no value is finite). "
       "Raises KeyError when no leaf has the array.");
   cls.def(
-      "build_lut", [](Viewer& v, double lo, double hi) { core::build_lut(v.objects.lut, lo, hi); },
+      "build_lut",
+      [](Viewer& v, py::object lo, py::object hi) {
+        const char* op = "sceneview.build_lut";
+        core::build_lut(v.objects.lut, real_number(lo, op, "range_min"),
+                        real_number(hi, op, "range_max"));
+      },
       py::arg("range_min"), py::arg("range_max"),
       "Configures `lut`: the range, hue 0.66667 (blue) to 0.0 (red), NaN in opaque yellow.");
   cls.def(
       "build_scalar_bar",
-      [](Viewer& v, const std::string& title) {
-        core::build_scalar_bar(v.objects, title, v.units());
+      [](Viewer& v, py::object title) {
+        core::build_scalar_bar(
+            v.objects, required_text(title, "sceneview.build_scalar_bar", "title"), v.units());
       },
       py::arg("title"), "Configures and turns on the scalar bar; config's \"units\" is appended.");
   cls.def(
@@ -471,8 +534,8 @@ PYBIND11_MODULE(sceneview, m) {
           "Assembles the scene, opens the window \"Kelm spatial load viewer\" with the pick "
           "style of clickmode and blocks until it is closed. Raises RuntimeError without a "
           "display.");
-  cls.def("render_offscreen", &render_offscreen, py::arg("filename"), py::arg("width") = 640,
-          py::arg("height") = 480,
+  cls.def("render_offscreen", &render_offscreen, py::arg("filename"),
+          py::arg("width") = py::int_(640), py::arg("height") = py::int_(480),
           "Renders the same scene as render() off-screen into a PNG file of width x height "
           "pixels and returns its absolute path; no window opens and nothing blocks. Raises "
           "OSError when the file cannot be written.");
@@ -485,7 +548,7 @@ PYBIND11_MODULE(sceneview, m) {
           "OSError when it cannot be written.");
 
   m.def("export_vtk_file", &export_vtk_file, py::arg("dataset"), py::arg("filename"),
-        py::arg("binary") = true,
+        py::arg("binary") = py::bool_(true),
         "Writes dataset as VTK XML to filename plus the writer's extension (vtm, vtu, vtp, "
         "vti) and returns that name; other types print \"No writer configure for <type>\" and "
         "return None.");

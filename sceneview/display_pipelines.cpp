@@ -16,6 +16,7 @@
 
 #include "common/errors.h"
 #include "common/tag_arrays.h"
+#include "dataset_check.h"  // clickmode's checks: the pick style reads the same datasets
 #include "unmapped_points.h"
 
 namespace sceneview_core {
@@ -42,11 +43,12 @@ vtkDataSetAttributes* attributes_of(vtkDataSet* data, bool cell) {
 
 const char* location_name(bool cell) { return cell ? "cell" : "point"; }
 
-// Widens `range` by the finite values of the array (component 0). VTK skips NaN in ranges but
-// reports an empty (inverted) range for an array without any finite value.
+// Widens `range` by the finite values of the array (component 0). VTK's plain range skips NaN
+// but not infinities (one infinite value would hide every finite one of the leaf); the finite
+// range skips both and is empty (inverted) for an array without any finite value.
 void widen(FieldRange& range, vtkDataArray* array) {
   double bounds[2];
-  array->GetRange(bounds, 0);
+  array->GetFiniteRange(bounds, 0);
   if (!(bounds[0] <= bounds[1]) || !std::isfinite(bounds[0]) || !std::isfinite(bounds[1])) return;
   if (!range.valid || bounds[0] < range.min) range.min = bounds[0];
   if (!range.valid || bounds[1] > range.max) range.max = bounds[1];
@@ -203,7 +205,8 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
                                     const std::string& field_name,
                                     const std::optional<std::string>& units) {
   const bool cell = is_cell_topology(field_topology);
-  // Checked before anything is rewired, so a missing field leaves the pipeline as it was.
+  // Checked before anything is rewired, so bad input leaves the pipeline as it was.
+  clickmode_core::require_drawable_leaves(mbds, "sceneview.build_mbds_pipeline_with_field");
   field_range(mbds, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
   // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
   vtkSmartPointer<vtkDataObject> shown = cell ? mbds : with_unmapped_as_nan(mbds, field_name);
@@ -235,6 +238,7 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
 }
 
 void build_mbds_pipeline_nofield(SceneObjects& scene, vtkMultiBlockDataSet* mbds) {
+  clickmode_core::require_drawable_leaves(mbds, "sceneview.build_mbds_pipeline_nofield");
   scene.face_filter_nofield->SetInputDataObject(mbds);
   if (all_leaves_unstructured(mbds)) {
     scene.face_poly_filter_nofield->SetInputConnection(scene.face_filter_nofield->GetOutputPort());
@@ -274,6 +278,7 @@ void build_polydata_pipeline(SceneObjects& scene, vtkPolyData* dataset,
                              const std::optional<std::string>& units) {
   const bool with_field = field_topology && field_name;
   const char* operation = "sceneview.build_polydata_pipeline";
+  clickmode_core::require_consistent(dataset, operation);
 
   // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
   vtkSmartPointer<vtkPolyData> original = dataset;

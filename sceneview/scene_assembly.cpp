@@ -135,10 +135,13 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
     for (auto& renderer : previous) main_window->RemoveRenderer(renderer);
   }
 
-  auto window = vtkSmartPointer<vtkRenderWindow>::New();
-  window->SetOffScreenRendering(1);
+  if (!scene.offscreen_window) {
+    scene.offscreen_window = vtkSmartPointer<vtkRenderWindow>::New();
+    scene.offscreen_window->SetOffScreenRendering(1);
+    scene.offscreen_window->SetNumberOfLayers(2);
+  }
+  vtkRenderWindow* window = scene.offscreen_window;
   window->SetSize(width, height);
-  window->SetNumberOfLayers(2);
   window->AddRenderer(scene.backgroundRenderer);
   window->AddRenderer(scene.scene_renderer);
   auto triad = vtkSmartPointer<vtkRenderer>::New();
@@ -162,7 +165,6 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
   window->RemoveRenderer(triad);
   window->RemoveRenderer(scene.scene_renderer);
   window->RemoveRenderer(scene.backgroundRenderer);
-  window->Finalize();
   if (lend) {
     for (auto& renderer : previous) main_window->AddRenderer(renderer);
   }

@@ -77,6 +77,11 @@ struct SceneObjects {
   // Display attributes of the field pipeline; null until that pipeline is built.
   vtkSmartPointer<vtkCompositeDataDisplayAttributes> cdsa;
 
+  // The off-screen window of render_offscreen, made at its first call and kept: a window (and its
+  // GL context) made and destroyed at every picture costs a new context each time, and VTK 9.1
+  // with Mesa does not give all of a destroyed context's memory back.
+  vtkSmartPointer<vtkRenderWindow> offscreen_window;
+
   // The key observer on the interactor and the interactor it was added to, so that assembling
   // the scene again does not add a second one.
   vtkSmartPointer<vtkCommand> key_command;

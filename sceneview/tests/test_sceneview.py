@@ -303,6 +303,18 @@ class TestFieldRange:
         assert view.lut.GetTableRange() == (0.0, 0.0)
 
 
+    def test_infinite_values_do_not_hide_the_finite_ones(self, sphere):
+        view = sceneview.sceneview({})
+        values = np.linspace(1.0, 2.0, sphere.GetNumberOfPoints())
+        values[0], values[1] = np.inf, -np.inf
+        _add_point_array(sphere, "T", values)
+        assert view.get_field_range(sphere, "Point", "T") == pytest.approx((values[2], 2.0))
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)
+        view.display_mesh(mbds, "Point", "T")
+        assert view.lut.GetTableRange() == pytest.approx((values[2], 2.0))
+
+
 class TestBlockColours:
     def test_leaf_colours_become_block_colours(self, model):
         view = sceneview.sceneview({})
@@ -676,3 +688,105 @@ class TestUnmappedPoints:
         pixels = numpy_support.vtk_to_numpy(image.GetPointData().GetScalars()).reshape(h, w, -1)
         r, g, b = pixels[h // 2, w // 2][:3]
         assert r > 150 and g > 150 and b < 100  # yellow, not the blue of the range's low end
+
+
+class TestMessages:
+    """Arguments of the wrong kind are named with the operation, not left to the binding layer's
+    generic "incompatible function arguments"."""
+
+    @pytest.mark.parametrize("call, message", [
+        (lambda v: v.build_lut("a", 1), "build_lut: range_min must be a number, not str"),
+        (lambda v: v.build_scalar_bar(None), "build_scalar_bar: title must be text, not NoneType"),
+        (lambda v: v.get_field_range(vtk.vtkMultiBlockDataSet(), "Point", None),
+         "get_field_range: field_name must be text, not NoneType"),
+        (lambda v: v.build_mbds_pipeline_with_field(vtk.vtkMultiBlockDataSet(), 3, "T"),
+         "build_mbds_pipeline_with_field: field_topology must be text, not int"),
+        (lambda v: v.render_offscreen("x.png", "wide"), "render_offscreen: width must be an integer"),
+        (lambda v: setattr(v, "pindex", "a"), "pindex: the value must be an integer, not str"),
+    ])
+    def test_wrong_kinds(self, call, message):
+        with pytest.raises(TypeError, match=message):
+            call(sceneview.sceneview({}))
+
+    def test_huge_size_is_out_of_range_not_a_type_error(self):
+        with pytest.raises(ValueError, match=r"height 1180591620717411303424 is outside 1\.\.16384"):
+            sceneview.sceneview({}).render_offscreen("x.png", 10, 2**70)
+
+    def test_binary_flag(self, sphere, tmp_path):
+        with pytest.raises(TypeError, match="export_vtk_file: binary must be True or False, not 'yes'"):
+            sceneview.export_vtk_file(sphere, str(tmp_path / "s"), "yes")
+        assert sceneview.export_vtk_file(sphere, str(tmp_path / "s"), 0).endswith(".vtp")
+
+    def test_config_replaced_by_a_non_mapping(self, model):
+        view = sceneview.sceneview({})
+        view.config = 5
+        with pytest.raises(TypeError, match="config must be a mapping .*, not int"):
+            view.display_mesh(model, "Point", "Temperature")
+
+
+class TestMalformedDatasets:
+    """Datasets VTK's filters would read out of bounds are refused with a message, before the
+    pipelines are rewired."""
+
+    @staticmethod
+    def _grid_with_short_mask():
+        grid = vtk.vtkUnstructuredGrid()
+        points = vtk.vtkPoints()
+        for xyz in [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)]:
+            points.InsertNextPoint(xyz)
+        grid.SetPoints(points)
+        grid.InsertNextCell(vtk.VTK_TETRA, 4, [0, 1, 2, 3])
+        mask = vtk.vtkUnsignedCharArray()
+        mask.SetName("vtkValidPointMask")
+        grid.GetPointData().AddArray(mask)  # no values for four points
+        name = vtk.vtkStringArray()
+        name.SetName("Body pathName")
+        name.InsertNextValue("M/P/Tet")
+        grid.GetFieldData().AddArray(name)
+        return grid
+
+    def test_leaf_that_is_not_a_dataset(self, sphere):
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)
+        mbds.SetBlock(1, vtk.vtkTable())
+        view = sceneview.sceneview({})
+        with pytest.raises(TypeError, match="build_mbds_pipeline_nofield: leaf 2 of the "
+                                            "multiblock is a vtkTable, not a dataset"):
+            view.display_mesh(mbds)
+        with pytest.raises(TypeError, match="build_mbds_pipeline_with_field: leaf 2 .*vtkTable"):
+            view.display_mesh(mbds, "Point", "Temperature")
+        assert view.face_poly_filter.GetInputDataObject(0, 0) is None  # nothing rewired
+
+    def test_array_shorter_than_the_points(self, sphere):
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, sphere)  # a polydata leaf sends the multiblock to vtkGeometryFilter
+        mbds.SetBlock(1, self._grid_with_short_mask())
+        view = sceneview.sceneview({})
+        with pytest.raises(ValueError, match="point array 'vtkValidPointMask' of body 'M/P/Tet' "
+                                             r"\(vtkUnstructuredGrid\) has 0 tuples for 4 points"):
+            view.display_mesh(mbds)
+
+    def test_cell_array_shorter_than_the_cells(self, sphere):
+        sphere.GetCellData().GetArray("Pressure").SetNumberOfTuples(3)
+        view = sceneview.sceneview({})
+        with pytest.raises(ValueError, match="cell array 'Pressure' .* has 3 tuples for 96 cells"):
+            view.display_mesh(sphere, "Cell", "Pressure")
+
+    def test_cell_naming_a_missing_point(self):
+        surface = vtk.vtkPolyData()
+        points = vtk.vtkPoints()
+        for xyz in [(0, 0, 0), (1, 0, 0), (0, 1, 0)]:
+            points.InsertNextPoint(xyz)
+        surface.SetPoints(points)
+        polys = vtk.vtkCellArray()
+        polys.InsertNextCell(3, [0, 1, 7])
+        surface.SetPolys(polys)
+        _add_point_array(surface, "T", [1.0, 2.0, 3.0])
+        view = sceneview.sceneview({})
+        with pytest.raises(ValueError, match="build_polydata_pipeline: a cell of a body without a "
+                                             r"path name \(vtkPolyData\) names point 7, outside 0..2"):
+            view.display_mesh(surface, "Point", "T")
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, surface)
+        with pytest.raises(ValueError, match="names point 7"):
+            view.display_mesh(mbds)
