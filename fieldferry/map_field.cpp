@@ -2,7 +2,6 @@
 
 #include <vtkCellData.h>
 #include <vtkDataObjectTreeIterator.h>
-#include <vtkDataSetSurfaceFilter.h>
 #include <vtkFieldData.h>
 #include <vtkImageData.h>
 #include <vtkPointData.h>
@@ -23,6 +22,7 @@
 #include "distance_field.h"
 #include "export_file.h"
 #include "interpolation.h"
+#include "outer_surface.h"
 
 namespace fieldferry_core {
 
@@ -208,14 +208,7 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
     vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
     vtkSmartPointer<vtkDataSet> dataset = leaf;
     const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
-    if (boundary_only) {
-      auto surface = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
-      surface->SetInputData(dataset);
-      surface->SetNonlinearSubdivisionLevel(0);
-      surface->Update();
-      vtkSmartPointer<vtkDataSet> outer = surface->GetOutput();
-      dataset = outer;
-    }
+    if (boundary_only) dataset = outer_surface(leaf);
     if (request.with_distance) {
       vtkDataSet* to = unsigned_distances ? unsigned_distances.Get() : from_mesh.Get();
       dataset = generate_distance_field(dataset, to, field_location);

@@ -8,6 +8,7 @@
 #include <vtkMultiBlockDataSet.h>
 #include <vtkPolyData.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -92,6 +93,34 @@ std::string unit_system_for(const char* table_name, const std::string& unit, con
                         "' is not in loadscribe.", table_name, "; known units: ", known);
 }
 
+// Sets loadscribe.last_left_out_counts ({body path: {"no value": n, "beyond tolerance": m}} over
+// all bodies of the load, leaves with one path summed) and prints a line for each body that lost
+// places. `places` names what is counted: "nodes" or "faces".
+template <typename Leaf>
+void report_left_out(const std::vector<Leaf>& bodies, const char* load, const char* places) {
+  std::vector<std::pair<std::string, core::LeftOut>> totals;
+  for (const Leaf& body : bodies) {
+    auto same = std::find_if(totals.begin(), totals.end(),
+                             [&](const auto& entry) { return entry.first == body.path; });
+    if (same == totals.end()) same = totals.insert(totals.end(), {body.path, core::LeftOut{}});
+    same->second.no_value += body.left_out.no_value;
+    same->second.beyond_tolerance += body.left_out.beyond_tolerance;
+  }
+  py::dict counts;
+  for (const auto& [path, count] : totals) {
+    py::dict entry;
+    entry["no value"] = count.no_value;
+    entry["beyond tolerance"] = count.beyond_tolerance;
+    counts[py::str(path)] = entry;
+  }
+  self_module().attr("last_left_out_counts") = counts;
+  for (const auto& [path, count] : totals) {
+    if (count.no_value || count.beyond_tolerance) {
+      kelm::print_line(core::left_out_line(load, path, count, places));
+    }
+  }
+}
+
 std::vector<core::TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
                                                            const std::string& field_name,
                                                            const std::optional<double>& tolerance) {
@@ -108,7 +137,9 @@ void create_temperature_load(vtkMultiBlockDataSet* mesh, const std::string& fiel
                              py::handle tolerance_arg) {
   const auto tolerance = read_tolerance(tolerance_arg, kTemperatureOp, true);
   Recorder record(kTemperatureOp);
+  self_module().attr("last_left_out_counts") = py::dict();
   const auto bodies = read_temperature_leaves(mesh, field_name, tolerance);
+  report_left_out(bodies, "temperature", "nodes");
   if (bodies.empty()) {
     kelm::raise_value_error(
         kTemperatureOp,
@@ -307,12 +338,14 @@ void create_pressure_load(vtkMultiBlockDataSet* mesh, const std::string& field_n
                           py::handle tolerance_arg) {
   const auto tolerance = read_tolerance(tolerance_arg, kPressureOp, true);
   Recorder record(kPressureOp);
+  self_module().attr("last_left_out_counts") = py::dict();
   std::vector<core::PressureLeaf> bodies;
   const auto leaves = core::mapped_leaves(mesh);
   for (std::size_t i = 0; i < leaves.size(); ++i) {
     bodies.push_back(core::read_pressure_leaf(leaves[i], i, field_name,
                                               tolerance ? &*tolerance : nullptr, kPressureOp));
   }
+  report_left_out(bodies, "pressure", "faces");
   if (bodies.empty()) {
     kelm::raise_value_error(
         kPressureOp, ": the mapped multiblock has no mesh-body leaves; there is nothing to load");
@@ -375,6 +408,7 @@ PYBIND11_MODULE(loadscribe, m) {
   m.attr("pressure_unit_to_unit_system") = unit_table(core::kPressureUnits);
   m.attr("temperature_unit_to_unit_system") = unit_table(core::kTemperatureUnits);
   m.attr("macro") = py::none();
+  m.attr("last_left_out_counts") = py::dict();
 
   m.def(
       "create_kelm_load_from_vtk_field",

@@ -12,15 +12,21 @@
 #include <vtkTypeInt64Array.h>
 
 #include <cmath>
+#include <limits>
 
 #include "common/dataset_checks.h"
 #include "common/errors.h"
+#include "common/original_order.h"
 #include "common/tag_arrays.h"
 
 namespace loadscribe_core {
 namespace {
 
 constexpr char kDistanceArray[] = "Distance";
+constexpr char kValidMaskArray[] = "vtkValidPointMask";
+// Each point's and cell's position in the leaf, carried through the distance filter.
+constexpr char kLeafPointArray[] = "loadscribe leaf point";
+constexpr char kLeafCellArray[] = "loadscribe leaf cell";
 
 // "body 'X'" once the path is known, "leaf 3 of the mapped multiblock" before.
 std::string who(const std::string& body, std::size_t index) {
@@ -98,16 +104,33 @@ std::vector<double> real_values(vtkDataArray* array) {
   return values;
 }
 
-// NaN or infinity in a load would reach the host as a value it cannot apply, and would record
-// "nan" / "inf", which is no valid script.
+// NaN marks a place without a value and is left out before this; an infinite value came from the
+// source itself and would reach the host as a value it cannot apply (and record "inf", which is
+// no valid script).
 void require_finite(double value, uint32_t node_id, const std::string& field_name,
                     const std::string& operation, const std::string& leaf_name) {
   if (!std::isfinite(value)) {
     kelm::raise_value_error(operation, ": the mapped '", field_name, "' of ", leaf_name, " is ",
-                            value, " at node ID ", node_id,
-                            "; a load needs finite values (map with a tolerance to leave out "
-                            "places without a value)");
+                            value, " at node ID ", node_id, "; a load needs finite values");
   }
+}
+
+// 1 where the mapping gave a value: "vtkValidPointMask" is not 0 (all points when the leaf has no
+// mask) and the value is not NaN.
+std::vector<char> valued_points(vtkPointData* pd, const std::vector<double>& values,
+                                const std::string& operation, const std::string& leaf_name) {
+  std::vector<char> valued(values.size(), 1);
+  if (pd->GetAbstractArray(kValidMaskArray)) {
+    vtkDataArray* mask = one_component_array(pd, kValidMaskArray, "point", vtkIdType(values.size()),
+                                             operation, leaf_name);
+    for_each_value(mask, [&](vtkIdType i, auto v) {
+      if (v == 0) valued[std::size_t(i)] = 0;
+    });
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (std::isnan(values[i])) valued[i] = 0;
+  }
+  return valued;
 }
 
 vtkDataSet* as_dataset(vtkDataObject* leaf, const std::string& operation,
@@ -152,9 +175,12 @@ vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double toleran
   }
   // The threshold and geometry filters copy every array and follow every cell unchecked.
   kelm::require_intact_arrays(mesh, operation, leaf_name);
+  // The filters are threaded and order their output differently from run to run; each point and
+  // cell carries its position in the leaf through them, and the result is put back in that order.
+  vtkSmartPointer<vtkDataSet> numbered = kelm::numbered_copy(mesh, kLeafPointArray, kLeafCellArray);
   // Keeps the cells all of whose point distances are at most the tolerance.
   auto threshold = vtkSmartPointer<vtkThreshold>::New();
-  threshold->SetInputData(mesh);
+  threshold->SetInputData(numbered);
   threshold->SetLowerThreshold(tolerance);
   threshold->SetThresholdFunction(vtkThreshold::THRESHOLD_LOWER);
   threshold->SetInputArrayToProcess(0, 0, 0, vtkDataObject::FIELD_ASSOCIATION_POINTS,
@@ -163,6 +189,7 @@ vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double toleran
   geometry->SetInputConnection(threshold->GetOutputPort());
   geometry->Update();
   vtkSmartPointer<vtkPolyData> surface = geometry->GetOutput();
+  kelm::order_by_original_ids(surface, kLeafPointArray, kLeafCellArray);
   // When no cell is within the tolerance the filters return a dataset without arrays; it still
   // names the body's arrays (empty) so that the body simply contributes nothing to the load.
   if (surface->GetNumberOfPoints() == 0) {
@@ -202,14 +229,22 @@ TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
   out.path = text_field(filtered, kelm::kBodyPathArray, operation, who("", index));
   const std::string name = who(out.path, index);
   const vtkIdType points = filtered->GetNumberOfPoints();
+  if (tolerance) out.left_out.beyond_tolerance = std::size_t(dataset->GetNumberOfPoints() - points);
   vtkPointData* pd = filtered->GetPointData();
-  out.node_ids =
+  const std::vector<uint32_t> node_ids =
       id_values(one_component_array(pd, kelm::kNodeIdArray, "point", points, operation, name),
                 "node", operation, name);
-  out.temperatures =
+  const std::vector<double> values =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
-  for (std::size_t i = 0; i < out.temperatures.size(); ++i) {
-    require_finite(out.temperatures[i], out.node_ids[i], field_name, operation, name);
+  const std::vector<char> valued = valued_points(pd, values, operation, name);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!valued[i]) {
+      ++out.left_out.no_value;
+      continue;
+    }
+    require_finite(values[i], node_ids[i], field_name, operation, name);
+    out.node_ids.push_back(node_ids[i]);
+    out.temperatures.push_back(values[i]);
   }
   out.unit = text_field(filtered, "units_temperature", operation, name);
   return out;
@@ -218,7 +253,9 @@ TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
 ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
                                   const std::vector<uint32_t>& cell_element_ids,
                                   std::vector<uint32_t>& element_ids, const std::string& operation,
-                                  const std::string& body, std::vector<char>* used_points) {
+                                  const std::string& body, std::vector<char>* used_points,
+                                  const std::vector<char>* valued_points,
+                                  std::size_t* without_value) {
   vtkCellArray* polys = surface->GetPolys();
   const vtkIdType n = polys ? polys->GetNumberOfCells() : 0;
   // Cell IDs of a polydata run over vertices, lines, polygons, strips in that order.
@@ -229,14 +266,23 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
   auto take = [&](vtkIdType cell, vtkIdType size, auto* connectivity) {
     FaceRows* rows = size == 3 ? &tria : size == 4 ? &quad : nullptr;
     if (!rows) return;  // other polygon sizes are not loaded
+    bool valued = true;
     for (vtkIdType k = 0; k < size; ++k) {
       const vtkIdType point = vtkIdType(connectivity[k]);
       if (point < 0 || point >= points) {
         kelm::raise_value_error(operation, ": polygon ", cell, " of body '", body,
                                 "' refers to point ", point, " of ", points);
       }
-      rows->nodes.push_back(node_ids[std::size_t(point)]);
-      if (used_points) (*used_points)[std::size_t(point)] = 1;
+      if (valued_points && !(*valued_points)[std::size_t(point)]) valued = false;
+    }
+    if (!valued) {
+      if (without_value) ++*without_value;
+      return;
+    }
+    for (vtkIdType k = 0; k < size; ++k) {
+      const auto point = std::size_t(connectivity[k]);
+      rows->nodes.push_back(node_ids[point]);
+      if (used_points) (*used_points)[point] = 1;
     }
     (size == 3 ? tria_elements : quad_elements)
         .push_back(cell_element_ids[std::size_t(first_poly + cell)]);
@@ -261,6 +307,23 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
   if (!tria.nodes.empty()) arrays.push_back(std::move(tria));
   if (!quad.nodes.empty()) arrays.push_back(std::move(quad));
   return arrays;
+}
+
+std::string left_out_line(const std::string& load, const std::string& body, const LeftOut& count,
+                          const std::string& places) {
+  return kelm::message("Left out of the ", load, " load on body '", body, "': ", count.no_value,
+                       " ", places, " without a mapped value, ", count.beyond_tolerance,
+                       " beyond the tolerance");
+}
+
+std::size_t loadable_faces(vtkPolyData* surface) {
+  vtkCellArray* polys = surface->GetPolys();
+  std::size_t count = 0;
+  for (vtkIdType c = 0; polys && c < polys->GetNumberOfCells(); ++c) {
+    const vtkIdType size = polys->GetCellSize(c);
+    if (size == 3 || size == 4) ++count;
+  }
+  return count;
 }
 
 PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
@@ -292,9 +355,17 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
   // The polygons are walked by their offsets; a malformed cell array would be read past its end.
   kelm::require_intact_arrays(surface, operation, name);
+  if (tolerance) {
+    vtkSmartPointer<vtkPolyData> whole = vtkPolyData::SafeDownCast(dataset);
+    if (!whole)
+      whole = filter_by_distance(dataset, std::numeric_limits<double>::infinity(), operation);
+    const std::size_t all = loadable_faces(whole), kept = loadable_faces(surface);
+    out.left_out.beyond_tolerance = all > kept ? all - kept : 0;
+  }
+  const std::vector<char> valued = valued_points(pd, out.pressures, operation, name);
   std::vector<char> used(out.node_ids.size(), 0);
   out.polygons = split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation,
-                                out.path, &used);
+                                out.path, &used, &valued, &out.left_out.no_value);
   // Only the pressures at the corners of loaded polygons reach the host.
   for (std::size_t i = 0; i < used.size(); ++i) {
     if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);

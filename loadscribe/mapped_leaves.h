@@ -40,11 +40,26 @@ struct FaceRows {
 // The connectivity arrays of one body, in insertion order ("tria" before "quad").
 using ConnectivityArrays = std::vector<FaceRows>;
 
+// What a load leaves out of one body: places the mapping gave no value ("vtkValidPointMask" 0 or
+// a NaN value) and places beyond the tolerance. Nodes for a temperature load, faces (the
+// triangles and quadrilaterals a pressure load takes) for a pressure load.
+struct LeftOut {
+  std::size_t no_value = 0;
+  std::size_t beyond_tolerance = 0;
+};
+
+// The line printed for a body that a load left places out of, e.g. "Left out of the temperature
+// load on body 'Part 1/Body 1': 12 nodes without a mapped value, 0 beyond the tolerance".
+// `places` is "nodes" or "faces".
+std::string left_out_line(const std::string& load, const std::string& body, const LeftOut& count,
+                          const std::string& places);
+
 struct TemperatureLeaf {
   std::string path;
   std::string unit;
-  std::vector<uint32_t> node_ids;    // per point
-  std::vector<double> temperatures;  // per point
+  std::vector<uint32_t> node_ids;    // per loaded node
+  std::vector<double> temperatures;  // per loaded node
+  LeftOut left_out;
 };
 
 struct PressureLeaf {
@@ -55,6 +70,7 @@ struct PressureLeaf {
   std::vector<double> pressures;      // per point
   std::vector<uint32_t> element_ids;  // per kept polygon: triangles first, then quadrilaterals
   ConnectivityArrays polygons;        // "tria" rows then "quad" rows, as present
+  LeftOut left_out;                   // in faces
 
   bool solid() const { return mesh_type == "tetra" || mesh_type == "hexa"; }
 };
@@ -70,11 +86,16 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
 // Splits polygons by their own point count: triangles to "tria", quadrilaterals to "quad", other
 // sizes left out. `element_ids` (per cell of `surface`) comes back reordered to match the rows.
 // `node_ids` holds the host node ID of every point; `used_points` (if given, one entry per point)
-// gets 1 at every point of a kept polygon.
+// gets 1 at every point of a kept polygon. With `valued_points` (one entry per point), a polygon
+// with a point whose entry is 0 is left out too and counted in `*without_value`.
 ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
                                   const std::vector<uint32_t>& cell_element_ids,
                                   std::vector<uint32_t>& element_ids, const std::string& operation,
-                                  const std::string& body,
-                                  std::vector<char>* used_points = nullptr);
+                                  const std::string& body, std::vector<char>* used_points = nullptr,
+                                  const std::vector<char>* valued_points = nullptr,
+                                  std::size_t* without_value = nullptr);
+
+// The number of triangles and quadrilaterals of `surface`: the faces a pressure load can take.
+std::size_t loadable_faces(vtkPolyData* surface);
 
 }  // namespace loadscribe_core

@@ -1,9 +1,9 @@
 """The mapping report: what each body got from the source, and for pressures whether the force
 was carried over.
 
-Per body: nodes and faces that a load takes, target points with no value (unmapped by the
-method's validity mask, or NaN) and dropped by the tolerance, min / max / mean of the mapped
-field against the source's, the largest distance to the source, and for pressures the total
+Per body: nodes and faces that a load takes, what the load leaves out (nodes of a temperature,
+faces of a pressure) for want of a value (the method's validity mask is 0, or the value is NaN)
+and beyond the tolerance, min / max / mean of the values the load carries against the source's, the largest distance to the source, and for pressures the total
 force on the body's loaded faces. For the whole mapping, for pressures: the total force on the
 source surface against the total over the loaded target faces (the conservation check).
 """
@@ -49,13 +49,37 @@ def _loaded_region(leaf, tolerance):
     return geometry.GetOutput()
 
 
-def _faces(dataset):
-    """Polygons of 3 or 4 points (the faces a pressure load takes)."""
-    if not dataset.IsA("vtkPolyData") or dataset.GetPolys() is None:
-        return 0
+def _loaded_faces(dataset, valued):
+    """The polydata of the faces a pressure load takes: triangles and quadrilaterals all of whose
+    points got a value (`valued`, one flag per point), and the number of such faces left out for
+    want of a value. None for a dataset without polygons."""
+    if not dataset.IsA("vtkPolyData") or dataset.GetNumberOfPolys() == 0:
+        return None, 0
     polys = dataset.GetPolys()
-    offsets = ns.vtk_to_numpy(polys.GetOffsetsArray())
+    offsets = ns.vtk_to_numpy(polys.GetOffsetsArray()).astype(np.int64)
+    conn = ns.vtk_to_numpy(polys.GetConnectivityArray()).astype(np.int64)
     sizes = np.diff(offsets)
+    loadable = (sizes == 3) | (sizes == 4)
+    face_of_entry = np.repeat(np.arange(sizes.size), sizes)
+    missing = np.zeros(sizes.size, bool)
+    np.logical_or.at(missing, face_of_entry, ~valued[conn])
+    keep = loadable & ~missing
+    cells = vtk.vtkCellArray()
+    kept_entries = np.repeat(keep, sizes)
+    new_offsets = np.concatenate([[0], np.cumsum(sizes[keep])]).astype(np.int64)
+    cells.SetData(ns.numpy_to_vtk(new_offsets, deep=1, array_type=vtk.VTK_ID_TYPE),
+                  ns.numpy_to_vtk(conn[kept_entries].copy(), deep=1, array_type=vtk.VTK_ID_TYPE))
+    faces = vtk.vtkPolyData()
+    faces.SetPoints(dataset.GetPoints())
+    faces.GetPointData().ShallowCopy(dataset.GetPointData())
+    faces.SetPolys(cells)
+    return faces, int(np.count_nonzero(loadable & missing))
+
+
+def _loadable_faces(dataset):
+    if not dataset.IsA("vtkPolyData") or dataset.GetNumberOfPolys() == 0:
+        return 0
+    sizes = np.diff(ns.vtk_to_numpy(dataset.GetPolys().GetOffsetsArray()))
     return int(np.count_nonzero((sizes == 3) | (sizes == 4)))
 
 
@@ -90,31 +114,57 @@ def field_stats(values):
     return {"min": float(finite.min()), "max": float(finite.max()), "mean": float(finite.mean())}
 
 
-def body_report(leaf, field_name, tolerance):
-    pd = leaf.GetPointData()
-    values = _array(pd, field_name)
-    mask = _array(pd, "vtkValidPointMask")
-    distance = _array(pd, "Distance")
-    n = leaf.GetNumberOfPoints()
-    no_value = np.zeros(n, bool)
+def _valued(data, field_name, n):
+    """One flag per point: the mapping gave it a value ("vtkValidPointMask" not 0, value not
+    NaN). The load writer leaves out every other point (temperatures) or every face touching one
+    (pressures)."""
+    values = _array(data, field_name)
+    mask = _array(data, "vtkValidPointMask")
+    valued = np.ones(n, bool)
     if values is not None:
-        no_value |= ~np.isfinite(values)
+        valued &= ~np.isnan(values)
     if mask is not None:
-        no_value |= mask == 0
+        valued &= mask != 0
+    return values, valued
+
+
+def body_report(leaf, field_name, tolerance):
+    """One body's entry. "no_value" and "dropped_by_tolerance" count what the load leaves out:
+    nodes for a temperature, faces for a pressure ("counted" says which); the statistics are
+    taken over the values the load carries."""
+    n = leaf.GetNumberOfPoints()
+    distance = _array(leaf.GetPointData(), "Distance")
     region = _loaded_region(leaf, tolerance)
+    values, valued = _valued(region.GetPointData(), field_name, region.GetNumberOfPoints())
     body = {
         "body": _text(leaf, "Body pathName") or "(geometry body)",
         "points": n,
-        "nodes_loaded": region.GetNumberOfPoints(),
-        "faces_loaded": _faces(region),
-        "no_value": int(no_value.sum()),
-        "dropped_by_tolerance": (int(np.count_nonzero(distance > tolerance))
-                                 if tolerance is not None and distance is not None else 0),
-        "mapped": field_stats(values),
         "largest_distance": float(np.nanmax(distance)) if distance is not None and n else None,
     }
     if field_name == "Pressure":
-        body["force_on_loaded_faces"] = surface_force(region, field_name)
+        faces, no_value = _loaded_faces(region, valued)
+        loaded_points = np.zeros(region.GetNumberOfPoints(), bool)
+        if faces is not None:
+            loaded_points[ns.vtk_to_numpy(faces.GetPolys().GetConnectivityArray())] = True
+        body.update({
+            "counted": "faces",
+            "nodes_loaded": int(loaded_points.sum()),
+            "faces_loaded": faces.GetNumberOfPolys() if faces is not None else 0,
+            "no_value": no_value,
+            "dropped_by_tolerance": (max(0, _loadable_faces(leaf) - _loadable_faces(region))
+                                     if region is not leaf else 0),
+            "mapped": field_stats(values[loaded_points] if values is not None else None),
+            "force_on_loaded_faces": surface_force(faces, field_name) if faces is not None else None,
+        })
+    else:
+        body.update({
+            "counted": "nodes",
+            "nodes_loaded": int(valued.sum()),
+            "faces_loaded": _loadable_faces(region),
+            "no_value": int(np.count_nonzero(~valued)),
+            "dropped_by_tolerance": n - region.GetNumberOfPoints() if region is not leaf else 0,
+            "mapped": field_stats(values[valued] if values is not None else None),
+        })
     return body
 
 
@@ -168,6 +218,9 @@ def report_table(report):
         f"{report['tolerance']}",
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}",
+        f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "
+        f"load leaves out (no mapped value / beyond the tolerance); min / max / mean over the "
+        f"loaded values",
         "",
         f"{'body':48s} {'nodes':>7s} {'faces':>7s} {'no value':>8s} {'dropped':>8s} "
         f"{'min':>11s} {'max':>11s} {'mean':>11s} {'max dist':>11s}",

@@ -26,7 +26,7 @@ def _point_array(dataset, name, values, dtype):
 
 def leaf(path, node_ids, values, *, polygons=(), element_ids=None, mesh_type="surface",
          field="Pressure", unit_array="units_pressure", unit="Pa", distance=None, points=None,
-         lines=()):
+         lines=(), mask=None):
     """One mapped leaf. polygons: rows of point indices (any sizes, any order); lines: rows of
     point indices put before the polygons; element_ids: one per cell (lines first)."""
     poly = vtk.vtkPolyData()
@@ -45,6 +45,8 @@ def leaf(path, node_ids, values, *, polygons=(), element_ids=None, mesh_type="su
     _point_array(poly, field, values, np.float32)
     if distance is not None:
         _point_array(poly, "Distance", distance, np.float32)
+    if mask is not None:
+        _point_array(poly, "vtkValidPointMask", mask, np.uint8)
     if element_ids is not None:
         array = ns.numpy_to_vtk(np.asarray(element_ids, np.uint32), deep=1)
         array.SetName("Element ID")

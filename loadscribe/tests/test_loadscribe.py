@@ -165,6 +165,75 @@ class TestTemperatureLoad:
         assert sorted(n for _, n in entities(env.created[1].kwargs["target"])) == [5, 9, 12]
 
 
+class TestOnlyMappedValuesAreLoaded:
+    """A place the mapping gave no value ("vtkValidPointMask" 0 or a NaN value) never reaches a
+    load: its node, or every face touching it, is left out and counted."""
+
+    def test_temperature_nodes_without_a_value_are_left_out(self, plate, capsys):
+        loadscribe.macro = ""
+        body = temperature_leaf("M/P/Plate", [5, 9, 12, 20], [1.0, 0.0, math.nan, 4.0],
+                                mask=[1, 0, 1, 1])
+        loadscribe.create_temperature_load_from_vtk_field(multiblock(body), "Temperature", None)
+        field = env.created[0].kwargs["temperatureValues"]["M/P/Plate"]
+        assert field["node_ids"] == [5, 20] and field["temperatures"] == [1.0, 4.0]
+        assert entities(env.created[1].kwargs["target"]) == [("Node", 5), ("Node", 20)]
+        assert 'getNodes(ids = "5,20")' in loadscribe.macro
+        assert '["temperatures"] = [1.0, 4.0]' in loadscribe.macro
+        assert loadscribe.last_left_out_counts == {
+            "M/P/Plate": {"no value": 2, "beyond tolerance": 0}}
+        assert capsys.readouterr().out.startswith(
+            "Left out of the temperature load on body 'M/P/Plate': 2 nodes without a mapped "
+            "value, 0 beyond the tolerance\n")
+
+    def test_pressure_faces_touching_a_node_without_a_value_are_left_out(self, skin, capsys):
+        # Node 4 (point 3) has no value: the quadrilateral on it goes, the triangle stays; the
+        # unused node 5 being NaN costs nothing.
+        body = skin_leaf(mask=[1, 1, 1, 0, 1])
+        body.GetPointData().GetArray("Pressure").SetValue(4, math.nan)
+        loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
+        field = env.created[0].kwargs["pressureValues"]["M/P/Skin"]
+        assert field["element_ids"] == [30] and field["face_identifiers"] == [[1, 2, 3]]
+        assert loadscribe.last_left_out_counts == {"M/P/Skin": {"no value": 1,
+                                                                "beyond tolerance": 0}}
+        assert "Skin': 1 faces without a mapped value, 0 beyond" in capsys.readouterr().out
+
+    def test_counts_with_a_tolerance_and_a_body_left_empty(self, plate, skin, capsys):
+        far = temperature_leaf("M/P/Rim", [31, 32, 33], [1.0, 2.0, 3.0], polygons=[(0, 1, 2)],
+                               distance=[9.0, 9.0, 9.0])
+        near = temperature_leaf("M/P/Plate", [5, 9, 12, 20], [1.0, 2.0, 3.0, 4.0],
+                                polygons=[(0, 1, 2), (1, 2, 3)], distance=[0.0, 0.1, 0.2, 9.0],
+                                mask=[1, 0, 1, 1])
+        loadscribe.create_temperature_load_from_vtk_field(multiblock(far, near), "Temperature",
+                                                          0.5)
+        assert loadscribe.last_left_out_counts == {
+            "M/P/Rim": {"no value": 0, "beyond tolerance": 3},
+            "M/P/Plate": {"no value": 1, "beyond tolerance": 1}}
+        values = env.created[0].kwargs["temperatureValues"]
+        assert values["M/P/Rim"]["node_ids"] == [] and values["M/P/Plate"]["node_ids"] == [5, 12]
+        out = capsys.readouterr().out.splitlines()
+        assert out == ["Left out of the temperature load on body 'M/P/Rim': 0 nodes without a "
+                       "mapped value, 3 beyond the tolerance",
+                       "Left out of the temperature load on body 'M/P/Plate': 1 nodes without a "
+                       "mapped value, 1 beyond the tolerance"]
+        body = skin_leaf(distance=[0.0, 0.0, 0.0, 5.0, 5.0], mask=[0, 1, 1, 1, 1])
+        loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", 1.0)
+        assert loadscribe.last_left_out_counts == {"M/P/Skin": {"no value": 1,
+                                                                "beyond tolerance": 1}}
+        assert env.created[2].kwargs["pressureValues"]["M/P/Skin"]["element_ids"] == []
+
+    def test_a_mask_of_ones_changes_nothing(self, skin, capsys):
+        loadscribe.macro = ""
+        loadscribe.create_pressure_load_from_vtk_field(multiblock(skin_leaf()), "Pressure", None)
+        without = loadscribe.macro
+        loadscribe.macro = ""
+        loadscribe.create_pressure_load_from_vtk_field(
+            multiblock(skin_leaf(mask=[1, 1, 1, 1, 1])), "Pressure", None)
+        assert loadscribe.macro == without
+        assert loadscribe.last_left_out_counts == {"M/P/Skin": {"no value": 0,
+                                                                "beyond tolerance": 0}}
+        assert "Left out" not in capsys.readouterr().out
+
+
 class TestDistanceFilter:
     def two_quads(self, far):
         return leaf("M/P/Plate", [1, 2, 3, 4, 5, 6], [0, 1, 2, 3, 4, 5],
@@ -597,22 +666,38 @@ class TestBadInput:
         with pytest.raises(ValueError, match="element ID 5 of body 'M/P/Odd' is a Tria3"):
             loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
 
-    def test_nan_values(self, plate, skin):
-        with pytest.raises(ValueError, match="'Temperature' of body 'M/P/Plate' is nan at node "
+    def test_infinite_values(self, plate, skin):
+        # NaN marks a place without a value and is left out; infinity is a source value no load
+        # can carry.
+        with pytest.raises(ValueError, match="'Temperature' of body 'M/P/Plate' is inf at node "
                                              "ID 9"):
             loadscribe.create_temperature_load_from_vtk_field(
-                multiblock(temperature_leaf("M/P/Plate", [5, 9], [1.0, math.nan])), "Temperature",
+                multiblock(temperature_leaf("M/P/Plate", [5, 9], [1.0, math.inf])), "Temperature",
                 None)
         body = leaf("M/P/Skin", [1, 2, 3, 4], [1.0, 2.0, 3.0, math.inf], polygons=[(0, 1, 2)],
                     element_ids=[30])
         loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)  # unused
-        body = leaf("M/P/Skin", [1, 2, 3], [1.0, math.nan, 3.0], polygons=[(0, 1, 2)],
+        body = leaf("M/P/Skin", [1, 2, 3], [1.0, -math.inf, 3.0], polygons=[(0, 1, 2)],
                     element_ids=[30])
-        with pytest.raises(ValueError, match="is nan at node ID 2"):
+        with pytest.raises(ValueError, match="is -inf at node ID 2"):
             loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
         with pytest.raises(ValueError, match="pressure at node ID 2 .* is nan"):
             loadscribe.build_surface_mesh_pressure_field_dict("M/P/Skin", {"tria": [[1, 2, 3]]},
                                                               [1, 2, 3], [30], [1, math.nan, 2])
+
+    def test_mask_of_the_wrong_shape_or_kind(self, plate):
+        for mask, error in (([1, 1, 1], ValueError), ([[1, 1], [1, 1]], ValueError)):
+            body = temperature_leaf("M/P/Plate", [5, 9], [1.0, 2.0])
+            array = vtk.vtkUnsignedCharArray()
+            array.SetName("vtkValidPointMask")
+            array.SetNumberOfComponents(len(mask[0]) if isinstance(mask[0], list) else 1)
+            for row in mask:
+                array.InsertNextTuple(row if isinstance(row, list) else [row])
+            body.GetPointData().AddArray(array)
+            with pytest.raises(error, match="'vtkValidPointMask' of body 'M/P/Plate'"):
+                loadscribe.create_temperature_load_from_vtk_field(multiblock(body), "Temperature",
+                                                                  None)
+        assert env.created == []
 
     def test_wrong_argument_types(self, skin):
         mesh = multiblock(skin_leaf())
