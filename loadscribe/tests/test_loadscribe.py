@@ -7,6 +7,7 @@ import sys
 import numpy as np
 import pytest
 import vtk
+from vtk.util import numpy_support as ns
 
 import kelm
 import loadscribe
@@ -256,6 +257,33 @@ class TestDistanceFilter:
         assert fd.GetAbstractArray("Body pathName").GetValue(0) == "M/P/Plate"
         assert fd.GetAbstractArray("units_pressure").GetValue(0) == "Pa"
         assert fd.GetAbstractArray("mesh_type").GetValue(0) == "surface"
+
+    def test_output_in_the_leafs_order_however_the_filters_thread(self):
+        # From some 40,000 cells on, the threaded filters hand out cells and points in an order
+        # that changes from call to call; the result must not.
+        plane = vtk.vtkPlaneSource()
+        plane.SetResolution(250, 250)
+        plane.Update()
+        surface = plane.GetOutput()
+        rng = np.random.default_rng(5)
+        for data, name, count in ((surface.GetPointData(), "Node ID", surface.GetNumberOfPoints()),
+                                  (surface.GetCellData(), "Element ID", surface.GetNumberOfCells())):
+            array = ns.numpy_to_vtk(np.arange(1, count + 1, dtype=np.uint32), deep=1)
+            array.SetName(name)
+            data.AddArray(array)
+        distance = ns.numpy_to_vtk(rng.uniform(0, 1, surface.GetNumberOfPoints()), deep=1)
+        distance.SetName("Distance")
+        surface.GetPointData().AddArray(distance)
+        runs = []
+        for _ in range(4):
+            out = loadscribe.filter_by_distance(surface, 0.9, "cell")
+            nodes = ns.vtk_to_numpy(out.GetPointData().GetArray("Node ID"))
+            elements = ns.vtk_to_numpy(out.GetCellData().GetArray("Element ID"))
+            assert (np.diff(nodes.astype(np.int64)) > 0).all()
+            assert (np.diff(elements.astype(np.int64)) > 0).all()
+            assert out.GetPointData().GetArray("loadscribe leaf point") is None
+            runs.append(ns.vtk_to_numpy(out.GetPolys().GetConnectivityArray()).tobytes())
+        assert len(elements) > 1000 and len(set(runs)) == 1
 
     def test_pressure_with_tolerance_loads_only_near_polygons(self, skin):
         body = skin_leaf(distance=[0.0, 0.0, 0.0, 5.0, 5.0])
