@@ -46,7 +46,10 @@ def surface(path, mesh_type, node_ids, xyz, quads, element_ids, field, values, u
         ids = ns.numpy_to_vtk(element_ids.astype(np.uint32), deep=1)
         ids.SetName("Element ID")
         poly.GetCellData().AddArray(ids)
-    for name, data in (("Node ID", node_ids.astype(np.uint32)), (field, values)):
+    # Every point mapped, as the mapping's mask says: the load reads the mask and keeps all.
+    valid = np.ones(len(node_ids), np.uint8)
+    for name, data in (("Node ID", node_ids.astype(np.uint32)), (field, values),
+                       ("vtkValidPointMask", valid)):
         array = ns.numpy_to_vtk(data, deep=1)
         array.SetName(name)
         poly.GetPointData().AddArray(array)

@@ -231,21 +231,25 @@ TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
   const vtkIdType points = filtered->GetNumberOfPoints();
   if (tolerance) out.left_out.beyond_tolerance = std::size_t(dataset->GetNumberOfPoints() - points);
   vtkPointData* pd = filtered->GetPointData();
-  const std::vector<uint32_t> node_ids =
+  std::vector<uint32_t> node_ids =
       id_values(one_component_array(pd, kelm::kNodeIdArray, "point", points, operation, name),
                 "node", operation, name);
-  const std::vector<double> values =
+  std::vector<double> values =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
   const std::vector<char> valued = valued_points(pd, values, operation, name);
+  // Compacted in place: the kept nodes keep their order.
+  std::size_t kept = 0;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!valued[i]) {
-      ++out.left_out.no_value;
-      continue;
-    }
+    if (!valued[i]) continue;
     require_finite(values[i], node_ids[i], field_name, operation, name);
-    out.node_ids.push_back(node_ids[i]);
-    out.temperatures.push_back(values[i]);
+    node_ids[kept] = node_ids[i];
+    values[kept++] = values[i];
   }
+  out.left_out.no_value = values.size() - kept;
+  node_ids.resize(kept);
+  values.resize(kept);
+  out.node_ids = std::move(node_ids);
+  out.temperatures = std::move(values);
   out.unit = text_field(filtered, "units_temperature", operation, name);
   return out;
 }
