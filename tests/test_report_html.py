@@ -59,25 +59,34 @@ def decoded(src):
     return image.imread(io.BytesIO(base64.b64decode(src.split(",", 1)[1], validate=True)))
 
 
-def run_road(out, pictures):
+def run_road(out, field, pictures):
+    """The main road for one field of the demo's model and sources (a smaller pressure cloud);
+    (report dict, HTML text)."""
     kelm.reset()
     loadscribe.macro = ""
     out.mkdir()
-    mainroad.map_field([main_road.demo_model()], main_road.pressure_cloud(count=4000),
-                       "Pressure", "Point cloud or mesh", tolerance=0.02, boundary_only=True,
+    model = main_road.demo_model()
+    if field == "Pressure":
+        source, method = main_road.pressure_cloud(count=4000), "Point cloud or mesh"
+    else:
+        source, method = main_road.temperature_surface(model), "Mesh only"
+    mainroad.map_field([model], source, field, method, tolerance=0.02, boundary_only=True,
                        out_dir=str(out), pictures=pictures, quiet=True)
-    report = json.loads((out / "report_pressure.json").read_text())
-    return report, (out / "report_pressure.html").read_text()
+    tag = field.lower()
+    report = json.loads((out / f"report_{tag}.json").read_text())
+    return report, (out / f"report_{tag}.html").read_text()
 
 
 @pytest.fixture(scope="module")
 def with_pictures(tmp_path_factory):
-    return run_road(tmp_path_factory.mktemp("html") / "out", True)
+    # The temperature on the model's own surface reaches no bar: the beams' points get no value.
+    return run_road(tmp_path_factory.mktemp("html") / "out", "Temperature", True)
 
 
 class TestPage:
     def test_every_image_decodes_to_a_picture(self, with_pictures):
-        _, text = with_pictures
+        report, text = with_pictures
+        assert report["unmapped_points"]["Demo/Frame/Beams"] > 0
         page = Page(text)
         # source, mapped model, unmapped points, distance; two histograms
         assert len(page.images) == 6
@@ -93,21 +102,23 @@ class TestPage:
         rows = Page(text).first_cells
         assert all(body in rows for body in bodies), (bodies, rows)
 
-    def test_force_balance_and_the_call_are_given(self, with_pictures):
+    def test_the_command_and_the_mapping_call_are_given(self, with_pictures):
         _, text = with_pictures
         words = " ".join(Page(text).text)
-        assert "on the loaded target faces" in words and "n/a (no surface)" in words
-        assert "map_scalar_field_to_mesh('Pressure', 'Point cloud or mesh', source, model, True, " \
-               "0.02)" in words
+        assert ("map_scalar_field_to_mesh('Temperature', 'Mesh only', source, model, True, 0.02)"
+                in words)
         assert sys.executable in words  # the command line of the process that wrote it
+        assert "Force balance" not in words  # temperatures carry no force
 
-    def test_without_pictures_the_page_has_histograms_and_tables(self, tmp_path):
-        report, text = run_road(tmp_path / "out", False)
+    def test_without_pictures_a_pressure_page_has_histograms_tables_and_forces(self, tmp_path):
+        report, text = run_road(tmp_path / "out", "Pressure", False)
         page = Page(text)
         assert len(page.images) == 2  # values and distances
         for src in page.images:
             decoded(src)
         assert report["bodies"][0]["body"] in page.first_cells
+        words = " ".join(page.text)
+        assert "on the loaded target faces" in words and "n/a (no surface)" in words
         assert not list((tmp_path / "out").glob(".report_*"))  # no picture files left behind
 
 
