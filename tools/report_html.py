@@ -20,6 +20,7 @@ from vtk.util import numpy_support as ns
 
 PICTURE_SIZE = (560, 420)
 HISTOGRAM_BINS = 40
+UNMAPPED_COLOUR = (1.0, 0.0, 1.0)  # magenta: not a colour the host gives bodies by default
 
 STYLE = """
 body { font-family: sans-serif; margin: 1.5em; color: #222; max-width: 1200px; }
@@ -174,9 +175,10 @@ def model_pictures(report, mapped, source, work_dir):
     cloud = unmapped_cloud(mapped)
     if cloud.GetNumberOfPoints():
         def show_unmapped(viewer):
-            viewer.display_mesh(mapped)
+            viewer.display_mesh(mapped)  # the bodies in their own colours
             viewer.build_polydata_pipeline(cloud)
-        pictures.append((f"Points without a value ({cloud.GetNumberOfPoints()}, yellow)",
+            viewer.point_actor.GetProperty().SetColor(*UNMAPPED_COLOUR)
+        pictures.append((f"Points without a value ({cloud.GetNumberOfPoints()}, magenta)",
                          _render(show_unmapped, path("unmapped"))))
     if distances(mapped).size:
         pictures.append(("Distance to the source (model length unit)",
