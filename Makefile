@@ -21,8 +21,12 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # The nine modules with res/ into PREFIX/modules, the stand-in host into PREFIX/host.
+ifneq ($(filter install,$(MAKECMDGOALS)),)
+ifeq ($(PREFIX),)
+$(error make install needs to know where: make install PREFIX=/opt/kelm)
+endif
+endif
 install: build
-	@test -n "$(PREFIX)" || { echo "make install: say where, e.g. make install PREFIX=/opt/kelm" >&2; exit 2; }
 	@cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 test: build
