@@ -48,7 +48,8 @@ def _point_values(dataset, name):
     array = dataset.GetPointData().GetArray(name)
     if array is None:
         return None
-    return ns.vtk_to_numpy(array).astype(np.float64).reshape(dataset.GetNumberOfPoints(), -1)[:, 0]
+    values = ns.vtk_to_numpy(array).astype(np.float64)
+    return values[:, 0] if values.ndim > 1 else values
 
 
 def mapped_values(mapped, field_name):
@@ -58,8 +59,11 @@ def mapped_values(mapped, field_name):
         values = _point_values(leaf, field_name)
         if values is None:
             continue
+        keep = np.isfinite(values)
         mask = _point_values(leaf, "vtkValidPointMask")
-        keep = np.isfinite(values) if mask is None else np.isfinite(values) & (mask != 0)
+        if mask is not None:
+            n = min(len(values), len(mask))
+            keep[:n] &= mask[:n] != 0
         parts.append(values[keep])
     return np.concatenate(parts) if parts else np.zeros(0)
 
@@ -80,7 +84,8 @@ def unmapped_cloud(mapped):
         if mask is None or leaf.GetNumberOfPoints() == 0:
             continue
         xyz = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(np.float64)
-        parts.append(xyz[mask == 0])
+        n = min(len(xyz), len(mask))
+        parts.append(xyz[:n][mask[:n] == 0])
     points = vtk.vtkPoints()
     points.SetData(ns.numpy_to_vtk(np.ascontiguousarray(np.concatenate(parts)), deep=True))
     cloud = vtk.vtkPolyData()
