@@ -7,7 +7,7 @@ RUN    := PYTHONPATH=$(BUILD)/lib:host:tools $(PYTHON)
 XRUN   := $(if $(DISPLAY),,xvfb-run -a)
 OUT    ?= demo-out
 
-.PHONY: all deps configure build test demo bench fuzz soak test-asan clean
+.PHONY: all deps configure build install test demo bench fuzz soak test-asan clean
 
 all: build
 
@@ -19,6 +19,15 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
+
+# The nine modules with res/ into PREFIX/modules, the stand-in host into PREFIX/host.
+ifneq ($(filter install,$(MAKECMDGOALS)),)
+ifeq ($(PREFIX),)
+$(error make install needs to know where: make install PREFIX=/opt/kelm)
+endif
+endif
+install: build
+	@cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure

@@ -3,7 +3,8 @@
 # Called from a module folder: builds <name>_core (a static library of every .cpp in the folder
 # except bind.cpp), the Python extension <name> from bind.cpp into build/lib, a GoogleTest binary
 # from tests/test_*.cpp if there are any, and a pytest run of tests/test_<name>.py. DISPLAY runs the
-# pytest under xvfb-run for modules that open windows.
+# pytest under xvfb-run for modules that open windows. `cmake --install` puts the extension into
+# <prefix>/modules, the folder a host adds to its script path.
 function(add_module name)
   cmake_parse_arguments(ARG "DISPLAY" "" "VTK;LINKS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
@@ -17,6 +18,7 @@ function(add_module name)
   pybind11_add_module(${name} NO_EXTRAS ${dir}/bind.cpp)
   target_link_libraries(${name} PRIVATE ${name}_core common_bind)
   set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${KELM_LIB_DIR})
+  install(TARGETS ${name} LIBRARY DESTINATION modules)
 
   file(GLOB gtest_sources ${dir}/tests/test_*.cpp)
   if(gtest_sources AND GTest_FOUND)

@@ -262,7 +262,7 @@ void render(py::object self) {
 }
 
 std::string render_offscreen(Viewer& v, py::object filename, py::object width_object,
-                             py::object height_object) {
+                             py::object height_object, py::object view_object) {
   const char* op = "sceneview.render_offscreen";
   py::module_ os = py::module_::import("os");
   if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
@@ -270,12 +270,14 @@ std::string render_offscreen(Viewer& v, py::object filename, py::object width_ob
   }
   const long long width = integer_in(width_object, op, "width", 1, kMaxPictureSide);
   const long long height = integer_in(height_object, op, "height", 1, kMaxPictureSide);
+  const core::PictureView view =
+      core::picture_view_from_name(required_text(view_object, op, "view"), op);
   require_display(v.objects.render_window, op);
   std::string path =
       os.attr("path").attr("abspath")(os.attr("fspath")(filename)).cast<std::string>();
   core::assemble_scene(v.objects, background_path());
   try {
-    core::render_offscreen_png(v.objects, path, int(width), int(height));
+    core::render_offscreen_png(v.objects, path, int(width), int(height), view);
   } catch (const std::runtime_error& e) {
     raise_os_error(kelm::message(op, ": ", e.what()));
   }
@@ -536,9 +538,12 @@ PYBIND11_MODULE(sceneview, m) {
           "display.");
   cls.def("render_offscreen", &render_offscreen, py::arg("filename"),
           py::arg("width") = py::int_(640), py::arg("height") = py::int_(480),
+          py::arg("view") = py::str(core::kDefaultPictureView),
           "Renders the same scene as render() off-screen into a PNG file of width x height "
-          "pixels and returns its absolute path; no window opens and nothing blocks. Raises "
-          "OSError when the file cannot be written.");
+          "pixels and returns its absolute path; no window opens and nothing blocks. view is "
+          "\"iso\" (default), \"x\", \"y\" or \"z\": the direction the model is seen from, "
+          "fitted to it, with both sides of faces lit; the window's camera is not moved. Raises "
+          "OSError when the file cannot be written, ValueError for another view.");
   cls.def("MyKeypress", &my_keypress, py::arg("obj"), py::arg("event"),
           "Key handler of the interactor: \"p\" writes a screenshot, \"h\" one at three times "
           "the window's size; other keys do nothing.");

@@ -109,6 +109,22 @@ void color_by_field(SceneObjects& scene, vtkMapper* mapper, bool cell,
   build_scalar_bar(scene, field_name, units);
 }
 
+// The dots on unmapped points of what the field pipeline shows; none for a cell field (the mask
+// is per point) or when every point got a value.
+void show_unmapped_points(SceneObjects& scene, vtkDataObject* shown, bool cell) {
+  vtkSmartPointer<vtkPolyData> cloud =
+      cell ? vtkSmartPointer<vtkPolyData>::New() : unmapped_point_cloud(shown);
+  scene.unmapped_points_mapper->SetInputData(cloud);
+  scene.unmapped_points_mapper->ScalarVisibilityOff();
+  vtkActor* actor = scene.unmapped_points_actor;
+  actor->SetMapper(scene.unmapped_points_mapper);
+  vtkProperty* property = actor->GetProperty();
+  property->SetColor(kNanColor[0], kNanColor[1], kNanColor[2]);
+  property->SetPointSize(kUnmappedPointSize);
+  property->RenderPointsAsSpheresOn();
+  actor->SetVisibility(cloud->GetNumberOfPoints() > 0);
+}
+
 }  // namespace
 
 FieldRange field_range(vtkDataObject* mbds, bool cell, const std::string& field_name,
@@ -235,6 +251,7 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
   scene.face_actor->GetProperty()->EdgeVisibilityOff();
   scene.feature_edge_mapper->SetInputConnection(scene.feature_edge_filter->GetOutputPort());
   scene.feature_edge_actor->SetMapper(scene.feature_edge_mapper);
+  show_unmapped_points(scene, shown, cell);
 }
 
 void build_mbds_pipeline_nofield(SceneObjects& scene, vtkMultiBlockDataSet* mbds) {
@@ -323,6 +340,7 @@ void build_polydata_pipeline(SceneObjects& scene, vtkPolyData* dataset,
   set_feature_edges(scene.feature_edge_filter);
   scene.feature_edge_mapper->SetInputConnection(scene.feature_edge_filter->GetOutputPort());
   scene.feature_edge_actor->SetMapper(scene.feature_edge_mapper);
+  show_unmapped_points(scene, dataset, !with_field || cell);
 }
 
 }  // namespace sceneview_core

@@ -18,6 +18,7 @@ inline constexpr double kHueAtMaximum = 0.0;      // red
 inline constexpr double kNanColor[4] = {1.0, 1.0, 0.0, 1.0};
 inline constexpr float kPointSize = 10.0f;
 inline constexpr double kPointColor[3] = {1.0, 1.0, 0.0};
+inline constexpr float kUnmappedPointSize = 7.0f;  // pixels, whatever the model's size
 
 // Where a field's values sit: "Cell" means cell data, any other text point data.
 inline bool is_cell_topology(const std::string& field_topology) { return field_topology == "Cell"; }

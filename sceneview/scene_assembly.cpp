@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "picture_camera.h"
 #include "screenshot.h"
 
 namespace sceneview_core {
@@ -63,6 +64,7 @@ void assemble_scene(SceneObjects& scene, const std::string& picture_path) {
   renderer->SetLayer(1);
   renderer->AddActor(scene.face_actor);
   renderer->AddActor(scene.feature_edge_actor);
+  renderer->AddActor(scene.unmapped_points_actor);
   // A bar without a lookup table (no field shown) has nothing to draw and makes VTK warn at
   // every frame, so it joins the scene only once a field pipeline configured it.
   if (scene.scalar_bar_actor->GetLookupTable()) {
@@ -123,7 +125,8 @@ void follow_scene_camera(vtkRenderer* triad, vtkRenderer* scene) {
 
 }  // namespace
 
-void render_offscreen_png(SceneObjects& scene, const std::string& path, int width, int height) {
+void render_offscreen_png(SceneObjects& scene, const std::string& path, int width, int height,
+                          PictureView view) {
   // A renderer draws in one window at a time: the window's renderers are taken out and put back
   // in their order afterwards. The on-screen window itself is left alone (switching a window
   // between on- and off-screen breaks its later interaction loop).
@@ -151,15 +154,19 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
   triad->AddViewProp(scene.triad_actor);
   window->AddRenderer(triad);
 
-  window->Render();
-  fit_background_camera(scene);
-  follow_scene_camera(triad, scene.scene_renderer);
-  window->Render();
   std::string error;
-  try {
-    write_window_image(window, path, 1, ImageFormat::kPng);
-  } catch (const std::exception& e) {
-    error = e.what();
+  {
+    BorrowedCamera picture_camera(scene.scene_renderer);
+    fit_picture_camera(scene.scene_renderer, view);
+    window->Render();
+    fit_background_camera(scene);
+    follow_scene_camera(triad, scene.scene_renderer);
+    window->Render();
+    try {
+      write_window_image(window, path, 1, ImageFormat::kPng);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
   }
 
   window->RemoveRenderer(triad);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "picture_camera.h"
 #include "scene_objects.h"
 
 namespace sceneview_core {
@@ -37,9 +38,11 @@ void show_in_window(SceneObjects& scene);
 void connect_interactor(SceneObjects& scene, vtkCommand* key_command);
 
 // Renders the assembled scene (background, scene and a triad like the window's) in an off-screen
-// window of width x height pixels and writes it as PNG to `path`. The renderers are lent to that
-// window and given back to render_window afterwards. Raises std::runtime_error when the file
-// cannot be written.
-void render_offscreen_png(SceneObjects& scene, const std::string& path, int width, int height);
+// window of width x height pixels and writes it as PNG to `path`. The scene is seen along `view`
+// through a camera fitted to it and lent for this picture only (the window's camera is left as it
+// was). The renderers are lent to that window and given back to render_window afterwards. Raises
+// std::runtime_error when the file cannot be written.
+void render_offscreen_png(SceneObjects& scene, const std::string& path, int width, int height,
+                          PictureView view);
 
 }  // namespace sceneview_core

@@ -21,6 +21,8 @@ SceneObjects::SceneObjects() {
   create(face_actor);
   create(feature_edge_actor);
   create(lut);
+  create(unmapped_points_mapper);
+  create(unmapped_points_actor);
   create(face_filter_nofield);
   create(face_poly_filter_nofield);
   create(faces_normals_generator_nofield);

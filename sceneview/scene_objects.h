@@ -52,6 +52,9 @@ struct SceneObjects {
   vtkSmartPointer<vtkActor> face_actor;
   vtkSmartPointer<vtkActor> feature_edge_actor;
   vtkSmartPointer<vtkLookupTable> lut;
+  // Dots on the points of the shown field that the mapping gave no value (unmapped_points.h).
+  vtkSmartPointer<vtkPolyDataMapper> unmapped_points_mapper;
+  vtkSmartPointer<vtkActor> unmapped_points_actor;
   // Plain-model pipeline, in block colours.
   vtkSmartPointer<vtkUnstructuredGridGeometryFilter> face_filter_nofield;
   vtkSmartPointer<vtkGeometryFilter> face_poly_filter_nofield;

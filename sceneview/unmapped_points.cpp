@@ -1,12 +1,15 @@
 #include "unmapped_points.h"
 
+#include <vtkCellArray.h>
 #include <vtkCompositeDataIterator.h>
 #include <vtkDataSet.h>
 #include <vtkDoubleArray.h>
 #include <vtkFloatArray.h>
 #include <vtkMultiBlockDataSet.h>
 #include <vtkPointData.h>
+#include <vtkPoints.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace sceneview_core {
@@ -74,6 +77,44 @@ vtkSmartPointer<vtkDataObject> with_unmapped_as_nan(vtkDataObject* data,
   }
   if (!changed) return data;
   return copy;
+}
+
+namespace {
+
+void add_unmapped_points(vtkDataSet* leaf, vtkPoints* points) {
+  vtkDataArray* mask = leaf->GetPointData()->GetArray(kValidMaskArray);
+  if (!mask) return;
+  const vtkIdType n = std::min(leaf->GetNumberOfPoints(), mask->GetNumberOfTuples());
+  double xyz[3];
+  for (vtkIdType i = 0; i < n; ++i) {
+    if (mask->GetComponent(i, 0) != 0) continue;
+    leaf->GetPoint(i, xyz);
+    points->InsertNextPoint(xyz);
+  }
+}
+
+}  // namespace
+
+vtkSmartPointer<vtkPolyData> unmapped_point_cloud(vtkDataObject* data) {
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  if (auto* leaf = vtkDataSet::SafeDownCast(data)) {
+    add_unmapped_points(leaf, points);
+  } else if (auto* tree = vtkCompositeDataSet::SafeDownCast(data)) {
+    vtkSmartPointer<vtkCompositeDataIterator> it;
+    it.TakeReference(tree->NewIterator());
+    it->SkipEmptyNodesOn();
+    for (it->InitTraversal(); !it->IsDoneWithTraversal(); it->GoToNextItem()) {
+      if (auto* leaf = vtkDataSet::SafeDownCast(it->GetCurrentDataObject())) {
+        add_unmapped_points(leaf, points);
+      }
+    }
+  }
+  auto vertices = vtkSmartPointer<vtkCellArray>::New();
+  for (vtkIdType i = 0; i < points->GetNumberOfPoints(); ++i) vertices->InsertNextCell(1, &i);
+  auto cloud = vtkSmartPointer<vtkPolyData>::New();
+  cloud->SetPoints(points);
+  cloud->SetVerts(vertices);
+  return cloud;
 }
 
 }  // namespace sceneview_core

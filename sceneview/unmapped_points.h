@@ -4,6 +4,7 @@
 #pragma once
 
 #include <vtkDataObject.h>
+#include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 
 #include <string>
@@ -17,5 +18,10 @@ inline constexpr char kValidMaskArray[] = "vtkValidPointMask";
 // there. Returns `data` itself when no leaf needs that; the caller's datasets are never changed.
 vtkSmartPointer<vtkDataObject> with_unmapped_as_nan(vtkDataObject* data,
                                                     const std::string& field_name);
+
+// The points of every leaf of `data` whose mask entry is 0, as one cloud of vertices (empty when
+// there are none). The NaN colour of a surface is lost on a bar, at a few nodes or in a small
+// picture; these points are drawn on top as dots of a fixed size on the screen.
+vtkSmartPointer<vtkPolyData> unmapped_point_cloud(vtkDataObject* data);
 
 }  // namespace sceneview_core

@@ -183,6 +183,8 @@ class TestKelmMap:
         assert report["bodies"][0]["faces_loaded"] == 6 * 4 * 4  # 4 x 4 quadrilaterals per side
         assert report["bodies"][0]["largest_distance"] < 0.01
         assert (out / "pressure.png").stat().st_size > 1000
+        page = (out / "report_pressure.html").read_text()
+        assert f"kelm-map {hexes} {source['csv']} --mesh-unit mm" in page  # how it was made
 
     @pytest.mark.parametrize("args, message", [
         (["{tets}", "{folder}/missing.csv"], "missing.csv: no such file"),

@@ -14,6 +14,7 @@ import loadscribe
 import treewalk
 
 from mapping_report import mapping_report, report_table, write_report
+from report_html import write_html_report
 
 UNIT_ARRAYS = {"Pressure": "units_pressure", "Temperature": "units_temperature"}
 
@@ -60,8 +61,8 @@ def take_picture(mapped, body_map, field_name, unit, path):
 def map_field(entities, source, field_name, method, tolerance, boundary_only, out_dir,
               pictures=True, quiet=False):
     """Runs the road for one field; returns the report (a dict). Files written into out_dir:
-    model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt; the recorded host
-    script accumulates in loadscribe.macro (the caller saves it)."""
+    model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt / .html; the recorded
+    host script accumulates in loadscribe.macro (the caller saves it)."""
     stage = Stage(field_name, quiet)
     tag = field_name.lower()
     with stage("export the host model"):
@@ -89,6 +90,10 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
         report["unmapped_points"] = dict(fieldferry.last_unmapped_counts)
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
+        call = (f"fieldferry.map_scalar_field_to_mesh({field_name!r}, {method!r}, source, model, "
+                f"{boundary_only!r}, {tolerance!r})")
+        write_html_report(report, mapped, source, os.path.join(out_dir, f"report_{tag}.html"),
+                          pictures=pictures, call=call)
     return report
 
 

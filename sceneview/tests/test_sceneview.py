@@ -679,7 +679,7 @@ class TestUnmappedPoints:
         self.masked(quad, [0.0, 0.0, 0.0, 0.0], [0, 0, 0, 0])
         view = sceneview.sceneview({})
         view.display_mesh(quad, "Point", "T")
-        path = view.render_offscreen(str(tmp_path / "nan.png"))
+        path = view.render_offscreen(str(tmp_path / "nan.png"), view="z")  # lit face-on
         reader = vtk.vtkPNGReader()
         reader.SetFileName(path)
         reader.Update()

@@ -1,0 +1,314 @@
+"""The mapping report as one self-contained HTML page, for an engineer checking a mapping by eye.
+
+The page holds, pictures embedded as PNG data: the source and the mapped model side by side in one
+colour range, the points that got no value, the distance to the source where the mapping measured
+one, histograms of the mapped values against the source's and of the distances, the per-body
+table, the force balance for pressures and the command that produced it. The pictures of models
+need sceneview and a display (Xvfb will do); without them (pictures=False) the page has the
+histograms, the tables and the command only.
+"""
+import base64
+import html
+import io
+import math
+import os
+import shlex
+import sys
+
+import numpy as np
+from vtk.util import numpy_support as ns
+
+PICTURE_SIZE = (560, 420)
+HISTOGRAM_BINS = 40
+UNMAPPED_COLOUR = (1.0, 0.0, 1.0)  # magenta: not a colour the host gives bodies by default
+
+STYLE = """
+body { font-family: sans-serif; margin: 1.5em; color: #222; max-width: 1200px; }
+h1 { font-size: 1.5em; } h2 { font-size: 1.2em; margin-top: 1.6em; }
+.row { display: flex; flex-wrap: wrap; gap: 1em; }
+figure { margin: 0; } figcaption { font-size: 0.9em; color: #555; }
+table { border-collapse: collapse; font-size: 0.9em; }
+th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; text-align: right; }
+th:first-child, td:first-child { text-align: left; }
+code, pre { background: #f3f3f3; padding: 0.2em 0.4em; }
+.note { color: #555; }
+"""
+
+
+def _leaves(multiblock):
+    it = multiblock.NewIterator()
+    it.SkipEmptyNodesOn()
+    it.InitTraversal()
+    while not it.IsDoneWithTraversal():
+        yield it.GetCurrentDataObject()
+        it.GoToNextItem()
+
+
+def _point_values(dataset, name):
+    array = dataset.GetPointData().GetArray(name)
+    if array is None:
+        return None
+    values = ns.vtk_to_numpy(array).astype(np.float64)
+    return values[:, 0] if values.ndim > 1 else values
+
+
+def mapped_values(mapped, field_name):
+    """The values the mapping produced: points whose mask is 1, finite only."""
+    parts = []
+    for leaf in _leaves(mapped):
+        values = _point_values(leaf, field_name)
+        if values is None:
+            continue
+        keep = np.isfinite(values)
+        mask = _point_values(leaf, "vtkValidPointMask")
+        if mask is not None:
+            n = min(len(values), len(mask))
+            keep[:n] &= mask[:n] != 0
+        parts.append(values[keep])
+    return np.concatenate(parts) if parts else np.zeros(0)
+
+
+def distances(mapped):
+    """Every finite "Distance" of the mapped leaves (empty when the mapping measured none)."""
+    parts = [d[np.isfinite(d)] for d in (_point_values(leaf, "Distance") for leaf in _leaves(mapped))
+             if d is not None]
+    return np.concatenate(parts) if parts else np.zeros(0)
+
+
+def unmapped_cloud(mapped):
+    """A vtkPolyData of the mapped model's points whose mask is 0 (no cells)."""
+    import vtk
+    parts = [np.zeros((0, 3))]
+    for leaf in _leaves(mapped):
+        mask = _point_values(leaf, "vtkValidPointMask")
+        if mask is None or leaf.GetNumberOfPoints() == 0:
+            continue
+        xyz = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(np.float64)
+        n = min(len(xyz), len(mask))
+        parts.append(xyz[:n][mask[:n] == 0])
+    points = vtk.vtkPoints()
+    points.SetData(ns.numpy_to_vtk(np.ascontiguousarray(np.concatenate(parts)), deep=True))
+    cloud = vtk.vtkPolyData()
+    cloud.SetPoints(points)
+    return cloud
+
+
+def _data_uri(png_bytes):
+    return "data:image/png;base64," + base64.b64encode(png_bytes).decode("ascii")
+
+
+def _png_of_figure(figure):
+    buffer = io.BytesIO()
+    figure.savefig(buffer, format="png", dpi=100)
+    return buffer.getvalue()
+
+
+def histogram_png(series, xlabel, title, marker=None):
+    """A PNG of overlaid density histograms over shared bins: series = [(label, values), ...].
+    `marker` = (label, x) draws a vertical line (the tolerance)."""
+    import matplotlib
+    matplotlib.use("Agg")
+    from matplotlib.figure import Figure
+    figure = Figure(figsize=(5.6, 3.6))
+    axes = figure.subplots()
+    finite = [v for _, v in series if v.size]
+    if finite:
+        everything = np.concatenate(finite)
+        lo, hi = float(everything.min()), float(everything.max())
+        bins = np.linspace(lo, hi if hi > lo else lo + 1.0, HISTOGRAM_BINS + 1)
+        for label, values in series:
+            if values.size:
+                axes.hist(values, bins=bins, density=True, histtype="stepfilled", alpha=0.45,
+                          label=f"{label} ({values.size})")
+        if marker is not None:
+            axes.axvline(marker[1], color="k", linestyle="--", label=marker[0])
+        axes.legend(fontsize=8)
+    else:
+        axes.text(0.5, 0.5, "no values", ha="center", va="center", transform=axes.transAxes)
+    axes.set_xlabel(xlabel)
+    axes.set_ylabel("share per unit")
+    axes.set_title(title, fontsize=10)
+    figure.tight_layout()
+    return _png_of_figure(figure)
+
+
+def _render(show, path, value_range=None, unit=None):
+    """One off-screen picture of a fresh viewer; `show(viewer)` builds its pipelines. With a
+    value_range the field mappers and the lookup table take that range."""
+    import sceneview
+    viewer = sceneview.sceneview({"units": unit} if unit else {})
+    show(viewer)
+    if value_range is not None:
+        viewer.build_lut(*value_range)
+        for mapper in (viewer.face_mapper, viewer.point_mapper):
+            mapper.SetScalarRange(*value_range)
+    viewer.render_offscreen(path, *PICTURE_SIZE)
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def model_pictures(report, mapped, source, work_dir):
+    """(caption, PNG bytes) of the source, the mapped model, the unmapped points and the
+    distance, the first two in one colour range."""
+    field = report["field"]
+    unit = f" [{report['unit']}]" if report.get("unit") else ""
+    mapped_range = mapped_values(mapped, field)
+    source_values = _point_values(source, field)
+    source_values = source_values[np.isfinite(source_values)] if source_values is not None else []
+    everything = np.concatenate([mapped_range, source_values])
+    value_range = (float(everything.min()), float(everything.max())) if everything.size else None
+    tag = field.lower()
+
+    def path(name):
+        return os.path.join(work_dir, f".report_{tag}_{name}.png")
+
+    shown_source = source
+    if not source.IsA("vtkPolyData"):  # the viewer shows polydata and multiblocks only
+        import vtk
+        surface = vtk.vtkDataSetSurfaceFilter()
+        surface.SetInputData(source)
+        surface.Update()
+        shown_source = surface.GetOutput()
+    pictures = [
+        (f"Source: {field}{unit}",
+         _render(lambda v: v.display_mesh(shown_source, "Point", field), path("source"), value_range,
+                 report.get("unit"))),
+        (f"Mapped model: {field}{unit} (yellow: no value)",
+         _render(lambda v: v.display_mesh(mapped, "Point", field), path("mapped"), value_range,
+                 report.get("unit"))),
+    ]
+    cloud = unmapped_cloud(mapped)
+    if cloud.GetNumberOfPoints():
+        def show_unmapped(viewer):
+            viewer.display_mesh(mapped)  # the bodies in their own colours
+            viewer.build_polydata_pipeline(cloud)
+            viewer.point_actor.GetProperty().SetColor(*UNMAPPED_COLOUR)
+        pictures.append((f"Points without a value ({cloud.GetNumberOfPoints()}, magenta)",
+                         _render(show_unmapped, path("unmapped"))))
+    if distances(mapped).size:
+        pictures.append(("Distance to the source (model length unit)",
+                         _render(lambda v: v.display_mesh(mapped, "Point", "Distance"),
+                                 path("distance"))))
+    for name in ("source", "mapped", "unmapped", "distance"):
+        if os.path.exists(path(name)):
+            os.remove(path(name))
+    return pictures
+
+
+def _cell(value):
+    if value is None:
+        return "-"
+    if isinstance(value, bool):
+        return str(value)
+    if isinstance(value, int):
+        return str(value)
+    if isinstance(value, float):
+        return f"{value:.4g}" if math.isfinite(value) else str(value)
+    if isinstance(value, (list, tuple)):
+        return "(" + ", ".join(_cell(v) for v in value) + ")"
+    return str(value)
+
+
+def _magnitude(vector):
+    return math.sqrt(sum(c * c for c in vector)) if vector else None
+
+
+BODY_COLUMNS = [
+    ("body", lambda b: b.get("body")),
+    ("points", lambda b: b.get("points")),
+    ("nodes loaded", lambda b: b.get("nodes_loaded")),
+    ("faces loaded", lambda b: b.get("faces_loaded")),
+    ("no value", lambda b: b.get("no_value")),
+    ("dropped by tolerance", lambda b: b.get("dropped_by_tolerance")),
+    ("min", lambda b: (b.get("mapped") or {}).get("min")),
+    ("max", lambda b: (b.get("mapped") or {}).get("max")),
+    ("mean", lambda b: (b.get("mapped") or {}).get("mean")),
+    ("largest distance", lambda b: b.get("largest_distance")),
+    ("|force| on loaded faces", lambda b: _magnitude(b.get("force_on_loaded_faces"))),
+]
+
+
+def body_table(report):
+    head = "".join(f"<th>{html.escape(name)}</th>" for name, _ in BODY_COLUMNS)
+    rows = []
+    for body in report["bodies"]:
+        cells = "".join(f"<td>{html.escape(_cell(get(body)))}</td>" for _, get in BODY_COLUMNS)
+        rows.append(f"<tr>{cells}</tr>")
+    return f"<table class=\"bodies\"><tr>{head}</tr>\n" + "\n".join(rows) + "</table>"
+
+
+def force_section(report):
+    force = report.get("force")
+    if force is None:
+        return ""
+    source, loaded = force.get("source"), force.get("loaded_faces")
+    rows = [("on the source surface", source), ("on the loaded target faces", loaded)]
+    body = "".join(
+        f"<tr><td>{name}</td><td>{html.escape(_cell(v)) if v is not None else 'n/a (no surface)'}"
+        f"</td><td>{html.escape(_cell(_magnitude(v)))}</td></tr>" for name, v in rows)
+    ratio = ""
+    if source and loaded and _magnitude(source):
+        ratio = (f"<p>|F target| / |F source| = {_magnitude(loaded) / _magnitude(source):.4g}</p>")
+    return ("<h2>Force balance</h2><table><tr><th>total force</th><th>(Fx, Fy, Fz)</th>"
+            f"<th>|F|</th></tr>{body}</table>{ratio}"
+            "<p class=\"note\">Forces in model units. A point cloud has no surface, so only the "
+            "target side can be given.</p>")
+
+
+def command_line():
+    """This process's command line; kelm-map runs tools/kelm_map.py and is shown by its name."""
+    argv = list(sys.argv)
+    if argv and os.path.basename(argv[0]) == "kelm_map.py":
+        return shlex.join(["kelm-map", *argv[1:]])
+    return shlex.join([sys.executable, *argv])
+
+
+def _figure(caption, png):
+    return (f"<figure><img src=\"{_data_uri(png)}\" alt=\"{html.escape(caption)}\">"
+            f"<figcaption>{html.escape(caption)}</figcaption></figure>")
+
+
+def write_html_report(report, mapped, source, path, pictures=True, call=None, command=None):
+    """Writes the report page to `path` and returns the path. `report` is mapping_report's dict,
+    `mapped` the mapped multiblock, `source` the source dataset; `call` the Python call that
+    mapped the field, `command` the command line (this process's by default)."""
+    field = report["field"]
+    unit = report.get("unit") or ""
+    source_values = _point_values(source, field)
+    source_values = (source_values[np.isfinite(source_values)] if source_values is not None
+                     else np.zeros(0))
+    value_plot = histogram_png([("source", source_values),
+                                ("mapped", mapped_values(mapped, field))],
+                               f"{field} [{unit}]" if unit else field,
+                               "Mapped values against the source's")
+    parts = [
+        f"<h1>Mapping report: {html.escape(field)}</h1>",
+        f"<p>Method \"{html.escape(str(report.get('method')))}\", tolerance "
+        f"{html.escape(_cell(report.get('tolerance')))}; source: "
+        f"{report['source'].get('points')} points, {report['source'].get('cells')} cells.</p>",
+    ]
+    if pictures:
+        work_dir = os.path.dirname(os.path.abspath(path))
+        parts.append("<h2>Pictures</h2><div class=\"row\">" + "".join(
+            _figure(c, png) for c, png in model_pictures(report, mapped, source, work_dir))
+            + "</div>")
+    plots = [_figure("Mapped values against the source's", value_plot)]
+    distance = distances(mapped)
+    if distance.size:
+        tolerance = report.get("tolerance")
+        plots.append(_figure("Distance to the source", histogram_png(
+            [("target points", distance)], "distance (model length unit)",
+            "Distance from each target point to the source",
+            marker=("tolerance", tolerance) if tolerance is not None else None)))
+    parts.append("<h2>Histograms</h2><div class=\"row\">" + "".join(plots) + "</div>")
+    parts.append("<h2>Bodies</h2>" + body_table(report))
+    parts.append(force_section(report))
+    parts.append("<h2>Produced by</h2><pre>" + html.escape(command or command_line()) + "</pre>")
+    if call:
+        parts.append("<pre>" + html.escape(call) + "</pre>")
+    page = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+            f"<title>Mapping report: {html.escape(field)}</title><style>{STYLE}</style></head>"
+            "<body>\n" + "\n".join(parts) + "\n</body></html>\n")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(page)
+    return path
