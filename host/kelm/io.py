@@ -60,11 +60,23 @@ def add_mesh_file(part, path, name=None, *, length_unit="m", all_cells=False, ki
     return _add(part, _read(path), path, name, length_unit, all_cells, kind, color)
 
 
+def _topological_dimension(cell_type):
+    import meshio
+    dimensions = getattr(getattr(meshio, "_mesh", None), "topological_dimension", None)
+    return dimensions.get(cell_type) if isinstance(dimensions, dict) else None
+
+
 def _add(part, mesh, path, name, length_unit, all_cells, kind, color):
     blocks = {}
+    top = max((DIMENSION[MESHIO_TOPOLOGY[b.type]] for b in mesh.cells
+               if b.type in MESHIO_TOPOLOGY), default=None)
     for block in mesh.cells:
         if block.type == "vertex":
             continue
+        dimension = _topological_dimension(block.type)
+        if (block.type not in MESHIO_TOPOLOGY and not all_cells and top is not None
+                and dimension is not None and dimension < top):
+            continue  # a boundary block the kept cells do not need (gmsh's quadratic "line3")
         if block.type not in MESHIO_TOPOLOGY:
             raise ValueError(f"{path}: cell type '{block.type}' has no host topology; supported "
                              f"are {', '.join(MESHIO_TOPOLOGY)}")

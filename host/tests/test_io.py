@@ -94,6 +94,12 @@ class TestLoader:
         path, _ = self.write(tmp_path, [("pyramid", [[0, 1, 2, 3, 4]])])
         with pytest.raises(ValueError, match="'pyramid'"):
             kelm.io.load_model(path)
+        # Below the kept cells' dimension an unsupported block (a quadratic mesh's edges, as
+        # gmsh writes them without physical groups) is dropped like any lower-dimensional block.
+        path, _ = self.write(tmp_path, [("line3", [[0, 1, 2]]), ("tetra10", [list(range(10))])])
+        assert list(kelm.io.load_model(path).parts[0].meshes[0].elementIDs) == [T.Tetra10]
+        with pytest.raises(ValueError, match="'line3'"):
+            kelm.io.load_model(path, all_cells=True)
 
     def test_gmsh_file(self, tmp_path):
         path = str(tmp_path / "box.msh")
