@@ -18,6 +18,8 @@ import sys
 import numpy as np
 from vtk.util import numpy_support as ns
 
+from mapping_report import _leaves
+
 PICTURE_SIZE = (560, 420)
 HISTOGRAM_BINS = 40
 UNMAPPED_COLOUR = (1.0, 0.0, 1.0)  # magenta: not a colour the host gives bodies by default
@@ -33,15 +35,6 @@ th:first-child, td:first-child { text-align: left; }
 code, pre { background: #f3f3f3; padding: 0.2em 0.4em; }
 .note { color: #555; }
 """
-
-
-def _leaves(multiblock):
-    it = multiblock.NewIterator()
-    it.SkipEmptyNodesOn()
-    it.InitTraversal()
-    while not it.IsDoneWithTraversal():
-        yield it.GetCurrentDataObject()
-        it.GoToNextItem()
 
 
 def _point_values(dataset, name):
