@@ -17,6 +17,7 @@
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "dataset_check.h"  // clickmode's checks: the pick style reads the same datasets
+#include "surface_faces.h"
 #include "unmapped_points.h"
 
 namespace sceneview_core {
@@ -229,7 +230,7 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
   const FieldRange range =
       field_range(shown, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
 
-  scene.face_poly_filter->SetInputDataObject(shown);
+  scene.face_poly_filter->SetInputDataObject(without_vertices_beside_faces(shown));
   set_normals(scene.faces_normals_generator);
   scene.faces_normals_generator->SetInputConnection(scene.face_poly_filter->GetOutputPort());
   set_feature_edges(scene.feature_edge_filter);
@@ -263,7 +264,7 @@ void build_mbds_pipeline_nofield(SceneObjects& scene, vtkMultiBlockDataSet* mbds
     // vtkUnstructuredGridGeometryFilter crashes on a polydata leaf (a multiblock of surfaces with
     // fields, for instance); vtkGeometryFilter takes every kind of leaf, so it reads the
     // multiblock itself.
-    scene.face_poly_filter_nofield->SetInputDataObject(mbds);
+    scene.face_poly_filter_nofield->SetInputDataObject(without_vertices_beside_faces(mbds));
   }
   set_normals(scene.faces_normals_generator_nofield);
   scene.faces_normals_generator_nofield->SetInputConnection(
@@ -329,7 +330,7 @@ void build_polydata_pipeline(SceneObjects& scene, vtkPolyData* dataset,
   FieldRange range;
   if (with_field) widen(range, field_array(dataset, cell, *field_name, operation));
   set_normals(scene.faces_normals_generator);
-  scene.faces_normals_generator->SetInputData(dataset);
+  scene.faces_normals_generator->SetInputDataObject(without_vertices_beside_faces(dataset));
   auto mapper = vtkSmartPointer<vtkDataSetMapper>::New();
   mapper->SetInputConnection(scene.faces_normals_generator->GetOutputPort());
   scene.face_mapper = mapper;

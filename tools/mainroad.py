@@ -80,8 +80,13 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
     with stage("create the host load"):
         if loadscribe.macro is None:
             loadscribe.macro = ""
-        with contextlib.redirect_stdout(io.StringIO()):  # the load prints the whole recording
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):  # the load prints the whole recording
             loadscribe.create_kelm_load_from_vtk_field(mapped, field_name, tolerance)
+    if not quiet:  # but what it left out is worth seeing at once
+        for line in printed.getvalue().splitlines():
+            if line.startswith("Left out of the "):
+                print(f"[{field_name}] {line}")
     if pictures:
         with stage("render a picture"):
             take_picture(mapped, body_map, field_name, unit, os.path.join(out_dir, f"{tag}.png"))

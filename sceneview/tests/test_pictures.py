@@ -204,3 +204,24 @@ class TestUnmappedPoints:
         w, h, _ = image.GetDimensions()
         rgb = numpy_support.vtk_to_numpy(image.GetPointData().GetScalars()).reshape(h, w, -1)
         assert thick(yellow(rgb[..., :3].astype(int))).sum() == 0
+
+
+def test_vertex_cells_beside_faces_do_not_speckle_the_surface(tmp_path):
+    # A mapped quadratic body carries its mid-side nodes as vertex cells beside its faces; drawn
+    # with the faces they came out as dark specks (a point without faces gets a zero normal).
+    surface = vtk.vtkDataSetSurfaceFilter()
+    surface.SetInputData(hexa_box().GetBlock(0))
+    surface.Update()
+    faces = surface.GetOutput()
+    with_vertices = vtk.vtkPolyData()
+    with_vertices.DeepCopy(faces)
+    vertices = vtk.vtkCellArray()
+    for i in range(faces.GetNumberOfPoints()):
+        vertices.InsertNextCell(1, [i])
+    with_vertices.SetVerts(vertices)
+    pictures = []
+    for name, data in (("faces.png", faces), ("vertices.png", with_vertices)):
+        root = vtk.vtkMultiBlockDataSet()
+        root.SetBlock(0, data)
+        pictures.append(picture(root, tmp_path, name))
+    assert np.abs(pictures[0] - pictures[1]).max() <= 8
