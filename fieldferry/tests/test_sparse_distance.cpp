@@ -166,15 +166,19 @@ TEST(SparseDistanceVolume, PointsOnVoxelPlanesAndOuterFacesMatchTheFullVolume) {
   double bounds[6];
   points->GetBounds(bounds);
   const DistanceVolumeGeometry g = distance_volume_geometry(bounds, kDims);
-  const double top = g.origin[0] + (kDims[0] - 1) * g.spacing[0];
+  auto corner = [&g](int a, double index) { return g.origin[a] + index * g.spacing[a]; };
   auto xs = vtkSmartPointer<vtkPoints>::New();
-  for (double x :
-       {g.origin[0], g.origin[0] + 1e-13, g.origin[0] + 0.5 * g.spacing[0],
-        g.origin[0] + 20 * g.spacing[0], std::nextafter(g.origin[0] + 20 * g.spacing[0], 0.0),
-        top - 0.5 * g.spacing[0], top - 1e-13, top, top + 1e-13, top + 0.5 * g.spacing[0]}) {
-    for (int plane : {0, 7, kDims[1] - 1}) {
-      xs->InsertNextPoint(x, g.origin[1] + plane * g.spacing[1], 0.5);
+  // Every voxel plane along x, on the planes next to the capped faces along y and z: a cell
+  // choice off by one there reads a capped corner.
+  for (int i = 0; i < kDims[0]; ++i) {
+    for (int j : {1, 7, kDims[1] - 2}) {
+      for (int k : {1, kDims[2] - 2}) xs->InsertNextPoint(corner(0, i), corner(1, j), corner(2, k));
     }
+  }
+  const double top = corner(0, kDims[0] - 1);
+  for (double x : {g.origin[0], g.origin[0] + 1e-13, corner(0, 0.5), top - 0.5 * g.spacing[0],
+                   top - 1e-13, top, top + 1e-13, top + 0.5 * g.spacing[0]}) {
+    for (int j : {0, 7, kDims[1] - 1}) xs->InsertNextPoint(x, corner(1, j), corner(2, 9.5));
   }
   auto target = vtkSmartPointer<vtkPolyData>::New();
   target->SetPoints(xs);
