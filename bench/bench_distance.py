@@ -6,13 +6,15 @@
    largest difference of the two "Distance" arrays. Two cases: 100,000 points near the faces of a
    1 m box onto its ~20,000-point surface, and 1,000,000 points in a 1 m cube onto the surface of
    the 1,000,000-hexahedron body.
-2. What follows on the tolerance path: loadscribe.filter_by_distance on the mapped leaves, and the
-   distance to a surface source (vtkDistancePolyDataFilter through generate_distance_field) within
-   a mapping from a ~100,000-point surface.
+2. What follows on the tolerance path: loadscribe.filter_by_distance on the mapped leaves, the
+   two diagnostic files of the distance step, and the distance to a surface source
+   (vtkDistancePolyDataFilter through generate_distance_field) within a mapping from a
+   ~100,000-point surface.
 
 Environment: DISTANCE_BENCH_FULL=0 skips the full volume of the million-point cloud (a minute).
 """
 import os
+import tempfile
 
 import numpy as np
 import vtk
@@ -83,6 +85,19 @@ def filter_case(leaf):
           f"within tolerance -> {kept.GetNumberOfCells():,} cells kept, {seconds:.3f} s", flush=True)
 
 
+def diagnostics_case(source, body):
+    """The two diagnostic files the distance step writes for every leaf (into a scratch folder)."""
+    with tempfile.TemporaryDirectory() as folder:
+        fieldferry.diagnostics_dir = folder
+        try:
+            seconds, _, _ = measure(lambda: map_once(source, body, TOLERANCE), repeat=2)
+            size = sum(os.path.getsize(os.path.join(folder, f)) for f in os.listdir(folder))
+        finally:
+            fieldferry.diagnostics_dir = None
+    print(f"  with the diagnostic files written: {seconds:.3f} s ({size / 2 ** 20:.1f} MiB per leaf, "
+          f"rewritten for every leaf)", flush=True)
+
+
 def surface_source_case():
     """A triangulated ~100,000-point surface carrying the field onto the ~20,000-point surface of a
     slightly smaller box; the distance step is vtkDistancePolyDataFilter."""
@@ -111,12 +126,15 @@ def surface_source_case():
 
 if __name__ == "__main__":
     rng = np.random.default_rng(2)
-    small = volume_case("100,000-point cloud near a 1 m box",
-                        point_cloud(near_box_faces(100_000, 1.0, rng)), hex_body(58, 1.0))
+    small_source, small_body = point_cloud(near_box_faces(100_000, 1.0, rng)), hex_body(58, 1.0)
+    small = volume_case("100,000-point cloud near a 1 m box", small_source, small_body)
     filter_case(small)
+    diagnostics_case(small_source, small_body)
     rng = np.random.default_rng(1)
-    large = volume_case("1,000,000-point cloud in a 1 m cube",
-                        point_cloud(rng.random((1_000_000, 3)) * 1.02 - 0.01), hex_body(100),
+    large_source = point_cloud(rng.random((1_000_000, 3)) * 1.02 - 0.01)
+    large_body = hex_body(100)
+    large = volume_case("1,000,000-point cloud in a 1 m cube", large_source, large_body,
                         full=FULL_MILLION)
     filter_case(large)
+    diagnostics_case(large_source, large_body)
     surface_source_case()
