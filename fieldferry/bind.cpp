@@ -144,12 +144,11 @@ PYBIND11_MODULE(fieldferry, m) {
         "mesh\", \"Mesh only\" or \"Coarse to fine\", after scaling the source into the model's "
         "length unit. \"Pressure\" maps onto body surfaces; a tolerance other than None adds the "
         "\"Distance\" to the source first (for a point cloud from its distance volume, evaluated "
-        "only where the leaves read it "
-        "unless full_distance_volume is true; same values). Each leaf carries "
-        "\"vtkValidPointMask\"; the per-body "
-        "count of unmapped points is left in fieldferry.last_unmapped_counts. Raises KeyError "
-        "for a missing unit array or field, ValueError for an unknown algorithm or an empty or "
-        "non-finite source, TypeError for arguments of the wrong kind.");
+        "only where the leaves read it unless full_distance_volume is true; same values). Each "
+        "leaf carries \"vtkValidPointMask\"; the per-body count of unmapped points is left in "
+        "fieldferry.last_unmapped_counts. Raises KeyError for a missing unit array or field, "
+        "ValueError for an unknown algorithm or an empty or non-finite source, TypeError for "
+        "arguments of the wrong kind.");
 
   m.def(
       "interpolate_scalar_field_using_point_interpolator",
