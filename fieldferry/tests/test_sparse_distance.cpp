@@ -149,14 +149,6 @@ TEST(SparseDistanceVolume, PointsBeyondTheRadiusAreCappedAlike) {
   EXPECT_LT(capped, target->GetNumberOfPoints());
 }
 
-TEST(SparseDistanceVolume, BodyReachingOutOfTheVolumeMatchesTheFullVolume) {
-  // The box reaches past the cloud on two sides: its points there are outside the volume.
-  const double lo[3] = {0, 0, 0}, hi[3] = {2, 1, 0.5};
-  const double blo[3] = {1.5, -0.2, 0.1}, bhi[3] = {2.6, 0.6, 0.4};
-  auto points = cloud(5000, lo, hi, 5);
-  compare_on(points, 0.1, box_surface(15, blo, bhi));
-}
-
 TEST(SparseDistanceVolume, PointsOnVoxelPlanesAndOuterFacesMatchTheFullVolume) {
   // Bare points where the resampling's cell choice is closest to a tie: on voxel planes (within
   // round-off either way), in the capped outermost voxel layer, on the volume's faces and a hair
