@@ -88,7 +88,8 @@ std::optional<std::string> diagnostics_dir(py::module_ m) {
 
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
-                                    py::object boundary_only, py::object tolerance) {
+                                    py::object boundary_only, py::object tolerance,
+                                    bool full_distance_volume) {
   constexpr const char* op = "map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
@@ -106,6 +107,7 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
       vtk_argument<vtkMultiBlockDataSet>(to_mesh, op, "to_mesh", "vtkMultiBlockDataSet");
   request.boundary_only = py::bool_(boundary_only);
   request.with_distance = !tolerance.is_none();
+  request.full_distance_volume = full_distance_volume;
   request.length_factor = gaugeshift_length_factor;
   request.diagnostics_dir = diagnostics_dir(m);
 
@@ -135,15 +137,18 @@ PYBIND11_MODULE(fieldferry, m) {
 
   m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
         py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
-        py::arg("boundary_only"), py::arg("tolerance"),
+        py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
+        py::arg("full_distance_volume") = false,
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
         "mesh\", \"Mesh only\" or \"Coarse to fine\", after scaling the source into the model's "
         "length unit. \"Pressure\" maps onto body surfaces; a tolerance other than None adds the "
-        "\"Distance\" to the source first. Each leaf carries \"vtkValidPointMask\"; the per-body "
-        "count of unmapped points is left in fieldferry.last_unmapped_counts. Raises KeyError "
-        "for a missing unit array or field, ValueError for an unknown algorithm or an empty or "
-        "non-finite source, TypeError for arguments of the wrong kind.");
+        "\"Distance\" to the source first (for a point cloud from its distance volume, evaluated "
+        "only where the leaves read it unless full_distance_volume is true; same values). Each "
+        "leaf carries \"vtkValidPointMask\"; the per-body count of unmapped points is left in "
+        "fieldferry.last_unmapped_counts. Raises KeyError for a missing unit array or field, "
+        "ValueError for an unknown algorithm or an empty or non-finite source, TypeError for "
+        "arguments of the wrong kind.");
 
   m.def(
       "interpolate_scalar_field_using_point_interpolator",

@@ -14,6 +14,7 @@
 #include <vtkUnsignedDistance.h>
 
 #include <cmath>
+#include <memory>
 #include <sstream>
 
 #include "checks.h"
@@ -23,6 +24,7 @@
 #include "export_file.h"
 #include "interpolation.h"
 #include "outer_surface.h"
+#include "sparse_distance.h"
 
 namespace fieldferry_core {
 
@@ -177,12 +179,21 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
 
   vtkSmartPointer<vtkDataSet> unsigned_distances;
   const double rval = kDistanceVolumeRadiusMetres * metre;
+  std::unique_ptr<SparseDistanceVolume> sparse;
+  std::optional<CappedCloudDistance> outside_distance;
   if (volume_needed) {
-    auto volume = vtkSmartPointer<vtkUnsignedDistance>::New();
-    volume->SetInputData(as_point_cloud(from_mesh));
-    volume->SetRadius(rval);
-    volume->Update();
-    unsigned_distances = volume->GetOutput();
+    vtkSmartPointer<vtkPolyData> cloud = as_point_cloud(from_mesh);
+    if (!request.full_distance_volume) sparse = SparseDistanceVolume::over(cloud, rval);
+    if (sparse) {
+      unsigned_distances = sparse->volume();
+    } else {
+      auto volume = vtkSmartPointer<vtkUnsignedDistance>::New();
+      volume->SetInputData(cloud);
+      volume->SetRadius(rval);
+      volume->Update();
+      unsigned_distances = volume->GetOutput();
+      outside_distance.emplace(cloud, rval, volume->GetCapValue());
+    }
   }
   const char* field_location = field_name == kPressure ? "Cell" : "Point";
 
@@ -211,7 +222,12 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
     if (boundary_only) dataset = outer_surface(leaf);
     if (request.with_distance) {
       vtkDataSet* to = unsigned_distances ? unsigned_distances.Get() : from_mesh.Get();
+      const bool had_distance = dataset->GetPointData()->GetAbstractArray(kDistanceArray);
+      if (sparse && !had_distance) sparse->cover(dataset);
       dataset = generate_distance_field(dataset, to, field_location);
+      if (unsigned_distances && !had_distance) {
+        distances_outside_volume(dataset, sparse ? sparse->distance() : *outside_distance);
+      }
       if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, dataset, from_mesh);
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =

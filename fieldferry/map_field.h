@@ -30,6 +30,9 @@ struct MappingRequest {
   vtkMultiBlockDataSet* to_mesh = nullptr;
   bool boundary_only = false;
   bool with_distance = false;  // the caller's tolerance is not None
+  // A point cloud's distance volume computed whole by vtkUnsignedDistance (the reference) instead
+  // of only at the voxel corners the leaves' resampling reads. Both give the same "Distance".
+  bool full_distance_volume = false;
   LengthFactor length_factor;
   // Folder of the two diagnostic files of the distance step; none: they are not written.
   std::optional<std::string> diagnostics_dir;

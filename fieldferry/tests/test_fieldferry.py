@@ -323,6 +323,24 @@ class TestDistances:
         assert leaf.GetNumberOfCells() == 64
         assert np.allclose(point_array(leaf, "Distance"), points_of(leaf)[:, 2])
 
+    def test_points_past_the_distance_volume_are_far_not_at_distance_zero(self):
+        # The body reaches 0.5 past the cloud, out of its volume (grown by 12.5 mm per side): the
+        # resampling finds no voxel there. Those points get their distance to the cloud, capped
+        # beyond the radius, the same from the full volume as from the corners read.
+        source = random_cloud(5000, seed=16)
+        got = {}
+        for full in (False, True):
+            model = hex_block_model(n=(6, 4, 4), size=(1.5, 1, 1))
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh", source, model,
+                                                False, 0.01, full_distance_volume=full)
+            (leaf,) = [leaf for _, leaf in leaves(model)]
+            got[full] = point_array(leaf, "Distance")
+        x = points_of(leaf)[:, 0]
+        assert np.array_equal(got[False], got[True])
+        assert (got[False][x > 1.1] == np.float32(1e38)).all()
+        within = got[False][x < 1.0]
+        assert (within > 0).all() and np.median(within) < 0.05
+
 
 class TestDriver:
     def test_pressure_maps_onto_the_surface_with_tags_and_units(self):
