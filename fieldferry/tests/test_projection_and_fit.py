@@ -57,9 +57,19 @@ def coarse_shell():
 
 
 class TestLinearFieldsAreReproduced:
-    def test_projection_onto_a_finer_plate_in_mm(self):
-        source = label_source(with_fields(plane_surface(17, size=1000.0, z=300.0), in_mm(linear)),
-                              length="mm")
+    @pytest.mark.parametrize("facets", ["triangles", "quadrilaterals"])
+    def test_projection_onto_a_finer_plate_in_mm(self, facets):
+        if facets == "triangles":
+            plate_source = plane_surface(17, size=1000.0, z=300.0)
+        else:
+            quads = vtk.vtkPlaneSource()
+            quads.SetOrigin(0, 0, 300.0)
+            quads.SetPoint1(1000.0, 0, 300.0)
+            quads.SetPoint2(0, 1000.0, 300.0)
+            quads.SetResolution(13, 17)
+            quads.Update()
+            plate_source = quads.GetOutput()
+        source = label_source(with_fields(plate_source, in_mm(linear)), length="mm")
         rng = np.random.default_rng(1)
         plate = np.column_stack([rng.random((60, 2)), np.full(60, 0.3)])
         triangles = vtk.vtkDelaunay2D()
