@@ -21,16 +21,17 @@ constexpr char kOperation[] = "interpolate_scalar_field_using_linear_fit";
 
 class Fit {
  public:
-  Fit(vtkDataSet* source, vtkDataSet* target, vtkStaticPointLocator* locator,
-      PointStencils& stencils)
-      : source_(source), target_(target), locator_(locator), stencils_(stencils) {}
+  Fit(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
+      vtkStaticPointLocator* locator, PointStencils& stencils)
+      : source_(source), target_(target), order_(order), locator_(locator), stencils_(stencils) {}
 
   void Initialize() {}
 
   void operator()(vtkIdType begin, vtkIdType end) {
     vtkIdList* near = near_.Local();
     double x[3];
-    for (vtkIdType i = begin; i < end; ++i) {
+    for (vtkIdType k = begin; k < end; ++k) {
+      const vtkIdType i = order_[k];
       target_->GetPoint(i, x);
       locator_->FindClosestNPoints(kLinearFitNeighbours, x, near);
       fit(x, near, i);
@@ -124,6 +125,7 @@ class Fit {
 
   vtkDataSet* source_;
   vtkDataSet* target_;
+  const std::vector<vtkIdType>& order_;
   vtkStaticPointLocator* locator_;
   PointStencils& stencils_;
   vtkSMPThreadLocalObject<vtkIdList> near_;
@@ -140,7 +142,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std:
   locator->SetDataSet(from_mesh);
   locator->BuildLocator();
   PointStencils stencils(to_mesh->GetNumberOfPoints(), kLinearFitNeighbours);
-  Fit fit(from_mesh, to_mesh, locator, stencils);
+  const std::vector<vtkIdType> order = spatial_order(to_mesh);
+  Fit fit(from_mesh, to_mesh, order, locator, stencils);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), fit);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }

@@ -4,6 +4,7 @@
 #include <vtkPointData.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "interpolation.h"
 
@@ -19,6 +20,32 @@ void PointStencils::set(vtkIdType point, int n, const vtkIdType* ids, const doub
   count_[point] = n;
   std::copy(ids, ids + n, &ids_[point * width_]);
   std::copy(weights, weights + n, &weights_[point * width_]);
+}
+
+std::vector<vtkIdType> spatial_order(vtkDataSet* target) {
+  const vtkIdType n = target->GetNumberOfPoints();
+  std::vector<vtkIdType> order(static_cast<size_t>(n));
+  if (n == 0) return order;
+  double b[6];
+  target->GetBounds(b);
+  std::vector<std::uint64_t> key(static_cast<size_t>(n));
+  double x[3];
+  for (vtkIdType i = 0; i < n; ++i) {
+    target->GetPoint(i, x);
+    std::uint64_t code = 0;
+    for (int a = 0; a < 3; ++a) {
+      const double extent = b[2 * a + 1] - b[2 * a];
+      const double t = extent > 0 ? (x[a] - b[2 * a]) / extent : 0.0;
+      auto q = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
+      for (int bit = 0; bit < 21; ++bit) code |= ((q >> bit) & 1u) << (3 * bit + a);
+    }
+    key[i] = code;
+  }
+  for (vtkIdType i = 0; i < n; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&key](vtkIdType a, vtkIdType b) {
+    return key[a] < key[b] || (key[a] == key[b] && a < b);
+  });
+  return order;
 }
 
 vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_name,

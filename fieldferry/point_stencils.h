@@ -35,6 +35,11 @@ class PointStencils {
   std::vector<double> weights_;
 };
 
+// The point ids of `target` in Morton order of their coordinates (ties by id). Searching the
+// source for the points in this order reads the same stretch of the source's arrays from one point
+// to the next: the searches are bound by memory reads more than by their arithmetic.
+std::vector<vtkIdType> spatial_order(vtkDataSet* target);
+
 // A new dataset like `target` (its geometry and its own arrays, less an earlier `field_name` and
 // mask) carrying every named point array of `source` sampled through the stencils, `field_name`
 // as active scalars and "vtkValidPointMask".

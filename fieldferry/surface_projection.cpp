@@ -216,34 +216,6 @@ bool closest_on_triangle(const double p[3], const double a[3], const double b[3]
   return set(1 - v - t, v, t);
 }
 
-// The target points in Morton order of their coordinates: consecutive searches then read the
-// same stretch of the source's arrays, which costs the search more than its arithmetic does.
-std::vector<vtkIdType> spatial_order(vtkDataSet* target) {
-  const vtkIdType n = target->GetNumberOfPoints();
-  std::vector<vtkIdType> order(static_cast<size_t>(n));
-  if (n == 0) return order;
-  double b[6];
-  target->GetBounds(b);
-  std::vector<std::uint64_t> key(static_cast<size_t>(n));
-  double x[3];
-  for (vtkIdType i = 0; i < n; ++i) {
-    target->GetPoint(i, x);
-    std::uint64_t code = 0;
-    for (int a = 0; a < 3; ++a) {
-      const double extent = b[2 * a + 1] - b[2 * a];
-      const double t = extent > 0 ? (x[a] - b[2 * a]) / extent : 0.0;
-      auto q = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
-      for (int bit = 0; bit < 21; ++bit) code |= ((q >> bit) & 1u) << (3 * bit + a);
-    }
-    key[i] = code;
-  }
-  for (vtkIdType i = 0; i < n; ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&key](vtkIdType a, vtkIdType b) {
-    return key[a] < key[b] || (key[a] == key[b] && a < b);
-  });
-  return order;
-}
-
 class Projection {
  public:
   Projection(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
