@@ -65,8 +65,9 @@ def cube_surface(n):
     return np.vstack(points), np.vstack(triangles)
 
 
-def labelled_source(data, length="m"):
-    values = field(ns.vtk_to_numpy(data.GetPoints().GetData()) / (1000.0 if length == "mm" else 1.0))
+def labelled_source(data, length="m", of=field):
+    """`data` with "Pressure" = of(points in m) and its unit labels."""
+    values = of(ns.vtk_to_numpy(data.GetPoints().GetData()) / (1000.0 if length == "mm" else 1.0))
     array = ns.numpy_to_vtk(values, deep=1)
     array.SetName("Pressure")
     data.GetPointData().AddArray(array)
@@ -128,27 +129,17 @@ def curved_field(p):
     return np.sin(4.0 * p[:, 0]) + np.cos(3.0 * p[:, 1]) + 0.5 * p[:, 2] + 2.0
 
 
-def curved_source(data, length="mm"):
-    values = curved_field(ns.vtk_to_numpy(data.GetPoints().GetData()) / 1000.0)
-    array = ns.numpy_to_vtk(values, deep=1)
-    array.SetName("Pressure")
-    data.GetPointData().AddArray(array)
-    for name, value in (("current_units_length", length), ("units_pressure", "Pa")):
-        data.GetFieldData().AddArray(string_array(name, value))
-    return data
-
-
 def accuracy_benchmark():
     coarse_points, coarse_tris = cylinder(21, 64)
     # About four times finer each way and not nested: no target node is a source node.
     fine_points, fine_tris = cylinder(83, 250, phase=0.01)
-    surface = curved_source(triangulated(fine_points * 1000.0, fine_tris))
+    surface = labelled_source(triangulated(fine_points * 1000.0, fine_tris), "mm", curved_field)
     rng = np.random.default_rng(5)
     angle, height = rng.random(len(fine_points)) * 2 * np.pi, rng.random(len(fine_points))
     scattered = np.column_stack([0.5 * np.cos(angle), 0.5 * np.sin(angle), height])
     cloud = vtk.vtkPolyData()
     cloud.SetPoints(vtk_points(scattered * 1000.0))
-    cloud = curved_source(cloud)
+    cloud = labelled_source(cloud, "mm", curved_field)
     print(f"\ncylindrical shell target: {len(coarse_points):,} nodes on the true cylinder, "
           f"{len(coarse_tris):,} triangles (model in m); sources in mm: a triangulation of "
           f"{len(fine_points):,} nodes (4x finer), a cloud of {len(scattered):,} points on the "

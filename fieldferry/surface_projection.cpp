@@ -256,7 +256,8 @@ class Projection {
           if (enough <= radius) break;
           radius = std::min(enough, reach);
         } else {
-          radius = std::min(2 * radius, reach);
+          // From a radius of 0 (a point on a vertex without cells, cells of no extent) too.
+          radius = std::min(std::max(2 * radius, 1e-6 * reach), reach);
         }
       }
       if (best.cell < 0) continue;  // stencil count stays 0: unmapped

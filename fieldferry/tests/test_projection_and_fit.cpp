@@ -85,6 +85,18 @@ TEST(SurfaceProjection, FarLargeCellIsFoundPastNearerVerticesOfSmallOnes) {
   EXPECT_NEAR(values(out)[0], 7.0, 1e-12);
 }
 
+TEST(SurfaceProjection, PointOnAVertexWithoutCellsReachesTheCellsElsewhere) {
+  // Every cell is a single vertex (no extent), and the target sits on the one point that belongs
+  // to none: the search must widen from a radius of 0.
+  auto source = dataset({{0, 0, 0}, {1, 0, 0}, {0, 2, 0}}, {3, 4, 5});
+  auto verts = vtkSmartPointer<vtkCellArray>::New();
+  for (vtkIdType p : {1, 2}) verts->InsertNextCell(1, &p);
+  source->SetVerts(verts);
+  auto out = fieldferry_core::interpolate_scalar_field_using_surface_projection(
+      "T", source, dataset({{0, 0, 0}}, {}));
+  EXPECT_EQ(values(out), (std::vector<double>{4}));
+}
+
 TEST(LinearFit, CoplanarNeighboursGiveNoSlopeAcrossTheirPlane) {
   std::vector<Point> xs;
   std::vector<double> f;
