@@ -1,5 +1,5 @@
 // The module `fieldferry`: maps a scalar field from a source dataset onto every body of the model
-// multiblock; the three interpolation methods, distances to the source and dataset export.
+// multiblock; the five interpolation methods, distances to the source and dataset export.
 // Module attributes read and set here: diagnostics_dir (folder of the two diagnostic files of the
 // distance step, None for none) and last_unmapped_counts (per body, the points of the last mapping
 // that got no value from the source).
@@ -10,7 +10,9 @@
 #include "distance_field.h"
 #include "export_file.h"
 #include "interpolation.h"
+#include "linear_fit.h"
 #include "map_field.h"
+#include "surface_projection.h"
 
 namespace py = pybind11;
 namespace core = fieldferry_core;
@@ -141,7 +143,8 @@ PYBIND11_MODULE(fieldferry, m) {
         py::arg("full_distance_volume") = false,
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
-        "mesh\", \"Mesh only\" or \"Coarse to fine\", after scaling the source into the model's "
+        "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\" or \"Linear fit\", "
+        "after scaling the source into the model's "
         "length unit. \"Pressure\" maps onto body surfaces; a tolerance other than None adds the "
         "\"Distance\" to the source first (for a point cloud from its distance volume, evaluated "
         "only where the leaves read it unless full_distance_volume is true; same values). Each "
@@ -196,6 +199,35 @@ PYBIND11_MODULE(fieldferry, m) {
       "Only the grid points the resampling reads are evaluated unless full_grid is true (same "
       "values). \"vtkValidPointMask\" is 0 where a grid corner weighing in had no source point "
       "within the radius.");
+
+  m.def(
+      "interpolate_scalar_field_using_surface_projection",
+      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
+        constexpr const char* op = "interpolate_scalar_field_using_surface_projection";
+        return core::interpolate_scalar_field_using_surface_projection(
+            text_argument(field_name, op, "field_name"),
+            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
+            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
+      },
+      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
+      "\"Surface projection\": a new dataset like to_mesh whose points take the source values at "
+      "their closest point on the source's cells, interpolated with that cell's weights; "
+      "\"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. Raises ValueError "
+      "for a source without cells.");
+
+  m.def(
+      "interpolate_scalar_field_using_linear_fit",
+      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
+        constexpr const char* op = "interpolate_scalar_field_using_linear_fit";
+        return core::interpolate_scalar_field_using_linear_fit(
+            text_argument(field_name, op, "field_name"),
+            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
+            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
+      },
+      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
+      "\"Linear fit\": a new dataset like to_mesh whose points take the value of a linear "
+      "function fitted by weighted least squares to their 10 nearest source points (constant "
+      "across directions the neighbours do not span); \"vtkValidPointMask\" is 1 everywhere.");
 
   m.def(
       "generate_distance_field",

@@ -27,8 +27,10 @@ namespace {
 
 constexpr double kGaussianSharpness = 2.0;
 
-void check_arguments(const char* operation, const std::string& field_name, vtkDataSet* from_mesh,
-                     vtkDataSet* to_mesh) {
+}  // namespace
+
+void check_method_arguments(const char* operation, const std::string& field_name,
+                            vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
   const std::string op = std::string("fieldferry.") + operation;
   // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
   // silent zeros; neither is a mapping.
@@ -49,6 +51,8 @@ void set_valid_mask(vtkDataSet* data, const std::uint8_t* valid) {
   data->GetPointData()->RemoveArray(kValidMaskArray);
   data->GetPointData()->AddArray(mask);
 }
+
+namespace {
 
 // The filter's own mask as bytes (all 1 when it made none).
 std::vector<std::uint8_t> filter_mask(vtkDataSet* data) {
@@ -140,6 +144,8 @@ std::vector<vtkIdType> flagged_ids(const std::vector<std::uint8_t>& flags) {
   return ids;
 }
 
+}  // namespace
+
 // The interpolator passes the target's own point arrays on and drops an interpolated array of the
 // same name, so a target mapped before would keep its old field. It gets a shallow copy of the
 // target without that array instead.
@@ -156,12 +162,10 @@ vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::s
   return copy;
 }
 
-}  // namespace
-
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
-  check_arguments("interpolate_scalar_field_using_point_interpolator", field_name, from_mesh,
-                  to_mesh);
+  check_method_arguments("interpolate_scalar_field_using_point_interpolator", field_name, from_mesh,
+                         to_mesh);
   auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
   interpolator->SetSourceData(from_mesh);
@@ -178,7 +182,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
-  check_arguments("interpolate_scalar_field_using_probe_filter", field_name, from_mesh, to_mesh);
+  check_method_arguments("interpolate_scalar_field_using_probe_filter", field_name, from_mesh,
+                         to_mesh);
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
   probe->SetInputData(without_point_array(to_mesh, field_name));
@@ -196,7 +201,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
 vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
     const CoarseToFineOptions& options) {
-  check_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh, to_mesh);
+  check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh,
+                         to_mesh);
   if (!(options.radius > 0) || !std::isfinite(options.radius)) {
     kelm::raise_value_error("fieldferry.interpolate_coarse_field_onto_fine_field: radius must be a",
                             " positive finite length, not ", options.radius);

@@ -1,4 +1,4 @@
-// The three ways of sampling a scalar point field of a source dataset onto one target dataset.
+// The ways of sampling a scalar point field of a source dataset onto one target dataset.
 // Each returns a new dataset of the target's kind carrying the sampled source point arrays and a
 // point array "vtkValidPointMask" (unsigned char, 1 where the point got a value from the source).
 // Each marks `field_name` as the active scalars of the source's point data (a change that stays on
@@ -8,6 +8,7 @@
 #include <vtkDataSet.h>
 #include <vtkSmartPointer.h>
 
+#include <cstdint>
 #include <string>
 
 namespace fieldferry_core {
@@ -38,5 +39,18 @@ vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
 
 // Number of points whose "vtkValidPointMask" is 0 (all points when the array is missing).
 vtkIdType count_unmapped_points(vtkDataSet* mapped);
+
+// What every method checks first: a source with points and a numeric point array `field_name`, a
+// target with finite coordinates. `operation` is the function name without "fieldferry.".
+void check_method_arguments(const char* operation, const std::string& field_name,
+                            vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+
+// Sets the point array "vtkValidPointMask" of `data` to `valid` (one byte per point, 1 = got a
+// value), replacing any earlier mask.
+void set_valid_mask(vtkDataSet* data, const std::uint8_t* valid);
+
+// `target` itself, or a shallow copy of it without the point arrays `name` and
+// "vtkValidPointMask" when it has either (an earlier mapping's field must not shadow the new one).
+vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::string& name);
 
 }  // namespace fieldferry_core

@@ -14,6 +14,7 @@
 #include <vtkUnsignedDistance.h>
 
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -23,8 +24,10 @@
 #include "distance_field.h"
 #include "export_file.h"
 #include "interpolation.h"
+#include "linear_fit.h"
 #include "outer_surface.h"
 #include "sparse_distance.h"
+#include "surface_projection.h"
 
 namespace fieldferry_core {
 
@@ -42,7 +45,9 @@ constexpr char kFromMeshDiagnostic[] = "from_mesh_with_unisgned_distances";
 constexpr double kCoarseToFineRadiusMetres = 0.01;
 constexpr double kDistanceVolumeRadiusMetres = 0.05;
 
-const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only", "Coarse to fine"};
+// In the order of MappingAlgorithm.
+const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only", "Coarse to fine",
+                                       "Surface projection", "Linear fit"};
 
 const std::string& required_string(vtkDataObject* object, const char* array, const char* whose) {
   const std::string* value = kelm::string_field(object, array);
@@ -117,6 +122,10 @@ vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, vtkDataSe
       return interpolate_scalar_field_using_point_interpolator(request.field_name, source, target);
     case MappingAlgorithm::mesh_only:
       return interpolate_scalar_field_using_probe_filter(request.field_name, source, target);
+    case MappingAlgorithm::surface_projection:
+      return interpolate_scalar_field_using_surface_projection(request.field_name, source, target);
+    case MappingAlgorithm::linear_fit:
+      return interpolate_scalar_field_using_linear_fit(request.field_name, source, target);
     case MappingAlgorithm::coarse_to_fine:
       break;
   }
@@ -135,15 +144,20 @@ void write_diagnostics(const std::string& folder, vtkDataSet* leaf, vtkDataSet* 
 }  // namespace
 
 std::optional<MappingAlgorithm> mapping_algorithm_named(const std::string& name) {
-  if (name == kAlgorithmNames[0]) return MappingAlgorithm::point_cloud_or_mesh;
-  if (name == kAlgorithmNames[1]) return MappingAlgorithm::mesh_only;
-  if (name == kAlgorithmNames[2]) return MappingAlgorithm::coarse_to_fine;
+  for (size_t i = 0; i < std::size(kAlgorithmNames); ++i) {
+    if (name == kAlgorithmNames[i]) return static_cast<MappingAlgorithm>(i);
+  }
   return std::nullopt;
 }
 
 std::string mapping_algorithm_names() {
-  return kelm::message("'", kAlgorithmNames[0], "', '", kAlgorithmNames[1], "', '",
-                       kAlgorithmNames[2], "'");
+  std::string names;
+  for (const char* name : kAlgorithmNames) {
+    names += names.empty() ? "'" : ", '";
+    names += name;
+    names += "'";
+  }
+  return names;
 }
 
 void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedLeaf>& mapped) {

@@ -12,12 +12,19 @@
 
 namespace fieldferry_core {
 
-enum class MappingAlgorithm { point_cloud_or_mesh, mesh_only, coarse_to_fine };
+enum class MappingAlgorithm {
+  point_cloud_or_mesh,
+  mesh_only,
+  coarse_to_fine,
+  surface_projection,
+  linear_fit
+};
 
-// "Point cloud or mesh", "Mesh only" or "Coarse to fine"; nothing for any other text.
+// "Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection" or "Linear fit";
+// nothing for any other text.
 std::optional<MappingAlgorithm> mapping_algorithm_named(const std::string& name);
 
-// The three names, quoted and joined with ", " (for messages).
+// All the names, quoted and joined with ", " (for messages).
 std::string mapping_algorithm_names();
 
 // Factor turning a length in the first unit label into the second; only asked when they differ.

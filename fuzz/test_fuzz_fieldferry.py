@@ -17,8 +17,11 @@ pytestmark = pytest.mark.timeout(600)
 M = "fieldferry"
 METHODS = ["interpolate_scalar_field_using_point_interpolator",
            "interpolate_scalar_field_using_probe_filter",
-           "interpolate_coarse_field_onto_fine_field"]
-ALGORITHMS = ["Point cloud or mesh", "Mesh only", "Coarse to fine"]
+           "interpolate_coarse_field_onto_fine_field",
+           "interpolate_scalar_field_using_surface_projection",
+           "interpolate_scalar_field_using_linear_fit"]
+ALGORITHMS = ["Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection",
+              "Linear fit"]
 JUNK = st.one_of(st.none(), st.just(float("nan")), st.just(float("inf")), st.text(max_size=3),
                  st.integers(-2**70, 2**70), st.just([]), st.just([[1, 2], [3]]), st.just({}),
                  st.just(object()), st.builds(vtk.vtkTable), st.builds(vtk.vtkMultiBlockDataSet))
@@ -98,7 +101,7 @@ def check_mapped(out, target, field):
     assert set(ns.vtk_to_numpy(mask).tolist()) <= {0, 1}
 
 
-# ---- the three interpolation methods ------------------------------------------------------------
+# ---- the interpolation methods ----------------------------------------------------------------
 
 @given(sources(), point_sets(min_points=0), st.sampled_from(METHODS), st.sampled_from(["Pressure", "Temperature"]))
 def test_interpolation_of_well_formed_inputs(source, target, method, field):
@@ -106,6 +109,9 @@ def test_interpolation_of_well_formed_inputs(source, target, method, field):
         source.GetPointData().GetArray("Pressure").SetName("Temperature")
     operation = getattr(fieldferry, method)
     out = expect_success_or_error(M, operation, field, source, target)
+    if method.endswith("surface_projection") and not source.GetNumberOfCells():
+        assert out is None, "projection refuses a source without cells"
+        return
     assert out is not None, "a finite, non-empty source maps onto any finite target"
     check_mapped(out, target, field)
     if method.endswith("point_interpolator") and target.GetNumberOfPoints():
@@ -297,6 +303,8 @@ def test_mapping_well_formed_models(source_unit, model_unit, data):
         add_text(source, "current_units_length", model_unit)
     model, bodies = data.draw(models(model_unit))
     algorithm = data.draw(st.sampled_from(ALGORITHMS))
+    if algorithm == "Surface projection" and not with_cells:
+        algorithm = "Linear fit"  # the refusal of a cloud is tested with the methods
     fieldferry.diagnostics_dir = None
     out = expect_success_or_error(M, fieldferry.map_scalar_field_to_mesh, field, algorithm, source,
                                   model, data.draw(st.booleans()), tolerance)
@@ -397,7 +405,7 @@ def test_mapping_broken_inputs(case):
 
 
 @settings(max_examples=4)
-@given(sources(min_points=1), st.sampled_from(ALGORITHMS))
+@given(sources(min_points=1), st.sampled_from([a for a in ALGORITHMS if a != "Surface projection"]))
 def test_mapping_a_point_cloud_with_tolerance(source, algorithm):
     if source.GetNumberOfCells():
         return

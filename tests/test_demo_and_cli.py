@@ -172,6 +172,37 @@ class TestKelmMap:
         assert 900 <= body["mapped"]["min"] and body["mapped"]["max"] <= 2100
         assert (out / "mapped_pressure.vtm").exists() and (out / "recorded_loads.py").exists()
 
+    @pytest.mark.parametrize("method", ["Surface projection", "Linear fit"])
+    def test_methods_exact_for_a_linear_field(self, files, method):
+        folder, tets, _, source = files
+        if method == "Surface projection":
+            # The box's own faces as the source surface (a volume source would be reduced to its
+            # outer faces, 10 mm off the box).
+            cube = vtk.vtkCubeSource()
+            cube.SetBounds(0, 100, 0, 50, 0, 20)
+            cube.Update()
+            faces = cube.GetOutput()
+            x = ns.vtk_to_numpy(faces.GetPoints().GetData())[:, 0].astype(float)
+            field = ns.numpy_to_vtk(1000 + 10 * x, deep=1)
+            field.SetName("Pressure")
+            faces.GetPointData().AddArray(field)
+            writer = vtk.vtkXMLPolyDataWriter()
+            writer.SetFileName(str(folder / "faces.vtp"))
+            writer.SetInputData(faces)
+            writer.Write()
+            path = folder / "faces.vtp"
+        else:
+            path = source["csv"]
+        out = folder / f"out-{method.split()[0]}"
+        run = kelm_map(tets, path, "--mesh-unit", "mm", "--source-unit", "mm", "--method",
+                       method, "--out", out, "--no-pictures", "--quiet")
+        assert run.returncode == 0, run.stderr
+        (body,) = json.loads((out / "report_pressure.json").read_text())["bodies"]
+        assert body["no_value"] == 0
+        # 1000 + 10 x over the box's x from 0 to 100 mm.
+        assert body["mapped"]["min"] == pytest.approx(1000.0, abs=1e-6)
+        assert body["mapped"]["max"] == pytest.approx(2000.0, abs=1e-6)
+
     def test_hexahedral_box_in_metres_with_a_picture_and_a_tolerance(self, files):
         folder, _, hexes, source = files
         out = folder / "out-hex"

@@ -57,7 +57,8 @@ def leaves(multiblock):
         it.GoToNextItem()
 
 
-@pytest.mark.parametrize("method", ["Point cloud or mesh", "Mesh only", "Coarse to fine"])
+@pytest.mark.parametrize("method", ["Point cloud or mesh", "Mesh only", "Coarse to fine",
+                                    "Surface projection", "Linear fit"])
 @pytest.mark.parametrize("field", ["Pressure", "Temperature"])
 def test_every_method_gives_leaves_the_load_writer_can_use(method, field):
     model = kelm.samples.sample_model()

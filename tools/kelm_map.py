@@ -16,7 +16,7 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-METHODS = ("Point cloud or mesh", "Mesh only", "Coarse to fine")
+METHODS = ("Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection", "Linear fit")
 DEFAULT_UNITS = {"Pressure": "Pa", "Temperature": "K"}
 
 

@@ -527,7 +527,9 @@ class TestBadInput:
 
     @pytest.mark.parametrize("op", ["interpolate_scalar_field_using_point_interpolator",
                                     "interpolate_scalar_field_using_probe_filter",
-                                    "interpolate_coarse_field_onto_fine_field"])
+                                    "interpolate_coarse_field_onto_fine_field",
+                                    "interpolate_scalar_field_using_surface_projection",
+                                    "interpolate_scalar_field_using_linear_fit"])
     def test_methods_refuse_none_and_empty_sources(self, op):
         with pytest.raises(TypeError, match=f"{op}: from_mesh"):
             getattr(fieldferry, op)("Pressure", None, plane_surface(1))
@@ -641,7 +643,9 @@ class TestMalformedDatasetsFoundByFuzzing:
 
     @pytest.mark.parametrize("method", ["interpolate_scalar_field_using_point_interpolator",
                                         "interpolate_scalar_field_using_probe_filter",
-                                        "interpolate_coarse_field_onto_fine_field"])
+                                        "interpolate_coarse_field_onto_fine_field",
+                                        "interpolate_scalar_field_using_surface_projection",
+                                        "interpolate_scalar_field_using_linear_fit"])
     def test_interpolation_without_the_field_raises_instead_of_dropping_it(self, method):
         source = random_cloud(20)
         with pytest.raises(KeyError, match=f"{method}: the source .* no point data array "

@@ -1,0 +1,178 @@
+"""The two mapping methods past nearest-point accuracy, against "Point cloud or mesh".
+
+1. Speed: a 1,000,000-point source onto the surface of the 1,000,000-hexahedron body of
+   bench_fieldferry ("Pressure", no tolerance): "Surface projection" from a triangulated surface of
+   the body's cube (about 1,000,000 points, 2,000,000 triangles), "Linear fit" from the
+   1,000,000-point cloud of bench_fieldferry, each against "Point cloud or mesh" from the same
+   source in the same run. Seconds of the whole mapping call (the surface extraction of the body
+   included) and of the method alone on the extracted surface, best of two, and their ratios.
+2. Accuracy: all five methods on one curved case, a cylindrical shell (radius 0.5 m, height 1 m;
+   model in m) whose nodes lie on the true cylinder, from a triangulation of it about four times
+   finer each way in mm, and the cloud-capable methods also from a cloud scattered on it. Relative l2 error over the
+   mapped points, largest and 99th percentile absolute error (field values 1 to 3.5), unmapped
+   points.
+
+Environment: FERRY_BENCH_CELLS (default 100 -> 100^3 elements), as for bench_fieldferry.
+"""
+import numpy as np
+import vtk
+from vtk.util import numpy_support as ns
+
+import fieldferry
+from bench_fieldferry import CELLS, field, hex_body, model_of, point_cloud, string_array, vtk_points
+from floor import measure
+
+fieldferry.diagnostics_dir = None
+METHODS = ("Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection",
+           "Linear fit")
+
+
+def triangulated(points, triangles):
+    data = vtk.vtkPolyData()
+    data.SetPoints(vtk_points(points))
+    cells = vtk.vtkCellArray()
+    offsets = np.arange(0, 3 * len(triangles) + 1, 3, dtype=np.int64)
+    cells.SetData(ns.numpy_to_vtkIdTypeArray(offsets, deep=1),
+                  ns.numpy_to_vtkIdTypeArray(triangles.astype(np.int64).ravel(), deep=1))
+    data.SetPolys(cells)
+    return data
+
+
+def grid_triangles(rows, columns, first=0, wrap=False):
+    """Two triangles per cell of a rows x columns node grid numbered row by row; with `wrap` the
+    last column joins the first (a closed ring)."""
+    cols = columns if wrap else columns - 1
+    i, j = np.meshgrid(np.arange(rows - 1), np.arange(cols), indexing="ij")
+    a = first + i * columns + j
+    b = first + i * columns + (j + 1) % columns
+    c, d = b + columns, a + columns
+    return np.vstack([np.column_stack([a.ravel(), b.ravel(), c.ravel()]),
+                      np.column_stack([a.ravel(), c.ravel(), d.ravel()])])
+
+
+def cube_surface(n):
+    """The six faces of the unit cube, each an n x n node grid (edge nodes repeated per face)."""
+    s = np.linspace(0.0, 1.0, n)
+    u, v = [a.ravel() for a in np.meshgrid(s, s, indexing="ij")]
+    points, triangles = [], []
+    for axis in range(3):
+        for side in (0.0, 1.0):
+            p = np.empty((n * n, 3))
+            p[:, axis] = side
+            p[:, (axis + 1) % 3], p[:, (axis + 2) % 3] = u, v
+            triangles.append(grid_triangles(n, n, first=len(points) * n * n))
+            points.append(p)
+    return np.vstack(points), np.vstack(triangles)
+
+
+def labelled_source(data, length="m", of=field):
+    """`data` with "Pressure" = of(points in m) and its unit labels."""
+    values = of(ns.vtk_to_numpy(data.GetPoints().GetData()) / (1000.0 if length == "mm" else 1.0))
+    array = ns.numpy_to_vtk(values, deep=1)
+    array.SetName("Pressure")
+    data.GetPointData().AddArray(array)
+    for name, value in (("current_units_length", length), ("units_pressure", "Pa")):
+        data.GetFieldData().AddArray(string_array(name, value))
+    return data
+
+
+def outer_surface(body):
+    surface = vtk.vtkDataSetSurfaceFilter()
+    surface.SetInputData(body)
+    surface.SetNonlinearSubdivisionLevel(0)
+    surface.Update()
+    return surface.GetOutput()
+
+
+def speed_benchmark():
+    body = hex_body(CELLS)
+    target = outer_surface(body)
+    n = int(round(np.sqrt(1_000_000 / 6)))
+    surface = labelled_source(triangulated(*cube_surface(n)))
+    rng = np.random.default_rng(1)
+    cloud = point_cloud(rng.random((1_000_000, 3)) * 1.02 - 0.01)
+    print(f"body {body.GetNumberOfCells():,} hexahedra, surface {target.GetNumberOfPoints():,} "
+          f"points; triangulated source {surface.GetNumberOfPoints():,} points, "
+          f"{surface.GetNumberOfCells():,} triangles; cloud {cloud.GetNumberOfPoints():,} points")
+    print(f"{'method':22s}{'source':9s}{'mapping s':>11s}{'ratio':>7s}{'method s':>10s}"
+          f"{'ratio':>7s}")
+    bare = {"Point cloud or mesh": fieldferry.interpolate_scalar_field_using_point_interpolator,
+            "Surface projection": fieldferry.interpolate_scalar_field_using_surface_projection,
+            "Linear fit": fieldferry.interpolate_scalar_field_using_linear_fit}
+    for method, source, name in (("Surface projection", surface, "surface"),
+                                 ("Linear fit", cloud, "cloud")):
+        times = {}
+        for m in ("Point cloud or mesh", method):
+            def mapping():
+                fieldferry.map_scalar_field_to_mesh("Pressure", m, source, model_of(body), False,
+                                                    None)
+            whole, _, _ = measure(mapping, repeat=2)
+            alone, _, _ = measure(lambda: bare[m]("Pressure", source, target), repeat=2)
+            times[m] = (whole, alone)
+        for m in ("Point cloud or mesh", method):
+            whole, alone = times[m]
+            reference = times["Point cloud or mesh"]
+            print(f"{m:22s}{name:9s}{whole:11.3f}{whole / reference[0]:7.2f}{alone:10.3f}"
+                  f"{alone / reference[1]:7.2f}", flush=True)
+
+
+def cylinder(rings, around, radius=0.5, height=1.0, phase=0.0):
+    """A structured triangulation of a cylinder's lateral surface, nodes on the true cylinder."""
+    angle = np.linspace(0.0, 2 * np.pi, around, endpoint=False) + phase
+    z = np.linspace(0.0, height, rings)
+    a, h = [x.ravel() for x in np.meshgrid(angle, z, indexing="xy")]
+    points = np.column_stack([radius * np.cos(a), radius * np.sin(a), h])
+    return points, grid_triangles(rings, around, wrap=True)
+
+
+def curved_field(p):
+    return np.sin(4.0 * p[:, 0]) + np.cos(3.0 * p[:, 1]) + 0.5 * p[:, 2] + 2.0
+
+
+def accuracy_benchmark():
+    coarse_points, coarse_tris = cylinder(21, 64)
+    # About four times finer each way and not nested: no target node is a source node.
+    fine_points, fine_tris = cylinder(83, 250, phase=0.01)
+    surface = labelled_source(triangulated(fine_points * 1000.0, fine_tris), "mm", curved_field)
+    rng = np.random.default_rng(5)
+    angle, height = rng.random(len(fine_points)) * 2 * np.pi, rng.random(len(fine_points))
+    scattered = np.column_stack([0.5 * np.cos(angle), 0.5 * np.sin(angle), height])
+    cloud = vtk.vtkPolyData()
+    cloud.SetPoints(vtk_points(scattered * 1000.0))
+    cloud = labelled_source(cloud, "mm", curved_field)
+    print(f"\ncylindrical shell target: {len(coarse_points):,} nodes on the true cylinder, "
+          f"{len(coarse_tris):,} triangles (model in m); sources in mm: a triangulation of "
+          f"{len(fine_points):,} nodes (4x finer), a cloud of {len(scattered):,} points on the "
+          f"cylinder")
+    print(f"{'method':22s}{'source':9s}{'rel l2':>10s}{'max':>10s}{'p99':>10s}{'unmapped':>10s}"
+          f"{'seconds':>9s}")
+    for name, source in (("surface", surface), ("cloud", cloud)):
+        for method in METHODS:
+            if name == "cloud" and method in ("Mesh only", "Surface projection"):
+                continue  # no cells: nothing to probe or project onto
+            body = triangulated(coarse_points, coarse_tris)
+            body.GetFieldData().AddArray(string_array("Body pathName", "Bench/Shell"))
+
+            def run():
+                model = model_of(body)
+                fieldferry.map_scalar_field_to_mesh("Pressure", method, source, model, True,
+                                                    None)
+                return model.GetBlock(0)
+            seconds, _, leaf = measure(run, repeat=1)
+            p = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(float)
+            values = ns.vtk_to_numpy(leaf.GetPointData().GetArray("Pressure"))
+            mapped = ns.vtk_to_numpy(leaf.GetPointData().GetArray("vtkValidPointMask")) == 1
+            exact = curved_field(p)[mapped]
+            err = np.abs(values[mapped] - exact)
+            if err.size:
+                l2 = np.linalg.norm(err) / np.linalg.norm(exact)
+                worst, p99 = err.max(), np.percentile(err, 99)
+            else:
+                l2 = worst = p99 = float("nan")
+            print(f"{method:22s}{name:9s}{l2:10.2e}{worst:10.2e}{p99:10.2e}"
+                  f"{int((~mapped).sum()):10d}{seconds:9.3f}", flush=True)
+
+
+if __name__ == "__main__":
+    accuracy_benchmark()
+    speed_benchmark()

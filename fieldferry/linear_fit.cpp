@@ -1,0 +1,151 @@
+#include "linear_fit.h"
+
+#include <vtkIdList.h>
+#include <vtkMath.h>
+#include <vtkSMPThreadLocalObject.h>
+#include <vtkSMPTools.h>
+#include <vtkStaticPointLocator.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "checks.h"
+#include "interpolation.h"
+#include "point_stencils.h"
+
+namespace fieldferry_core {
+
+namespace {
+
+constexpr char kOperation[] = "interpolate_scalar_field_using_linear_fit";
+
+class Fit {
+ public:
+  Fit(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
+      vtkStaticPointLocator* locator, PointStencils& stencils)
+      : source_(source), target_(target), order_(order), locator_(locator), stencils_(stencils) {}
+
+  void Initialize() {}
+
+  void operator()(vtkIdType begin, vtkIdType end) {
+    vtkIdList* near = near_.Local();
+    double x[3];
+    for (vtkIdType k = begin; k < end; ++k) {
+      const vtkIdType i = order_[k];
+      target_->GetPoint(i, x);
+      locator_->FindClosestNPoints(kLinearFitNeighbours, x, near);
+      fit(x, near, i);
+    }
+  }
+
+  void Reduce() {}
+
+ private:
+  // The coefficients c_k with value = sum c_k f_k. With offsets d_k = p_k - x, weights w_k summing
+  // to W, the weighted centroid m and the eigenpairs (l_j, e_j) of the weighted covariance
+  // sum w_k (d_k - m)(d_k - m)^T / W: value = sum (w_k / W) f_k + sum over resolved j of
+  // g_j t_j, slope g_j = sum (w_k / W) s_kj f_k / l_j with s_kj = (d_k - m).e_j, and t_j = -m.e_j
+  // the target point's offset from the centroid along e_j.
+  void fit(const double x[3], vtkIdList* near, vtkIdType i) {
+    const int n = static_cast<int>(near->GetNumberOfIds());
+    double d[kLinearFitNeighbours][3];
+    double w[kLinearFitNeighbours];
+    double c[kLinearFitNeighbours];
+    vtkIdType ids[kLinearFitNeighbours];
+    double far2 = 0;
+    for (int k = 0; k < n; ++k) {
+      ids[k] = near->GetId(k);
+      source_->GetPoint(ids[k], d[k]);
+      for (int a = 0; a < 3; ++a) d[k][a] -= x[a];
+      far2 = std::max(far2, vtkMath::Dot(d[k], d[k]));
+    }
+    if (n < 2 || far2 == 0) {
+      nearest(near, x, i);
+      return;
+    }
+    const double soft2 = far2 / 100;
+    double total = 0, m[3] = {0, 0, 0};
+    for (int k = 0; k < n; ++k) {
+      w[k] = 1 / (vtkMath::Dot(d[k], d[k]) + soft2);
+      total += w[k];
+    }
+    for (int k = 0; k < n; ++k) {
+      w[k] /= total;
+      for (int a = 0; a < 3; ++a) m[a] += w[k] * d[k][a];
+    }
+    double cov[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+    for (int k = 0; k < n; ++k) {
+      for (int a = 0; a < 3; ++a) d[k][a] -= m[a];
+      for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) cov[a][b] += w[k] * d[k][a] * d[k][b];
+      }
+    }
+    double spread[3], axes[3][3];
+    double* cov_rows[3] = {cov[0], cov[1], cov[2]};
+    double* axes_rows[3] = {axes[0], axes[1], axes[2]};
+    vtkMath::Jacobi(cov_rows, spread, axes_rows);  // descending; eigenvectors are the columns
+    // Points that coincide but for rounding (a spread of a billionth of the coordinates' size)
+    // are one point: their "slopes" would be noise divided by noise.
+    const double rounding2 = 1e-18 * (far2 + vtkMath::Dot(x, x));
+    if (!(spread[0] > rounding2) || !std::isfinite(spread[0])) {
+      nearest(near, x, i);
+      return;
+    }
+    double t[3] = {0, 0, 0};
+    int resolved = 0;
+    for (int j = 0; j < 3 && spread[j] > kLinearFitFlatness * spread[0]; ++j, ++resolved) {
+      for (int a = 0; a < 3; ++a) t[j] -= m[a] * axes[a][j];
+    }
+    for (int k = 0; k < n; ++k) {
+      double slope_part = 0;
+      for (int j = 0; j < resolved; ++j) {
+        double s = 0;
+        for (int a = 0; a < 3; ++a) s += d[k][a] * axes[a][j];
+        slope_part += s * t[j] / spread[j];
+      }
+      c[k] = w[k] * (1 + slope_part);
+    }
+    stencils_.set(i, n, ids, c);
+  }
+
+  // The locator lists the nearest first; among points at the same distance the lowest id wins,
+  // so that the value does not depend on the locator's order.
+  void nearest(vtkIdList* near, const double x[3], vtkIdType i) {
+    vtkIdType best = near->GetId(0);
+    double y[3];
+    source_->GetPoint(best, y);
+    const double d0 = vtkMath::Distance2BetweenPoints(x, y);
+    for (vtkIdType k = 1; k < near->GetNumberOfIds(); ++k) {
+      source_->GetPoint(near->GetId(k), y);
+      if (vtkMath::Distance2BetweenPoints(x, y) == d0) best = std::min(best, near->GetId(k));
+    }
+    const double one = 1.0;
+    stencils_.set(i, 1, &best, &one);
+  }
+
+  vtkDataSet* source_;
+  vtkDataSet* target_;
+  const std::vector<vtkIdType>& order_;
+  vtkStaticPointLocator* locator_;
+  PointStencils& stencils_;
+  vtkSMPThreadLocalObject<vtkIdList> near_;
+};
+
+}  // namespace
+
+vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std::string& field_name,
+                                                                      vtkDataSet* from_mesh,
+                                                                      vtkDataSet* to_mesh) {
+  check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
+  mark_active_scalars(from_mesh, field_name);
+  auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
+  locator->SetDataSet(from_mesh);
+  locator->BuildLocator();
+  PointStencils stencils(to_mesh->GetNumberOfPoints(), kLinearFitNeighbours);
+  const std::vector<vtkIdType> order = spatial_order(to_mesh);
+  Fit fit(from_mesh, to_mesh, order, locator, stencils);
+  vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), fit);
+  return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
+}
+
+}  // namespace fieldferry_core

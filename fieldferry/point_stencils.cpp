@@ -1,0 +1,91 @@
+#include "point_stencils.h"
+
+#include <vtkIdList.h>
+#include <vtkPointData.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "interpolation.h"
+
+namespace fieldferry_core {
+
+PointStencils::PointStencils(vtkIdType points, int width)
+    : width_(width),
+      count_(static_cast<size_t>(points), 0),
+      ids_(static_cast<size_t>(points) * width, 0),
+      weights_(static_cast<size_t>(points) * width, 0.0) {}
+
+void PointStencils::set(vtkIdType point, int n, const vtkIdType* ids, const double* weights) {
+  count_[point] = n;
+  std::copy(ids, ids + n, &ids_[point * width_]);
+  std::copy(weights, weights + n, &weights_[point * width_]);
+}
+
+std::vector<vtkIdType> spatial_order(vtkDataSet* target) {
+  const vtkIdType n = target->GetNumberOfPoints();
+  std::vector<vtkIdType> order(static_cast<size_t>(n));
+  if (n == 0) return order;
+  double b[6];
+  target->GetBounds(b);
+  std::vector<std::uint64_t> key(static_cast<size_t>(n));
+  double x[3];
+  for (vtkIdType i = 0; i < n; ++i) {
+    target->GetPoint(i, x);
+    std::uint64_t code = 0;
+    for (int a = 0; a < 3; ++a) {
+      const double extent = b[2 * a + 1] - b[2 * a];
+      const double t = extent > 0 ? (x[a] - b[2 * a]) / extent : 0.0;
+      auto q = static_cast<std::uint64_t>(std::min(std::max(t, 0.0), 1.0) * 2097151.0);
+      for (int bit = 0; bit < 21; ++bit) code |= ((q >> bit) & 1u) << (3 * bit + a);
+    }
+    key[i] = code;
+  }
+  for (vtkIdType i = 0; i < n; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&key](vtkIdType a, vtkIdType b) {
+    return key[a] < key[b] || (key[a] == key[b] && a < b);
+  });
+  return order;
+}
+
+vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_name,
+                                                    vtkDataSet* source, vtkDataSet* target,
+                                                    const PointStencils& stencils) {
+  vtkSmartPointer<vtkDataSet> out;
+  out.TakeReference(target->NewInstance());
+  out->ShallowCopy(without_point_array(target, field_name));
+  const vtkIdType n = out->GetNumberOfPoints();
+
+  vtkPointData* from = source->GetPointData();
+  auto sampled = vtkSmartPointer<vtkPointData>::New();
+  sampled->InterpolateAllocate(from, n);
+  auto ids = vtkSmartPointer<vtkIdList>::New();
+  std::vector<std::uint8_t> valid(static_cast<size_t>(n), 0);
+  std::vector<double> weights(static_cast<size_t>(stencils.width()));
+  for (vtkIdType i = 0; i < n; ++i) {
+    const int count = stencils.count(i);
+    if (count == 0) {
+      sampled->NullData(i);
+      continue;
+    }
+    valid[i] = 1;
+    ids->SetNumberOfIds(count);
+    std::copy(stencils.ids(i), stencils.ids(i) + count, ids->GetPointer(0));
+    // The interpolation only reads the weights but takes them non-const.
+    std::copy(stencils.weights(i), stencils.weights(i) + count, weights.begin());
+    sampled->InterpolatePoint(from, i, ids, weights.data());
+  }
+  vtkPointData* to = out->GetPointData();
+  for (int a = 0; a < sampled->GetNumberOfArrays(); ++a) {
+    vtkAbstractArray* array = sampled->GetAbstractArray(a);
+    const char* name = array->GetName();
+    if (!name || std::string(name) == kValidMaskArray) continue;
+    to->RemoveArray(name);
+    to->AddArray(array);
+  }
+  to->SetActiveScalars(field_name.c_str());
+  set_valid_mask(out, valid.data());
+  return out;
+}
+
+}  // namespace fieldferry_core

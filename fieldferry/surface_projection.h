@@ -1,0 +1,22 @@
+// "Surface projection": each target point takes the source field at its closest point on the
+// source's cells, interpolated with that cell's own weights there. A point a little off a faceted
+// source (a node on the true curve of a wall the source facets cut inside, a coarse target over a
+// fine source) still gets the value of the nearest facet instead of nothing ("Mesh only") or the
+// nearest vertex's ("Point cloud or mesh"). Exact for a field linear on each source cell.
+#pragma once
+
+#include <vtkDataSet.h>
+#include <vtkSmartPointer.h>
+
+#include <string>
+
+namespace fieldferry_core {
+
+// A new dataset like to_mesh with every source point array sampled at the closest points and
+// "vtkValidPointMask" 1 wherever a closest cell was found (everywhere, unless every cell near the
+// point is degenerate). Raises ValueError for a source without cells, and as every method does
+// for an empty source, a missing field or non-finite coordinates.
+vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+
+}  // namespace fieldferry_core

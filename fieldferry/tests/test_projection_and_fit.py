@@ -1,0 +1,199 @@
+"""The two methods that go past nearest-point accuracy: "Surface projection" onto the source's
+cells and "Linear fit" over a cloud's nearest points, on gmsh meshes with analytic fields."""
+import numpy as np
+import pytest
+import vtk
+
+import fieldferry
+from kelm.mesh import ElementTopology as T
+
+from ferry_builders import (cloud, gmsh_box_with_hole, gmsh_cylinder_shell, hex_block_model,
+                            host_model_of, label_source, leaves, plane_surface, point_array,
+                            points_of, polydata, with_fields)
+
+MASK = "vtkValidPointMask"
+FUNCTIONS = {"Surface projection": "interpolate_scalar_field_using_surface_projection",
+             "Linear fit": "interpolate_scalar_field_using_linear_fit"}
+
+
+def linear(p):
+    return 3.0 * p[:, 0] - 2.0 * p[:, 1] + 0.5 * p[:, 2] + 1.0
+
+
+def smooth(p):
+    return np.sin(4.0 * p[:, 0]) + np.cos(3.0 * p[:, 1]) + 0.5 * p[:, 2] + 2.0
+
+
+@pytest.fixture(autouse=True)
+def no_diagnostic_files(monkeypatch):
+    monkeypatch.setattr(fieldferry, "diagnostics_dir", None)
+
+
+def in_mm(field):
+    """The field of points given in mm, for sources in mm mapped onto models in m."""
+    return lambda p: field(p / 1000.0)
+
+
+def map_onto(model, source, method, field="Pressure"):
+    fieldferry.map_scalar_field_to_mesh(field, method, source, model, True, None)
+    (_, leaf), = leaves(model)
+    return leaf
+
+
+def relative_l2(leaf, field, exact, name="Pressure"):
+    expected = exact(points_of(leaf)) * (1.0 if name == "Pressure" else 2.0)
+    return np.linalg.norm(point_array(leaf, name) - expected) / np.linalg.norm(expected)
+
+
+def cylinder_cloud(n, seed):
+    rng = np.random.default_rng(seed)
+    angle, height = rng.random(n) * 2 * np.pi, rng.random(n)
+    return np.column_stack([0.5 * np.cos(angle), 0.5 * np.sin(angle), height])
+
+
+@pytest.fixture(scope="module")
+def coarse_shell():
+    return gmsh_cylinder_shell(0.1)
+
+
+class TestLinearFieldsAreReproduced:
+    @pytest.mark.parametrize("facets", ["triangles", "quadrilaterals"])
+    def test_projection_onto_a_finer_plate_in_mm(self, facets):
+        if facets == "triangles":
+            plate_source = plane_surface(17, size=1000.0, z=300.0)
+        else:
+            quads = vtk.vtkPlaneSource()
+            quads.SetOrigin(0, 0, 300.0)
+            quads.SetPoint1(1000.0, 0, 300.0)
+            quads.SetPoint2(0, 1000.0, 300.0)
+            quads.SetResolution(13, 17)
+            quads.Update()
+            plate_source = quads.GetOutput()
+        source = label_source(with_fields(plate_source, in_mm(linear)), length="mm")
+        rng = np.random.default_rng(1)
+        plate = np.column_stack([rng.random((60, 2)), np.full(60, 0.3)])
+        triangles = vtk.vtkDelaunay2D()
+        triangles.SetInputData(polydata(plate, []))
+        triangles.Update()
+        rows = [[triangles.GetOutput().GetCell(c).GetPointId(k) for k in range(3)]
+                for c in range(triangles.GetOutput().GetNumberOfCells())]
+        leaf = map_onto(host_model_of(plate, T.Tria3, rows), source, "Surface projection")
+        assert relative_l2(leaf, "Pressure", linear) < 1e-6
+        assert (point_array(leaf, MASK) == 1).all()
+
+    def test_projection_within_tetrahedra_takes_the_containing_cell(self):
+        points, tets = gmsh_box_with_hole(size=0.15)
+        grid = vtk.vtkUnstructuredGrid()
+        grid.SetPoints(cloud(points, linear).GetPoints())
+        for tet in tets:
+            grid.InsertNextCell(vtk.VTK_TETRA, 4, [int(i) for i in tet])
+        source = label_source(with_fields(grid, linear))
+        model = hex_block_model(n=(2, 5, 3), size=(0.2, 1.0, 0.4))  # clear of the hole
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Surface projection", source, model,
+                                            False, None)
+        (_, leaf), = leaves(model)
+        assert relative_l2(leaf, "Temperature", linear, "Temperature") < 1e-6
+
+    def test_fit_over_a_cloud_in_mm(self):
+        rng = np.random.default_rng(2)
+        source = cloud(rng.random((3000, 3)) * 1100.0 - 50.0, in_mm(linear), "mm")
+        model = hex_block_model()
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Linear fit", source, model, False,
+                                            None)
+        (_, leaf), = leaves(model)
+        assert relative_l2(leaf, "Temperature", linear, "Temperature") < 1e-6
+        assert (point_array(leaf, MASK) == 1).all()
+
+    def test_fit_over_a_flat_cloud_resolves_the_slope_in_its_plane(self):
+        # Every neighbourhood is coplanar: no slope across the plane, the exact one along it.
+        rng = np.random.default_rng(3)
+        pts = np.column_stack([rng.random((2000, 2)), np.full(2000, 0.3)])
+        out = fieldferry.interpolate_scalar_field_using_linear_fit(
+            "Pressure", cloud(pts, linear), plane_surface(6, z=0.3))
+        assert np.allclose(point_array(out, "Pressure"), linear(points_of(out)), atol=1e-9)
+        lifted = fieldferry.interpolate_scalar_field_using_linear_fit(
+            "Pressure", cloud(pts, linear), plane_surface(6, z=0.5))
+        assert np.allclose(point_array(lifted, "Pressure"), point_array(out, "Pressure"))
+
+    def test_fit_along_collinear_points_and_at_coincident_ones(self):
+        line = np.column_stack([np.linspace(0, 1, 30), np.zeros(30), np.zeros(30)])
+        target = cloud([[0.37, 0.2, -0.1]], linear)
+        out = fieldferry.interpolate_scalar_field_using_linear_fit(
+            "Pressure", cloud(line, linear), target)
+        assert point_array(out, "Pressure")[0] == pytest.approx(linear(np.array([[0.37, 0, 0]]))[0])
+        same = cloud(np.tile([[0.5, 0.5, 0.5]], (12, 1)), linear)
+        out = fieldferry.interpolate_scalar_field_using_linear_fit("Pressure", same, target)
+        assert point_array(out, "Pressure")[0] == pytest.approx(linear(np.array([[0.5] * 3]))[0])
+
+
+class TestCurvedSurfaces:
+    """A cylindrical shell (radius 0.5 m) whose nodes sit on the true curve, in m; sources in mm."""
+
+    def test_projection_from_a_finer_triangulation(self, coarse_shell):
+        fine, fine_tris = gmsh_cylinder_shell(0.03)
+        source = label_source(with_fields(polydata(fine * 1000.0, fine_tris), in_mm(smooth)),
+                              length="mm")
+        errors, unmapped = {}, {}
+        for method in ("Point cloud or mesh", "Mesh only", "Surface projection"):
+            leaf = map_onto(host_model_of(*coarse_shell[:1], T.Tria3, coarse_shell[1]), source,
+                            method)
+            unmapped[method] = int((point_array(leaf, MASK) == 0).sum())
+            errors[method] = relative_l2(leaf, "Pressure", smooth)
+        # The facets cut inside the curve: probing misses most nodes, projection none.
+        assert unmapped["Mesh only"] > 0.5 * len(coarse_shell[0])
+        assert unmapped["Surface projection"] == 0
+        assert errors["Surface projection"] <= errors["Point cloud or mesh"] / 10
+
+    def test_fit_over_a_cloud_scattered_on_the_surface(self, coarse_shell):
+        source = cloud(cylinder_cloud(20000, seed=4) * 1000.0, in_mm(smooth), "mm")
+        errors = {}
+        for method in ("Point cloud or mesh", "Linear fit"):
+            leaf = map_onto(host_model_of(*coarse_shell[:1], T.Tria3, coarse_shell[1]), source,
+                            method)
+            errors[method] = relative_l2(leaf, "Pressure", smooth)
+            assert (point_array(leaf, MASK) == 1).all()
+        assert errors["Linear fit"] <= errors["Point cloud or mesh"] / 10
+
+
+class TestLikeTheOtherMethods:
+    @pytest.mark.parametrize("method", list(FUNCTIONS))
+    def test_same_input_gives_the_same_bits(self, method, coarse_shell):
+        points, tris = coarse_shell
+        source = label_source(with_fields(polydata(points[::-1] * 1.01, tris[:, ::-1]), smooth))
+        runs = []
+        for _ in range(2):
+            leaf = map_onto(host_model_of(points, T.Tria3, tris), source, method)
+            runs.append(point_array(leaf, "Pressure").tobytes())
+        assert runs[0] == runs[1]
+
+    @pytest.mark.parametrize("method", list(FUNCTIONS))
+    def test_body_arrays_pass_and_a_second_mapping_replaces_the_first(self, method):
+        model = hex_block_model()
+        for field in (linear, smooth):
+            source = label_source(with_fields(plane_surface(8, size=1.2, z=1.0,
+                                                            origin=(-0.1, -0.1)), field))
+            fieldferry.map_scalar_field_to_mesh("Pressure", method, source, model, True, 0.5)
+        (_, leaf), = leaves(model)
+        for name in ("Node ID", "Distance"):
+            assert leaf.GetPointData().GetArray(name) is not None
+        assert leaf.GetCellData().GetArray("Element ID") is not None
+        assert point_array(leaf, MASK).dtype == np.uint8
+        top = points_of(leaf)[:, 2] == 1.0
+        assert np.allclose(point_array(leaf, "Pressure")[top], smooth(points_of(leaf)[top]),
+                           atol=0.2)
+        assert fieldferry.last_unmapped_counts == {"M/P/Block": 0}
+
+    def test_projection_needs_cells_and_says_what_to_use(self):
+        model = hex_block_model()
+        before = [leaf for _, leaf in leaves(model)]
+        with pytest.raises(ValueError, match='surface_projection: "Surface projection" needs a '
+                                             'source with cells.*"Linear fit"'):
+            fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection",
+                                                cloud(np.eye(3), linear), model, True, None)
+        assert [leaf for _, leaf in leaves(model)] == before
+
+    def test_unknown_name_lists_all_five(self):
+        with pytest.raises(ValueError, match="'Point cloud or mesh', 'Mesh only', 'Coarse to "
+                                             "fine', 'Surface projection', 'Linear fit'$"):
+            fieldferry.map_scalar_field_to_mesh("Pressure", "Kriging", cloud(np.eye(3), linear),
+                                                hex_block_model(), True, None)
