@@ -25,7 +25,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
 from mapping_report import mapping_report  # noqa: E402
 
 gmsh = pytest.importorskip("gmsh")
-METHODS = ["Point cloud or mesh", "Mesh only", "Coarse to fine"]
+METHODS = ["Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection",
+           "Linear fit"]
 
 
 def shapes(occ):
@@ -211,4 +212,4 @@ def test_recorded_text_is_the_same_in_every_process(meshes):
         assert done.returncode == 0, done.stderr[-2000:]
         texts.add(done.stderr)
     assert len(texts) == 1
-    assert texts.pop().count("createLoadTemperature(") == 3
+    assert texts.pop().count("createLoadTemperature(") == len(METHODS)
