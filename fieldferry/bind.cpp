@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "distance_field.h"
 #include "export_file.h"
@@ -17,38 +18,11 @@ namespace core = fieldferry_core;
 
 namespace {
 
-template <typename T>
-T* vtk_argument(py::handle value, const char* operation, const char* argument,
-                const char* expected) {
-  T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
-  if (!pointer) {
-    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument, " must be a ",
-                                       expected, ", not ",
-                                       std::string(py::str(py::type::of(value).attr("__name__")))));
-  }
-  return pointer;
-}
-
-std::string text_argument(py::handle value, const char* operation, const char* argument) {
-  if (!py::isinstance<py::str>(value)) {
-    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument,
-                                       " must be text, not ",
-                                       std::string(py::str(py::type::of(value).attr("__name__")))));
-  }
-  return value.cast<std::string>();
-}
-
-std::string path_argument(py::handle value, const char* operation, const char* argument) {
-  py::object path;
-  try {
-    path = py::module_::import("os").attr("fspath")(value);
-  } catch (py::error_already_set&) {
-    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument,
-                                       " must be a path (text), not ",
-                                       std::string(py::str(py::type::of(value).attr("__name__")))));
-  }
-  return text_argument(path, operation, argument);
-}
+using kelm::bind::flag_argument;
+using kelm::bind::path_argument;
+using kelm::bind::real_argument;
+using kelm::bind::text_argument;
+using kelm::bind::vtk_argument;
 
 // The unit converter is outside the system; it is created only when a factor is needed.
 double gaugeshift_length_factor(const std::string& from, const std::string& to) {
@@ -70,35 +44,33 @@ double gaugeshift_length_factor(const std::string& from, const std::string& to) 
                         .c_str());
     throw py::error_already_set();
   }
-  try {
-    return factor.cast<double>();
-  } catch (py::cast_error&) {
-    throw py::type_error(kelm::message(
-        "fieldferry.map_scalar_field_to_mesh: gaugeshift gave a "
-        "length factor from '",
-        from, "' to '", to, "' that is not a number: ", std::string(py::str(py::repr(factor)))));
+  if (!py::isinstance(factor, py::module_::import("numbers").attr("Real"))) {
+    kelm::raise_type_error(
+        "fieldferry.map_scalar_field_to_mesh: gaugeshift gave a length factor "
+        "from '",
+        from, "' to '", to, "' that is not a number: ", kelm::bind::utf8_text(py::repr(factor)));
   }
+  return PyFloat_AsDouble(factor.ptr());
 }
 
 std::optional<std::string> diagnostics_dir(py::module_ m) {
   py::object folder = py::getattr(m, "diagnostics_dir", py::none());
   if (folder.is_none()) return std::nullopt;
-  return path_argument(folder, "map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
+  return path_argument(folder, "fieldferry.map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
 }
 
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance) {
-  constexpr const char* op = "map_scalar_field_to_mesh";
+  constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
   request.field_name = text_argument(field_name, op, "field_name");
   const std::string algorithm = text_argument(mapping_algorithm, op, "mapping_algorithm");
   auto chosen = core::mapping_algorithm_named(algorithm);
   if (!chosen) {
-    throw py::value_error(kelm::message("fieldferry.", op, ": unknown mapping_algorithm '",
-                                        algorithm,
-                                        "'; valid names: ", core::mapping_algorithm_names()));
+    kelm::raise_value_error(op, ": unknown mapping_algorithm '", algorithm,
+                            "'; valid names: ", core::mapping_algorithm_names());
   }
   request.algorithm = *chosen;
   request.from_mesh = vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset");
@@ -148,7 +120,7 @@ PYBIND11_MODULE(fieldferry, m) {
   m.def(
       "interpolate_scalar_field_using_point_interpolator",
       [](py::object field_name, py::object from_mesh, py::object to_mesh) {
-        constexpr const char* op = "interpolate_scalar_field_using_point_interpolator";
+        constexpr const char* op = "fieldferry.interpolate_scalar_field_using_point_interpolator";
         return core::interpolate_scalar_field_using_point_interpolator(
             text_argument(field_name, op, "field_name"),
             vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
@@ -161,7 +133,7 @@ PYBIND11_MODULE(fieldferry, m) {
   m.def(
       "interpolate_scalar_field_using_probe_filter",
       [](py::object field_name, py::object from_mesh, py::object to_mesh) {
-        constexpr const char* op = "interpolate_scalar_field_using_probe_filter";
+        constexpr const char* op = "fieldferry.interpolate_scalar_field_using_probe_filter";
         return core::interpolate_scalar_field_using_probe_filter(
             text_argument(field_name, op, "field_name"),
             vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
@@ -173,19 +145,19 @@ PYBIND11_MODULE(fieldferry, m) {
 
   m.def(
       "interpolate_coarse_field_onto_fine_field",
-      [](py::object field_name, py::object from_mesh, py::object to_mesh, double radius,
-         bool full_grid) {
-        constexpr const char* op = "interpolate_coarse_field_onto_fine_field";
+      [](py::object field_name, py::object from_mesh, py::object to_mesh, py::object radius,
+         py::object full_grid) {
+        constexpr const char* op = "fieldferry.interpolate_coarse_field_onto_fine_field";
         core::CoarseToFineOptions options;
-        options.radius = radius;
-        options.full_grid = full_grid;
+        options.radius = real_argument(radius, op, "radius");
+        options.full_grid = flag_argument(full_grid, op, "full_grid");
         return core::interpolate_coarse_field_onto_fine_field(
             text_argument(field_name, op, "field_name"),
             vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
             vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"), options);
       },
       py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"), py::kw_only(),
-      py::arg("radius") = 0.01, py::arg("full_grid") = false,
+      py::arg("radius") = py::float_(0.01), py::arg("full_grid") = py::bool_(false),
       "\"Coarse to fine\": the source splatted with a Gaussian kernel (sharpness 2, `radius` in "
       "the source's length unit) onto a 101^3 grid over to_mesh's bounds, resampled at to_mesh. "
       "Only the grid points the resampling reads are evaluated unless full_grid is true (same "
@@ -195,7 +167,7 @@ PYBIND11_MODULE(fieldferry, m) {
   m.def(
       "generate_distance_field",
       [](py::object to_mesh, py::object from_mesh, py::object distance_field_location) {
-        constexpr const char* op = "generate_distance_field";
+        constexpr const char* op = "fieldferry.generate_distance_field";
         return core::generate_distance_field(
             vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"),
             vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
@@ -209,19 +181,17 @@ PYBIND11_MODULE(fieldferry, m) {
 
   m.def(
       "export_vtk_file",
-      [](py::object dataset, py::object filename, bool binary) {
-        constexpr const char* op = "export_vtk_file";
+      [](py::object dataset, py::object filename, py::object binary_object) {
+        constexpr const char* op = "fieldferry.export_vtk_file";
         auto* data = vtk_argument<vtkDataObject>(dataset, op, "dataset", "VTK data object");
         const std::string base = path_argument(filename, op, "filename");
+        const bool binary = flag_argument(binary_object, op, "binary");
         std::string path;
         if (core::export_vtk_file(data, base, binary, &path) == core::ExportResult::failed) {
-          PyErr_SetString(
-              PyExc_OSError,
-              kelm::message("fieldferry.export_vtk_file: could not write '", path, "'").c_str());
-          throw py::error_already_set();
+          kelm::raise_os_error(op, ": could not write '", path, "'");
         }
       },
-      py::arg("dataset"), py::arg("filename"), py::arg("binary") = true,
+      py::arg("dataset"), py::arg("filename"), py::arg("binary") = py::bool_(true),
       "Writes dataset to filename + \".\" + vtm/vtu/vtp/vti by its type (binary or ASCII); other "
       "data types are skipped. Raises OSError when the file cannot be written.");
 }

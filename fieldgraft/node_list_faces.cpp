@@ -9,11 +9,11 @@
 
 #include <limits>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "face_merge.h"
 #include "field_builders.h"
-#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -46,7 +46,7 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
                               "has ", faces.size(0), ")");
     }
   }
-  require_sound_cells(grid, target);
+  require_sound_body(grid, target);
   vtkSmartPointer<vtkPolyData> free_faces = free_face_polydata(grid);
   TagLookup nodes(free_faces, Attachment::points, kelm::kNodeIdArray, "node", target,
                   "the free surface of ");

@@ -15,8 +15,7 @@ std::string export_vtk_file(vtkDataObject* dataset, const std::string& filename,
       kelm::print_line(std::string("No writer configure for ") + dataset->GetClassName());
       return "";
     case fieldferry_core::ExportResult::failed:
-      throw std::runtime_error(
-          kelm::message("sceneview.export_vtk_file: could not write '", path, "'"));
+      kelm::raise_os_error("sceneview.export_vtk_file: could not write '", path, "'");
     case fieldferry_core::ExportResult::written:
       break;
   }

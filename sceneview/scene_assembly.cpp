@@ -5,6 +5,7 @@
 #include <vtkJPEGReader.h>
 #include <vtkRendererCollection.h>
 
+#include <exception>
 #include <fstream>
 #include <vector>
 
@@ -155,11 +156,12 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
   fit_background_camera(scene);
   follow_scene_camera(triad, scene.scene_renderer);
   window->Render();
-  std::string error;
+  // The window is handed back whatever happens; the error, of whatever kind, is raised after.
+  std::exception_ptr error;
   try {
     write_window_image(window, path, 1, ImageFormat::kPng);
-  } catch (const std::exception& e) {
-    error = e.what();
+  } catch (...) {
+    error = std::current_exception();
   }
 
   window->RemoveRenderer(triad);
@@ -168,7 +170,7 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
   if (lend) {
     for (auto& renderer : previous) main_window->AddRenderer(renderer);
   }
-  if (!error.empty()) throw std::runtime_error(error);
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace sceneview_core

@@ -38,7 +38,7 @@ void connect_interactor(SceneObjects& scene, vtkCommand* key_command);
 
 // Renders the assembled scene (background, scene and a triad like the window's) in an off-screen
 // window of width x height pixels and writes it as PNG to `path`. The renderers are lent to that
-// window and given back to render_window afterwards. Raises std::runtime_error when the file
+// window and given back to render_window afterwards. Raises kelm::os_error when the file
 // cannot be written.
 void render_offscreen_png(SceneObjects& scene, const std::string& path, int width, int height);
 

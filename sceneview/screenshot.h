@@ -11,11 +11,14 @@ enum class ImageFormat { kPng, kJpeg };
 
 inline constexpr int kMaxScreenshotScale = 8;
 
+// `path` made absolute against the working directory and normalised ("." and ".." folded).
+std::string absolute_path(const std::string& path);
+
 // "screenshot<index>.png" at scale 1, "screenshot<index>.jpg" otherwise, in `directory`.
 std::string screenshot_path(const std::string& directory, long long index, int scale);
 
 // Reads the window's back buffer at `scale` times its size and writes it to `path` (PNG with
-// alpha, or JPEG, which has none). Raises std::runtime_error naming the file when it cannot be
+// alpha, or JPEG, which has none). Raises kelm::os_error naming the file when it cannot be
 // written (the directory is missing or not writable, the disk is full).
 void write_window_image(vtkRenderWindow* window, const std::string& path, int scale,
                         ImageFormat format);

@@ -43,7 +43,7 @@ Target with_keys(const Target& target, const char* ids, const char* faces) {
 
 FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "identifier", "identifiers");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   py::object ids = field_key(body_field, "identifier", t);
   NamedValues v = named_values(body_field, t);
   return fieldgraft_core::prepare_id_field(dataset, Attachment::points,
@@ -52,7 +52,7 @@ FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& 
 
 FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   py::object ids = field_key(body_field, "element_ids", t);
   NamedValues v = named_values(body_field, t);
   return fieldgraft_core::prepare_id_field(dataset, Attachment::cells,
@@ -61,7 +61,7 @@ FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Targ
 
 FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "face_node_ids", "face_node_ids");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   field_key(body_field, "element_ids", t);
   field_key(body_field, "face_ids", t);
   py::object nodes = field_key(body_field, "face_node_ids", t);
@@ -73,7 +73,7 @@ FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Tar
 FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
   auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
+      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   py::object faces = field_key(body_field, "identifiers", t);
   NamedValues v = named_values(body_field, t);
@@ -85,7 +85,7 @@ FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Tar
 FinishBuild prepare_nodal_faces(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
   auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
+      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   field_key(body_field, "identifier_type", t);
   py::object faces = field_key(body_field, "identifiers", t);
@@ -133,7 +133,7 @@ const Builder kBuilders[] = {
 FinishBuild dispatch(py::handle grid, py::handle body_field, const Target& t) {
   py::object type = field_key(body_field, "identifier_type", t);
   for (const Builder& b : kBuilders) {
-    if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
+    if (PyUnicode_Check(type.ptr()) && utf8_text(type) == b.identifier_type) {
       return b.prepare(grid, body_field, Target{std::string("skinfield.") + b.name, t.body});
     }
   }

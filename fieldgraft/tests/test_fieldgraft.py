@@ -269,9 +269,9 @@ class TestBadInput:
             NODAL()
         with pytest.raises(TypeError, match="scalar_field_name is required"):
             NODAL(block, {"node_ids": [10], "pressures": [1]})
-        with pytest.raises(TypeError, match="must be a VTK dataset, got str"):
+        with pytest.raises(TypeError, match="must be a VTK dataset, not str"):
             NODAL("grid", {"node_ids": [10], "pressures": [1]}, "Pressure")
-        with pytest.raises(TypeError, match="must be a vtkUnstructuredGrid, got vtkPolyData"):
+        with pytest.raises(TypeError, match="must be a vtkUnstructuredGrid, not vtkPolyData"):
             FACE_INDEX(vtk.vtkPolyData(), face_index_field([500], [1], [1]), "Pressure")
 
     def test_unsupported_field_name_changes_nothing(self, block):
@@ -435,12 +435,12 @@ class TestHandBuiltGrids:
         return grid
 
     @pytest.mark.parametrize("cell_type, ids, match", [
-        (vtk.VTK_HEXAHEDRON, [0, 1, 2], r"cell 0 .* \(VTK type 12\) has 3 points; its type has 8"),
-        (vtk.VTK_TETRA, list(range(8)), "cell 0 .* has 8 points; its type has 4"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2], r"cell 0 \(VTK type 12\) with 3 points; its type has 8"),
+        (vtk.VTK_TETRA, list(range(8)), "cell 0 .* with 8 points; its type has 4"),
         (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, 100],
-         "cell 0 .* uses point index 100, outside the body's points 0 to 7"),
-        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, -5], "cell 0 .* uses point index -5"),
-        (200, [0, 1, 2], "cell 0 .* has VTK cell type 200, which VTK does not know"),
+         "cell 0 naming point 100, outside its points 0 to 7"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, -5], "cell 0 naming point -5"),
+        (200, [0, 1, 2], "cell 0 of VTK cell type 200, which VTK does not know"),
     ])
     @pytest.mark.parametrize("builder, field", [
         (NODAL, {"node_ids": [1], "pressures": [1]}),
@@ -450,8 +450,22 @@ class TestHandBuiltGrids:
                       "pressures": [[1]]}),
     ])
     def test_malformed_cells_are_refused(self, builder, field, cell_type, ids, match):
-        with pytest.raises(ValueError, match="fieldgraft.poly_from_ug_and_.*: " + match):
+        with pytest.raises(ValueError, match="fieldgraft.poly_from_ug_and_.*: body '.*' has " + match):
             builder(self.grid(cell_type, ids), field, "Pressure")
+
+    def test_offsets_past_the_connectivity_are_reported_not_read(self):
+        # Followed, the second hexahedron's offset read past the connectivity's end and reported
+        # whatever lay there as a point index.
+        grid = self.grid(vtk.VTK_HEXAHEDRON, list(range(8)))
+        arrays = [ns.numpy_to_vtkIdTypeArray(np.array(v, np.int64), deep=1)
+                  for v in ([0, 8, 100000], list(range(8)) + [0, 1])]
+        cells = vtk.vtkCellArray()
+        cells.SetData(*arrays)
+        types = ns.numpy_to_vtk(np.array([vtk.VTK_HEXAHEDRON] * 2, np.uint8), deep=1)
+        grid.SetCells(types, cells)
+        with pytest.raises(ValueError, match="offsets run past its 10 connectivity entries: cell 1 "
+                                             "ends at offset 100000"):
+            NODAL(grid, {"node_ids": [1], "pressures": [1]}, "Pressure")
 
     def test_polydata_with_a_point_index_outside_its_points(self):
         poly = vtk.vtkPolyData()
@@ -463,7 +477,7 @@ class TestHandBuiltGrids:
         ids = ns.numpy_to_vtk(np.array([1], np.uint32), deep=1)
         ids.SetName("Node ID")
         poly.GetPointData().AddArray(ids)
-        with pytest.raises(ValueError, match="polygon 0 .* uses point index 5"):
+        with pytest.raises(ValueError, match="polygon 0 naming point 5"):
             NODAL(poly, {"node_ids": [1], "pressures": [1]}, "Pressure")
 
     def test_a_sound_hand_built_hexahedron_builds(self):

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/errors.h"
 #include "node_order.h"
 #include "tessellation.h"
 #include "topology_table.h"
@@ -55,7 +56,7 @@ TEST(Tessellation, PrefixedCellsAndTypes) {
   auto cells = gridforge_core::prefixed_cells({2, 1}, {0, 1, 1, 2, 2, 3}, 2, "edges");
   EXPECT_EQ(cells.num_cells, 3u);
   EXPECT_EQ(cells.cells, (std::vector<uint32_t>{2, 0, 1, 2, 1, 2, 2, 2, 3}));
-  EXPECT_THROW(gridforge_core::prefixed_cells({2}, {0, 1, 1}, 2, "edges"), std::invalid_argument);
+  EXPECT_THROW(gridforge_core::prefixed_cells({2}, {0, 1, 1}, 2, "edges"), kelm::value_error);
   EXPECT_EQ(gridforge_core::tessellation_cell_types(1, 2, 1),
             (std::vector<uint8_t>{VTK_VERTEX, VTK_LINE, VTK_LINE, VTK_TRIANGLE}));
 }
@@ -67,9 +68,8 @@ TEST(Tessellation, GridFromArraysChecksEveryCellAgainstItsType) {
   EXPECT_EQ(grid->GetNumberOfCells(), 2);
   EXPECT_EQ(grid->GetCellType(1), VTK_TRIANGLE);
   EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_TRIANGLE}, {2, 0, 1}),
-               std::invalid_argument);
-  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_LINE}, {2, 0, 3}),
-               std::invalid_argument);
+               kelm::value_error);
+  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_LINE}, {2, 0, 3}), kelm::value_error);
 }
 
 }  // namespace

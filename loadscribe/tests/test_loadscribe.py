@@ -695,8 +695,8 @@ class TestMalformedLeavesFoundByFuzzing:
         body.GetPolys().InsertNextCell(3, [0, 1, 9])
         body.GetCellData().GetArray("Element ID").InsertNextValue(30)
         with pytest.raises(ValueError, match="create_pressure_load_from_vtk_field: body "
-                                             "'M/P/Skin' has a polygon cell referring to point 9 "
-                                             "of 5"):
+                                             "'M/P/Skin' has polygon 2 naming point 9, outside "
+                                             "its points 0 to 4"):
             loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", 1.0)
         assert env.created == []
 

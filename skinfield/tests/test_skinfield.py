@@ -167,7 +167,7 @@ class TestBadInput:
         grid.DeepCopy(block)
         grid.InsertNextCell(vtk.VTK_HEXAHEDRON, 3, [0, 1, 2])
         with pytest.raises(ValueError, match="skinfield.poly_from_ug_and_element_nodal_face_data: "
-                                             "cell 2 .* has 3 points; its type has 8"):
+                                             "body 'M/P/Block' has cell 2 .* with 3 points; its type has 8"):
             NODAL_FACES(grid, nodal_faces([500], [[10, 40, 50, 20]], [1]))
 
     def test_scalar_name_that_utf8_cannot_carry(self, block):
