@@ -6,8 +6,11 @@
 #include <vtkPolyData.h>
 #include <vtkUnstructuredGrid.h>
 
+#include <cstdint>
+#include <limits>
 #include <memory>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "common/host_sequence.h"
 #include "common/tag_arrays.h"
@@ -526,7 +529,9 @@ PYBIND11_MODULE(gridforge, m) {
           py::arg("tessellation"), "The tessellation points as an N x 3 float32 array.")
       .def(
           "initialize_vertex_arrays",
-          [](const Converter&, const std::string& type, py::handle t) {
+          [](const Converter&, py::handle type_object, py::handle t) {
+            const std::string type = kelm::bind::text_argument(
+                type_object, "gridforge.initialize_vertex_arrays", "geom_type");
             return cells_tuple(
                 read_cells(type, t, "vertices", 1, "gridforge.initialize_vertex_arrays"));
           },
@@ -534,14 +539,18 @@ PYBIND11_MODULE(gridforge, m) {
           "(number of vertex cells, per-entity counts, count-prefixed cells).")
       .def(
           "initialize_edge_arrays",
-          [](const Converter&, const std::string& type, py::handle t) {
+          [](const Converter&, py::handle type_object, py::handle t) {
+            const std::string type = kelm::bind::text_argument(
+                type_object, "gridforge.initialize_edge_arrays", "geom_type");
             return cells_tuple(read_cells(type, t, "edges", 2, "gridforge.initialize_edge_arrays"));
           },
           py::arg("geom_type"), py::arg("tessellation"),
           "(number of line cells, per-entity counts, count-prefixed cells); empty for a Point.")
       .def(
           "initialize_face_arrays",
-          [](const Converter&, const std::string& type, py::handle t) {
+          [](const Converter&, py::handle type_object, py::handle t) {
+            const std::string type = kelm::bind::text_argument(
+                type_object, "gridforge.initialize_face_arrays", "geom_type");
             return cells_tuple(read_cells(type, t, "faces", 3, "gridforge.initialize_face_arrays"));
           },
           py::arg("geom_type"), py::arg("tessellation"),
@@ -549,13 +558,13 @@ PYBIND11_MODULE(gridforge, m) {
           "Curve.")
       .def(
           "initialize_celltypes_array",
-          [](const Converter&, py::ssize_t n0, py::ssize_t n1, py::ssize_t n2) {
-            if (n0 < 0 || n1 < 0 || n2 < 0) {
-              kelm::raise_value_error("gridforge.initialize_celltypes_array: cell counts must not ",
-                                      "be negative, got ", n0, ", ", n1, ", ", n2);
-            }
+          [](const Converter&, py::handle n0, py::handle n1, py::handle n2) {
+            constexpr const char* op = "gridforge.initialize_celltypes_array";
+            constexpr long long kMost = std::numeric_limits<int32_t>::max();
             return to_numpy(gridforge_core::tessellation_cell_types(
-                std::size_t(n0), std::size_t(n1), std::size_t(n2)));
+                std::size_t(kelm::bind::integer_argument(n0, op, "num_0D_cells", 0, kMost)),
+                std::size_t(kelm::bind::integer_argument(n1, op, "num_1D_cells", 0, kMost)),
+                std::size_t(kelm::bind::integer_argument(n2, op, "num_2D_cells", 0, kMost))));
           },
           py::arg("num_0D_cells"), py::arg("num_1D_cells"), py::arg("num_2D_cells"),
           "VTK_VERTEX, VTK_LINE and VTK_TRIANGLE cell types for the three counts, in that order.")

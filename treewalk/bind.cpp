@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "load_regions.h"
 
@@ -187,23 +188,30 @@ PYBIND11_MODULE(treewalk, m) {
         "converter.");
   m.def(
       "process_target",
-      [](py::handle target, py::handle parent, const std::string& options) {
-        return process_target(target, parent, options);
+      [](py::handle target, py::handle parent, py::handle options) {
+        return process_target(
+            target, parent,
+            kelm::bind::text_argument(options, "treewalk.process_target", "transfer_options"));
       },
-      py::arg("target"), py::arg("mblk_parent"), py::arg("transfer_options") = "Both",
+      py::arg("target"), py::arg("mblk_parent"), py::arg("transfer_options") = py::str("Both"),
       "Files one host entity under mblk_parent; returns (model root, model map with block ids). "
       "An unsupported entity prints 'Not a valid selection....exiting' and is skipped.");
   m.def(
       "process_assembly",
-      [](py::handle assembly, py::handle parent, const std::string& options) {
-        process_assembly(assembly, parent, options);
+      [](py::handle assembly, py::handle parent, py::handle options) {
+        process_assembly(
+            assembly, parent,
+            kelm::bind::text_argument(options, "treewalk.process_assembly", "transfer_options"));
       },
-      py::arg("kelm_assembly"), py::arg("mblk_parent"), py::arg("transfer_options") = "Both",
+      py::arg("kelm_assembly"), py::arg("mblk_parent"),
+      py::arg("transfer_options") = py::str("Both"),
       "Files an assembly (or the model): its parts, then its sub-assemblies, depth first.");
   m.def(
       "process_part",
-      [](py::handle part, py::handle parent, const std::string& options) {
-        process_part(part, parent, options);
+      [](py::handle part, py::handle parent, py::handle options) {
+        process_part(
+            part, parent,
+            kelm::bind::text_argument(options, "treewalk.process_part", "transfer_options"));
       },
       py::arg("kelm_part"), py::arg("mblk_parent"), py::arg("transfer_options"),
       "Files a part block and, as transfer_options selects (\"Both\", \"Mesh\", \"Geometry\"), "
@@ -220,15 +228,20 @@ PYBIND11_MODULE(treewalk, m) {
         "(multiblock of the blocks of the load's bodies, multiblock of the other blocks or None).");
   m.def(
       "initialize_load_vizualization",
-      [](py::handle, py::handle, const std::string& scope, py::handle) {
-        if (scope == "All") add_current_model_meshes();
+      [](py::handle, py::handle, py::handle scope, py::handle) {
+        if (kelm::bind::text_argument(scope, "treewalk.initialize_load_vizualization",
+                                      "model_display_scope") == "All") {
+          add_current_model_meshes();
+        }
       },
       py::arg("vizualization_target_type"), py::arg("vizualization_target"),
       py::arg("model_display_scope"), py::arg("color_options"),
       "With scope \"All\", files the current host model's mesh bodies under model_root.");
   m.def(
       "initialize_model",
-      [](const std::string& scope, py::handle target) {
+      [](py::handle scope_object, py::handle target) {
+        const std::string scope = kelm::bind::text_argument(
+            scope_object, "treewalk.initialize_model", "model_display_scope");
         if (scope == "All") {
           add_current_model_meshes();
         } else if (scope == "Region" &&
