@@ -26,11 +26,8 @@ namespace kelm {
 
 namespace {
 
-constexpr int kUnknownType = -1;
-constexpr int kAnyCount = 0;
-
-// Points of each VTK cell type: the count of a fresh cell of the type, kAnyCount for the types
-// whose cells come in any size (polygons, strips, polyhedra, higher-order cells), kUnknownType for
+// Points of each VTK cell type: the count of a fresh cell of the type, kAnyPointCount for the types
+// whose cells come in any size (polygons, strips, polyhedra, higher-order cells), kNotACellType for
 // types VTK cannot make. Taken from VTK itself so that it cannot drift from what VTK reads.
 const std::array<int, 256>& points_per_type() {
   static std::array<int, 256> table;
@@ -38,13 +35,21 @@ const std::array<int, 256>& points_per_type() {
   std::call_once(once, [] {
     for (int t = 0; t < 256; ++t) {
       vtkCell* cell = vtkGenericCell::InstantiateCell(t);
-      table[std::size_t(t)] = cell ? int(cell->GetNumberOfPoints()) : kUnknownType;
+      table[std::size_t(t)] = cell ? int(cell->GetNumberOfPoints()) : kNotACellType;
       if (cell) cell->Delete();
     }
-    table[VTK_EMPTY_CELL] = kAnyCount;
+    table[VTK_EMPTY_CELL] = kAnyPointCount;
   });
   return table;
 }
+
+}  // namespace
+
+int vtk_cell_point_count(int type) {
+  return type < 0 || type > 255 ? kNotACellType : points_per_type()[std::size_t(type)];
+}
+
+namespace {
 
 // One of a dataset's cell arrays, for messages: "polygon" cells of a polydata, plain "cell"s of
 // an unstructured grid.
@@ -170,17 +175,16 @@ void check_polyhedron(vtkUnstructuredGrid* grid, vtkIdType cell, vtkIdType point
 // Each cell's type is one VTK knows and its point count the one that type has.
 void check_shapes(vtkUnstructuredGrid* grid, const RawCells& raw, vtkIdType points,
                   const CellsOf& of) {
-  const auto& expected = points_per_type();
   const unsigned char* types = grid->GetCellTypesArray()->GetPointer(0);
   for (vtkIdType c = 0; c < raw.cells; ++c) {
     const int type = types[c];
-    const int count = expected[std::size_t(type)];
-    if (count == kUnknownType) {
+    const int count = vtk_cell_point_count(type);
+    if (count == kNotACellType) {
       raise_value_error(of.operation, ": ", of.what, " has cell ", c, " of VTK cell type ", type,
                         ", which VTK does not know");
     }
     const vtkIdType n = raw.offset(c + 1) - raw.offset(c);
-    if (count != kAnyCount && n != count) {
+    if (count != kAnyPointCount && n != count) {
       raise_value_error(of.operation, ": ", of.what, " has cell ", c, " (VTK type ", type,
                         ") with ", n, " points; its type has ", count);
     }

@@ -26,6 +26,13 @@ enum class Depth {
   shapes,
 };
 
+// Points a cell of VTK type `type` has, taken from VTK itself: n for fixed-size cells,
+// kAnyPointCount for the types whose cells come in any size (polygons, strips, polyhedra,
+// higher-order cells), kNotACellType for a type VTK does not know.
+inline constexpr int kAnyPointCount = 0;
+inline constexpr int kNotACellType = -1;
+int vtk_cell_point_count(int type);
+
 // "body '<Body pathName>'" for a dataset carrying its path name, otherwise `fallback`.
 std::string body_name(vtkDataObject* data, const std::string& fallback);
 

@@ -20,7 +20,7 @@
 
 namespace py = pybind11;
 using gridforge_core::ElementBlock;
-using gridforge_core::Topology;
+using kelm::Topology;
 using kelm::bind::HostSequence;
 using kelm::bind::Where;
 
@@ -95,8 +95,8 @@ class Converter {
  public:
   Converter() {
     py::object topologies = kelm_module().attr("mesh").attr("ElementTopology");
-    for (std::size_t i = 0; i < gridforge_core::kTopologies.size(); ++i) {
-      const Topology& t = gridforge_core::kTopologies[i];
+    for (std::size_t i = 0; i < kelm::kTopologies.size(); ++i) {
+      const Topology& t = kelm::kTopologies[i];
       py::object member = topologies.attr(std::string(t.name).c_str());
       element_type_num_nodes[member] = t.num_nodes;
       kelmelementtype_to_vtkcelltype[member] = t.vtk_cell_type;
@@ -114,7 +114,7 @@ class Converter {
       kelm::raise_key_error(where.prefix(), py::repr(key).cast<std::string>(),
                             " is not an element topology the converter knows", where.of_body());
     }
-    return gridforge_core::kTopologies[py::cast<std::size_t>(row)];
+    return kelm::kTopologies[py::cast<std::size_t>(row)];
   }
 
   // Reads the two element dictionaries of a body into cell runs: all blocks into run 0, or, with
@@ -433,7 +433,7 @@ vtkSmartPointer<vtkPolyData> poly_from_geombody(py::handle body) {
 }
 
 const Topology& topology_named(const char* name) {
-  return gridforge_core::kTopologies[std::size_t(gridforge_core::topology_index(name))];
+  return kelm::kTopologies[std::size_t(kelm::topology_index(name))];
 }
 
 }  // namespace

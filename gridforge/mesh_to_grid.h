@@ -11,9 +11,11 @@
 
 #include <vector>
 
-#include "topology_table.h"
+#include "common/topology_table.h"
 
 namespace gridforge_core {
+
+using kelm::Topology;
 
 // One topology's run of elements, in the order of the host's connectivity dictionary.
 struct ElementBlock {

@@ -11,8 +11,9 @@
 #include <numeric>
 
 #include "common/cell_arrays.h"
+#include "common/dataset_checks.h"
 #include "common/errors.h"
-#include "topology_table.h"
+#include "common/topology_table.h"
 
 namespace gridforge_core {
 
@@ -69,13 +70,17 @@ vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_arrays(const std::vector<float>&
                                                     vtkIdType(types.size()), "cell array");
   // Each cell must have as many points as its type reads, or later filters read past its end.
   for (vtkIdType c = 0; c < vtkIdType(types.size()); ++c) {
-    const int expected = vtk_cell_points(types[c]);
+    const int type = types[c];
+    const int expected = kelm::vtk_cell_point_count(type);
     const vtkIdType actual = cell_array->GetCellSize(c);
-    if (expected == 0) {
+    // Of the cells that come in any size, only the linear ones are a plain point list.
+    const bool point_list = type == VTK_POLY_VERTEX || type == VTK_POLY_LINE ||
+                            type == VTK_TRIANGLE_STRIP || type == VTK_POLYGON;
+    if (expected < 0 || (expected == kelm::kAnyPointCount && !point_list)) {
       kelm::raise_value_error("cell type array: cell ", c, " has type ", int(types[c]),
                               ", which a tessellation grid cannot hold");
     }
-    if (expected > 0 && actual != expected) {
+    if (expected != kelm::kAnyPointCount && actual != expected) {
       kelm::raise_value_error("cell array: cell ", c, " of type ", int(types[c]), " has ", actual,
                               " points; that type has ", expected);
     }
