@@ -4,7 +4,7 @@
 
 #include "common/errors.h"
 #include "common/print_sink.h"
-#include "export_file.h"  // fieldferry's writer table: one table for the whole system
+#include "fieldferry/export_file.h"  // fieldferry's writer table: one table for the whole system
 
 namespace sceneview_core {
 

@@ -6,7 +6,7 @@
 #include <vtkUnstructuredGrid.h>
 
 #include "common/bind_support.h"
-#include "field_bind.h"
+#include "fieldgraft/field_bind.h"
 #include "scalar_name.h"
 
 namespace py = pybind11;
