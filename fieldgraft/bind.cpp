@@ -194,11 +194,8 @@ PYBIND11_MODULE(fieldgraft, m) {
       "create_body_to_dataset_map",
       [](py::object mbds, py::object /*field*/) {
         require_given(mbds, "mbds", "fieldgraft.create_body_to_dataset_map");
-        auto* model = kelm::bind::vtk_pointer_from_python<vtkMultiBlockDataSet>(mbds);
-        if (!model) {
-          kelm::raise_type_error("fieldgraft.create_body_to_dataset_map: mbds must be a ",
-                                 "vtkMultiBlockDataSet, got ", Py_TYPE(mbds.ptr())->tp_name);
-        }
+        auto* model = kelm::bind::vtk_argument<vtkMultiBlockDataSet>(
+            mbds, "fieldgraft.create_body_to_dataset_map", "mbds", "vtkMultiBlockDataSet");
         return body_map_dict(model, "fieldgraft.create_body_to_dataset_map");
       },
       py::arg("mbds"), py::arg("field") = py::none(),

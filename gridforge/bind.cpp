@@ -291,8 +291,12 @@ py::object dataset_from_mesh(const Converter& self, py::handle mesh) {
 // Host -> VTK node order of a whole block, keeping the entries' integer type.
 py::array reorder_block(const Topology& topology, py::ssize_t count, py::handle elements,
                         const char* operation) {
+  // ensure() swallows NumPy's own error (ragged rows, say) and hands back nothing.
   py::array block = py::array::ensure(elements, py::array::c_style);
-  if (!block) throw py::error_already_set();
+  if (!block) {
+    kelm::raise_type_error(operation, ": elements must be an array of integers (flat, or rows of ",
+                           "one length), got ", kelm::bind::type_name(elements));
+  }
   if (block.size() == 0 && block.dtype().kind() == 'f') {  // an empty list reads as float64
     block = py::array(py::dtype::of<int64_t>(), std::vector<py::ssize_t>{0});
   }

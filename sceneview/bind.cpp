@@ -148,15 +148,12 @@ std::string create_png_file(Viewer& v, py::handle scale_object) {
   }
   require_display(window, op);
   std::string directory = py::module_::import("tempfile").attr("gettempdir")().cast<std::string>();
-  std::string path = core::screenshot_path(directory, v.pindex, int(scale));
-  v.pindex += 1;
+  const long long index = v.pindex++;
   try {
-    core::write_window_image(window, path, int(scale),
-                             scale == 1 ? core::ImageFormat::kPng : core::ImageFormat::kJpeg);
+    return core::write_screenshot(window, directory, index, int(scale));
   } catch (const kelm::os_error& e) {
     kelm::raise_os_error(op, ": ", e.what());
   }
-  return path;
 }
 
 void my_keypress(py::object self, py::handle obj, py::handle /*event*/) {

@@ -65,4 +65,11 @@ void write_window_image(vtkRenderWindow* window, const std::string& path, int sc
   }
 }
 
+std::string write_screenshot(vtkRenderWindow* window, const std::string& directory, long long index,
+                             int scale) {
+  const std::string path = screenshot_path(directory, index, scale);
+  write_window_image(window, path, scale, scale == 1 ? ImageFormat::kPng : ImageFormat::kJpeg);
+  return path;
+}
+
 }  // namespace sceneview_core

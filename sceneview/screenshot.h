@@ -23,4 +23,10 @@ std::string screenshot_path(const std::string& directory, long long index, int s
 void write_window_image(vtkRenderWindow* window, const std::string& path, int scale,
                         ImageFormat format);
 
+// The key handler's screenshot number `index` of `window` in `directory`: the window's size as PNG
+// at scale 1, else magnified `scale` times as JPEG (a PNG that large would be slow and huge).
+// Returns the path written; raises kelm::os_error when it cannot be written.
+std::string write_screenshot(vtkRenderWindow* window, const std::string& directory, long long index,
+                             int scale);
+
 }  // namespace sceneview_core
