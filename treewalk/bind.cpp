@@ -115,12 +115,25 @@ py::object create_vtk_dataset_from_kelm_entities(py::handle entities) {
 
 // Flat index (item 1 of a model map value) as an unsigned block index.
 unsigned flat_index_of(py::handle value, py::handle key) {
+  constexpr const char* op = "treewalk.extract_load_and_nonload_regions_from_model";
+  const std::string body = kelm::bind::utf8_text(py::str(key));
+  if (!PySequence_Check(value.ptr()) || PyUnicode_Check(value.ptr()) || py::len(value) < 2) {
+    kelm::raise_type_error(op, ": the model map value of body '", body,
+                           "' must be a (grid, flat index) pair, not ",
+                           kelm::bind::type_name(value));
+  }
   py::object index = py::reinterpret_borrow<py::object>(value)[py::int_(1)];
-  const long long flat = py::cast<long long>(py::int_(index));
-  if (flat < 0 || flat > 0xFFFFFFFFll) {
-    kelm::raise_value_error("treewalk.extract_load_and_nonload_regions_from_model: flat index ",
-                            flat, " of body '", py::str(key).cast<std::string>(),
-                            "' is not a block index");
+  if (PyBool_Check(index.ptr()) || !PyIndex_Check(index.ptr())) {
+    kelm::raise_type_error(op, ": the flat index of body '", body, "' must be an integer, not ",
+                           kelm::bind::type_name(index));
+  }
+  py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(index.ptr()));
+  if (!number) throw py::error_already_set();
+  int overflow = 0;
+  const long long flat = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow || flat < 0 || flat > 0xFFFFFFFFll) {
+    kelm::raise_value_error(op, ": flat index ", kelm::bind::utf8_text(py::str(number)),
+                            " of body '", body, "' is not a block index");
   }
   return unsigned(flat);
 }
@@ -132,7 +145,7 @@ py::tuple extract_load_and_nonload_regions(vtkMultiBlockDataSet* model, py::dict
   for (py::handle key : load) {
     if (!model_map.contains(key)) {
       kelm::raise_key_error("treewalk.extract_load_and_nonload_regions_from_model: load body '",
-                            py::str(key).cast<std::string>(), "' is not in the model map");
+                            kelm::bind::utf8_text(py::str(key)), "' is not in the model map");
     }
     omitted.push_back(flat_index_of(model_map[key], key));
   }
