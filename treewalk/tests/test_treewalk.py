@@ -210,7 +210,7 @@ class TestBadInput:
         with pytest.raises(ValueError, match="flat index -4 of body 'x'"):
             treewalk.extract_load_and_nonload_regions_from_model(root, {"x": (None, -4)}, {})
         with pytest.raises(TypeError, match=r"model map value of body 'x' must be a \(grid, flat "
-                                            "index\) pair, not int"):
+                                            r"index\) pair, not int"):
             treewalk.extract_load_and_nonload_regions_from_model(root, {"x": 3}, {})
         with pytest.raises(TypeError, match="flat index of body 'x' must be an integer, not str"):
             treewalk.extract_load_and_nonload_regions_from_model(root, {"x": (None, "3")}, {})
