@@ -158,6 +158,7 @@ py::tuple add_fem_field_to_mbds(py::object mbds, py::object field, py::object fi
     Dispatched out;
     for (const Builder& b : kBuilders) {
       if (PyUnicode_Check(type.ptr()) && utf8_text(type) == b.identifier_type) {
+        if (!dataset) raise_missing_body(t);
         const Target target{std::string("fieldgraft.") + b.name, t.body};
         out.build = b.prepare(dataset, body_field, field_name, target);
         out.topology = py::str(b.topology);
@@ -167,7 +168,7 @@ py::tuple add_fem_field_to_mbds(py::object mbds, py::object field, py::object fi
     print_unsupported(type);
     return out;
   };
-  auto [blocks, topology] = run_driver(model, field, kDriver, dispatch);
+  auto [blocks, topology] = run_driver(model, field, kDriver, dispatch, BodyLookup::when_built);
   return py::make_tuple(py::reinterpret_steal<py::object>(kelm::bind::vtk_object_to_python(blocks)),
                         topology);
 }

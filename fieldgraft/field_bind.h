@@ -202,6 +202,16 @@ struct Dispatched {
   py::object topology = py::none();
 };
 
+// KeyError: the collection names a body the model multiblock does not have.
+[[noreturn]] inline void raise_missing_body(const Target& target) {
+  kelm::raise_key_error(target.operation, ": body '", target.body, "' of the field is not in the ",
+                        "model multiblock (no leaf has that \"Body pathName\")");
+}
+
+// When a driver looks up an entry's body: before anything else, or only for a supported type
+// (`dispatch` then gets a null dataset for a body the model does not have).
+enum class BodyLookup { up_front, when_built };
+
 using Dispatch =
     std::function<Dispatched(py::handle dataset, py::handle body_field, const Target& target)>;
 
@@ -214,7 +224,7 @@ inline void print_unsupported(py::handle identifier_type) {
 // was. Returns the multiblock and the topology of the last entry.
 inline std::pair<vtkSmartPointer<vtkMultiBlockDataSet>, py::object> run_driver(
     vtkMultiBlockDataSet* model, py::handle field, const std::string& operation,
-    const Dispatch& dispatch) {
+    const Dispatch& dispatch, BodyLookup lookup) {
   py::dict bodies = body_map_dict(model, operation);
   if (!PyMapping_Check(field.ptr()) || is_text(field) || PySequence_Check(field.ptr())) {
     kelm::raise_type_error(operation, ": the field collection must be a mapping from body path ",
@@ -224,12 +234,16 @@ inline std::pair<vtkSmartPointer<vtkMultiBlockDataSet>, py::object> run_driver(
   std::vector<Dispatched> planned;
   for (py::handle item : items) {
     py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
-    const std::string body = utf8_text(py::str(pair[0]));
-    if (!bodies.contains(pair[0])) {
-      kelm::raise_key_error(operation, ": body '", body, "' of the field is not in the model ",
-                            "multiblock (no leaf has that \"Body pathName\")");
+    const Target target{operation, utf8_text(py::str(pair[0]))};
+    // The body is looked up up front (the earlier driver), or only by a builder that reads it:
+    // an entry of an unsupported type then leaves its empty block whatever its key.
+    py::object dataset;
+    if (bodies.contains(pair[0])) {
+      dataset = bodies[pair[0]];
+    } else if (lookup == BodyLookup::up_front) {
+      raise_missing_body(target);
     }
-    planned.push_back(dispatch(bodies[pair[0]], pair[1], Target{operation, body}));
+    planned.push_back(dispatch(dataset, pair[1], target));
   }
   if (planned.empty()) {
     kelm::raise_value_error(operation, ": the field collection is empty, so there is no field ",

@@ -72,8 +72,7 @@ FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Tar
 
 FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
+  auto* ug = require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   py::object faces = field_key(body_field, "identifiers", t);
   NamedValues v = named_values(body_field, t);
@@ -84,8 +83,7 @@ FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Tar
 
 FinishBuild prepare_nodal_faces(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
+  auto* ug = require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   field_key(body_field, "identifier_type", t);
   py::object faces = field_key(body_field, "identifiers", t);
@@ -162,12 +160,14 @@ vtkMultiBlockDataSet* model_of(py::handle source, const char* param, const std::
 py::object add_field(py::object source, py::object field, const char* param, const char* op) {
   vtkMultiBlockDataSet* model = model_of(source, param, op);
   require_given(field, "field", op);
-  auto [blocks, topology] =
-      run_driver(model, field, op, [](py::handle grid, py::handle body_field, const Target& t) {
+  auto [blocks, topology] = run_driver(
+      model, field, op,
+      [](py::handle grid, py::handle body_field, const Target& t) {
         Dispatched out;
         out.build = dispatch(grid, body_field, t);
         return out;
-      });
+      },
+      BodyLookup::up_front);
   return py::reinterpret_steal<py::object>(kelm::bind::vtk_object_to_python(blocks));
 }
 

@@ -110,6 +110,18 @@ class TestDriver:
         assert topology is None
         assert out.GetNumberOfBlocks() == 1 and out.GetBlock(0) is None
 
+    def test_unsupported_type_needs_no_body_of_that_name(self, capsys):
+        # Only a builder looks the body up: an unsupported entry prints and stays empty even when
+        # its key names no body, and the entries around it build as usual.
+        root, _ = export(shell_body())
+        out, topology = fieldgraft.add_fem_field_to_mbds(
+            root, {"Nowhere": {"identifier_type": "ELEMENT"},
+                   body_path("Shell"): {"identifier_type": "ELEMENT_ID", "element_ids": [500],
+                                        "pressures": [2.0]}}, "Pressure")
+        assert capsys.readouterr().out == 'Unsupported identifier type " ELEMENT "\n'
+        assert out.GetNumberOfBlocks() == 2 and out.GetBlock(0) is None
+        assert topology == "Cell" and out.GetBlock(1).GetNumberOfCells() > 0
+
     def test_an_error_in_a_later_body_leaves_every_grid_unchanged(self):
         root, grids = export(hex_block_body(), shell_body())
         field = {body_path("Block"): {"identifier_type": "NODE_ID", "node_ids": [10],
@@ -335,7 +347,8 @@ class TestBadInput:
             NODAL(block, {"node_ids": [10], "pressures": [1]}, "\ud800")
         root, _ = export(hex_block_body())
         with pytest.raises(KeyError, match=r"body .*\\udcff.* is not in the model"):
-            fieldgraft.add_fem_field_to_mbds(root, {"\udcff": {}}, "Pressure")
+            fieldgraft.add_fem_field_to_mbds(root, {"\udcff": {"identifier_type": "NODE_ID"}},
+                                             "Pressure")
 
     def test_unsigned_64_bit_ids_above_the_signed_range_are_named_as_given(self, block):
         # The message used to show them wrapped to -9223372036854775808.
@@ -401,7 +414,8 @@ class TestBadInput:
         with pytest.raises(ValueError, match="field collection is empty"):
             fieldgraft.add_fem_field_to_mbds(root, {}, "Pressure")
         with pytest.raises(KeyError, match="body .*Nowhere.* of the field is not in the model"):
-            fieldgraft.add_fem_field_to_mbds(root, {"Nowhere": {}}, "Pressure")
+            fieldgraft.add_fem_field_to_mbds(root, {"Nowhere": {"identifier_type": "NODE_ID"}},
+                                             "Pressure")
         with pytest.raises(KeyError, match="has no key .identifier_type."):
             fieldgraft.add_fem_field_to_mbds(root, {body_path("Block"): {}}, "Pressure")
         with pytest.raises(TypeError, match="must be a mapping"):
