@@ -153,19 +153,8 @@ class Converter {
       block.connectivity->require_rows_of(std::size_t(t.num_nodes));
       const std::size_t count = block.ids->size();
       const std::size_t entries = block.connectivity->size();
-      if (entries % std::size_t(t.num_nodes) != 0) {
-        kelm::raise_value_error(operation, ": ", name, " connectivity of body '", body, "' holds ",
-                                entries, " entries, not a multiple of ", t.num_nodes, " nodes");
-      }
-      if (entries / std::size_t(t.num_nodes) != count) {
-        kelm::raise_value_error(operation, ": ", name, " connectivity of body '", body, "' holds ",
-                                entries / std::size_t(t.num_nodes), " elements but elementIDs ",
-                                "lists ", count);
-      }
-      if (count > 0 && num_points == 0) {
-        kelm::raise_value_error(operation, ": body '", body, "' has ", count, " ", name,
-                                " elements but no nodes");
-      }
+      gridforge_core::check_block_sizes(t, count, entries, std::size_t(num_points), operation,
+                                        body);
       run_size[block.run] += entries;
       run_cells[block.run] += count;
       blocks.push_back(std::move(block));
@@ -386,16 +375,6 @@ std::vector<uint32_t> read_cell_list(py::handle cells, const char* what) {
   return HostSequence(cells, {"gridforge", what, ""}).to_vector<uint32_t>(0, kMaxId);
 }
 
-vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_arrays(const std::vector<float>& points,
-                                                       const std::vector<uint8_t>& types,
-                                                       const std::vector<uint32_t>& cells) {
-  if (types.size() == 1) {
-    kelm::print_line(kelm::message(
-        "Converted single value cell type array from numpy array to list [", int(types[0]), "]"));
-  }
-  return gridforge_core::ugrid_from_arrays(points, types, cells);
-}
-
 struct GeometryArrays {
   std::string body;
   std::vector<float> points;
@@ -417,13 +396,7 @@ GeometryArrays read_geometry(py::handle body, const std::string& operation) {
 
 vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_geombody(py::handle body) {
   GeometryArrays g = read_geometry(body, "gridforge.ugrid_from_geombody");
-  std::vector<uint32_t> cells = g.vertices.cells;
-  cells.insert(cells.end(), g.edges.cells.begin(), g.edges.cells.end());
-  cells.insert(cells.end(), g.faces.cells.begin(), g.faces.cells.end());
-  auto grid = ugrid_from_arrays(g.points,
-                                gridforge_core::tessellation_cell_types(
-                                    g.vertices.num_cells, g.edges.num_cells, g.faces.num_cells),
-                                cells);
+  auto grid = gridforge_core::ugrid_from_tessellation(g.points, g.vertices, g.edges, g.faces);
   add_color(grid, body, "gridforge.ugrid_from_geombody", g.body);
   return grid;
 }
@@ -582,8 +555,8 @@ PYBIND11_MODULE(gridforge, m) {
               kelm::raise_value_error("gridforge.ugrid_from_arrays: point coordinates hold ",
                                       xyz.size(), " values, not x, y, z triples");
             }
-            return ugrid_from_arrays(xyz, read_cell_types(types),
-                                     read_cell_list(cells, "cell array"));
+            return gridforge_core::ugrid_from_arrays(xyz, read_cell_types(types),
+                                                     read_cell_list(cells, "cell array"));
           },
           py::arg("point_coordinate_array"), py::arg("cell_type_array"),
           py::arg("geom_body_cell_array"),
