@@ -31,10 +31,10 @@ vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_mesh(const Converter& self, py::
   kelm::add_string_field(grid, kelm::kMeshOrderArray, kind[1].cast<std::string>());
   add_color(grid, mesh, operation, body);
   kelm::add_string_field(grid, kelm::kBodyPathArray,
-                         py::str(kelm::bind::host_attr(mesh, "pathName")).cast<std::string>());
+                         kelm::bind::utf8_text(py::str(kelm::bind::host_attr(mesh, "pathName"))));
   kelm::add_string_field(
       grid, kelm::kUnitLabelArray,
-      py::str(kelm_module().attr("getApplicationUnitSystemLabel")()).cast<std::string>());
+      kelm::bind::utf8_text(py::str(kelm_module().attr("getApplicationUnitSystemLabel")())));
   return grid;
 }
 

@@ -120,7 +120,7 @@ class Converter {
     PyObject* row = PyDict_GetItemWithError(rows_.ptr(), key.ptr());
     if (!row) {
       if (PyErr_Occurred()) throw py::error_already_set();
-      kelm::raise_key_error(where.prefix(), py::repr(key).cast<std::string>(),
+      kelm::raise_key_error(where.prefix(), kelm::bind::utf8_text(py::repr(key)),
                             " is not an element topology the converter knows", where.of_body());
     }
     return kelm::kTopologies[py::cast<std::size_t>(row)];
@@ -170,9 +170,9 @@ class Converter {
     }
     for (auto item : id_blocks) {
       if (!connectivities.contains(item.first)) {
-        kelm::raise_value_error(operation, ": topology ", py::str(item.first).cast<std::string>(),
-                                " is in elementIDs but not in elementConnectivities of body '",
-                                body, "'");
+        kelm::raise_value_error(
+            operation, ": topology ", kelm::bind::utf8_text(py::str(item.first)),
+            " is in elementIDs but not in elementConnectivities of body '", body, "'");
       }
     }
 
