@@ -3,10 +3,13 @@
 #include <pybind11/pybind11.h>
 #include <vtkMultiBlockDataSet.h>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "model_tree.h"
 
 namespace py = pybind11;
+using kelm::bind::text_argument;
+using kelm::bind::vtk_argument;
 
 namespace {
 
@@ -23,7 +26,8 @@ struct BlockBook {
   vtkMultiBlockDataSet* model_root() const {
     auto* root_block = kelm::bind::vtk_pointer_from_python<vtkMultiBlockDataSet>(model);
     if (!root_block) {
-      throw py::type_error("blockbook: the model attribute must be a vtkMultiBlockDataSet");
+      kelm::raise_type_error("blockbook: the model attribute must be a vtkMultiBlockDataSet, not ",
+                             kelm::bind::type_name(model));
     }
     return root_block;
   }
@@ -66,8 +70,10 @@ PYBIND11_MODULE(blockbook, m) {
                      "Body path name -> (grid, flat index); None until first built.")
       .def(
           "set_model_units",
-          [](BlockBook& self, const std::string& label) {
-            blockbook_core::set_unit_label(self.model_root(), label);
+          [](BlockBook& self, py::object label) {
+            blockbook_core::set_unit_label(
+                self.model_root(),
+                text_argument(label, "blockbook.set_model_units", "unit_system_label"));
           },
           py::arg("unit_system_label"),
           "Stores the model's unit system label as the root field array \"unit_system_label\".")
@@ -87,35 +93,46 @@ PYBIND11_MODULE(blockbook, m) {
            "book.")
       .def(
           "create_assembly",
-          [](BlockBook& self, vtkMultiBlockDataSet* parent, const std::string& name) {
-            return self.add(parent, py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()), name);
+          [](BlockBook& self, py::object parent, py::object name) {
+            constexpr const char* op = "blockbook.create_assembly";
+            return self.add(
+                vtk_argument<vtkMultiBlockDataSet>(parent, op, "parent", "vtkMultiBlockDataSet"),
+                py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()),
+                text_argument(name, op, "assembly_name"));
           },
           py::arg("parent"), py::arg("assembly_name"),
           "Appends a new named assembly multiblock under parent and returns it.")
       .def(
           "create_part",
-          [](BlockBook& self, vtkMultiBlockDataSet* parent, const std::string& name) {
-            return self.add(parent, py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()), name);
+          [](BlockBook& self, py::object parent, py::object name) {
+            constexpr const char* op = "blockbook.create_part";
+            return self.add(
+                vtk_argument<vtkMultiBlockDataSet>(parent, op, "parent", "vtkMultiBlockDataSet"),
+                py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()),
+                text_argument(name, op, "part_name"));
           },
           py::arg("parent"), py::arg("part_name"),
           "Appends a new named part multiblock under parent and returns it.")
       .def(
           "add_body_to_part",
-          [](BlockBook& self, vtkMultiBlockDataSet* parent, vtkDataObject* body,
-             const std::string& name) { self.add(parent, py::cast(body), name); },
+          [](BlockBook& self, py::object parent, py::object body, py::object name) {
+            constexpr const char* op = "blockbook.add_body_to_part";
+            auto* block =
+                vtk_argument<vtkMultiBlockDataSet>(parent, op, "parent", "vtkMultiBlockDataSet");
+            vtk_argument<vtkDataObject>(body, op, "body", "VTK data object");
+            self.add(block, body, text_argument(name, op, "body_name"));
+          },
           py::arg("parent"), py::arg("body"), py::arg("body_name"),
           "Appends the body dataset under parent, named body_name.")
       .def(
           "save",
-          [](BlockBook& self, const std::string& file_name, const std::string& mode) {
-            try {
-              blockbook_core::save_multiblock(self.model_root(), file_name, mode);
-            } catch (const std::runtime_error& e) {
-              PyErr_SetString(PyExc_OSError, e.what());
-              throw py::error_already_set();
-            }
+          [](BlockBook& self, py::object file_name, py::object mode) {
+            constexpr const char* op = "blockbook.save";
+            blockbook_core::save_multiblock(
+                self.model_root(), kelm::bind::path_argument(file_name, op, "multiblockFileName"),
+                text_argument(mode, op, "mode"));
           },
-          py::arg("multiblockFileName"), py::arg("mode") = "binary",
+          py::arg("multiblockFileName"), py::arg("mode") = py::str("binary"),
           "Writes the tree as a VTK XML multiblock file (mode \"ascii\" or binary). Raises "
           "OSError when the file cannot be written.");
 }

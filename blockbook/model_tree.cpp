@@ -65,7 +65,7 @@ void save_multiblock(vtkMultiBlockDataSet* root, const std::string& file_name,
   const bool written = writer->Write() != 0 && writer->GetErrorCode() == vtkErrorCode::NoError &&
                        std::filesystem::exists(file_name);
   if (!written) {
-    throw std::runtime_error(kelm::message("blockbook.save: could not write '", file_name, "'"));
+    kelm::raise_os_error("blockbook.save: could not write '", file_name, "'");
   }
 }
 

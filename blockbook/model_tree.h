@@ -35,7 +35,7 @@ struct GridEntry {
 std::vector<GridEntry> grids_by_path(vtkMultiBlockDataSet* root);
 
 // Writes the tree as a VTK XML multiblock file; mode "ascii" writes ASCII data, any other mode
-// binary. Raises std::runtime_error naming the file when the writer fails.
+// binary. Raises kelm::os_error (OSError) naming the file when the writer fails.
 void save_multiblock(vtkMultiBlockDataSet* root, const std::string& file_name,
                      const std::string& mode);
 

@@ -26,8 +26,9 @@
 
 #include <string>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
-#include "dataset_check.h"
+#include "common/dataset_checks.h"
 #include "point_selection.h"
 
 namespace py = pybind11;
@@ -36,17 +37,14 @@ namespace {
 
 constexpr const char* kOp = "clickmode.InteractorStyle";
 
-std::string type_name(py::handle value) {
-  return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
-}
+using kelm::bind::type_name;
+using kelm::bind::vtk_argument;
+
+std::string operation(const char* method) { return kelm::message(kOp, ".", method); }
 
 vtkInteractorStyleRubberBandPick* style_of(py::handle self, const char* method) {
-  auto* style = kelm::bind::vtk_pointer_from_python<vtkInteractorStyleRubberBandPick>(self);
-  if (!style) {
-    throw py::type_error(kelm::message(kOp, ".", method, ": self must be an InteractorStyle, not ",
-                                       type_name(self)));
-  }
-  return style;
+  return vtk_argument<vtkInteractorStyleRubberBandPick>(self, operation(method), "self",
+                                                        "InteractorStyle");
 }
 
 // The truth of attribute `pickingEnabled`; anything without a plain truth value (an array of
@@ -56,21 +54,17 @@ bool picking_enabled(py::handle self, const char* method) {
   try {
     return py::bool_(value);
   } catch (py::error_already_set&) {
-    throw py::type_error(kelm::message(kOp, ".", method,
-                                       ": attribute 'pickingEnabled' must be True or False, not ",
-                                       type_name(value)));
+    kelm::raise_type_error(operation(method),
+                           ": attribute 'pickingEnabled' must be True or False, not ",
+                           type_name(value));
   }
 }
 
 template <typename T>
 T* attribute_as(py::handle self, const char* name, const char* vtk_class) {
-  py::object value = self.attr(name);
-  T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
-  if (!pointer) {
-    throw py::type_error(kelm::message(kOp, ".OnLeftButtonUpEvent: attribute '", name,
-                                       "' must be a ", vtk_class, ", not ", type_name(value)));
-  }
-  return pointer;
+  const std::string attribute = kelm::message("attribute '", name, "'");
+  return vtk_argument<T>(self.attr(name), operation("OnLeftButtonUpEvent"), attribute.c_str(),
+                         vtk_class);
 }
 
 // Calls the Python method `method(obj, event)` of the style that fired the event.
@@ -116,11 +110,8 @@ void construct(py::object self, py::object /*parent: accepted, not used*/) {
 
 void set_target(py::object self, py::object mbds) {
   style_of(self, "SetTarget");
-  if (!mbds.is_none() && !kelm::bind::vtk_pointer_from_python<vtkDataObject>(mbds)) {
-    throw py::type_error(kelm::message(kOp,
-                                       ".SetTarget: mbds must be a VTK data object or None, "
-                                       "not ",
-                                       type_name(mbds)));
+  if (!mbds.is_none()) {
+    vtk_argument<vtkDataObject>(mbds, operation("SetTarget"), "mbds", "VTK data object or None");
   }
   self.attr("mbds") = mbds;
 }
@@ -143,17 +134,18 @@ void on_left_button_up(py::object self, py::object, py::object) {
   if (!interactor) return;
   auto* picker = vtkAreaPicker::SafeDownCast(interactor->GetPicker());
   if (!picker) {
-    throw py::type_error(
-        kelm::message(kOp, ".OnLeftButtonUpEvent: the interactor's picker must be an area picker ",
-                      "(vtkRenderedAreaPicker), not ",
-                      interactor->GetPicker() ? interactor->GetPicker()->GetClassName() : "None"));
+    kelm::raise_type_error(
+        kOp, ".OnLeftButtonUpEvent: the interactor's picker must be an area picker ",
+        "(vtkRenderedAreaPicker), not ",
+        interactor->GetPicker() ? interactor->GetPicker()->GetClassName() : "None");
   }
   py::object target = self.attr("mbds");
   if (target.is_none()) return;  // no target set: there is nothing to pick from
   auto* data = attribute_as<vtkDataObject>(self, "mbds", "VTK data object");
   // VTK's extraction reads a malformed target (a non-dataset leaf, short arrays, cells naming
   // missing points) out of bounds: it is refused with a message instead.
-  clickmode_core::require_drawable_leaves(data, "clickmode.InteractorStyle.OnLeftButtonUpEvent");
+  kelm::require_sound_leaves(data, "clickmode.InteractorStyle.OnLeftButtonUpEvent",
+                             kelm::Depth::shapes);
   auto* mapper = attribute_as<vtkCompositePolyDataMapper2>(self, "SelectedMapper",
                                                            "vtkCompositePolyDataMapper2");
   auto* actor = attribute_as<vtkActor>(self, "SelectedActor", "vtkActor");
@@ -215,12 +207,8 @@ PYBIND11_MODULE(clickmode, m) {
   m.def(
       "selection_point_count",
       [](py::handle selection) {
-        auto* data = kelm::bind::vtk_pointer_from_python<vtkDataObject>(selection);
-        if (!data) {
-          throw py::type_error(kelm::message(
-              "clickmode.selection_point_count: selection must be a VTK data object, not ",
-              type_name(selection)));
-        }
+        auto* data = vtk_argument<vtkDataObject>(selection, "clickmode.selection_point_count",
+                                                 "selection", "VTK data object");
         return clickmode_core::selection_point_count(data);
       },
       py::arg("selection"),

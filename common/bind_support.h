@@ -1,9 +1,11 @@
-// Module set-up shared by every binding: the vtkmodules a module hands out, the translation of the
-// operations' C++ errors into Python exceptions, and the print sink pointed at sys.stdout.
+// Module set-up shared by every binding: the vtkmodules a module hands out, the one translation of
+// the operations' error family (errors.h) into Python exceptions, and the print sink pointed at
+// sys.stdout.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -17,6 +19,19 @@ namespace py = pybind11;
 
 inline void print_to_python(const std::string& line) { py::print(line); }
 
+// A message as a Python str. A message may quote a file name that is not UTF-8 (a name a script
+// gave as bytes or with escaped surrogates); its stray bytes show as \x escapes rather than turn
+// the error into a UnicodeDecodeError.
+inline py::object message_text(const char* text) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(text, Py_ssize_t(std::strlen(text)), "backslashreplace");
+  if (!decoded) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(decoded);
+}
+
+inline void set_python_error(PyObject* type, const char* text) {
+  PyErr_SetObject(type, message_text(text).ptr());
+}
+
 // Imports the VTK Python modules whose classes this module returns (see vtk_caster.h), registers
 // the error translation and routes printing to Python.
 inline void init_module(py::module_& m, std::initializer_list<const char*> vtk_modules) {
@@ -25,9 +40,13 @@ inline void init_module(py::module_& m, std::initializer_list<const char*> vtk_m
     try {
       if (error) std::rethrow_exception(error);
     } catch (const kelm::key_error& e) {
-      PyErr_SetObject(PyExc_KeyError, py::str(e.what()).ptr());
+      set_python_error(PyExc_KeyError, e.what());
+    } catch (const kelm::value_error& e) {
+      set_python_error(PyExc_ValueError, e.what());
     } catch (const kelm::type_error& e) {
-      PyErr_SetString(PyExc_TypeError, e.what());
+      set_python_error(PyExc_TypeError, e.what());
+    } catch (const kelm::os_error& e) {
+      set_python_error(PyExc_OSError, e.what());
     }
   });
   kelm::set_print_sink(print_to_python);

@@ -1,80 +1,56 @@
-// Checks that a dataset is safe to hand to VTK's filters. They index point and cell arrays by
-// point and cell number without looking at the arrays' lengths, and follow cell connectivity
-// without checking the point IDs; a dataset built by a script with an array too short or a cell
-// naming a point that does not exist would be read past its end.
+// The one check that a dataset is safe to hand to VTK's filters, mappers and cell accessors. They
+// follow a cell array's offsets into its connectivity, the connectivity into the points and the
+// attribute arrays by point and cell number, all without looking at any length; a dataset a script
+// builds by hand with one of these wrong makes them read memory that is not there. Every module
+// refuses such input up front with this check, before anything is built or rewired.
+//
+// The check runs in the order a reader would trip: offsets within the connectivity first (without
+// sound offsets nothing else can be read), then point indices, the cell types, each cell's point
+// count and polyhedron faces (Depth::shapes), and last the attribute arrays' lengths. The first
+// fault raises ValueError as "<operation>: <what> has ..." naming the cell, value and limit.
 #pragma once
 
-#include <vtkAbstractArray.h>
-#include <vtkCellArray.h>
-#include <vtkCellData.h>
+#include <vtkDataObject.h>
 #include <vtkDataSet.h>
-#include <vtkPointData.h>
-#include <vtkPolyData.h>
-#include <vtkUnsignedCharArray.h>
-#include <vtkUnstructuredGrid.h>
 
 #include <string>
 
-#include "common/errors.h"
-
 namespace kelm {
 
-namespace detail {
+enum class Depth {
+  // Offsets, point indices, one cell type per cell (every unstructured grid and polydata) and
+  // attribute lengths: what keeps a filter that only walks the cells and arrays in bounds.
+  references,
+  // Also each cell type known to VTK, each cell's point count the one its type has and every
+  // polyhedron's face list sound: what a filter that builds cells of their type needs.
+  shapes,
+};
 
-inline void require_long_enough(vtkDataSetAttributes* attributes, vtkIdType needed,
-                                const char* kind, const std::string& operation,
-                                const std::string& what) {
-  for (int i = 0; i < attributes->GetNumberOfArrays(); ++i) {
-    vtkAbstractArray* array = attributes->GetAbstractArray(i);
-    if (!array || array->GetNumberOfTuples() >= needed) continue;
-    raise_value_error(operation, ": ", what, " has a ", kind, " array '",
-                      array->GetName() ? array->GetName() : "", "' of ", array->GetNumberOfTuples(),
-                      " values for ", needed, " ", kind, "s");
-  }
-}
+// Points a cell of VTK type `type` has, taken from VTK itself: n for fixed-size cells,
+// kAnyPointCount for the types whose cells come in any size (polygons, strips, polyhedra,
+// higher-order cells), kNotACellType for a type VTK does not know.
+inline constexpr int kAnyPointCount = 0;
+inline constexpr int kNotACellType = -1;
+int vtk_cell_point_count(int type);
 
-inline void require_valid_cells(vtkCellArray* cells, const char* kind, vtkIdType points,
-                                const std::string& operation, const std::string& what) {
-  if (!cells || cells->GetNumberOfCells() == 0) return;
-  if (!cells->IsValid()) {
-    raise_value_error(operation, ": ", what, " has a malformed ", kind,
-                      " cell array (offsets out of order or past its connectivity)");
-  }
-  double range[2];
-  cells->GetConnectivityArray()->GetRange(range, 0);
-  if (range[0] < 0 || range[1] >= static_cast<double>(points)) {
-    raise_value_error(operation, ": ", what, " has a ", kind, " cell referring to point ",
-                      static_cast<long long>(range[0] < 0 ? range[0] : range[1]), " of ", points,
-                      " points");
-  }
-}
+// "body '<Body pathName>'" for a dataset carrying its path name, otherwise `fallback`.
+std::string body_name(vtkDataObject* data, const std::string& fallback);
 
-}  // namespace detail
+// Raises ValueError "<operation>: <what> has ..." at the first fault of `data` (see above).
+// Datasets with implicit cells (image data, structured grids) have only attributes to check.
+void require_sound_dataset(vtkDataSet* data, const std::string& operation, const std::string& what,
+                           Depth depth = Depth::references);
 
-// Raises ValueError "<operation>: <what> has ..." when a point or cell array of `data` holds fewer
-// values than there are points or cells, a cell array is malformed, a cell refers to a point that
-// does not exist, or an unstructured grid has fewer cell types than cells. Longer arrays pass.
+// The same for `data` itself when it is a dataset, else for every non-empty leaf of a multiblock,
+// each named by its "Body pathName" or as "leaf <flat index> (<class>)". Raises TypeError naming
+// the leaf when a leaf is not a vtkDataSet (a vtkTable, say): nothing can draw or map it.
+void require_sound_leaves(vtkDataObject* data, const std::string& operation,
+                          Depth depth = Depth::references);
+
+// The check at Depth::references, as the mapping steps have always called it.
 inline void require_intact_arrays(vtkDataSet* data, const std::string& operation,
                                   const std::string& what) {
-  const vtkIdType points = data->GetNumberOfPoints();
-  if (auto* poly = vtkPolyData::SafeDownCast(data)) {
-    detail::require_valid_cells(poly->GetVerts(), "vertex", points, operation, what);
-    detail::require_valid_cells(poly->GetLines(), "line", points, operation, what);
-    detail::require_valid_cells(poly->GetPolys(), "polygon", points, operation, what);
-    detail::require_valid_cells(poly->GetStrips(), "strip", points, operation, what);
-  } else if (auto* grid = vtkUnstructuredGrid::SafeDownCast(data)) {
-    vtkCellArray* cells = grid->GetCells();
-    detail::require_valid_cells(cells, "grid", points, operation, what);
-    vtkUnsignedCharArray* types = grid->GetCellTypesArray();
-    const vtkIdType count = cells ? cells->GetNumberOfCells() : 0;
-    if (count && (!types || types->GetNumberOfTuples() < count)) {
-      raise_value_error(operation, ": ", what, " has ", count, " cells but ",
-                        types ? types->GetNumberOfTuples() : 0, " cell types");
-    }
-  }
-  detail::require_long_enough(data->GetPointData(), points, "point", operation, what);
-  detail::require_long_enough(data->GetCellData(), data->GetNumberOfCells(), "cell", operation,
-                              what);
+  require_sound_dataset(data, operation, what, Depth::references);
 }
 
 }  // namespace kelm

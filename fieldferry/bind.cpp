@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "distance_field.h"
 #include "export_file.h"
@@ -19,38 +20,11 @@ namespace core = fieldferry_core;
 
 namespace {
 
-template <typename T>
-T* vtk_argument(py::handle value, const char* operation, const char* argument,
-                const char* expected) {
-  T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
-  if (!pointer) {
-    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument, " must be a ",
-                                       expected, ", not ",
-                                       std::string(py::str(py::type::of(value).attr("__name__")))));
-  }
-  return pointer;
-}
-
-std::string text_argument(py::handle value, const char* operation, const char* argument) {
-  if (!py::isinstance<py::str>(value)) {
-    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument,
-                                       " must be text, not ",
-                                       std::string(py::str(py::type::of(value).attr("__name__")))));
-  }
-  return value.cast<std::string>();
-}
-
-std::string path_argument(py::handle value, const char* operation, const char* argument) {
-  py::object path;
-  try {
-    path = py::module_::import("os").attr("fspath")(value);
-  } catch (py::error_already_set&) {
-    throw py::type_error(kelm::message("fieldferry.", operation, ": ", argument,
-                                       " must be a path (text), not ",
-                                       std::string(py::str(py::type::of(value).attr("__name__")))));
-  }
-  return text_argument(path, operation, argument);
-}
+using kelm::bind::flag_argument;
+using kelm::bind::path_argument;
+using kelm::bind::real_argument;
+using kelm::bind::text_argument;
+using kelm::bind::vtk_argument;
 
 // The unit converter is outside the system; it is created only when a factor is needed.
 double gaugeshift_length_factor(const std::string& from, const std::string& to) {
@@ -72,36 +46,35 @@ double gaugeshift_length_factor(const std::string& from, const std::string& to) 
                         .c_str());
     throw py::error_already_set();
   }
-  try {
-    return factor.cast<double>();
-  } catch (py::cast_error&) {
-    throw py::type_error(kelm::message(
-        "fieldferry.map_scalar_field_to_mesh: gaugeshift gave a "
-        "length factor from '",
-        from, "' to '", to, "' that is not a number: ", std::string(py::str(py::repr(factor)))));
+  if (!py::isinstance(factor, py::module_::import("numbers").attr("Real"))) {
+    kelm::raise_type_error(
+        "fieldferry.map_scalar_field_to_mesh: gaugeshift gave a length factor "
+        "from '",
+        from, "' to '", to, "' that is not a number: ", kelm::bind::utf8_text(py::repr(factor)));
   }
+  return PyFloat_AsDouble(factor.ptr());
 }
 
 std::optional<std::string> diagnostics_dir(py::module_ m) {
   py::object folder = py::getattr(m, "diagnostics_dir", py::none());
   if (folder.is_none()) return std::nullopt;
-  return path_argument(folder, "map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
+  return path_argument(folder, "fieldferry.map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
 }
 
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
-                                    bool full_distance_volume) {
-  constexpr const char* op = "map_scalar_field_to_mesh";
+                                    py::object full_distance_volume) {
+  constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
   request.field_name = text_argument(field_name, op, "field_name");
+  request.full_distance_volume = flag_argument(full_distance_volume, op, "full_distance_volume");
   const std::string algorithm = text_argument(mapping_algorithm, op, "mapping_algorithm");
   auto chosen = core::mapping_algorithm_named(algorithm);
   if (!chosen) {
-    throw py::value_error(kelm::message("fieldferry.", op, ": unknown mapping_algorithm '",
-                                        algorithm,
-                                        "'; valid names: ", core::mapping_algorithm_names()));
+    kelm::raise_value_error(op, ": unknown mapping_algorithm '", algorithm,
+                            "'; valid names: ", core::mapping_algorithm_names());
   }
   request.algorithm = *chosen;
   request.from_mesh = vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset");
@@ -109,7 +82,6 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
       vtk_argument<vtkMultiBlockDataSet>(to_mesh, op, "to_mesh", "vtkMultiBlockDataSet");
   request.boundary_only = py::bool_(boundary_only);
   request.with_distance = !tolerance.is_none();
-  request.full_distance_volume = full_distance_volume;
   request.length_factor = gaugeshift_length_factor;
   request.diagnostics_dir = diagnostics_dir(m);
 
@@ -129,6 +101,20 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   return to_mesh;
 }
 
+// Binds one interpolation method: (field_name, from_mesh, to_mesh) -> a new dataset.
+using Method = vtkSmartPointer<vtkDataSet> (*)(const std::string&, vtkDataSet*, vtkDataSet*);
+void def_method(py::module_& m, const char* name, Method method, const char* doc) {
+  const std::string op = std::string("fieldferry.") + name;
+  m.def(
+      name,
+      [op, method](py::object field_name, py::object from_mesh, py::object to_mesh) {
+        return method(text_argument(field_name, op.c_str(), "field_name"),
+                      vtk_argument<vtkDataSet>(from_mesh, op.c_str(), "from_mesh", "VTK dataset"),
+                      vtk_argument<vtkDataSet>(to_mesh, op.c_str(), "to_mesh", "VTK dataset"));
+      },
+      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"), doc);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(fieldferry, m) {
@@ -140,60 +126,55 @@ PYBIND11_MODULE(fieldferry, m) {
   m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
         py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
         py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
-        py::arg("full_distance_volume") = false,
+        py::arg("full_distance_volume") = py::bool_(false),
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
         "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\" or \"Linear fit\", "
-        "after scaling the source into the model's "
-        "length unit. \"Pressure\" maps onto body surfaces; a tolerance other than None adds the "
-        "\"Distance\" to the source first (for a point cloud from its distance volume, evaluated "
-        "only where the leaves read it unless full_distance_volume is true; same values). Each "
-        "leaf carries \"vtkValidPointMask\"; the per-body count of unmapped points is left in "
-        "fieldferry.last_unmapped_counts. Raises KeyError for a missing unit array or field, "
-        "ValueError for an unknown algorithm or an empty or non-finite source, TypeError for "
-        "arguments of the wrong kind.");
+        "after scaling the source into the model's length unit. \"Pressure\" maps onto body "
+        "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
+        "point cloud from its distance volume, evaluated only where the leaves read it unless "
+        "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
+        "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. "
+        "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm "
+        "or an empty or non-finite source, TypeError for arguments of the wrong kind.");
 
-  m.def(
-      "interpolate_scalar_field_using_point_interpolator",
-      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
-        constexpr const char* op = "interpolate_scalar_field_using_point_interpolator";
-        return core::interpolate_scalar_field_using_point_interpolator(
-            text_argument(field_name, op, "field_name"),
-            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
-            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
-      },
-      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
-      "\"Point cloud or mesh\": a new dataset like to_mesh whose points take the source values "
-      "of their nearest source point (Voronoi kernel); \"vtkValidPointMask\" is 1 everywhere.");
-
-  m.def(
-      "interpolate_scalar_field_using_probe_filter",
-      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
-        constexpr const char* op = "interpolate_scalar_field_using_probe_filter";
-        return core::interpolate_scalar_field_using_probe_filter(
-            text_argument(field_name, op, "field_name"),
-            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
-            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
-      },
-      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
-      "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
-      "source cell get 0 and \"vtkValidPointMask\" 0.");
+  def_method(m, "interpolate_scalar_field_using_point_interpolator",
+             &core::interpolate_scalar_field_using_point_interpolator,
+             "\"Point cloud or mesh\": a new dataset like to_mesh whose points take the source "
+             "values of their nearest source point (Voronoi kernel); \"vtkValidPointMask\" is 1 "
+             "everywhere.");
+  def_method(m, "interpolate_scalar_field_using_probe_filter",
+             &core::interpolate_scalar_field_using_probe_filter,
+             "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
+             "source cell get 0 and \"vtkValidPointMask\" 0.");
+  def_method(m, "interpolate_scalar_field_using_surface_projection",
+             &core::interpolate_scalar_field_using_surface_projection,
+             "\"Surface projection\": a new dataset like to_mesh whose points take the source "
+             "values at their closest point on the source's cells, interpolated with that cell's "
+             "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
+             "Raises ValueError for a source without cells.");
+  def_method(m, "interpolate_scalar_field_using_linear_fit",
+             &core::interpolate_scalar_field_using_linear_fit,
+             "\"Linear fit\": a new dataset like to_mesh whose points take the value of a linear "
+             "function fitted by weighted least squares to their 10 nearest source points "
+             "(constant across directions the neighbours do not span); \"vtkValidPointMask\" is "
+             "1 everywhere.");
 
   m.def(
       "interpolate_coarse_field_onto_fine_field",
-      [](py::object field_name, py::object from_mesh, py::object to_mesh, double radius,
-         bool full_grid) {
-        constexpr const char* op = "interpolate_coarse_field_onto_fine_field";
+      [](py::object field_name, py::object from_mesh, py::object to_mesh, py::object radius,
+         py::object full_grid) {
+        constexpr const char* op = "fieldferry.interpolate_coarse_field_onto_fine_field";
         core::CoarseToFineOptions options;
-        options.radius = radius;
-        options.full_grid = full_grid;
+        options.radius = real_argument(radius, op, "radius");
+        options.full_grid = flag_argument(full_grid, op, "full_grid");
         return core::interpolate_coarse_field_onto_fine_field(
             text_argument(field_name, op, "field_name"),
             vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
             vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"), options);
       },
       py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"), py::kw_only(),
-      py::arg("radius") = 0.01, py::arg("full_grid") = false,
+      py::arg("radius") = py::float_(0.01), py::arg("full_grid") = py::bool_(false),
       "\"Coarse to fine\": the source splatted with a Gaussian kernel (sharpness 2, `radius` in "
       "the source's length unit) onto a 101^3 grid over to_mesh's bounds, resampled at to_mesh. "
       "Only the grid points the resampling reads are evaluated unless full_grid is true (same "
@@ -201,38 +182,9 @@ PYBIND11_MODULE(fieldferry, m) {
       "within the radius.");
 
   m.def(
-      "interpolate_scalar_field_using_surface_projection",
-      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
-        constexpr const char* op = "interpolate_scalar_field_using_surface_projection";
-        return core::interpolate_scalar_field_using_surface_projection(
-            text_argument(field_name, op, "field_name"),
-            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
-            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
-      },
-      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
-      "\"Surface projection\": a new dataset like to_mesh whose points take the source values at "
-      "their closest point on the source's cells, interpolated with that cell's weights; "
-      "\"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. Raises ValueError "
-      "for a source without cells.");
-
-  m.def(
-      "interpolate_scalar_field_using_linear_fit",
-      [](py::object field_name, py::object from_mesh, py::object to_mesh) {
-        constexpr const char* op = "interpolate_scalar_field_using_linear_fit";
-        return core::interpolate_scalar_field_using_linear_fit(
-            text_argument(field_name, op, "field_name"),
-            vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
-            vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"));
-      },
-      py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"),
-      "\"Linear fit\": a new dataset like to_mesh whose points take the value of a linear "
-      "function fitted by weighted least squares to their 10 nearest source points (constant "
-      "across directions the neighbours do not span); \"vtkValidPointMask\" is 1 everywhere.");
-
-  m.def(
       "generate_distance_field",
       [](py::object to_mesh, py::object from_mesh, py::object distance_field_location) {
-        constexpr const char* op = "generate_distance_field";
+        constexpr const char* op = "fieldferry.generate_distance_field";
         return core::generate_distance_field(
             vtk_argument<vtkDataSet>(to_mesh, op, "to_mesh", "VTK dataset"),
             vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset"),
@@ -246,19 +198,17 @@ PYBIND11_MODULE(fieldferry, m) {
 
   m.def(
       "export_vtk_file",
-      [](py::object dataset, py::object filename, bool binary) {
-        constexpr const char* op = "export_vtk_file";
+      [](py::object dataset, py::object filename, py::object binary_object) {
+        constexpr const char* op = "fieldferry.export_vtk_file";
         auto* data = vtk_argument<vtkDataObject>(dataset, op, "dataset", "VTK data object");
         const std::string base = path_argument(filename, op, "filename");
+        const bool binary = flag_argument(binary_object, op, "binary");
         std::string path;
         if (core::export_vtk_file(data, base, binary, &path) == core::ExportResult::failed) {
-          PyErr_SetString(
-              PyExc_OSError,
-              kelm::message("fieldferry.export_vtk_file: could not write '", path, "'").c_str());
-          throw py::error_already_set();
+          kelm::raise_os_error(op, ": could not write '", path, "'");
         }
       },
-      py::arg("dataset"), py::arg("filename"), py::arg("binary") = true,
+      py::arg("dataset"), py::arg("filename"), py::arg("binary") = py::bool_(true),
       "Writes dataset to filename + \".\" + vtm/vtu/vtp/vti by its type (binary or ASCII); other "
       "data types are skipped. Raises OSError when the file cannot be written.");
 }

@@ -81,7 +81,7 @@ void require_source_field(vtkDataSet* data, const std::string& field_name,
 
 void require_finite_points(vtkDataSet* data, const std::string& operation,
                            const std::string& what) {
-  kelm::require_intact_arrays(data, operation, what);
+  kelm::require_sound_dataset(data, operation, what);
   const vtkIdType bad = first_non_finite_point(data);
   if (bad >= 0) {
     double x[3];

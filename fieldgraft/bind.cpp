@@ -21,7 +21,7 @@ std::string value_key(py::handle field_name, const Target& target) {
     kelm::raise_type_error(target.operation, ": scalar_field_name for body '", target.body,
                            "' must be a string, got ", text_of(field_name));
   }
-  const std::string name = utf8_of(field_name);
+  const std::string name = utf8_text(field_name);
   fieldgraft_core::require_field_name(name, target);
   return name == "Pressure" ? "pressures" : "temperatures";
 }
@@ -35,7 +35,7 @@ Target with_keys(const Target& target, const char* ids, const char* faces, py::h
   out.keys.ids = ids;
   out.keys.faces = faces;
   if (PyUnicode_Check(field_name.ptr())) {
-    const std::string name = utf8_of(field_name);
+    const std::string name = utf8_text(field_name);
     out.keys.values = name == "Pressure" ? "pressures" : "temperatures";
   }
   return out;
@@ -44,32 +44,31 @@ Target with_keys(const Target& target, const char* ids, const char* faces, py::h
 FinishBuild prepare_nodal(py::handle grid, py::handle body_field, py::handle field_name,
                           const Target& target) {
   const Target t = with_keys(target, "node_ids", "face_identifiers", field_name);
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   py::object ids = field_key(body_field, "node_ids", t);
   const std::string key = value_key(field_name, t);
   py::object values = field_key(body_field, key.c_str(), t);
   return fieldgraft_core::prepare_id_field(
       dataset, Attachment::points, read_ids(ids, "node_ids", t),
-      read_values(values, key.c_str(), t), field_name.cast<std::string>(), t);
+      read_values(values, key.c_str(), t), utf8_text(field_name), t);
 }
 
 FinishBuild prepare_element2d(py::handle grid, py::handle body_field, py::handle field_name,
                               const Target& target) {
   const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   py::object ids = field_key(body_field, "element_ids", t);
   const std::string key = value_key(field_name, t);
   py::object values = field_key(body_field, key.c_str(), t);
   return fieldgraft_core::prepare_id_field(
       dataset, Attachment::cells, read_ids(ids, "element_ids", t),
-      read_values(values, key.c_str(), t), field_name.cast<std::string>(), t);
+      read_values(values, key.c_str(), t), utf8_text(field_name), t);
 }
 
 FinishBuild prepare_element_nodal(py::handle grid, py::handle body_field, py::handle field_name,
                                   const Target& target) {
   const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
-  auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
+  auto* ug = require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   field_key(body_field, "element_ids", t);
   field_key(body_field, "identifier_type", t);
   py::object faces = field_key(body_field, "face_identifiers", t);
@@ -77,27 +76,26 @@ FinishBuild prepare_element_nodal(py::handle grid, py::handle body_field, py::ha
   py::object values = field_key(body_field, key.c_str(), t);
   return fieldgraft_core::prepare_face_node_field(
       ug, read_rows<uint32_t>(faces, "face_identifiers", t, 0, kMaxId),
-      read_rows<float>(values, key.c_str(), t), field_name.cast<std::string>(), t);
+      read_rows<float>(values, key.c_str(), t), utf8_text(field_name), t);
 }
 
 FinishBuild prepare_face_id(py::handle grid, py::handle body_field, py::handle field_name,
                             const Target& target) {
   const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
-  auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
+  auto* ug = require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   py::object faces = field_key(body_field, "face_identifiers", t);
   const std::string key = value_key(field_name, t);
   py::object values = field_key(body_field, key.c_str(), t);
   return fieldgraft_core::prepare_face_index_field(
       ug, read_ids(elements, "element_ids", t), read_face_numbers(faces, "face_identifiers", t),
-      read_values(values, key.c_str(), t), field_name.cast<std::string>(), t);
+      read_values(values, key.c_str(), t), utf8_text(field_name), t);
 }
 
 FinishBuild prepare_face_node(py::handle grid, py::handle body_field, py::handle field_name,
                               const Target& target) {
   const Target t = with_keys(target, "face_identifiers", "face_identifiers", field_name);
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   field_key(body_field, "element_ids", t);
   field_key(body_field, "face_ids", t);
   py::object nodes = field_key(body_field, "face_identifiers", t);
@@ -105,7 +103,7 @@ FinishBuild prepare_face_node(py::handle grid, py::handle body_field, py::handle
   py::object values = field_key(body_field, key.c_str(), t);
   return fieldgraft_core::prepare_id_field(
       dataset, Attachment::points, read_ids(nodes, "face_identifiers", t),
-      read_values(values, key.c_str(), t), field_name.cast<std::string>(), t);
+      read_values(values, key.c_str(), t), utf8_text(field_name), t);
 }
 
 struct Builder {
@@ -159,7 +157,8 @@ py::tuple add_fem_field_to_mbds(py::object mbds, py::object field, py::object fi
     py::object type = field_key(body_field, "identifier_type", t);
     Dispatched out;
     for (const Builder& b : kBuilders) {
-      if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
+      if (PyUnicode_Check(type.ptr()) && utf8_text(type) == b.identifier_type) {
+        if (!dataset) raise_missing_body(t);
         const Target target{std::string("fieldgraft.") + b.name, t.body};
         out.build = b.prepare(dataset, body_field, field_name, target);
         out.topology = py::str(b.topology);
@@ -169,7 +168,7 @@ py::tuple add_fem_field_to_mbds(py::object mbds, py::object field, py::object fi
     print_unsupported(type);
     return out;
   };
-  auto [blocks, topology] = run_driver(model, field, kDriver, dispatch);
+  auto [blocks, topology] = run_driver(model, field, kDriver, dispatch, BodyLookup::when_built);
   return py::make_tuple(py::reinterpret_steal<py::object>(kelm::bind::vtk_object_to_python(blocks)),
                         topology);
 }
@@ -196,11 +195,8 @@ PYBIND11_MODULE(fieldgraft, m) {
       "create_body_to_dataset_map",
       [](py::object mbds, py::object /*field*/) {
         require_given(mbds, "mbds", "fieldgraft.create_body_to_dataset_map");
-        auto* model = kelm::bind::vtk_pointer_from_python<vtkMultiBlockDataSet>(mbds);
-        if (!model) {
-          kelm::raise_type_error("fieldgraft.create_body_to_dataset_map: mbds must be a ",
-                                 "vtkMultiBlockDataSet, got ", Py_TYPE(mbds.ptr())->tp_name);
-        }
+        auto* model = kelm::bind::vtk_argument<vtkMultiBlockDataSet>(
+            mbds, "fieldgraft.create_body_to_dataset_map", "mbds", "vtkMultiBlockDataSet");
         return body_map_dict(model, "fieldgraft.create_body_to_dataset_map");
       },
       py::arg("mbds"), py::arg("field") = py::none(),

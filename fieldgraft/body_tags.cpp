@@ -6,10 +6,16 @@
 #include <vtkUnsignedIntArray.h>
 #include <vtkVariant.h>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 
 namespace fieldgraft_core {
+
+void require_sound_body(vtkDataSet* grid, const Target& target) {
+  kelm::require_sound_dataset(grid, target.operation, "body '" + target.body + "'",
+                              kelm::Depth::shapes);
+}
 
 std::string body_path_of(vtkDataObject* dataset) {
   const std::string* path = kelm::string_field(dataset, kelm::kBodyPathArray);

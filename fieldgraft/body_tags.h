@@ -38,6 +38,10 @@ using FinishBuild = std::function<vtkSmartPointer<vtkPolyData>()>;
 // "Body pathName" of `dataset`, or "(unnamed body)".
 std::string body_path_of(vtkDataObject* dataset);
 
+// The common dataset check at the depth the builders need (each cell's shape too: the surface
+// filters build cells of their type), naming the body of `target`.
+void require_sound_body(vtkDataSet* grid, const Target& target);
+
 enum class Attachment { points, cells };
 
 // The IDs of a tag array in point / cell order: the array's own memory when it holds unsigned

@@ -12,12 +12,12 @@
 #include <limits>
 #include <unordered_map>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "face_merge.h"
 #include "face_tables.h"
 #include "field_builders.h"
-#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -100,7 +100,7 @@ FinishBuild prepare_face_index_field(vtkUnstructuredGrid* grid,
   const FieldKeys& keys = target.keys;
   require_count(face_numbers.size(), element_ids.size(), keys.faces, keys.elements, target);
   require_count(values.size(), element_ids.size(), keys.values, keys.elements, target);
-  require_sound_cells(grid, target);
+  require_sound_body(grid, target);
   tag_ids(grid, Attachment::points, kelm::kNodeIdArray, target);  // the result's points need it
   FacePolygons loaded = loaded_face_polygons(grid, element_ids, face_numbers, target);
 

@@ -6,10 +6,10 @@
 #include <limits>
 #include <numeric>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "field_builders.h"
-#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -24,7 +24,7 @@ FinishBuild prepare_face_node_field(vtkDataSet* grid, const Ragged<uint32_t>& fa
                               values.size(f), " values in \"", target.keys.values, "\"");
     }
   }
-  require_sound_cells(grid, target);
+  require_sound_body(grid, target);
   vtkSmartPointer<vtkPolyData> surface = outer_surface(grid);
   TagLookup nodes(surface, Attachment::points, kelm::kNodeIdArray, "node", target,
                   "the free surface of ");

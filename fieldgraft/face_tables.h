@@ -15,12 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.h"
+
 namespace fieldgraft_core {
 
 // A face number outside its element's table. The bindings raise it as an exception that is both
-// an IndexError (what a table lookup raises) and a ValueError (what bad input raises).
-struct face_number_error : std::invalid_argument {
-  using std::invalid_argument::invalid_argument;
+// an IndexError (what a table lookup raises) and a ValueError (what bad input raises); in C++ it
+// is one of the value errors of the family.
+struct face_number_error : kelm::value_error {
+  using kelm::value_error::value_error;
 };
 
 struct FaceTable {

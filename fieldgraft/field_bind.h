@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "body_map.h"
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "common/host_sequence.h"
 #include "face_tables.h"
@@ -25,6 +26,7 @@ using fieldgraft_core::FinishBuild;
 using fieldgraft_core::Ragged;
 using fieldgraft_core::Target;
 using kelm::bind::HostSequence;
+using kelm::bind::utf8_text;
 using kelm::bind::Where;
 
 inline constexpr uint32_t kMaxId = 0xFFFFFFFFu;
@@ -35,7 +37,7 @@ inline void register_face_number_error(py::module_& m) {
   static PyObject* type = nullptr;
   if (!type) {
     py::tuple bases = py::make_tuple(py::handle(PyExc_IndexError), py::handle(PyExc_ValueError));
-    const std::string name = py::str(m.attr("__name__")).cast<std::string>() + ".FaceNumberError";
+    const std::string name = utf8_text(m.attr("__name__")) + ".FaceNumberError";
     type = PyErr_NewExceptionWithDoc(
         name.c_str(), "A face number outside the face table of its element.", bases.ptr(), nullptr);
     if (!type) throw py::error_already_set();
@@ -45,7 +47,7 @@ inline void register_face_number_error(py::module_& m) {
     try {
       if (error) std::rethrow_exception(error);
     } catch (const fieldgraft_core::face_number_error& e) {
-      PyErr_SetString(type, e.what());
+      kelm::bind::set_python_error(type, e.what());
     }
   });
 }
@@ -54,16 +56,7 @@ inline bool is_text(py::handle obj) {
   return PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr());
 }
 
-inline std::string text_of(py::handle obj) { return py::repr(obj).cast<std::string>(); }
-
-// The text `obj` (a str) as UTF-8, with what UTF-8 cannot carry (lone surrogates) written as
-// backslash escapes: a plain cast would raise a RuntimeError that names nothing.
-inline std::string utf8_of(py::handle obj) {
-  py::object bytes = py::reinterpret_steal<py::object>(
-      PyUnicode_AsEncodedString(obj.ptr(), "utf-8", "backslashreplace"));
-  if (!bytes) throw py::error_already_set();
-  return std::string(PyBytes_AS_STRING(bytes.ptr()), std::size_t(PyBytes_GET_SIZE(bytes.ptr())));
-}
+inline std::string text_of(py::handle obj) { return utf8_text(py::repr(obj)); }
 
 // A required argument of a builder (they all default to None but need every argument).
 inline void require_given(py::handle obj, const char* param, const std::string& operation) {
@@ -76,14 +69,8 @@ inline void require_given(py::handle obj, const char* param, const std::string& 
 template <typename T>
 T* require_vtk(py::handle obj, const char* param, const char* expected, const Target& target) {
   require_given(obj, param, target.operation);
-  T* pointer = kelm::bind::vtk_pointer_from_python<T>(obj);
-  if (!pointer) {
-    auto* any = kelm::bind::vtk_pointer_from_python<vtkObject>(obj);
-    kelm::raise_type_error(
-        target.operation, ": ", param, " of body '", target.body, "' must be ", expected, ", got ",
-        any ? std::string(any->GetClassName()) : std::string(Py_TYPE(obj.ptr())->tp_name));
-  }
-  return pointer;
+  const std::string what = kelm::message(param, " of body '", target.body, "'");
+  return kelm::bind::vtk_argument<T>(obj, target.operation, what.c_str(), expected);
 }
 
 // The body path a direct builder call names in messages: the grid's "Body pathName".
@@ -215,11 +202,21 @@ struct Dispatched {
   py::object topology = py::none();
 };
 
+// KeyError: the collection names a body the model multiblock does not have.
+[[noreturn]] inline void raise_missing_body(const Target& target) {
+  kelm::raise_key_error(target.operation, ": body '", target.body, "' of the field is not in the ",
+                        "model multiblock (no leaf has that \"Body pathName\")");
+}
+
+// When a driver looks up an entry's body: before anything else, or only for a supported type
+// (`dispatch` then gets a null dataset for a body the model does not have).
+enum class BodyLookup { up_front, when_built };
+
 using Dispatch =
     std::function<Dispatched(py::handle dataset, py::handle body_field, const Target& target)>;
 
 inline void print_unsupported(py::handle identifier_type) {
-  kelm::print_line("Unsupported identifier type \" " + utf8_of(py::str(identifier_type)) + " \"");
+  kelm::print_line("Unsupported identifier type \" " + utf8_text(py::str(identifier_type)) + " \"");
 }
 
 // Both drivers: one output block per entry of `field`, in its order. Every body field is read and
@@ -227,7 +224,7 @@ inline void print_unsupported(py::handle identifier_type) {
 // was. Returns the multiblock and the topology of the last entry.
 inline std::pair<vtkSmartPointer<vtkMultiBlockDataSet>, py::object> run_driver(
     vtkMultiBlockDataSet* model, py::handle field, const std::string& operation,
-    const Dispatch& dispatch) {
+    const Dispatch& dispatch, BodyLookup lookup) {
   py::dict bodies = body_map_dict(model, operation);
   if (!PyMapping_Check(field.ptr()) || is_text(field) || PySequence_Check(field.ptr())) {
     kelm::raise_type_error(operation, ": the field collection must be a mapping from body path ",
@@ -237,12 +234,16 @@ inline std::pair<vtkSmartPointer<vtkMultiBlockDataSet>, py::object> run_driver(
   std::vector<Dispatched> planned;
   for (py::handle item : items) {
     py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
-    const std::string body = utf8_of(py::str(pair[0]));
-    if (!bodies.contains(pair[0])) {
-      kelm::raise_key_error(operation, ": body '", body, "' of the field is not in the model ",
-                            "multiblock (no leaf has that \"Body pathName\")");
+    const Target target{operation, utf8_text(py::str(pair[0]))};
+    // The body is looked up up front (the earlier driver), or only by a builder that reads it:
+    // an entry of an unsupported type then leaves its empty block whatever its key.
+    py::object dataset;
+    if (bodies.contains(pair[0])) {
+      dataset = bodies[pair[0]];
+    } else if (lookup == BodyLookup::up_front) {
+      raise_missing_body(target);
     }
-    planned.push_back(dispatch(bodies[pair[0]], pair[1], Target{operation, body}));
+    planned.push_back(dispatch(dataset, pair[1], target));
   }
   if (planned.empty()) {
     kelm::raise_value_error(operation, ": the field collection is empty, so there is no field ",

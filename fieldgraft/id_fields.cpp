@@ -6,10 +6,10 @@
 
 #include <limits>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "field_builders.h"
-#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -28,7 +28,7 @@ FinishBuild prepare_id_field(vtkDataSet* grid, Attachment where, const std::vect
                              const Target& target) {
   const bool on_points = where == Attachment::points;
   require_count(values.size(), ids.size(), target.keys.values, target.keys.ids, target);
-  require_sound_cells(grid, target);
+  require_sound_body(grid, target);
   TagLookup lookup(grid, where, on_points ? kelm::kNodeIdArray : kelm::kElementIdArray,
                    on_points ? "node" : "element", target);
 

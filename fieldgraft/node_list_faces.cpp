@@ -1,6 +1,7 @@
 // Faces given as node-ID lists, written in front of the body's free faces (the earlier
 // generation's face builder; its free faces come from the boundary and geometry filters).
 #include <vtkCellData.h>
+#include <vtkFieldData.h>
 #include <vtkFloatArray.h>
 #include <vtkGeometryFilter.h>
 #include <vtkIdTypeArray.h>
@@ -9,11 +10,11 @@
 
 #include <limits>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "face_merge.h"
 #include "field_builders.h"
-#include "grid_check.h"
 
 namespace fieldgraft_core {
 
@@ -46,7 +47,7 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
                               "has ", faces.size(0), ")");
     }
   }
-  require_sound_cells(grid, target);
+  require_sound_body(grid, target);
   vtkSmartPointer<vtkPolyData> free_faces = free_face_polydata(grid);
   TagLookup nodes(free_faces, Attachment::points, kelm::kNodeIdArray, "node", target,
                   "the free surface of ");
@@ -61,7 +62,8 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
   // Checked here, read again when the build finishes (the view is only valid while it lives).
   tag_ids(free_faces, Attachment::cells, kelm::kElementIdArray, target);
 
-  return [free_faces, loaded = std::move(loaded), element_ids, values, field_name, target]() {
+  vtkSmartPointer<vtkUnstructuredGrid> body = grid;
+  return [body, free_faces, loaded = std::move(loaded), element_ids, values, field_name, target]() {
     const TagIds free_elements =
         tag_ids(free_faces, Attachment::cells, kelm::kElementIdArray, target);
     CombinedFaces combined = combine_faces(loaded, free_faces->GetPolys());
@@ -69,6 +71,9 @@ FinishBuild prepare_node_list_faces(vtkUnstructuredGrid* grid,
     result->SetPoints(free_faces->GetPoints());
     result->GetPointData()->ShallowCopy(free_faces->GetPointData());
     result->SetPolys(combined.cells);
+    // The body's tags ("Body pathName", "mesh_type", ...) travel with the surface, as they do
+    // through the surface filter of the other builders.
+    result->GetFieldData()->ShallowCopy(body->GetFieldData());
 
     add_face_cell_data<vtkIdTypeArray>(
         result, combined, element_ids, values, free_elements,

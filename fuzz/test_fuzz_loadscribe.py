@@ -10,7 +10,7 @@ from vtk.util import numpy_support as ns
 
 import kelm
 import loadscribe
-from fuzzcase import expect_success_or_error
+from fuzzcase import expect_success_or_error, with_bad_offsets
 
 pytestmark = pytest.mark.timeout(600)
 
@@ -226,7 +226,7 @@ def broken_load_cases(draw):
                                  "huge_id", "fraction_id", "unknown_unit", "unit_table",
                                  "unknown_path", "not_polydata", "empty", "wrong_leaf",
                                  "bad_polygon", "foreign_element", "short_distance",
-                                 "string_distance", "nan_distance", "no_host"]))
+                                 "string_distance", "nan_distance", "no_host", "bad_offsets"]))
     mesh, macro = mapped, None
     if what == "mesh":
         mesh = draw(JUNK)
@@ -300,6 +300,8 @@ def broken_load_cases(draw):
         polys.InsertNextCell(size, [draw(st.integers(0, n + 2)) for _ in range(size)])
         ids = leaf.GetCellData().GetArray("Element ID")
         ids.InsertNextValue(draw(st.sampled_from([entries[0][3][0] if entries[0][3] else 0, 7])))
+    elif what == "bad_offsets":
+        with_bad_offsets(draw, leaf)
     elif what == "foreign_element":
         ids = leaf.GetCellData().GetArray("Element ID")
         if ids.GetNumberOfTuples():

@@ -10,9 +10,28 @@
 #include <cassert>
 
 #include "common/cell_arrays.h"
+#include "common/errors.h"
 #include "common/tag_arrays.h"
 
 namespace gridforge_core {
+
+void check_block_sizes(const Topology& t, std::size_t ids, std::size_t entries,
+                       std::size_t num_points, const std::string& operation,
+                       const std::string& body) {
+  const std::size_t nodes = std::size_t(t.num_nodes);
+  if (entries % nodes != 0) {
+    kelm::raise_value_error(operation, ": ", t.name, " connectivity of body '", body, "' holds ",
+                            entries, " entries, not a multiple of ", nodes, " nodes");
+  }
+  if (entries / nodes != ids) {
+    kelm::raise_value_error(operation, ": ", t.name, " connectivity of body '", body, "' holds ",
+                            entries / nodes, " elements but elementIDs lists ", ids);
+  }
+  if (ids > 0 && num_points == 0) {
+    kelm::raise_value_error(operation, ": body '", body, "' has ", ids, " ", t.name,
+                            " elements but no nodes");
+  }
+}
 
 namespace {
 

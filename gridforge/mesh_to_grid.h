@@ -9,17 +9,27 @@
 #include <vtkUnsignedIntArray.h>
 #include <vtkUnstructuredGrid.h>
 
+#include <string>
 #include <vector>
 
-#include "topology_table.h"
+#include "common/topology_table.h"
 
 namespace gridforge_core {
+
+using kelm::Topology;
 
 // One topology's run of elements, in the order of the host's connectivity dictionary.
 struct ElementBlock {
   const Topology* topology;
   vtkIdType count;
 };
+
+// Checks one element block as the host gave it before anything is copied: `entries` connectivity
+// entries must be whole elements of the topology's node count, as many as `ids` element IDs, and
+// elements need nodes. Raises ValueError naming the topology, the body and both counts.
+void check_block_sizes(const Topology& topology, std::size_t ids, std::size_t entries,
+                       std::size_t num_points, const std::string& operation,
+                       const std::string& body);
 
 // Gives `dataset` its points (`coordinates`: N x 3 floats) and the "Node ID" point array (N IDs).
 void attach_points(vtkPointSet* dataset, vtkFloatArray* coordinates, vtkUnsignedIntArray* node_ids);

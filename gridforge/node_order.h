@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "topology_table.h"
+#include "common/topology_table.h"
 
 namespace gridforge_core {
+
+using kelm::Topology;
 
 // Reorders `count` elements of `topology` in place (connectivity holds count * num_nodes entries).
 // Does nothing for topologies whose host order is VTK's.

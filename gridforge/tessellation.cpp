@@ -11,8 +11,10 @@
 #include <numeric>
 
 #include "common/cell_arrays.h"
+#include "common/dataset_checks.h"
 #include "common/errors.h"
-#include "topology_table.h"
+#include "common/print_sink.h"
+#include "common/topology_table.h"
 
 namespace gridforge_core {
 
@@ -64,18 +66,26 @@ std::vector<uint8_t> tessellation_cell_types(std::size_t num_0d, std::size_t num
 vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_arrays(const std::vector<float>& points,
                                                        const std::vector<uint8_t>& types,
                                                        const std::vector<uint32_t>& cells) {
+  if (types.size() == 1) {
+    kelm::print_line(kelm::message(
+        "Converted single value cell type array from numpy array to list [", int(types[0]), "]"));
+  }
   const vtkIdType num_points = vtkIdType(points.size() / 3);
   auto cell_array = kelm::cells_from_count_prefixed(cells.data(), cells.size(), num_points, 1, 27,
                                                     vtkIdType(types.size()), "cell array");
   // Each cell must have as many points as its type reads, or later filters read past its end.
   for (vtkIdType c = 0; c < vtkIdType(types.size()); ++c) {
-    const int expected = vtk_cell_points(types[c]);
+    const int type = types[c];
+    const int expected = kelm::vtk_cell_point_count(type);
     const vtkIdType actual = cell_array->GetCellSize(c);
-    if (expected == 0) {
+    // Of the cells that come in any size, only the linear ones are a plain point list.
+    const bool point_list = type == VTK_POLY_VERTEX || type == VTK_POLY_LINE ||
+                            type == VTK_TRIANGLE_STRIP || type == VTK_POLYGON;
+    if (expected < 0 || (expected == kelm::kAnyPointCount && !point_list)) {
       kelm::raise_value_error("cell type array: cell ", c, " has type ", int(types[c]),
                               ", which a tessellation grid cannot hold");
     }
-    if (expected > 0 && actual != expected) {
+    if (expected != kelm::kAnyPointCount && actual != expected) {
       kelm::raise_value_error("cell array: cell ", c, " of type ", int(types[c]), " has ", actual,
                               " points; that type has ", expected);
     }
@@ -88,6 +98,19 @@ vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_arrays(const std::vector<float>&
   grid->SetPoints(make_points(points));
   grid->SetCells(type_array, cell_array);
   return grid;
+}
+
+vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_tessellation(const std::vector<float>& points,
+                                                             const TessellationCells& vertices,
+                                                             const TessellationCells& edges,
+                                                             const TessellationCells& faces) {
+  std::vector<uint32_t> cells;
+  cells.reserve(vertices.cells.size() + edges.cells.size() + faces.cells.size());
+  for (const TessellationCells* kind : {&vertices, &edges, &faces}) {
+    cells.insert(cells.end(), kind->cells.begin(), kind->cells.end());
+  }
+  return ugrid_from_arrays(
+      points, tessellation_cell_types(vertices.num_cells, edges.num_cells, faces.num_cells), cells);
 }
 
 vtkSmartPointer<vtkPolyData> poly_from_arrays(const std::vector<float>& points,

@@ -29,10 +29,19 @@ std::vector<uint8_t> tessellation_cell_types(std::size_t num_0d, std::size_t num
                                              std::size_t num_2d);
 
 // A grid over `points` (num_points x 3) with one cell per entry of `types`, the cells given
-// count-prefixed. Every cell is checked against its type and the number of points.
+// count-prefixed. Every cell is checked against its type and the number of points. A single cell
+// type prints "Converted single value cell type array from numpy array to list [<type>]", the line
+// the host's own conversion prints for it.
 vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_arrays(const std::vector<float>& points,
                                                        const std::vector<uint8_t>& types,
                                                        const std::vector<uint32_t>& cells);
+
+// A geometry body's grid: its vertices, then its edges, then its faces, as VTK_VERTEX, VTK_LINE
+// and VTK_TRIANGLE cells over `points`.
+vtkSmartPointer<vtkUnstructuredGrid> ugrid_from_tessellation(const std::vector<float>& points,
+                                                             const TessellationCells& vertices,
+                                                             const TessellationCells& edges,
+                                                             const TessellationCells& faces);
 
 // Polydata over `points` with the vertex, edge and face cells (count-prefixed, widths 1, 2, 3),
 // passed through vtkPolyDataNormals for point normals.

@@ -2,12 +2,27 @@
 
 #include <algorithm>
 
+#include "common/topology_table.h"
+
 namespace loadscribe_core {
 namespace {
 
-constexpr int kTetraFaces[4][3] = {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}};
-constexpr int kHexaFaces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
-                                  {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}};
+// The row of the common topology table, or nullptr for kNone.
+const kelm::Topology* row_of(SolidTopology topology) {
+  switch (topology) {
+    case SolidTopology::kTetra4:
+      return kelm::topology_named("Tetra4");
+    case SolidTopology::kTetra10:
+      return kelm::topology_named("Tetra10");
+    case SolidTopology::kHexa8:
+      return kelm::topology_named("Hexa8");
+    case SolidTopology::kHexa20:
+      return kelm::topology_named("Hexa20");
+    case SolidTopology::kNone:
+      break;
+  }
+  return nullptr;
+}
 
 // Sorts 3 or 4 node IDs (a face's worth) in place.
 void sort_small(uint32_t* v, int n) {
@@ -19,38 +34,25 @@ void sort_small(uint32_t* v, int n) {
   }
 }
 
-bool is_tetra(SolidTopology t) {
-  return t == SolidTopology::kTetra4 || t == SolidTopology::kTetra10;
-}
-
 }  // namespace
 
 int nodes_per_element(SolidTopology topology) {
-  switch (topology) {
-    case SolidTopology::kTetra4:
-      return 4;
-    case SolidTopology::kTetra10:
-      return 10;
-    case SolidTopology::kHexa8:
-      return 8;
-    case SolidTopology::kHexa20:
-      return 20;
-    case SolidTopology::kNone:
-      break;
-  }
-  return 0;
+  const kelm::Topology* row = row_of(topology);
+  return row ? row->num_nodes : 0;
 }
 
 int face_count(SolidTopology topology) {
-  return topology == SolidTopology::kNone ? 0 : is_tetra(topology) ? 4 : 6;
+  const kelm::Topology* row = row_of(topology);
+  return row ? row->faces.count : 0;
 }
 
 int corners_per_face(SolidTopology topology) {
-  return topology == SolidTopology::kNone ? 0 : is_tetra(topology) ? 3 : 4;
+  const kelm::Topology* row = row_of(topology);
+  return row ? row->faces.corners : 0;
 }
 
 const int* face_corners(SolidTopology topology, int face) {
-  return is_tetra(topology) ? kTetraFaces[face] : kHexaFaces[face];
+  return row_of(topology)->faces.face(face);
 }
 
 int match_face(const uint32_t* polygon, int polygon_size, const uint32_t* element_nodes,

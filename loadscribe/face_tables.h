@@ -1,6 +1,6 @@
-// Faces of the solid element topologies a pressure can act on, as the host numbers them: corner
-// positions within an element's row (host node order), row number = face number. Mid-side nodes of
-// Tetra10 and Hexa20 take no part in a face's identity.
+// Faces of the solid element topologies a pressure can act on, as the host numbers them (the
+// common topology table's face rows): corner positions within an element's row (host node order),
+// row number = face number. Mid-side nodes of Tetra10 and Hexa20 take no part in a face's identity.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "dataset_export.h"
 #include "display_check.h"
@@ -24,72 +25,12 @@ namespace {
 constexpr long long kMaxPictureSide = 16384;
 constexpr long long kMaxScreenshotNumber = 999999999999LL;
 
-std::string type_name(py::handle value) {
-  return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
-}
-
-[[noreturn]] void raise_os_error(const std::string& text) {
-  PyErr_SetString(PyExc_OSError, text.c_str());
-  throw py::error_already_set();
-}
-
-template <typename T>
-T* require_vtk(py::handle value, const char* operation, const char* parameter,
-               const char* vtk_class) {
-  T* pointer = kelm::bind::vtk_pointer_from_python<T>(value);
-  if (!pointer) {
-    throw py::type_error(kelm::message(operation, ": ", parameter, " must be a ", vtk_class,
-                                       ", not ", type_name(value)));
-  }
-  return pointer;
-}
-
-// A text argument that may be missing: None or "" count as not given, as in `if field_name:`.
-std::optional<std::string> optional_text(py::handle value, const char* operation,
-                                         const char* parameter) {
-  if (value.is_none()) return std::nullopt;
-  if (!py::isinstance<py::str>(value)) {
-    throw py::type_error(
-        kelm::message(operation, ": ", parameter, " must be text or None, not ", type_name(value)));
-  }
-  std::string text = value.cast<std::string>();
-  if (text.empty()) return std::nullopt;
-  return text;
-}
-
-std::string required_text(py::handle value, const char* operation, const char* parameter) {
-  if (!py::isinstance<py::str>(value)) {
-    throw py::type_error(
-        kelm::message(operation, ": ", parameter, " must be text, not ", type_name(value)));
-  }
-  return value.cast<std::string>();
-}
-
-double real_number(py::handle value, const char* operation, const char* parameter) {
-  py::object real = py::module_::import("numbers").attr("Real");
-  if (!py::isinstance(value, real)) {
-    throw py::type_error(
-        kelm::message(operation, ": ", parameter, " must be a number, not ", type_name(value)));
-  }
-  return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
-}
-
-// An integer in lo..hi (bool and floats are refused: a size or a count is a whole number).
-long long integer_in(py::handle value, const char* operation, const char* parameter, long long lo,
-                     long long hi) {
-  if (!py::isinstance(value, py::module_::import("numbers").attr("Integral")) ||
-      py::isinstance<py::bool_>(value)) {
-    throw py::type_error(
-        kelm::message(operation, ": ", parameter, " must be an integer, not ", type_name(value)));
-  }
-  py::int_ number(py::reinterpret_borrow<py::object>(value));
-  if (number < py::int_(lo) || number > py::int_(hi)) {
-    throw py::value_error(kelm::message(operation, ": ", parameter, " ",
-                                        py::str(number).cast<std::string>(), " is outside ", lo,
-                                        "..", hi));
-  }
-  return number.cast<long long>();
-}
+using kelm::bind::integer_argument;
+using kelm::bind::optional_text_argument;
+using kelm::bind::real_argument;
+using kelm::bind::text_argument;
+using kelm::bind::type_name;
+using kelm::bind::vtk_argument;
 
 void require_display(vtkRenderWindow* window, const char* operation) {
   if (!core::display_available(window)) {
@@ -150,13 +91,11 @@ struct Viewer {
   std::optional<std::string> units() const {
     if (config.is_none()) return std::nullopt;
     if (!py::isinstance(config, py::module_::import("collections.abc").attr("Mapping"))) {
-      throw py::type_error(
-          "sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), "
-          "not " +
-          type_name(config));
+      kelm::raise_type_error("sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), ",
+                             "not ", type_name(config));
     }
     if (!config.contains("units")) return std::nullopt;
-    return py::str(config["units"]).cast<std::string>();
+    return kelm::bind::utf8_text(py::str(config["units"]));
   }
 
   vtkCommand* key_observer(py::handle self) {
@@ -171,9 +110,8 @@ struct Viewer {
 std::unique_ptr<Viewer> make_viewer(py::object config) {
   if (!config.is_none() &&
       !py::isinstance(config, py::module_::import("collections.abc").attr("Mapping"))) {
-    throw py::type_error(
-        "sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), not " +
-        type_name(config));
+    kelm::raise_type_error("sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), ",
+                           "not ", type_name(config));
   }
   auto viewer = std::make_unique<Viewer>();
   viewer->config = config.is_none() ? py::dict() : config;
@@ -182,10 +120,10 @@ std::unique_ptr<Viewer> make_viewer(py::object config) {
 
 void display_mesh(Viewer& v, py::object dataset, py::object field_topology, py::object field_name) {
   const char* op = "sceneview.display_mesh";
-  auto topology = optional_text(field_topology, op, "field_topology");
-  auto name = optional_text(field_name, op, "field_name");
+  auto topology = optional_text_argument(field_topology, op, "field_topology");
+  auto name = optional_text_argument(field_name, op, "field_name");
   if (dataset.is_none()) return;
-  auto* data = require_vtk<vtkDataObject>(dataset, op, "dataset", "VTK data object or None");
+  auto* data = vtk_argument<vtkDataObject>(dataset, op, "dataset", "VTK data object or None");
   if (auto* mbds = vtkMultiBlockDataSet::SafeDownCast(data)) {
     if (topology && name) {
       core::build_mbds_pipeline_with_field(v.objects, mbds, *topology, *name, v.units());
@@ -200,15 +138,7 @@ void display_mesh(Viewer& v, py::object dataset, py::object field_topology, py::
 
 std::string create_png_file(Viewer& v, py::handle scale_object) {
   const char* op = "sceneview.CreatePngFile";
-  if (!py::isinstance<py::int_>(scale_object) || py::isinstance<py::bool_>(scale_object)) {
-    throw py::type_error(
-        kelm::message(op, ": scale must be an integer, not ", type_name(scale_object)));
-  }
-  const long long scale = scale_object.cast<long long>();
-  if (scale < 1 || scale > core::kMaxScreenshotScale) {
-    throw py::value_error(
-        kelm::message(op, ": scale ", scale, " is outside 1..", core::kMaxScreenshotScale));
-  }
+  const long long scale = integer_argument(scale_object, op, "scale", 1, core::kMaxScreenshotScale);
   vtkRenderWindow* window = v.objects.render_window_interactor->GetRenderWindow();
   if (!window) {
     throw std::runtime_error(kelm::message(
@@ -218,20 +148,17 @@ std::string create_png_file(Viewer& v, py::handle scale_object) {
   }
   require_display(window, op);
   std::string directory = py::module_::import("tempfile").attr("gettempdir")().cast<std::string>();
-  std::string path = core::screenshot_path(directory, v.pindex, int(scale));
-  v.pindex += 1;
+  const long long index = v.pindex++;
   try {
-    core::write_window_image(window, path, int(scale),
-                             scale == 1 ? core::ImageFormat::kPng : core::ImageFormat::kJpeg);
-  } catch (const std::runtime_error& e) {
-    raise_os_error(kelm::message(op, ": ", e.what()));
+    return core::write_screenshot(window, directory, index, int(scale));
+  } catch (const kelm::os_error& e) {
+    kelm::raise_os_error(op, ": ", e.what());
   }
-  return path;
 }
 
 void my_keypress(py::object self, py::handle obj, py::handle /*event*/) {
-  auto* interactor = require_vtk<vtkRenderWindowInteractor>(obj, "sceneview.MyKeypress", "obj",
-                                                            "vtkRenderWindowInteractor");
+  auto* interactor = vtk_argument<vtkRenderWindowInteractor>(obj, "sceneview.MyKeypress", "obj",
+                                                             "vtkRenderWindowInteractor");
   const char* key = interactor->GetKeySym();
   const std::string symbol = key ? key : "";
   if (symbol == "p") {
@@ -261,55 +188,37 @@ void render(py::object self) {
   core::run_event_loop(o, was_initialized);
 }
 
-std::string render_offscreen(Viewer& v, py::object filename, py::object width_object,
-                             py::object height_object, py::object view_object) {
+py::str render_offscreen(Viewer& v, py::object filename, py::object width_object,
+                         py::object height_object, py::object view_object) {
   const char* op = "sceneview.render_offscreen";
-  py::module_ os = py::module_::import("os");
-  if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
-    throw py::type_error(kelm::message(op, ": filename must be a path, not ", type_name(filename)));
-  }
-  const long long width = integer_in(width_object, op, "width", 1, kMaxPictureSide);
-  const long long height = integer_in(height_object, op, "height", 1, kMaxPictureSide);
+  const std::string given = kelm::bind::path_argument(filename, op, "filename");
+  const long long width = integer_argument(width_object, op, "width", 1, kMaxPictureSide);
+  const long long height = integer_argument(height_object, op, "height", 1, kMaxPictureSide);
   const core::PictureView view =
-      core::picture_view_from_name(required_text(view_object, op, "view"), op);
+      core::picture_view_from_name(text_argument(view_object, op, "view"), op);
   require_display(v.objects.render_window, op);
-  std::string path =
-      os.attr("path").attr("abspath")(os.attr("fspath")(filename)).cast<std::string>();
+  const std::string path = core::absolute_path(given);
   core::assemble_scene(v.objects, background_path());
   try {
     core::render_offscreen_png(v.objects, path, int(width), int(height), view);
-  } catch (const std::runtime_error& e) {
-    raise_os_error(kelm::message(op, ": ", e.what()));
+  } catch (const kelm::os_error& e) {
+    kelm::raise_os_error(op, ": ", e.what());
   }
-  return path;
+  return kelm::bind::path_text(path);
 }
 
 py::object export_vtk_file(py::handle dataset, py::object filename, py::object binary_object) {
   const char* op = "sceneview.export_vtk_file";
-  if (!py::isinstance<py::bool_>(binary_object) &&
-      !(py::isinstance<py::int_>(binary_object) &&
-        (binary_object.equal(py::int_(0)) || binary_object.equal(py::int_(1))))) {
-    throw py::type_error(kelm::message(op, ": binary must be True or False, not ",
-                                       py::repr(binary_object).cast<std::string>()));
-  }
-  const bool binary = binary_object.cast<bool>();
-  py::module_ os = py::module_::import("os");
-  if (!py::isinstance<py::str>(filename) && !py::isinstance(filename, os.attr("PathLike"))) {
-    throw py::type_error(kelm::message(op, ": filename must be a path, not ", type_name(filename)));
-  }
+  const bool binary = kelm::bind::flag_argument(binary_object, op, "binary");
+  const std::string base = kelm::bind::path_argument(filename, op, "filename");
   auto* data = kelm::bind::vtk_pointer_from_python<vtkDataObject>(dataset);
   if (!data) {  // not a VTK dataset at all: no writer, as for any other unsupported type
     kelm::print_line("No writer configure for " + type_name(dataset));
     return py::none();
   }
-  std::string path;
-  try {
-    path = core::export_vtk_file(data, os.attr("fspath")(filename).cast<std::string>(), binary);
-  } catch (const std::runtime_error& e) {
-    raise_os_error(e.what());
-  }
+  const std::string path = core::export_vtk_file(data, base, binary);
   if (path.empty()) return py::none();
-  return py::str(path);
+  return kelm::bind::path_text(path);
 }
 
 // Binds attribute `name` as a property over the VTK object `member`: reading gives VTK's own
@@ -322,7 +231,7 @@ void vtk_attribute(py::class_<Viewer>& cls, const char* name,
       name, [member](Viewer& v) { return vtkSmartPointer<Base>(v.objects.*member); },
       [member, name, vtk_class](Viewer& v, py::object value) {
         std::string where = std::string("sceneview.") + name;
-        T* pointer = require_vtk<T>(value, where.c_str(), "the value", vtk_class);
+        T* pointer = vtk_argument<T>(value, where.c_str(), "the value", vtk_class);
         v.objects.*member = pointer;
       },
       doc);
@@ -356,7 +265,8 @@ PYBIND11_MODULE(sceneview, m) {
   cls.def_property(
       "pindex", [](Viewer& v) { return v.pindex; },
       [](Viewer& v, py::object value) {
-        v.pindex = integer_in(value, "sceneview.pindex", "the value", 0, kMaxScreenshotNumber);
+        v.pindex =
+            integer_argument(value, "sceneview.pindex", "the value", 0, kMaxScreenshotNumber);
       },
       "Number of the next screenshot, from 1.");
 
@@ -434,8 +344,8 @@ PYBIND11_MODULE(sceneview, m) {
   cls.def(
       "initialize_",
       [](Viewer& v, py::object dataset, py::object dataset_map) {
-        require_vtk<vtkMultiBlockDataSet>(dataset, "sceneview.initialize_", "dataset",
-                                          "vtkMultiBlockDataSet");
+        vtk_argument<vtkMultiBlockDataSet>(dataset, "sceneview.initialize_", "dataset",
+                                           "vtkMultiBlockDataSet");
         v.dataset = dataset;
         v.model_map = dataset_map;
       },
@@ -451,10 +361,10 @@ PYBIND11_MODULE(sceneview, m) {
       "build_mbds_pipeline_with_field",
       [](Viewer& v, py::object mbds, py::object topology, py::object name) {
         const char* op = "sceneview.build_mbds_pipeline_with_field";
-        auto* data = require_vtk<vtkMultiBlockDataSet>(mbds, op, "mbds", "vtkMultiBlockDataSet");
+        auto* data = vtk_argument<vtkMultiBlockDataSet>(mbds, op, "mbds", "vtkMultiBlockDataSet");
         core::build_mbds_pipeline_with_field(v.objects, data,
-                                             required_text(topology, op, "field_topology"),
-                                             required_text(name, op, "field_name"), v.units());
+                                             text_argument(topology, op, "field_topology"),
+                                             text_argument(name, op, "field_name"), v.units());
       },
       py::arg("mbds"), py::arg("field_topology"), py::arg("field_name"),
       "The multiblock's surfaces coloured by the field (\"Cell\": cell data, else point data), "
@@ -462,7 +372,7 @@ PYBIND11_MODULE(sceneview, m) {
   cls.def(
       "build_mbds_pipeline_nofield",
       [](Viewer& v, py::object mbds) {
-        auto* data = require_vtk<vtkMultiBlockDataSet>(
+        auto* data = vtk_argument<vtkMultiBlockDataSet>(
             mbds, "sceneview.build_mbds_pipeline_nofield", "mbds", "vtkMultiBlockDataSet");
         core::build_mbds_pipeline_nofield(v.objects, data);
       },
@@ -471,10 +381,10 @@ PYBIND11_MODULE(sceneview, m) {
       "build_polydata_pipeline",
       [](Viewer& v, py::object dataset, py::object topology, py::object name) {
         const char* op = "sceneview.build_polydata_pipeline";
-        auto* data = require_vtk<vtkPolyData>(dataset, op, "dataset", "vtkPolyData");
+        auto* data = vtk_argument<vtkPolyData>(dataset, op, "dataset", "vtkPolyData");
         core::build_polydata_pipeline(v.objects, data,
-                                      optional_text(topology, op, "field_topology"),
-                                      optional_text(name, op, "field_name"), v.units());
+                                      optional_text_argument(topology, op, "field_topology"),
+                                      optional_text_argument(name, op, "field_name"), v.units());
       },
       py::arg("dataset") = py::none(), py::arg("field_topology") = py::none(),
       py::arg("field_name") = py::none(),
@@ -483,7 +393,7 @@ PYBIND11_MODULE(sceneview, m) {
   cls.def(
       "create_composite_data_set_attributes_from_block_colors",
       [](Viewer&, py::object mbds) {
-        return core::block_color_attributes(require_vtk<vtkMultiBlockDataSet>(
+        return core::block_color_attributes(vtk_argument<vtkMultiBlockDataSet>(
             mbds, "sceneview.create_composite_data_set_attributes_from_block_colors",
             "multi_block_dataset", "vtkMultiBlockDataSet"));
       },
@@ -494,11 +404,11 @@ PYBIND11_MODULE(sceneview, m) {
       "get_field_range",
       [](Viewer&, py::object mbds, py::object topology, py::object name) {
         const char* op = "sceneview.get_field_range";
-        auto* data = require_vtk<vtkDataObject>(mbds, op, "mbds", "VTK data object");
-        auto location = optional_text(topology, op, "field_topology");
+        auto* data = vtk_argument<vtkDataObject>(mbds, op, "mbds", "VTK data object");
+        auto location = optional_text_argument(topology, op, "field_topology");
         core::FieldRange range =
             core::field_range(data, location && core::is_cell_topology(*location),
-                              required_text(name, op, "field_name"), op);
+                              text_argument(name, op, "field_name"), op);
         if (!range.valid) return py::make_tuple(py::none(), py::none());
         return py::make_tuple(range.min, range.max);
       },
@@ -509,8 +419,8 @@ PYBIND11_MODULE(sceneview, m) {
       "build_lut",
       [](Viewer& v, py::object lo, py::object hi) {
         const char* op = "sceneview.build_lut";
-        core::build_lut(v.objects.lut, real_number(lo, op, "range_min"),
-                        real_number(hi, op, "range_max"));
+        core::build_lut(v.objects.lut, real_argument(lo, op, "range_min"),
+                        real_argument(hi, op, "range_max"));
       },
       py::arg("range_min"), py::arg("range_max"),
       "Configures `lut`: the range, hue 0.66667 (blue) to 0.0 (red), NaN in opaque yellow.");
@@ -518,7 +428,7 @@ PYBIND11_MODULE(sceneview, m) {
       "build_scalar_bar",
       [](Viewer& v, py::object title) {
         core::build_scalar_bar(
-            v.objects, required_text(title, "sceneview.build_scalar_bar", "title"), v.units());
+            v.objects, text_argument(title, "sceneview.build_scalar_bar", "title"), v.units());
       },
       py::arg("title"), "Configures and turns on the scalar bar; config's \"units\" is appended.");
   cls.def(

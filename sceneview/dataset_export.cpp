@@ -4,7 +4,7 @@
 
 #include "common/errors.h"
 #include "common/print_sink.h"
-#include "export_file.h"  // fieldferry's writer table: one table for the whole system
+#include "fieldferry/export_file.h"  // fieldferry's writer table: one table for the whole system
 
 namespace sceneview_core {
 
@@ -15,8 +15,7 @@ std::string export_vtk_file(vtkDataObject* dataset, const std::string& filename,
       kelm::print_line(std::string("No writer configure for ") + dataset->GetClassName());
       return "";
     case fieldferry_core::ExportResult::failed:
-      throw std::runtime_error(
-          kelm::message("sceneview.export_vtk_file: could not write '", path, "'"));
+      kelm::raise_os_error("sceneview.export_vtk_file: could not write '", path, "'");
     case fieldferry_core::ExportResult::written:
       break;
   }

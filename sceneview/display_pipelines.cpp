@@ -14,9 +14,9 @@
 
 #include <cmath>
 
+#include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "common/tag_arrays.h"
-#include "dataset_check.h"  // clickmode's checks: the pick style reads the same datasets
 #include "surface_faces.h"
 #include "unmapped_points.h"
 
@@ -223,7 +223,7 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
                                     const std::optional<std::string>& units) {
   const bool cell = is_cell_topology(field_topology);
   // Checked before anything is rewired, so bad input leaves the pipeline as it was.
-  clickmode_core::require_drawable_leaves(mbds, "sceneview.build_mbds_pipeline_with_field");
+  kelm::require_sound_leaves(mbds, "sceneview.build_mbds_pipeline_with_field", kelm::Depth::shapes);
   field_range(mbds, cell, field_name, "sceneview.build_mbds_pipeline_with_field");
   // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
   vtkSmartPointer<vtkDataObject> shown = cell ? mbds : with_unmapped_as_nan(mbds, field_name);
@@ -256,7 +256,7 @@ void build_mbds_pipeline_with_field(SceneObjects& scene, vtkMultiBlockDataSet* m
 }
 
 void build_mbds_pipeline_nofield(SceneObjects& scene, vtkMultiBlockDataSet* mbds) {
-  clickmode_core::require_drawable_leaves(mbds, "sceneview.build_mbds_pipeline_nofield");
+  kelm::require_sound_leaves(mbds, "sceneview.build_mbds_pipeline_nofield", kelm::Depth::shapes);
   scene.face_filter_nofield->SetInputDataObject(mbds);
   if (all_leaves_unstructured(mbds)) {
     scene.face_poly_filter_nofield->SetInputConnection(scene.face_filter_nofield->GetOutputPort());
@@ -296,7 +296,7 @@ void build_polydata_pipeline(SceneObjects& scene, vtkPolyData* dataset,
                              const std::optional<std::string>& units) {
   const bool with_field = field_topology && field_name;
   const char* operation = "sceneview.build_polydata_pipeline";
-  clickmode_core::require_consistent(dataset, operation);
+  kelm::require_sound_leaves(dataset, operation, kelm::Depth::shapes);
 
   // Points the mapping could not reach are drawn in the NaN colour, not in the colour of 0.
   vtkSmartPointer<vtkPolyData> original = dataset;

@@ -5,6 +5,7 @@
 #include <vtkJPEGReader.h>
 #include <vtkRendererCollection.h>
 
+#include <exception>
 #include <fstream>
 #include <vector>
 
@@ -154,7 +155,8 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
   triad->AddViewProp(scene.triad_actor);
   window->AddRenderer(triad);
 
-  std::string error;
+  // The window is handed back whatever happens; the error, of whatever kind, is raised after.
+  std::exception_ptr error;
   {
     BorrowedCamera picture_camera(scene.scene_renderer);
     fit_picture_camera(scene.scene_renderer, view);
@@ -164,8 +166,8 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
     window->Render();
     try {
       write_window_image(window, path, 1, ImageFormat::kPng);
-    } catch (const std::exception& e) {
-      error = e.what();
+    } catch (...) {
+      error = std::current_exception();
     }
   }
 
@@ -175,7 +177,7 @@ void render_offscreen_png(SceneObjects& scene, const std::string& path, int widt
   if (lend) {
     for (auto& renderer : previous) main_window->AddRenderer(renderer);
   }
-  if (!error.empty()) throw std::runtime_error(error);
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace sceneview_core

@@ -41,7 +41,7 @@ void connect_interactor(SceneObjects& scene, vtkCommand* key_command);
 // window of width x height pixels and writes it as PNG to `path`. The scene is seen along `view`
 // through a camera fitted to it and lent for this picture only (the window's camera is left as it
 // was). The renderers are lent to that window and given back to render_window afterwards. Raises
-// std::runtime_error when the file cannot be written.
+// kelm::os_error when the file cannot be written.
 void render_offscreen_png(SceneObjects& scene, const std::string& path, int width, int height,
                           PictureView view);
 

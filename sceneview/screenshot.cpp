@@ -8,12 +8,21 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "common/errors.h"
 
 namespace sceneview_core {
+
+std::string absolute_path(const std::string& path) {
+  // Normalised as the shell would read it ("a/../b.png" is "b.png"), without resolving links.
+  std::error_code failed;
+  std::filesystem::path absolute = std::filesystem::absolute(path, failed);
+  if (failed) kelm::raise_os_error("cannot resolve '", path, "': ", failed.message());
+  return absolute.lexically_normal().string();
+}
 
 std::string screenshot_path(const std::string& directory, long long index, int scale) {
   std::string path = directory;
@@ -28,7 +37,7 @@ void write_window_image(vtkRenderWindow* window, const std::string& path, int sc
   {
     std::ofstream probe(path, std::ios::binary | std::ios::trunc);
     if (!probe) {
-      throw std::runtime_error(kelm::message("cannot write '", path, "': ", std::strerror(errno)));
+      kelm::raise_os_error("cannot write '", path, "': ", std::strerror(errno));
     }
   }
   auto grab = vtkSmartPointer<vtkWindowToImageFilter>::New();
@@ -52,9 +61,15 @@ void write_window_image(vtkRenderWindow* window, const std::string& path, int sc
   writer->SetInputConnection(grab->GetOutputPort());
   writer->Write();
   if (writer->GetErrorCode() != 0) {
-    throw std::runtime_error(
-        kelm::message("cannot write '", path, "': VTK error code ", writer->GetErrorCode()));
+    kelm::raise_os_error("cannot write '", path, "': VTK error code ", writer->GetErrorCode());
   }
+}
+
+std::string write_screenshot(vtkRenderWindow* window, const std::string& directory, long long index,
+                             int scale) {
+  const std::string path = screenshot_path(directory, index, scale);
+  write_window_image(window, path, scale, scale == 1 ? ImageFormat::kPng : ImageFormat::kJpeg);
+  return path;
 }
 
 }  // namespace sceneview_core

@@ -6,7 +6,7 @@
 #include <vtkUnstructuredGrid.h>
 
 #include "common/bind_support.h"
-#include "field_bind.h"
+#include "fieldgraft/field_bind.h"
 #include "scalar_name.h"
 
 namespace py = pybind11;
@@ -43,7 +43,7 @@ Target with_keys(const Target& target, const char* ids, const char* faces) {
 
 FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "identifier", "identifiers");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   py::object ids = field_key(body_field, "identifier", t);
   NamedValues v = named_values(body_field, t);
   return fieldgraft_core::prepare_id_field(dataset, Attachment::points,
@@ -52,7 +52,7 @@ FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& 
 
 FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   py::object ids = field_key(body_field, "element_ids", t);
   NamedValues v = named_values(body_field, t);
   return fieldgraft_core::prepare_id_field(dataset, Attachment::cells,
@@ -61,7 +61,7 @@ FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Targ
 
 FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "face_node_ids", "face_node_ids");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "a VTK dataset", t);
+  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
   field_key(body_field, "element_ids", t);
   field_key(body_field, "face_ids", t);
   py::object nodes = field_key(body_field, "face_node_ids", t);
@@ -72,8 +72,7 @@ FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Tar
 
 FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
+  auto* ug = require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   py::object faces = field_key(body_field, "identifiers", t);
   NamedValues v = named_values(body_field, t);
@@ -84,8 +83,7 @@ FinishBuild prepare_face_index(py::handle grid, py::handle body_field, const Tar
 
 FinishBuild prepare_nodal_faces(py::handle grid, py::handle body_field, const Target& target) {
   const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* ug =
-      require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "a vtkUnstructuredGrid", t);
+  auto* ug = require_vtk<vtkUnstructuredGrid>(grid, "unstructured_grid", "vtkUnstructuredGrid", t);
   py::object elements = field_key(body_field, "element_ids", t);
   field_key(body_field, "identifier_type", t);
   py::object faces = field_key(body_field, "identifiers", t);
@@ -133,7 +131,7 @@ const Builder kBuilders[] = {
 FinishBuild dispatch(py::handle grid, py::handle body_field, const Target& t) {
   py::object type = field_key(body_field, "identifier_type", t);
   for (const Builder& b : kBuilders) {
-    if (PyUnicode_Check(type.ptr()) && utf8_of(type) == b.identifier_type) {
+    if (PyUnicode_Check(type.ptr()) && utf8_text(type) == b.identifier_type) {
       return b.prepare(grid, body_field, Target{std::string("skinfield.") + b.name, t.body});
     }
   }
@@ -162,12 +160,14 @@ vtkMultiBlockDataSet* model_of(py::handle source, const char* param, const std::
 py::object add_field(py::object source, py::object field, const char* param, const char* op) {
   vtkMultiBlockDataSet* model = model_of(source, param, op);
   require_given(field, "field", op);
-  auto [blocks, topology] =
-      run_driver(model, field, op, [](py::handle grid, py::handle body_field, const Target& t) {
+  auto [blocks, topology] = run_driver(
+      model, field, op,
+      [](py::handle grid, py::handle body_field, const Target& t) {
         Dispatched out;
         out.build = dispatch(grid, body_field, t);
         return out;
-      });
+      },
+      BodyLookup::up_front);
   return py::reinterpret_steal<py::object>(kelm::bind::vtk_object_to_python(blocks));
 }
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "body_tags.h"
+#include "fieldgraft/body_tags.h"
 
 namespace skinfield_core {
 

@@ -78,7 +78,7 @@ def test_every_method_gives_leaves_the_load_writer_can_use(method, field):
     assert created == [f"create{kind}PropertyStaticVariable", f"createLoad{kind}"]
 
 
-def test_point_cloud_pressure_in_mm_lands_in_metres_on_every_loaded_body():
+def test_point_cloud_pressure_reaches_every_loaded_body():
     model = kelm.samples.sample_model()
     exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
     source = sphere_source("Pressure", with_cells=False)
@@ -93,8 +93,52 @@ def test_point_cloud_pressure_in_mm_lands_in_metres_on_every_loaded_body():
                            "Sample/Housing/Insert/Insert mesh",
                            "Sample/Housing/Cover assembly/Cover/Cover shell"}
     assert values["Sample/Frame/Beams"]["element_ids"] == []
-    # The model is in metres, so the source (mm) was scaled by 0.001 before the nearest-point
-    # lookup: all pressures stay within the source's range.
-    pressures = [p for body in values.values() for row in body["pressures"] for p in row]
-    field = ns.vtk_to_numpy(source.GetPointData().GetArray("Pressure"))
-    assert field.min() <= min(pressures) and max(pressures) <= field.max()
+
+
+def model_surface_in_mm(exported):
+    """The exported bodies' surfaces as one triangle polydata with lengths in mm (the model is in
+    metres), carrying no arrays; and node ID -> coordinates in metres."""
+    append = vtk.vtkAppendPolyData()
+    coordinates = {}
+    for leaf in leaves(exported):
+        if leaf is None or not leaf.IsA("vtkDataSet"):
+            continue
+        ids = leaf.GetPointData().GetArray("Node ID")
+        if ids is not None:
+            xyz = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(np.float64)
+            coordinates.update(zip(ns.vtk_to_numpy(ids).tolist(), xyz))
+        faces = vtk.vtkGeometryFilter()
+        faces.SetInputData(leaf)
+        triangles = vtk.vtkTriangleFilter()
+        triangles.SetInputConnection(faces.GetOutputPort())
+        append.AddInputConnection(triangles.GetOutputPort())
+    append.Update()
+    surface = vtk.vtkPolyData()
+    surface.SetPolys(append.GetOutput().GetPolys())
+    mm = ns.vtk_to_numpy(append.GetOutput().GetPoints().GetData()).astype(np.float64) * 1000.0
+    points = vtk.vtkPoints()
+    points.SetData(ns.numpy_to_vtk(mm, deep=True))
+    surface.SetPoints(points)
+    return surface, mm, coordinates
+
+
+def test_mesh_only_field_in_mm_arrives_exactly_at_nodes_in_metres():
+    # A linear field is reproduced exactly by the probe's linear interpolation, so each load value
+    # must be the field at its node: 1000 + x + 2 y with x, y in mm. Unscaled, the model's nodes
+    # (in metres) would land near the source's origin and take other values or none.
+    model = kelm.samples.sample_model()
+    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+    surface, mm, coordinates = model_surface_in_mm(exported)
+    source = labelled(surface, "Pressure", 1000 + mm[:, 0] + 2 * mm[:, 1], "mm", "Pa")
+    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Mesh only", source, exported, True,
+                                                 None)
+    loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", None)
+    values = kelm.environment.created[0].kwargs["pressureValues"]
+    checked = 0
+    for body in values.values():
+        for row, pressures in zip(body["face_identifiers"], body["pressures"]):
+            for node, pressure in zip(row, pressures):
+                x, y, _ = coordinates[node]
+                assert pressure == pytest.approx(1000 + 1000 * x + 2000 * y, abs=1e-3)
+                checked += 1
+    assert checked > 100

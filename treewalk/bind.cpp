@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "load_regions.h"
 
@@ -114,12 +115,25 @@ py::object create_vtk_dataset_from_kelm_entities(py::handle entities) {
 
 // Flat index (item 1 of a model map value) as an unsigned block index.
 unsigned flat_index_of(py::handle value, py::handle key) {
+  constexpr const char* op = "treewalk.extract_load_and_nonload_regions_from_model";
+  const std::string body = kelm::bind::utf8_text(py::str(key));
+  if (!PySequence_Check(value.ptr()) || PyUnicode_Check(value.ptr()) || py::len(value) < 2) {
+    kelm::raise_type_error(op, ": the model map value of body '", body,
+                           "' must be a (grid, flat index) pair, not ",
+                           kelm::bind::type_name(value));
+  }
   py::object index = py::reinterpret_borrow<py::object>(value)[py::int_(1)];
-  const long long flat = py::cast<long long>(py::int_(index));
-  if (flat < 0 || flat > 0xFFFFFFFFll) {
-    kelm::raise_value_error("treewalk.extract_load_and_nonload_regions_from_model: flat index ",
-                            flat, " of body '", py::str(key).cast<std::string>(),
-                            "' is not a block index");
+  if (PyBool_Check(index.ptr()) || !PyIndex_Check(index.ptr())) {
+    kelm::raise_type_error(op, ": the flat index of body '", body, "' must be an integer, not ",
+                           kelm::bind::type_name(index));
+  }
+  py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(index.ptr()));
+  if (!number) throw py::error_already_set();
+  int overflow = 0;
+  const long long flat = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow || flat < 0 || flat > 0xFFFFFFFFll) {
+    kelm::raise_value_error(op, ": flat index ", kelm::bind::utf8_text(py::str(number)),
+                            " of body '", body, "' is not a block index");
   }
   return unsigned(flat);
 }
@@ -131,7 +145,7 @@ py::tuple extract_load_and_nonload_regions(vtkMultiBlockDataSet* model, py::dict
   for (py::handle key : load) {
     if (!model_map.contains(key)) {
       kelm::raise_key_error("treewalk.extract_load_and_nonload_regions_from_model: load body '",
-                            py::str(key).cast<std::string>(), "' is not in the model map");
+                            kelm::bind::utf8_text(py::str(key)), "' is not in the model map");
     }
     omitted.push_back(flat_index_of(model_map[key], key));
   }
@@ -187,23 +201,30 @@ PYBIND11_MODULE(treewalk, m) {
         "converter.");
   m.def(
       "process_target",
-      [](py::handle target, py::handle parent, const std::string& options) {
-        return process_target(target, parent, options);
+      [](py::handle target, py::handle parent, py::handle options) {
+        return process_target(
+            target, parent,
+            kelm::bind::text_argument(options, "treewalk.process_target", "transfer_options"));
       },
-      py::arg("target"), py::arg("mblk_parent"), py::arg("transfer_options") = "Both",
+      py::arg("target"), py::arg("mblk_parent"), py::arg("transfer_options") = py::str("Both"),
       "Files one host entity under mblk_parent; returns (model root, model map with block ids). "
       "An unsupported entity prints 'Not a valid selection....exiting' and is skipped.");
   m.def(
       "process_assembly",
-      [](py::handle assembly, py::handle parent, const std::string& options) {
-        process_assembly(assembly, parent, options);
+      [](py::handle assembly, py::handle parent, py::handle options) {
+        process_assembly(
+            assembly, parent,
+            kelm::bind::text_argument(options, "treewalk.process_assembly", "transfer_options"));
       },
-      py::arg("kelm_assembly"), py::arg("mblk_parent"), py::arg("transfer_options") = "Both",
+      py::arg("kelm_assembly"), py::arg("mblk_parent"),
+      py::arg("transfer_options") = py::str("Both"),
       "Files an assembly (or the model): its parts, then its sub-assemblies, depth first.");
   m.def(
       "process_part",
-      [](py::handle part, py::handle parent, const std::string& options) {
-        process_part(part, parent, options);
+      [](py::handle part, py::handle parent, py::handle options) {
+        process_part(
+            part, parent,
+            kelm::bind::text_argument(options, "treewalk.process_part", "transfer_options"));
       },
       py::arg("kelm_part"), py::arg("mblk_parent"), py::arg("transfer_options"),
       "Files a part block and, as transfer_options selects (\"Both\", \"Mesh\", \"Geometry\"), "
@@ -220,15 +241,20 @@ PYBIND11_MODULE(treewalk, m) {
         "(multiblock of the blocks of the load's bodies, multiblock of the other blocks or None).");
   m.def(
       "initialize_load_vizualization",
-      [](py::handle, py::handle, const std::string& scope, py::handle) {
-        if (scope == "All") add_current_model_meshes();
+      [](py::handle, py::handle, py::handle scope, py::handle) {
+        if (kelm::bind::text_argument(scope, "treewalk.initialize_load_vizualization",
+                                      "model_display_scope") == "All") {
+          add_current_model_meshes();
+        }
       },
       py::arg("vizualization_target_type"), py::arg("vizualization_target"),
       py::arg("model_display_scope"), py::arg("color_options"),
       "With scope \"All\", files the current host model's mesh bodies under model_root.");
   m.def(
       "initialize_model",
-      [](const std::string& scope, py::handle target) {
+      [](py::handle scope_object, py::handle target) {
+        const std::string scope = kelm::bind::text_argument(
+            scope_object, "treewalk.initialize_model", "model_display_scope");
         if (scope == "All") {
           add_current_model_meshes();
         } else if (scope == "Region" &&

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/cell_arrays.h"
+#include "common/errors.h"
 
 namespace {
 
@@ -32,16 +33,13 @@ TEST(CellsFromCountPrefixed, ParsesCellsOfDifferentSizes) {
 TEST(CellsFromCountPrefixed, RejectsWhatWouldReadOutOfBounds) {
   const uint32_t index_too_large[] = {3, 0, 1, 5};
   EXPECT_THROW(kelm::cells_from_count_prefixed(index_too_large, 4, 5, 1, 3, -1, "c"),
-               std::invalid_argument);
+               kelm::value_error);
   const uint32_t truncated[] = {3, 0, 1};
-  EXPECT_THROW(kelm::cells_from_count_prefixed(truncated, 3, 5, 1, 3, -1, "c"),
-               std::invalid_argument);
+  EXPECT_THROW(kelm::cells_from_count_prefixed(truncated, 3, 5, 1, 3, -1, "c"), kelm::value_error);
   const uint32_t zero_count[] = {0, 3, 0, 1, 2};
-  EXPECT_THROW(kelm::cells_from_count_prefixed(zero_count, 5, 5, 1, 3, -1, "c"),
-               std::invalid_argument);
+  EXPECT_THROW(kelm::cells_from_count_prefixed(zero_count, 5, 5, 1, 3, -1, "c"), kelm::value_error);
   const uint32_t one_cell[] = {2, 0, 1};
-  EXPECT_THROW(kelm::cells_from_count_prefixed(one_cell, 3, 5, 1, 3, 2, "c"),
-               std::invalid_argument);
+  EXPECT_THROW(kelm::cells_from_count_prefixed(one_cell, 3, 5, 1, 3, 2, "c"), kelm::value_error);
 }
 
 }  // namespace

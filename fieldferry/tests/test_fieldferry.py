@@ -652,6 +652,13 @@ class TestMalformedDatasetsFoundByFuzzing:
                                            "'Stress' .*'Pressure'"):
             getattr(fieldferry, method)("Stress", source, self.target())
 
+    def test_field_name_utf8_cannot_carry_is_a_missing_field(self):
+        # No VTK array can be named so; it used to surface as a bare RuntimeError of the cast.
+        with pytest.raises(KeyError) as raised:
+            fieldferry.interpolate_scalar_field_using_point_interpolator(
+                "P\ud800", random_cloud(5), self.target())
+        assert "no point data array 'P\\ud800'" in raised.value.args[0]
+
     def test_text_field_raises(self):
         source = random_cloud(5)
         text = vtk.vtkStringArray()
@@ -670,7 +677,7 @@ class TestMalformedDatasetsFoundByFuzzing:
 
     def test_cell_naming_a_missing_point_raises(self):
         target = polydata([[0, 0, 0], [1, 0, 0], [0, 1, 0]], [[0, 1, 7]])
-        with pytest.raises(ValueError, match="target.*polygon cell referring to point 7 of 3"):
+        with pytest.raises(ValueError, match="target.*polygon 0 naming point 7, outside its points 0 to 2"):
             fieldferry.interpolate_scalar_field_using_probe_filter("Temperature",
                                                                    random_cloud(5), target)
 

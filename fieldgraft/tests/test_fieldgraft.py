@@ -110,6 +110,18 @@ class TestDriver:
         assert topology is None
         assert out.GetNumberOfBlocks() == 1 and out.GetBlock(0) is None
 
+    def test_unsupported_type_needs_no_body_of_that_name(self, capsys):
+        # Only a builder looks the body up: an unsupported entry prints and stays empty even when
+        # its key names no body, and the entries around it build as usual.
+        root, _ = export(shell_body())
+        out, topology = fieldgraft.add_fem_field_to_mbds(
+            root, {"Nowhere": {"identifier_type": "ELEMENT"},
+                   body_path("Shell"): {"identifier_type": "ELEMENT_ID", "element_ids": [500],
+                                        "pressures": [2.0]}}, "Pressure")
+        assert capsys.readouterr().out == 'Unsupported identifier type " ELEMENT "\n'
+        assert out.GetNumberOfBlocks() == 2 and out.GetBlock(0) is None
+        assert topology == "Cell" and out.GetBlock(1).GetNumberOfCells() > 0
+
     def test_an_error_in_a_later_body_leaves_every_grid_unchanged(self):
         root, grids = export(hex_block_body(), shell_body())
         field = {body_path("Block"): {"identifier_type": "NODE_ID", "node_ids": [10],
@@ -269,9 +281,9 @@ class TestBadInput:
             NODAL()
         with pytest.raises(TypeError, match="scalar_field_name is required"):
             NODAL(block, {"node_ids": [10], "pressures": [1]})
-        with pytest.raises(TypeError, match="must be a VTK dataset, got str"):
+        with pytest.raises(TypeError, match="must be a VTK dataset, not str"):
             NODAL("grid", {"node_ids": [10], "pressures": [1]}, "Pressure")
-        with pytest.raises(TypeError, match="must be a vtkUnstructuredGrid, got vtkPolyData"):
+        with pytest.raises(TypeError, match="must be a vtkUnstructuredGrid, not vtkPolyData"):
             FACE_INDEX(vtk.vtkPolyData(), face_index_field([500], [1], [1]), "Pressure")
 
     def test_unsupported_field_name_changes_nothing(self, block):
@@ -335,7 +347,8 @@ class TestBadInput:
             NODAL(block, {"node_ids": [10], "pressures": [1]}, "\ud800")
         root, _ = export(hex_block_body())
         with pytest.raises(KeyError, match=r"body .*\\udcff.* is not in the model"):
-            fieldgraft.add_fem_field_to_mbds(root, {"\udcff": {}}, "Pressure")
+            fieldgraft.add_fem_field_to_mbds(root, {"\udcff": {"identifier_type": "NODE_ID"}},
+                                             "Pressure")
 
     def test_unsigned_64_bit_ids_above_the_signed_range_are_named_as_given(self, block):
         # The message used to show them wrapped to -9223372036854775808.
@@ -401,7 +414,8 @@ class TestBadInput:
         with pytest.raises(ValueError, match="field collection is empty"):
             fieldgraft.add_fem_field_to_mbds(root, {}, "Pressure")
         with pytest.raises(KeyError, match="body .*Nowhere.* of the field is not in the model"):
-            fieldgraft.add_fem_field_to_mbds(root, {"Nowhere": {}}, "Pressure")
+            fieldgraft.add_fem_field_to_mbds(root, {"Nowhere": {"identifier_type": "NODE_ID"}},
+                                             "Pressure")
         with pytest.raises(KeyError, match="has no key .identifier_type."):
             fieldgraft.add_fem_field_to_mbds(root, {body_path("Block"): {}}, "Pressure")
         with pytest.raises(TypeError, match="must be a mapping"):
@@ -435,12 +449,12 @@ class TestHandBuiltGrids:
         return grid
 
     @pytest.mark.parametrize("cell_type, ids, match", [
-        (vtk.VTK_HEXAHEDRON, [0, 1, 2], r"cell 0 .* \(VTK type 12\) has 3 points; its type has 8"),
-        (vtk.VTK_TETRA, list(range(8)), "cell 0 .* has 8 points; its type has 4"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2], r"cell 0 \(VTK type 12\) with 3 points; its type has 8"),
+        (vtk.VTK_TETRA, list(range(8)), "cell 0 .* with 8 points; its type has 4"),
         (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, 100],
-         "cell 0 .* uses point index 100, outside the body's points 0 to 7"),
-        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, -5], "cell 0 .* uses point index -5"),
-        (200, [0, 1, 2], "cell 0 .* has VTK cell type 200, which VTK does not know"),
+         "cell 0 naming point 100, outside its points 0 to 7"),
+        (vtk.VTK_HEXAHEDRON, [0, 1, 2, 3, 4, 5, 6, -5], "cell 0 naming point -5"),
+        (200, [0, 1, 2], "cell 0 of VTK cell type 200, which VTK does not know"),
     ])
     @pytest.mark.parametrize("builder, field", [
         (NODAL, {"node_ids": [1], "pressures": [1]}),
@@ -450,8 +464,22 @@ class TestHandBuiltGrids:
                       "pressures": [[1]]}),
     ])
     def test_malformed_cells_are_refused(self, builder, field, cell_type, ids, match):
-        with pytest.raises(ValueError, match="fieldgraft.poly_from_ug_and_.*: " + match):
+        with pytest.raises(ValueError, match="fieldgraft.poly_from_ug_and_.*: body '.*' has " + match):
             builder(self.grid(cell_type, ids), field, "Pressure")
+
+    def test_offsets_past_the_connectivity_are_reported_not_read(self):
+        # Followed, the second hexahedron's offset read past the connectivity's end and reported
+        # whatever lay there as a point index.
+        grid = self.grid(vtk.VTK_HEXAHEDRON, list(range(8)))
+        arrays = [ns.numpy_to_vtkIdTypeArray(np.array(v, np.int64), deep=1)
+                  for v in ([0, 8, 100000], list(range(8)) + [0, 1])]
+        cells = vtk.vtkCellArray()
+        cells.SetData(*arrays)
+        types = ns.numpy_to_vtk(np.array([vtk.VTK_HEXAHEDRON] * 2, np.uint8), deep=1)
+        grid.SetCells(types, cells)
+        with pytest.raises(ValueError, match="offsets run past its 10 connectivity entries: cell 1 "
+                                             "ends at offset 100000"):
+            NODAL(grid, {"node_ids": [1], "pressures": [1]}, "Pressure")
 
     def test_polydata_with_a_point_index_outside_its_points(self):
         poly = vtk.vtkPolyData()
@@ -463,7 +491,7 @@ class TestHandBuiltGrids:
         ids = ns.numpy_to_vtk(np.array([1], np.uint32), deep=1)
         ids.SetName("Node ID")
         poly.GetPointData().AddArray(ids)
-        with pytest.raises(ValueError, match="polygon 0 .* uses point index 5"):
+        with pytest.raises(ValueError, match="polygon 0 naming point 5"):
             NODAL(poly, {"node_ids": [1], "pressures": [1]}, "Pressure")
 
     def test_a_sound_hand_built_hexahedron_builds(self):

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <vtkCell.h>
+#include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkNew.h>
 
@@ -6,16 +8,17 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/errors.h"
+#include "common/topology_table.h"
 #include "node_order.h"
 #include "tessellation.h"
-#include "topology_table.h"
 
 namespace {
 
-using gridforge_core::kTopologies;
-using gridforge_core::topology_index;
+using kelm::kTopologies;
+using kelm::topology_index;
 
-const gridforge_core::Topology& row(const char* name) { return kTopologies[topology_index(name)]; }
+const kelm::Topology& row(const char* name) { return kTopologies[topology_index(name)]; }
 
 TEST(NodeOrder, Hexa20BlockIsPermutedElementByElement) {
   std::vector<long long> block(40);
@@ -44,18 +47,32 @@ TEST(NodeOrder, ByteVersionAgreesWithTypedVersionAndLeavesLinearBlocksAlone) {
   EXPECT_EQ(hexa8, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
-TEST(TopologyTable, CellPointCountsMatchTheTable) {
-  for (const auto& t : kTopologies)
-    EXPECT_EQ(gridforge_core::vtk_cell_points(t.vtk_cell_type), t.num_nodes);
-  EXPECT_EQ(gridforge_core::vtk_cell_points(VTK_POLYGON), -1);
-  EXPECT_EQ(gridforge_core::vtk_cell_points(VTK_POLYHEDRON), 0);
+TEST(TopologyTable, EveryRowAgreesWithTheCellVtkMakesOfItsType) {
+  // VTK's own cell of each type is the independent witness: a node count the table got wrong
+  // would make every grid of that topology read past its cells.
+  for (const auto& t : kTopologies) {
+    vtkSmartPointer<vtkCell> cell;
+    cell.TakeReference(vtkGenericCell::InstantiateCell(t.vtk_cell_type));
+    ASSERT_TRUE(cell) << t.name;
+    EXPECT_EQ(cell->GetNumberOfPoints(), t.num_nodes) << t.name;
+    if (t.faces.count) {
+      EXPECT_EQ(cell->GetNumberOfFaces(), t.faces.count) << t.name;
+    }
+  }
+}
+
+TEST(Tessellation, OnlyPointListCellsMayComeInAnySize) {
+  const std::vector<float> points(3 * 4, 0.0f);
+  EXPECT_NO_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_POLYGON}, {4, 0, 1, 2, 3}));
+  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_POLYHEDRON}, {4, 0, 1, 2, 3}),
+               kelm::value_error);
 }
 
 TEST(Tessellation, PrefixedCellsAndTypes) {
   auto cells = gridforge_core::prefixed_cells({2, 1}, {0, 1, 1, 2, 2, 3}, 2, "edges");
   EXPECT_EQ(cells.num_cells, 3u);
   EXPECT_EQ(cells.cells, (std::vector<uint32_t>{2, 0, 1, 2, 1, 2, 2, 2, 3}));
-  EXPECT_THROW(gridforge_core::prefixed_cells({2}, {0, 1, 1}, 2, "edges"), std::invalid_argument);
+  EXPECT_THROW(gridforge_core::prefixed_cells({2}, {0, 1, 1}, 2, "edges"), kelm::value_error);
   EXPECT_EQ(gridforge_core::tessellation_cell_types(1, 2, 1),
             (std::vector<uint8_t>{VTK_VERTEX, VTK_LINE, VTK_LINE, VTK_TRIANGLE}));
 }
@@ -67,9 +84,8 @@ TEST(Tessellation, GridFromArraysChecksEveryCellAgainstItsType) {
   EXPECT_EQ(grid->GetNumberOfCells(), 2);
   EXPECT_EQ(grid->GetCellType(1), VTK_TRIANGLE);
   EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_TRIANGLE}, {2, 0, 1}),
-               std::invalid_argument);
-  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_LINE}, {2, 0, 3}),
-               std::invalid_argument);
+               kelm::value_error);
+  EXPECT_THROW(gridforge_core::ugrid_from_arrays(points, {VTK_LINE}, {2, 0, 3}), kelm::value_error);
 }
 
 }  // namespace

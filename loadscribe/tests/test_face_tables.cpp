@@ -1,4 +1,12 @@
 #include <gtest/gtest.h>
+#include <vtkCell.h>
+#include <vtkCellType.h>
+#include <vtkGenericCell.h>
+#include <vtkIdList.h>
+#include <vtkSmartPointer.h>
+
+#include <set>
+#include <utility>
 
 #include "face_tables.h"
 #include "pressure_fields.h"
@@ -16,17 +24,31 @@ std::vector<uint32_t> row_of(int n) {
 
 }  // namespace
 
-TEST(MatchFace, EveryFaceOfEveryTopologyIsFoundInAnyNodeOrder) {
-  for (SolidTopology t : {SolidTopology::kTetra4, SolidTopology::kTetra10, SolidTopology::kHexa8,
-                          SolidTopology::kHexa20}) {
+TEST(MatchFace, EveryFaceOfVtksOwnCellIsFoundOnceInAnyNodeOrder) {
+  // VTK's cell of the same type is the independent witness: its faces (corner positions; the
+  // host's linear and quadratic solids number their corners as VTK does) must each match one
+  // host face, reversed or not, and no two the same one.
+  const std::pair<SolidTopology, int> cases[] = {
+      {SolidTopology::kTetra4, VTK_TETRA},
+      {SolidTopology::kTetra10, VTK_QUADRATIC_TETRA},
+      {SolidTopology::kHexa8, VTK_HEXAHEDRON},
+      {SolidTopology::kHexa20, VTK_QUADRATIC_HEXAHEDRON}};
+  for (const auto& [t, type] : cases) {
     const auto element = row_of(nodes_per_element(t));
-    for (int face = 0; face < face_count(t); ++face) {
-      uint32_t polygon[4];
+    vtkSmartPointer<vtkCell> cell;
+    cell.TakeReference(vtkGenericCell::InstantiateCell(type));
+    for (vtkIdType k = 0; k < cell->GetNumberOfPoints(); ++k) cell->GetPointIds()->SetId(k, k);
+    ASSERT_EQ(cell->GetNumberOfFaces(), face_count(t));
+    std::set<int> matched;
+    for (int f = 0; f < cell->GetNumberOfFaces(); ++f) {
       const int n = corners_per_face(t);
-      // Reversed order: matching is by node set.
-      for (int k = 0; k < n; ++k) polygon[k] = element[face_corners(t, face)[n - 1 - k]];
-      EXPECT_EQ(match_face(polygon, n, element.data(), t), face);
+      uint32_t polygon[4];
+      for (int k = 0; k < n; ++k) polygon[k] = element[cell->GetFace(f)->GetPointId(n - 1 - k)];
+      const int face = match_face(polygon, n, element.data(), t);
+      EXPECT_GE(face, 0) << "VTK face " << f;
+      matched.insert(face);
     }
+    EXPECT_EQ(matched.size(), std::size_t(face_count(t)));
   }
 }
 

@@ -10,6 +10,7 @@ import vtk
 from vtk.util import numpy_support as ns
 
 import kelm
+import gaugeshift
 import loadscribe
 from mapped_builders import (T, host_mesh, leaf, mapped_surfaces, multiblock, temperature_leaf)
 
@@ -63,15 +64,32 @@ def skin_leaf(**kwargs):
 
 
 class TestModuleTopLevel:
-    def test_unit_tables_rows_in_order(self):
-        assert list(loadscribe.pressure_unit_to_unit_system.items()) == [
-            ("Pa", "m-kg-s-N-K"), ("psi", "in-lb-s-lbf-degR-BTU"), ("psf", "ft-slug-s-lbf-degF"),
-            ("bar", "cm-g-ms-daN-K"), ("kbar", "cm-kg-ms-dakN-K"), ("Gbar", "cm-kg-us-daGN-K"),
-            ("hPa", "cm-kg-s-cN-K"), ("dyn/cm2", "cm-g-s-dyn-K"), ("Mbar", "cm-g-us-daMN-K"),
-            ("kPa", "mm-kg-s-mN-K"), ("MPa", "mm-g-ms-N-K"), ("GPa", "mm-kg-ms-kN-K"),
-            ("kgf/mm2", "mm-khyl-s-kgf-K")]
-        assert list(loadscribe.temperature_unit_to_unit_system.items()) == [
-            ("K", "m-kg-s-N-K"), ("C", "m-kg-s-N-degC"), ("F", "ft-lb-s-lbf-degF")]
+    def test_unit_tables_list_their_units_in_the_documented_order(self):
+        assert list(loadscribe.pressure_unit_to_unit_system) == [
+            "Pa", "psi", "psf", "bar", "kbar", "Gbar", "hPa", "dyn/cm2", "Mbar", "kPa", "MPa",
+            "GPa", "kgf/mm2"]
+        assert list(loadscribe.temperature_unit_to_unit_system) == ["K", "C", "F"]
+
+    # Pascals per pressure unit and newtons per force unit, from their definitions.
+    PASCALS = {"Pa": 1.0, "psi": 4.4482216152605 / 0.0254**2, "psf": 4.4482216152605 / 0.3048**2,
+               "bar": 1e5, "kbar": 1e8, "Gbar": 1e14, "hPa": 1e2, "dyn/cm2": 0.1, "Mbar": 1e11,
+               "kPa": 1e3, "MPa": 1e6, "GPa": 1e9, "kgf/mm2": 9.80665e6}
+    NEWTONS = {"N": 1.0, "mN": 1e-3, "cN": 1e-2, "kN": 1e3, "daN": 10.0, "dakN": 1e4,
+               "daMN": 1e7, "daGN": 1e10, "dyn": 1e-5, "lbf": 4.4482216152605, "kgf": 9.80665}
+
+    def test_each_pressure_is_scripted_in_a_system_whose_pressure_unit_it_is(self):
+        # Force over length squared of the label's system, lengths from the unit converter: a
+        # row naming the wrong system would script every pressure off by a power of ten.
+        metres = gaugeshift.gaugeshift_factor().get_gaugeshift_factor
+        for unit, label in loadscribe.pressure_unit_to_unit_system.items():
+            length, _, _, force = label.split("-")[:4]
+            pascals = self.NEWTONS[force] / metres("Length", length, "m")[0] ** 2
+            assert pascals == pytest.approx(self.PASCALS[unit], rel=1e-9), (unit, label)
+
+    def test_each_temperature_is_scripted_in_a_system_of_its_scale(self):
+        scale = {"K": "K", "C": "degC", "F": "degF"}
+        for unit, label in loadscribe.temperature_unit_to_unit_system.items():
+            assert label.split("-")[4] == scale[unit]
 
     def test_recording_starts_off_and_imports_are_attributes(self):
         fresh = subprocess.run(
@@ -808,8 +826,8 @@ class TestMalformedLeavesFoundByFuzzing:
         body.GetPolys().InsertNextCell(3, [0, 1, 9])
         body.GetCellData().GetArray("Element ID").InsertNextValue(30)
         with pytest.raises(ValueError, match="create_pressure_load_from_vtk_field: body "
-                                             "'M/P/Skin' has a polygon cell referring to point 9 "
-                                             "of 5"):
+                                             "'M/P/Skin' has polygon 2 naming point 9, outside "
+                                             "its points 0 to 4"):
             loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", 1.0)
         assert env.created == []
 

@@ -762,14 +762,14 @@ class TestMalformedDatasets:
         mbds.SetBlock(0, sphere)  # a polydata leaf sends the multiblock to vtkGeometryFilter
         mbds.SetBlock(1, self._grid_with_short_mask())
         view = sceneview.sceneview({})
-        with pytest.raises(ValueError, match="point array 'vtkValidPointMask' of body 'M/P/Tet' "
-                                             r"\(vtkUnstructuredGrid\) has 0 tuples for 4 points"):
+        with pytest.raises(ValueError, match="body 'M/P/Tet' has a point array "
+                                             "'vtkValidPointMask' of 0 values for 4 points"):
             view.display_mesh(mbds)
 
     def test_cell_array_shorter_than_the_cells(self, sphere):
         sphere.GetCellData().GetArray("Pressure").SetNumberOfTuples(3)
         view = sceneview.sceneview({})
-        with pytest.raises(ValueError, match="cell array 'Pressure' .* has 3 tuples for 96 cells"):
+        with pytest.raises(ValueError, match="has a cell array 'Pressure' of 3 values for 96 cells"):
             view.display_mesh(sphere, "Cell", "Pressure")
 
     def test_cell_naming_a_missing_point(self):
@@ -783,10 +783,53 @@ class TestMalformedDatasets:
         surface.SetPolys(polys)
         _add_point_array(surface, "T", [1.0, 2.0, 3.0])
         view = sceneview.sceneview({})
-        with pytest.raises(ValueError, match="build_polydata_pipeline: a cell of a body without a "
-                                             r"path name \(vtkPolyData\) names point 7, outside 0..2"):
+        with pytest.raises(ValueError, match=r"build_polydata_pipeline: the dataset \(vtkPolyData\) "
+                                             "has polygon 0 naming point 7, outside its points 0 to 2"):
             view.display_mesh(surface, "Point", "T")
         mbds = vtk.vtkMultiBlockDataSet()
         mbds.SetBlock(0, surface)
-        with pytest.raises(ValueError, match="names point 7"):
+        with pytest.raises(ValueError, match="naming point 7"):
             view.display_mesh(mbds)
+
+    def test_offsets_past_the_connectivity_are_refused_not_followed(self):
+        # Followed, the second polygon's offset sent the surface filter 99,994 entries past the
+        # end of the connectivity and killed the interpreter.
+        surface = vtk.vtkPolyData()
+        points = vtk.vtkPoints()
+        for i in range(4):
+            points.InsertNextPoint(i, i % 2, 0)
+        surface.SetPoints(points)
+        surface.SetPolys(_cells([0, 3, 100000], [0, 1, 2, 2, 1, 3]))
+        mbds = vtk.vtkMultiBlockDataSet()
+        mbds.SetBlock(0, surface)
+        view = sceneview.sceneview({})
+        view.initialize_(mbds, {})
+        with pytest.raises(ValueError, match="leaf 1 .* offsets run past its 6 connectivity "
+                                             "entries: polygon 1 ends at offset 100000"):
+            view.display_mesh(mbds, None, None)
+
+
+def _cells(offsets, connectivity):
+    """A cell array taken as given, without the checks InsertNextCell would make."""
+    arrays = []
+    for values in (offsets, connectivity):
+        array = vtk.vtkIdTypeArray()
+        for v in values:
+            array.InsertNextValue(v)
+        arrays.append(array)
+    cells = vtk.vtkCellArray()
+    cells.SetData(*arrays)
+    return cells
+
+
+class TestTextUtf8CannotCarry:
+    def test_export_to_a_name_with_a_lone_surrogate_is_an_os_error(self, sphere):
+        with pytest.raises(OSError, match=r"export_vtk_file: filename '/tmp/x\\ud800' cannot name "
+                                          "a file"):
+            sceneview.export_vtk_file(sphere, "/tmp/x\ud800")
+
+    def test_field_name_with_a_lone_surrogate_is_a_missing_field(self, model):
+        view = sceneview.sceneview({})
+        with pytest.raises(KeyError) as raised:
+            view.display_mesh(model, "Point", "T\ud800")
+        assert "'T\\ud800'" in raised.value.args[0]

@@ -95,6 +95,17 @@ class TestNodeListFaces:
         assert out.GetCellData().GetArray("Element ID").GetDataType() == vtk.VTK_ID_TYPE
         assert grid.GetCellData().GetArray("Heat flux") is None
 
+    def test_result_carries_the_body_tags_like_every_builder(self):
+        _, grids = export(single_body(T.Hexa8))
+        grid = grids[body_path("One")]
+        out = NODAL_FACES(grid, nodal_faces([500], [[10, 40, 30, 20]], [7.0]))
+        tags = grid.GetFieldData()
+        assert tags.GetNumberOfArrays() > 0
+        for i in range(tags.GetNumberOfArrays()):
+            name = tags.GetArrayName(i)
+            assert out.GetFieldData().GetAbstractArray(name) is not None, name
+        assert out.GetFieldData().GetAbstractArray("Body pathName").GetValue(0) == body_path("One")
+
     def test_two_loaded_triangles_of_a_tetrahedron_come_first(self):
         _, grids = export(single_body(T.Tetra4))
         out = NODAL_FACES(grids[body_path("One")],
@@ -167,7 +178,7 @@ class TestBadInput:
         grid.DeepCopy(block)
         grid.InsertNextCell(vtk.VTK_HEXAHEDRON, 3, [0, 1, 2])
         with pytest.raises(ValueError, match="skinfield.poly_from_ug_and_element_nodal_face_data: "
-                                             "cell 2 .* has 3 points; its type has 8"):
+                                             "body 'M/P/Block' has cell 2 .* with 3 points; its type has 8"):
             NODAL_FACES(grid, nodal_faces([500], [[10, 40, 50, 20]], [1]))
 
     def test_scalar_name_that_utf8_cannot_carry(self, block):

@@ -209,5 +209,8 @@ class TestBadInput:
         root = treewalk.create_vtk_dataset_from_kelm_entities([sample])
         with pytest.raises(ValueError, match="flat index -4 of body 'x'"):
             treewalk.extract_load_and_nonload_regions_from_model(root, {"x": (None, -4)}, {})
-        with pytest.raises((TypeError, IndexError)):
+        with pytest.raises(TypeError, match=r"model map value of body 'x' must be a \(grid, flat "
+                                            r"index\) pair, not int"):
             treewalk.extract_load_and_nonload_regions_from_model(root, {"x": 3}, {})
+        with pytest.raises(TypeError, match="flat index of body 'x' must be an integer, not str"):
+            treewalk.extract_load_and_nonload_regions_from_model(root, {"x": (None, "3")}, {})
