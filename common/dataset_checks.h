@@ -47,10 +47,4 @@ void require_sound_dataset(vtkDataSet* data, const std::string& operation, const
 void require_sound_leaves(vtkDataObject* data, const std::string& operation,
                           Depth depth = Depth::references);
 
-// The check at Depth::references, as the mapping steps have always called it.
-inline void require_intact_arrays(vtkDataSet* data, const std::string& operation,
-                                  const std::string& what) {
-  require_sound_dataset(data, operation, what, Depth::references);
-}
-
 }  // namespace kelm

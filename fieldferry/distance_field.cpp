@@ -44,7 +44,7 @@ vtkSmartPointer<vtkDataSet> from_distance_volume(vtkDataSet* to_mesh, vtkImageDa
   }
   // The probe copies every point array of the volume; one shorter than the volume would be read
   // past its end.
-  kelm::require_intact_arrays(volume, kOperation, "the distance volume (from_mesh)");
+  kelm::require_sound_dataset(volume, kOperation, "the distance volume (from_mesh)");
   auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
   resample->SetPassPointArrays(true);
   resample->SetPassCellArrays(true);

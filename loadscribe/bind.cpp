@@ -12,8 +12,10 @@
 #include <cmath>
 #include <optional>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "mapped_leaves.h"
+#include "module_state_bind.h"
 #include "pressure_fields.h"
 #include "python_text.h"
 #include "python_values.h"
@@ -22,9 +24,16 @@
 
 namespace py = pybind11;
 namespace core = loadscribe_core;
+using kelm::bind::text_argument;
+using kelm::bind::vtk_argument;
 using kelm::bind::Where;
 using loadscribe_bind::float_list;
 using loadscribe_bind::int_list;
+using loadscribe_bind::read_tolerance;
+using loadscribe_bind::Recorder;
+using loadscribe_bind::report_left_out;
+using loadscribe_bind::self_module;
+using loadscribe_bind::unit_system_for;
 
 namespace {
 
@@ -33,112 +42,17 @@ constexpr char kPressureOp[] = "loadscribe.create_pressure_load_from_vtk_field";
 constexpr char kSurfaceOp[] = "loadscribe.build_surface_mesh_pressure_field_dict";
 constexpr char kSolidOp[] = "loadscribe.build_solid_mesh_pressure_field_dict";
 
-py::module_ self_module() { return py::module_::import("loadscribe"); }
 py::module_ kelm_module() { return py::module_::import("kelm"); }
 
-// The recording text of `loadscribe.macro`, worked on locally and written back once (on success
-// and on failure alike, so that what was appended before an error stays appended).
-class Recorder {
- public:
-  explicit Recorder(const char* operation) {
-    py::object macro = self_module().attr("macro");
-    if (macro.is_none()) return;
-    if (!py::isinstance<py::str>(macro)) {
-      kelm::raise_type_error(operation, ": loadscribe.macro must be None (recording off) or text, ",
-                             "got ", Py_TYPE(macro.ptr())->tp_name);
-    }
-    text_ = macro.cast<std::string>();
-    on_ = true;
-  }
-  std::string* text() { return on_ ? &text_ : nullptr; }
-  void store() {
-    if (on_) self_module().attr("macro") = py::str(text_);
-  }
-  void print() {
-    if (on_) kelm::print_line(text_);
-  }
-
- private:
-  bool on_ = false;
-  std::string text_;
-};
-
-// None -> no filtering; otherwise a real number that is not NaN.
-std::optional<double> read_tolerance(py::handle tolerance, const char* operation,
-                                     bool none_allowed) {
-  if (tolerance.is_none() && none_allowed) return std::nullopt;
-  if (!PyFloat_Check(tolerance.ptr()) && !PyLong_Check(tolerance.ptr()) &&
-      !PyNumber_Check(tolerance.ptr())) {
-    kelm::raise_type_error(operation, ": tolerance must be a real number",
-                           none_allowed ? " or None" : "", ", got ",
-                           Py_TYPE(tolerance.ptr())->tp_name);
-  }
-  const double value = py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(tolerance)));
-  if (std::isnan(value)) kelm::raise_value_error(operation, ": tolerance is NaN");
-  return value;
-}
-
-// The host unit-system label of `unit`, from the module's table (host scripts may extend it).
-std::string unit_system_for(const char* table_name, const std::string& unit, const char* quantity,
-                            const char* operation, const std::string& body) {
-  py::object table = self_module().attr(table_name);
-  py::str key(unit);
-  if (PyMapping_Check(table.ptr()) && table.contains(key)) return py::str(table[key]);
-  std::string known;
-  if (PyMapping_Check(table.ptr())) {
-    for (py::handle name : table)
-      known += (known.empty() ? "" : ", ") + py::str(name).cast<std::string>();
-  }
-  kelm::raise_key_error(operation, ": ", quantity, " unit '", unit, "' of body '", body,
-                        "' is not in loadscribe.", table_name, "; known units: ", known);
-}
-
-// Sets loadscribe.last_left_out_counts ({body path: {"no value": n, "beyond tolerance": m}} over
-// all bodies of the load, leaves with one path summed) and prints a line for each body that lost
-// places. `places` names what is counted: "nodes" or "faces".
-template <typename Leaf>
-void report_left_out(const std::vector<Leaf>& bodies, const char* load, const char* places) {
-  std::vector<std::pair<std::string, core::LeftOut>> totals;
-  for (const Leaf& body : bodies) {
-    auto same = std::find_if(totals.begin(), totals.end(),
-                             [&](const auto& entry) { return entry.first == body.path; });
-    if (same == totals.end()) same = totals.insert(totals.end(), {body.path, core::LeftOut{}});
-    same->second.no_value += body.left_out.no_value;
-    same->second.beyond_tolerance += body.left_out.beyond_tolerance;
-  }
-  py::dict counts;
-  for (const auto& [path, count] : totals) {
-    py::dict entry;
-    entry["no value"] = count.no_value;
-    entry["beyond tolerance"] = count.beyond_tolerance;
-    counts[py::str(path)] = entry;
-  }
-  self_module().attr("last_left_out_counts") = counts;
-  for (const auto& [path, count] : totals) {
-    if (count.no_value || count.beyond_tolerance) {
-      kelm::print_line(core::left_out_line(load, path, count, places));
-    }
-  }
-}
-
-std::vector<core::TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
-                                                           const std::string& field_name,
-                                                           const std::optional<double>& tolerance) {
-  std::vector<core::TemperatureLeaf> bodies;
-  const auto leaves = core::mapped_leaves(mesh);
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    bodies.push_back(core::read_temperature_leaf(
-        leaves[i], i, field_name, tolerance ? &*tolerance : nullptr, kTemperatureOp));
-  }
-  return bodies;
-}
-
-void create_temperature_load(vtkMultiBlockDataSet* mesh, const std::string& field_name,
-                             py::handle tolerance_arg) {
+void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::handle tolerance_arg) {
+  auto* mesh =
+      vtk_argument<vtkMultiBlockDataSet>(mesh_arg, kTemperatureOp, "mesh", "vtkMultiBlockDataSet");
+  const std::string field_name = text_argument(field_arg, kTemperatureOp, "field_name");
   const auto tolerance = read_tolerance(tolerance_arg, kTemperatureOp, true);
   Recorder record(kTemperatureOp);
   self_module().attr("last_left_out_counts") = py::dict();
-  const auto bodies = read_temperature_leaves(mesh, field_name, tolerance);
+  const auto bodies = core::read_temperature_leaves(
+      mesh, field_name, tolerance ? &*tolerance : nullptr, kTemperatureOp);
   report_left_out(bodies, "temperature", "nodes");
   if (bodies.empty()) {
     kelm::raise_value_error(
@@ -192,19 +106,6 @@ struct BuilderInput {
   std::vector<double> pressures;
 };
 
-void require_finite_pressures(const core::PressureField& field, const char* operation,
-                              const std::string& body) {
-  for (std::size_t b = 0; b < field.faces.size(); ++b) {
-    for (std::size_t k = 0; k < field.pressures[b].size(); ++k) {
-      if (!std::isfinite(field.pressures[b][k])) {
-        kelm::raise_value_error(operation, ": the pressure at node ID ", field.faces[b].nodes[k],
-                                " of body '", body, "' is ", field.pressures[b][k],
-                                "; a load needs finite values");
-      }
-    }
-  }
-}
-
 // (host elements of the element IDs, pressure field) of a shell body.
 py::tuple surface_builder(const BuilderInput& in, std::string* text, const char* operation) {
   core::check_polygon_counts(in.rows, in.element_ids.size(), in.node_ids.size(),
@@ -213,7 +114,7 @@ py::tuple surface_builder(const BuilderInput& in, std::string* text, const char*
   field.element_ids = in.element_ids;
   field.faces = in.rows;
   field.pressures = core::face_pressures(in.rows, in.node_ids, in.pressures, operation, in.path);
-  require_finite_pressures(field, operation, in.path);
+  core::require_finite_pressures(field, operation, in.path);
   std::string ids;
   core::append_id_text(ids, in.element_ids.data(), in.element_ids.size());
   py::object host_mesh = kelm_module().attr("getMesh")(in.path);
@@ -223,76 +124,23 @@ py::tuple surface_builder(const BuilderInput& in, std::string* text, const char*
   return py::make_tuple(elements, field_dict);
 }
 
-core::SolidTopology solid_topology_of(py::handle key, py::handle topologies) {
-  using T = core::SolidTopology;
-  for (auto [name, topology] : {std::pair{"Tetra4", T::kTetra4}, std::pair{"Tetra10", T::kTetra10},
-                                std::pair{"Hexa8", T::kHexa8}, std::pair{"Hexa20", T::kHexa20}}) {
-    if (key.equal(topologies.attr(name))) return topology;
-  }
-  return T::kNone;
-}
-
-core::HostSolidMesh read_host_solid_mesh(py::handle host_mesh, const char* operation,
-                                         const std::string& body) {
-  core::HostSolidMesh mesh;
-  mesh.node_ids = loadscribe_bind::host_ids(kelm::bind::host_attr(host_mesh, "nodeIDs"),
-                                            {operation, "nodeIDs", body});
-  py::object connectivities = kelm::bind::host_attr(host_mesh, "elementConnectivities");
-  py::object topologies = kelm_module().attr("mesh").attr("ElementTopology");
-  const std::size_t nodes = mesh.node_ids.size();
-  for (py::handle item : loadscribe_bind::items_of(kelm::bind::host_attr(host_mesh, "elementIDs"),
-                                                   {operation, "elementIDs", body})) {
-    py::tuple entry = py::reinterpret_borrow<py::tuple>(item);
-    core::HostSolidMesh::Block block;
-    block.topology = solid_topology_of(entry[0], topologies);
-    block.name = py::str(py::hasattr(entry[0], "name") ? py::object(entry[0].attr("name"))
-                                                       : py::object(entry[0]));
-    block.element_ids =
-        loadscribe_bind::host_ids(entry[1], {operation, "elementIDs[" + block.name + "]", body});
-    if (block.topology != core::SolidTopology::kNone) {
-      const std::string what = "elementConnectivities[" + block.name + "]";
-      if (!connectivities.contains(entry[0])) {
-        kelm::raise_key_error(operation, ": mesh '", body, "' has no ", what);
-      }
-      kelm::bind::HostSequence conn(connectivities[entry[0]], {operation, what, body});
-      const std::size_t width = std::size_t(core::nodes_per_element(block.topology));
-      conn.require_rows_of(width);
-      if (conn.size() != width * block.element_ids.size() || (nodes == 0 && conn.size() > 0)) {
-        kelm::raise_value_error(operation, ": ", what, " of mesh '", body, "' holds ", conn.size(),
-                                " node positions for ", block.element_ids.size(), " elements of ",
-                                width, " nodes over ", nodes, " nodes");
-      }
-      block.connectivity = conn.to_vector<uint32_t>(0, uint32_t(nodes ? nodes - 1 : 0));
-    }
-    mesh.blocks.push_back(std::move(block));
-  }
-  return mesh;
-}
-
 // (host element faces, pressure field) of a solid body; rotates in.rows as the host's faces need.
 py::tuple solid_builder(BuilderInput& in, std::string* text, const char* operation,
                         bool* rotated = nullptr) {
   core::check_polygon_counts(in.rows, in.element_ids.size(), in.node_ids.size(),
                              in.pressures.size(), operation, in.path);
   py::object host_mesh = kelm_module().attr("getMesh")(in.path);
-  const core::HostSolidMesh mesh = read_host_solid_mesh(host_mesh, operation, in.path);
+  const core::HostSolidMesh mesh =
+      loadscribe_bind::read_host_solid_mesh(host_mesh, operation, in.path);
   core::SolidPressureField solid = core::solid_pressure_field(
       mesh, in.rows, in.node_ids, in.element_ids, in.pressures, operation, in.path);
-  require_finite_pressures(solid.field, operation, in.path);
+  core::require_finite_pressures(solid.field, operation, in.path);
   py::object element_faces = host_mesh.attr("getElementFaces")(
       py::arg("target") = loadscribe_bind::target_dict(solid.target));
   py::dict field_dict = loadscribe_bind::pressure_field_dict(solid.field);
   if (text) core::record_solid_field(*text, in.path, solid.field, solid.target);
   if (rotated) *rotated = solid.rotated;
   return py::make_tuple(element_faces, field_dict);
-}
-
-std::string text_argument(py::handle value, const char* operation, const char* name) {
-  if (!py::isinstance<py::str>(value)) {
-    kelm::raise_type_error(operation, ": ", name, " must be text, got ",
-                           Py_TYPE(value.ptr())->tp_name);
-  }
-  return value.cast<std::string>();
 }
 
 BuilderInput read_builder_input(py::handle mesh_pathname, py::handle connectivity_arrays,
@@ -334,17 +182,15 @@ py::tuple build_solid_mesh_pressure_field_dict(py::handle mesh_pathname, py::han
 
 // ---- pressure load ----------------------------------------------------------------------------
 
-void create_pressure_load(vtkMultiBlockDataSet* mesh, const std::string& field_name,
-                          py::handle tolerance_arg) {
+void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle tolerance_arg) {
+  auto* mesh =
+      vtk_argument<vtkMultiBlockDataSet>(mesh_arg, kPressureOp, "mesh", "vtkMultiBlockDataSet");
+  const std::string field_name = text_argument(field_arg, kPressureOp, "field_name");
   const auto tolerance = read_tolerance(tolerance_arg, kPressureOp, true);
   Recorder record(kPressureOp);
   self_module().attr("last_left_out_counts") = py::dict();
-  std::vector<core::PressureLeaf> bodies;
-  const auto leaves = core::mapped_leaves(mesh);
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    bodies.push_back(core::read_pressure_leaf(leaves[i], i, field_name,
-                                              tolerance ? &*tolerance : nullptr, kPressureOp));
-  }
+  auto bodies =
+      core::read_pressure_leaves(mesh, field_name, tolerance ? &*tolerance : nullptr, kPressureOp);
   report_left_out(bodies, "pressure", "faces");
   if (bodies.empty()) {
     kelm::raise_value_error(
@@ -412,10 +258,13 @@ PYBIND11_MODULE(loadscribe, m) {
 
   m.def(
       "create_kelm_load_from_vtk_field",
-      [](vtkMultiBlockDataSet* mesh, const std::string& field_name, py::handle tolerance) {
-        if (field_name == "Temperature") {
+      [](py::handle mesh, py::handle field_name, py::handle tolerance) {
+        constexpr char op[] = "loadscribe.create_kelm_load_from_vtk_field";
+        vtk_argument<vtkMultiBlockDataSet>(mesh, op, "mesh", "vtkMultiBlockDataSet");
+        const std::string name = text_argument(field_name, op, "field_name");
+        if (name == "Temperature") {
           create_temperature_load(mesh, field_name, tolerance);
-        } else if (field_name == "Pressure") {
+        } else if (name == "Pressure") {
           create_pressure_load(mesh, field_name, tolerance);
         }
       },
@@ -433,9 +282,10 @@ PYBIND11_MODULE(loadscribe, m) {
         "units.");
   m.def(
       "filter_by_distance",
-      [](vtkDataSet* mesh, py::handle tolerance, py::handle /*point_or_cell*/) {
-        const double limit = *read_tolerance(tolerance, "loadscribe.filter_by_distance", false);
-        return core::filter_by_distance(mesh, limit, "loadscribe.filter_by_distance");
+      [](py::handle mesh, py::handle tolerance, py::handle /*point_or_cell*/) {
+        constexpr char op[] = "loadscribe.filter_by_distance";
+        auto* leaf = vtk_argument<vtkDataSet>(mesh, op, "mesh", "VTK dataset");
+        return core::filter_by_distance(leaf, *read_tolerance(tolerance, op, false), op);
       },
       py::arg("mesh"), py::arg("tolerance"), py::arg("point_or_cell"),
       "The cells of one leaf whose points all have a \"Distance\" of at most tolerance, as "

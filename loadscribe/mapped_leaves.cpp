@@ -174,7 +174,7 @@ vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double toleran
                            " holds ", distance->GetDataTypeAsString(), ", not numbers");
   }
   // The threshold and geometry filters copy every array and follow every cell unchecked.
-  kelm::require_intact_arrays(mesh, operation, leaf_name);
+  kelm::require_sound_dataset(mesh, operation, leaf_name);
   // The filters are threaded and order their output differently from run to run; each point and
   // cell carries its position in the leaf through them, and the result is put back in that order.
   vtkSmartPointer<vtkDataSet> numbered = kelm::numbered_copy(mesh, kLeafPointArray, kLeafCellArray);
@@ -358,7 +358,7 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
   out.pressures =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
   // The polygons are walked by their offsets; a malformed cell array would be read past its end.
-  kelm::require_intact_arrays(surface, operation, name);
+  kelm::require_sound_dataset(surface, operation, name);
   if (tolerance) {
     vtkSmartPointer<vtkPolyData> whole = vtkPolyData::SafeDownCast(dataset);
     if (!whole)
@@ -376,6 +376,30 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
   }
   out.unit = text_field(surface, "units_pressure", operation, name);
   return out;
+}
+
+std::vector<TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
+                                                     const std::string& field_name,
+                                                     const double* tolerance,
+                                                     const std::string& operation) {
+  std::vector<TemperatureLeaf> bodies;
+  const auto leaves = mapped_leaves(mesh);
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    bodies.push_back(read_temperature_leaf(leaves[i], i, field_name, tolerance, operation));
+  }
+  return bodies;
+}
+
+std::vector<PressureLeaf> read_pressure_leaves(vtkMultiBlockDataSet* mesh,
+                                               const std::string& field_name,
+                                               const double* tolerance,
+                                               const std::string& operation) {
+  std::vector<PressureLeaf> bodies;
+  const auto leaves = mapped_leaves(mesh);
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    bodies.push_back(read_pressure_leaf(leaves[i], i, field_name, tolerance, operation));
+  }
+  return bodies;
 }
 
 }  // namespace loadscribe_core

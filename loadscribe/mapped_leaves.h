@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace loadscribe_core {
@@ -82,6 +83,32 @@ TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
 PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                                 const std::string& field_name, const double* tolerance,
                                 const std::string& operation);
+
+// Every mesh-body leaf of `mesh` read as above (`tolerance` null: no filtering), in traversal
+// order.
+std::vector<TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
+                                                     const std::string& field_name,
+                                                     const double* tolerance,
+                                                     const std::string& operation);
+std::vector<PressureLeaf> read_pressure_leaves(vtkMultiBlockDataSet* mesh,
+                                               const std::string& field_name,
+                                               const double* tolerance,
+                                               const std::string& operation);
+
+// What a load left out per body path, in order of first appearance; leaves that share a path
+// are summed (both feed the same body's load).
+template <typename Leaf>
+std::vector<std::pair<std::string, LeftOut>> left_out_per_body(const std::vector<Leaf>& bodies) {
+  std::vector<std::pair<std::string, LeftOut>> totals;
+  for (const Leaf& body : bodies) {
+    auto same = totals.begin();
+    while (same != totals.end() && same->first != body.path) ++same;
+    if (same == totals.end()) same = totals.insert(totals.end(), {body.path, LeftOut{}});
+    same->second.no_value += body.left_out.no_value;
+    same->second.beyond_tolerance += body.left_out.beyond_tolerance;
+  }
+  return totals;
+}
 
 // Splits polygons by their own point count: triangles to "tria", quadrilaterals to "quad", other
 // sizes left out. `element_ids` (per cell of `surface`) comes back reordered to match the rows.

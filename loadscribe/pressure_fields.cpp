@@ -1,5 +1,7 @@
 #include "pressure_fields.h"
 
+#include <cmath>
+
 #include "common/errors.h"
 #include "common/id_lookup.h"
 
@@ -133,6 +135,19 @@ SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityA
   out.field.faces = rows;
   out.field.pressures = face_pressures(rows, node_ids, pressures, operation, body);
   return out;
+}
+
+void require_finite_pressures(const PressureField& field, const std::string& operation,
+                              const std::string& body) {
+  for (std::size_t b = 0; b < field.faces.size(); ++b) {
+    for (std::size_t k = 0; k < field.pressures[b].size(); ++k) {
+      if (!std::isfinite(field.pressures[b][k])) {
+        kelm::raise_value_error(operation, ": the pressure at node ID ", field.faces[b].nodes[k],
+                                " of body '", body, "' is ", field.pressures[b][k],
+                                "; a load needs finite values");
+      }
+    }
+  }
 }
 
 }  // namespace loadscribe_core

@@ -32,6 +32,11 @@ void check_polygon_counts(const ConnectivityArrays& rows, std::size_t element_co
                           std::size_t node_count, std::size_t pressure_count,
                           const std::string& operation, const std::string& body);
 
+// Raises ValueError naming the node and the body for a pressure of a field that is not finite:
+// the host cannot apply it and recorded text would not run.
+void require_finite_pressures(const PressureField& field, const std::string& operation,
+                              const std::string& body);
+
 // What the solid builder reads of the host mesh.
 struct HostSolidMesh {
   struct Block {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/arguments.h"
 #include "common/bind_support.h"
 #include "common/host_sequence.h"
 #include "pressure_fields.h"
@@ -181,6 +182,55 @@ inline void write_back_rows(py::handle arrays, const ConnectivityArrays& rows) {
       target[py::slice(0, PyList_GET_SIZE(target.ptr()), 1)] = values;
     }
   }
+}
+
+// The solid topology a key of elementIDs stands for (kNone for shells, bars and unknown keys).
+inline loadscribe_core::SolidTopology solid_topology_of(py::handle key, py::handle topologies) {
+  using T = loadscribe_core::SolidTopology;
+  for (auto [name, topology] : {std::pair{"Tetra4", T::kTetra4}, std::pair{"Tetra10", T::kTetra10},
+                                std::pair{"Hexa8", T::kHexa8}, std::pair{"Hexa20", T::kHexa20}}) {
+    if (key.equal(topologies.attr(name))) return topology;
+  }
+  return T::kNone;
+}
+
+// What the solid builder reads of the host mesh `host_mesh` (nodeIDs, elementIDs,
+// elementConnectivities), checked: positions within the nodes, whole element rows.
+inline loadscribe_core::HostSolidMesh read_host_solid_mesh(py::handle host_mesh,
+                                                           const char* operation,
+                                                           const std::string& body) {
+  loadscribe_core::HostSolidMesh mesh;
+  mesh.node_ids =
+      host_ids(kelm::bind::host_attr(host_mesh, "nodeIDs"), {operation, "nodeIDs", body});
+  py::object connectivities = kelm::bind::host_attr(host_mesh, "elementConnectivities");
+  py::object topologies = py::module_::import("kelm").attr("mesh").attr("ElementTopology");
+  const std::size_t nodes = mesh.node_ids.size();
+  for (py::handle item :
+       items_of(kelm::bind::host_attr(host_mesh, "elementIDs"), {operation, "elementIDs", body})) {
+    py::tuple entry = py::reinterpret_borrow<py::tuple>(item);
+    loadscribe_core::HostSolidMesh::Block block;
+    block.topology = solid_topology_of(entry[0], topologies);
+    block.name = kelm::bind::utf8_text(py::str(
+        py::hasattr(entry[0], "name") ? py::object(entry[0].attr("name")) : py::object(entry[0])));
+    block.element_ids = host_ids(entry[1], {operation, "elementIDs[" + block.name + "]", body});
+    if (block.topology != loadscribe_core::SolidTopology::kNone) {
+      const std::string what = "elementConnectivities[" + block.name + "]";
+      if (!connectivities.contains(entry[0])) {
+        kelm::raise_key_error(operation, ": mesh '", body, "' has no ", what);
+      }
+      kelm::bind::HostSequence conn(connectivities[entry[0]], {operation, what, body});
+      const std::size_t width = std::size_t(loadscribe_core::nodes_per_element(block.topology));
+      conn.require_rows_of(width);
+      if (conn.size() != width * block.element_ids.size() || (nodes == 0 && conn.size() > 0)) {
+        kelm::raise_value_error(operation, ": ", what, " of mesh '", body, "' holds ", conn.size(),
+                                " node positions for ", block.element_ids.size(), " elements of ",
+                                width, " nodes over ", nodes, " nodes");
+      }
+      block.connectivity = conn.to_vector<uint32_t>(0, uint32_t(nodes ? nodes - 1 : 0));
+    }
+    mesh.blocks.push_back(std::move(block));
+  }
+  return mesh;
 }
 
 }  // namespace loadscribe_bind

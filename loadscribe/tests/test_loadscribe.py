@@ -753,14 +753,22 @@ class TestBadInput:
             loadscribe.create_kelm_load_from_vtk_field(skin_leaf(), "Pressure", None)
         with pytest.raises(TypeError):
             loadscribe.create_kelm_load_from_vtk_field(mesh, 5, None)
-        with pytest.raises(TypeError, match="tolerance must be a real number or None, got str"):
+        with pytest.raises(TypeError, match="create_pressure_load_from_vtk_field: tolerance must "
+                                            "be a number, not str"):
             loadscribe.create_pressure_load_from_vtk_field(mesh, "Pressure", "0.1")
         with pytest.raises(ValueError, match="tolerance is NaN"):
             loadscribe.create_pressure_load_from_vtk_field(mesh, "Pressure", math.nan)
-        with pytest.raises(TypeError, match="tolerance must be a real number, got NoneType"):
+        with pytest.raises(TypeError, match="filter_by_distance: tolerance must be a number, not "
+                                            "NoneType"):
             loadscribe.filter_by_distance(skin_leaf(), None, "cell")
+        with pytest.raises(TypeError, match="filter_by_distance: mesh must be a VTK dataset, not "
+                                            "vtkMultiBlockDataSet"):
+            loadscribe.filter_by_distance(mesh, 1.0, "cell")
+        # Text UTF-8 cannot carry names no array: the lookup that misses it says so.
+        with pytest.raises(KeyError, match=r"no point array 'P\\\\ud800'"):
+            loadscribe.create_pressure_load_from_vtk_field(mesh, "P\ud800", None)
         loadscribe.macro = b"bytes"
-        with pytest.raises(TypeError, match="macro must be None .* or text, got bytes"):
+        with pytest.raises(TypeError, match="macro must be None .* or text, not bytes"):
             loadscribe.create_pressure_load_from_vtk_field(mesh, "Pressure", None)
         assert host_calls() == []
 
