@@ -378,28 +378,35 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
   return out;
 }
 
+namespace {
+
+// Every mesh-body leaf of `mesh` read by `read(leaf, index)`, in traversal order.
+template <typename Read>
+auto read_each_leaf(vtkMultiBlockDataSet* mesh, Read read) {
+  const auto leaves = mapped_leaves(mesh);
+  std::vector<decltype(read(leaves.front().Get(), 0))> bodies;
+  for (std::size_t i = 0; i < leaves.size(); ++i) bodies.push_back(read(leaves[i], i));
+  return bodies;
+}
+
+}  // namespace
+
 std::vector<TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
                                                      const std::string& field_name,
                                                      const double* tolerance,
                                                      const std::string& operation) {
-  std::vector<TemperatureLeaf> bodies;
-  const auto leaves = mapped_leaves(mesh);
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    bodies.push_back(read_temperature_leaf(leaves[i], i, field_name, tolerance, operation));
-  }
-  return bodies;
+  return read_each_leaf(mesh, [&](vtkDataObject* leaf, std::size_t i) {
+    return read_temperature_leaf(leaf, i, field_name, tolerance, operation);
+  });
 }
 
 std::vector<PressureLeaf> read_pressure_leaves(vtkMultiBlockDataSet* mesh,
                                                const std::string& field_name,
                                                const double* tolerance,
                                                const std::string& operation) {
-  std::vector<PressureLeaf> bodies;
-  const auto leaves = mapped_leaves(mesh);
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    bodies.push_back(read_pressure_leaf(leaves[i], i, field_name, tolerance, operation));
-  }
-  return bodies;
+  return read_each_leaf(mesh, [&](vtkDataObject* leaf, std::size_t i) {
+    return read_pressure_leaf(leaf, i, field_name, tolerance, operation);
+  });
 }
 
 }  // namespace loadscribe_core
