@@ -55,6 +55,14 @@ struct BlockBook {
   }
 };
 
+// create_assembly and create_part: a new empty multiblock named `name` under `parent`.
+py::object add_new_block(BlockBook& self, py::object parent, py::object name, const char* op,
+                         const char* name_parameter) {
+  return self.add(vtk_argument<vtkMultiBlockDataSet>(parent, op, "parent", "vtkMultiBlockDataSet"),
+                  py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()),
+                  text_argument(name, op, name_parameter));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(blockbook, m) {
@@ -94,22 +102,14 @@ PYBIND11_MODULE(blockbook, m) {
       .def(
           "create_assembly",
           [](BlockBook& self, py::object parent, py::object name) {
-            constexpr const char* op = "blockbook.create_assembly";
-            return self.add(
-                vtk_argument<vtkMultiBlockDataSet>(parent, op, "parent", "vtkMultiBlockDataSet"),
-                py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()),
-                text_argument(name, op, "assembly_name"));
+            return add_new_block(self, parent, name, "blockbook.create_assembly", "assembly_name");
           },
           py::arg("parent"), py::arg("assembly_name"),
           "Appends a new named assembly multiblock under parent and returns it.")
       .def(
           "create_part",
           [](BlockBook& self, py::object parent, py::object name) {
-            constexpr const char* op = "blockbook.create_part";
-            return self.add(
-                vtk_argument<vtkMultiBlockDataSet>(parent, op, "parent", "vtkMultiBlockDataSet"),
-                py::cast(vtkSmartPointer<vtkMultiBlockDataSet>::New()),
-                text_argument(name, op, "part_name"));
+            return add_new_block(self, parent, name, "blockbook.create_part", "part_name");
           },
           py::arg("parent"), py::arg("part_name"),
           "Appends a new named part multiblock under parent and returns it.")
