@@ -3,9 +3,7 @@
 // VTK's own Python object under its attribute name; the pipelines, the assembly and the pictures
 // are plain C++ operations. The pick style comes from the module `clickmode`.
 #include <pybind11/pybind11.h>
-#include <vtkPythonUtil.h>
 
-#include <optional>
 #include <string>
 
 #include "common/arguments.h"
@@ -14,14 +12,15 @@
 #include "display_check.h"
 #include "display_pipelines.h"
 #include "scene_assembly.h"
-#include "scene_objects.h"
 #include "screenshot.h"
+#include "viewer_bind.h"
 
 namespace py = pybind11;
 namespace core = sceneview_core;
 
 namespace {
 
+using sceneview_bind::Viewer;
 constexpr long long kMaxPictureSide = 16384;
 constexpr long long kMaxScreenshotNumber = 999999999999LL;
 
@@ -32,90 +31,12 @@ using kelm::bind::text_argument;
 using kelm::bind::type_name;
 using kelm::bind::vtk_argument;
 
-void require_display(vtkRenderWindow* window, const char* operation) {
-  if (!core::display_available(window)) {
-    throw std::runtime_error(kelm::message(
-        operation, ": no display to open the window on (DISPLAY is '",
-        std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "", "'); run under X or xvfb-run"));
-  }
-}
-
 // "res/kelm_dark_background.jpg" in the directory of this module's file, links resolved.
 std::string background_path() {
   py::module_ os_path = py::module_::import("os.path");
   py::object file = py::module_::import("sceneview").attr("__file__");
   py::object directory = os_path.attr("dirname")(os_path.attr("realpath")(file));
   return os_path.attr("join")(directory, "res", core::kBackgroundFile).cast<std::string>();
-}
-
-// Calls `MyKeypress(interactor, "KeyPressEvent")` of the viewer through a weak reference: a strong
-// one held by the interactor would keep the viewer and its window alive forever.
-class ViewerKeyCommand : public vtkCommand {
- public:
-  static ViewerKeyCommand* New() { return new ViewerKeyCommand; }
-  py::object viewer;  // a weakref
-
-  ~ViewerKeyCommand() override {
-    if (Py_IsInitialized()) {
-      py::gil_scoped_acquire gil;
-      viewer = py::object();
-    } else {
-      viewer.release();
-    }
-  }
-
-  void Execute(vtkObject* caller, unsigned long event, void*) override {
-    py::gil_scoped_acquire gil;
-    try {
-      py::object self = viewer();
-      if (self.is_none()) return;
-      self.attr("MyKeypress")(
-          py::reinterpret_steal<py::object>(vtkPythonUtil::GetObjectFromPointer(caller)),
-          vtkCommand::GetStringFromEventId(event));
-    } catch (py::error_already_set& error) {
-      // Nobody to raise to inside VTK's event loop: report it and keep the window open.
-      error.restore();
-      PyErr_Print();
-    }
-  }
-};
-
-struct Viewer {
-  core::SceneObjects objects;
-  py::object config;
-  py::object dataset = py::none();
-  py::object model_map = py::none();
-  long long pindex = 1;
-  vtkSmartPointer<ViewerKeyCommand> key_command;
-
-  std::optional<std::string> units() const {
-    if (config.is_none()) return std::nullopt;
-    if (!py::isinstance(config, py::module_::import("collections.abc").attr("Mapping"))) {
-      kelm::raise_type_error("sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), ",
-                             "not ", type_name(config));
-    }
-    if (!config.contains("units")) return std::nullopt;
-    return kelm::bind::utf8_text(py::str(config["units"]));
-  }
-
-  vtkCommand* key_observer(py::handle self) {
-    if (!key_command) {
-      key_command = vtkSmartPointer<ViewerKeyCommand>::New();
-      key_command->viewer = py::weakref(self);
-    }
-    return key_command;
-  }
-};
-
-std::unique_ptr<Viewer> make_viewer(py::object config) {
-  if (!config.is_none() &&
-      !py::isinstance(config, py::module_::import("collections.abc").attr("Mapping"))) {
-    kelm::raise_type_error("sceneview: config must be a mapping (such as {\"units\": \"MPa\"}), ",
-                           "not ", type_name(config));
-  }
-  auto viewer = std::make_unique<Viewer>();
-  viewer->config = config.is_none() ? py::dict() : config;
-  return viewer;
 }
 
 void display_mesh(Viewer& v, py::object dataset, py::object field_topology, py::object field_name) {
@@ -146,7 +67,7 @@ std::string create_png_file(Viewer& v, py::handle scale_object) {
         ": the interactor has no window yet; call render() first (or render_offscreen() for "
         "a picture without a window)"));
   }
-  require_display(window, op);
+  core::require_display(window, op);
   std::string directory = py::module_::import("tempfile").attr("gettempdir")().cast<std::string>();
   const long long index = v.pindex++;
   try {
@@ -171,7 +92,7 @@ void my_keypress(py::object self, py::handle obj, py::handle /*event*/) {
 void render(py::object self) {
   Viewer& v = self.cast<Viewer&>();
   core::SceneObjects& o = v.objects;
-  require_display(o.render_window, "sceneview.render");
+  core::require_display(o.render_window, "sceneview.render");
   const bool was_initialized = o.render_window_interactor->GetInitialized();
   core::assemble_scene(o, background_path());
   // The interactor gets its window before the window is first drawn: VTK 9.1's X event loop
@@ -196,7 +117,7 @@ py::str render_offscreen(Viewer& v, py::object filename, py::object width_object
   const long long height = integer_argument(height_object, op, "height", 1, kMaxPictureSide);
   const core::PictureView view =
       core::picture_view_from_name(text_argument(view_object, op, "view"), op);
-  require_display(v.objects.render_window, op);
+  core::require_display(v.objects.render_window, op);
   const std::string path = core::absolute_path(given);
   core::assemble_scene(v.objects, background_path());
   try {
@@ -221,22 +142,6 @@ py::object export_vtk_file(py::handle dataset, py::object filename, py::object b
   return kelm::bind::path_text(path);
 }
 
-// Binds attribute `name` as a property over the VTK object `member`: reading gives VTK's own
-// Python object (None while unset); assigning accepts only the documented class.
-template <typename T, typename Base = T>
-void vtk_attribute(py::class_<Viewer>& cls, const char* name,
-                   vtkSmartPointer<Base> core::SceneObjects::*member, const char* vtk_class,
-                   const char* doc) {
-  cls.def_property(
-      name, [member](Viewer& v) { return vtkSmartPointer<Base>(v.objects.*member); },
-      [member, name, vtk_class](Viewer& v, py::object value) {
-        std::string where = std::string("sceneview.") + name;
-        T* pointer = vtk_argument<T>(value, where.c_str(), "the value", vtk_class);
-        v.objects.*member = pointer;
-      },
-      doc);
-}
-
 }  // namespace
 
 PYBIND11_MODULE(sceneview, m) {
@@ -254,7 +159,7 @@ PYBIND11_MODULE(sceneview, m) {
                          "sceneview(config): the viewer window with its pipelines, lookup table, "
                          "scalar bar, background picture and triad. config is a mapping; its key "
                          "\"units\" labels the scalar bar.");
-  cls.def(py::init(&make_viewer), py::arg("config"),
+  cls.def(py::init(&sceneview_bind::make_viewer), py::arg("config"),
           "Creates every VTK object of the scene; the window is 640 x 480. Raises TypeError when "
           "config is not a mapping (None counts as empty).");
   cls.def_readwrite("config", &Viewer::config, "The options mapping given to the constructor.");
@@ -270,76 +175,7 @@ PYBIND11_MODULE(sceneview, m) {
       },
       "Number of the next screenshot, from 1.");
 
-  using O = core::SceneObjects;
-  vtk_attribute<vtkVertexGlyphFilter>(cls, "vertexFilter", &O::vertexFilter, "vtkVertexGlyphFilter",
-                                      "Point-cloud vertices.");
-  vtk_attribute<vtkPolyDataMapper>(cls, "point_mapper", &O::point_mapper, "vtkPolyDataMapper",
-                                   "Point-cloud mapper.");
-  vtk_attribute<vtkActor>(cls, "point_actor", &O::point_actor, "vtkActor", "Point-cloud actor.");
-  vtk_attribute<vtkGeometryFilter>(cls, "face_poly_filter", &O::face_poly_filter,
-                                   "vtkGeometryFilter", "Field pipeline: surfaces.");
-  vtk_attribute<vtkPolyDataNormals>(cls, "faces_normals_generator", &O::faces_normals_generator,
-                                    "vtkPolyDataNormals", "Field pipeline: normals.");
-  vtk_attribute<vtkFeatureEdges>(cls, "feature_edge_filter", &O::feature_edge_filter,
-                                 "vtkFeatureEdges", "Field pipeline: feature edges.");
-  vtk_attribute<vtkMapper>(cls, "face_mapper", &O::face_mapper, "vtkMapper",
-                           "Field pipeline mapper: a vtkCompositePolyDataMapper2, or a "
-                           "vtkDataSetMapper after a single surface was shown.");
-  vtk_attribute<vtkCompositePolyDataMapper2>(cls, "feature_edge_mapper", &O::feature_edge_mapper,
-                                             "vtkCompositePolyDataMapper2",
-                                             "Field pipeline: edge mapper.");
-  vtk_attribute<vtkActor>(cls, "face_actor", &O::face_actor, "vtkActor", "Field surfaces.");
-  vtk_attribute<vtkActor>(cls, "feature_edge_actor", &O::feature_edge_actor, "vtkActor",
-                          "Field pipeline edges.");
-  vtk_attribute<vtkLookupTable>(cls, "lut", &O::lut, "vtkLookupTable",
-                                "The colour map of every field pipeline.");
-  vtk_attribute<vtkUnstructuredGridGeometryFilter>(
-      cls, "face_filter_nofield", &O::face_filter_nofield, "vtkUnstructuredGridGeometryFilter",
-      "Plain-model pipeline: outer faces.");
-  vtk_attribute<vtkGeometryFilter>(cls, "face_poly_filter_nofield", &O::face_poly_filter_nofield,
-                                   "vtkGeometryFilter", "Plain-model pipeline: surfaces.");
-  vtk_attribute<vtkPolyDataNormals>(cls, "faces_normals_generator_nofield",
-                                    &O::faces_normals_generator_nofield, "vtkPolyDataNormals",
-                                    "Plain-model pipeline: normals.");
-  vtk_attribute<vtkFeatureEdges>(cls, "feature_edge_filter_nofield",
-                                 &O::feature_edge_filter_nofield, "vtkFeatureEdges",
-                                 "Plain-model pipeline: feature edges.");
-  vtk_attribute<vtkCompositePolyDataMapper2>(cls, "face_mapper_nofield", &O::face_mapper_nofield,
-                                             "vtkCompositePolyDataMapper2",
-                                             "Plain-model mapper, in block colours.");
-  vtk_attribute<vtkCompositePolyDataMapper2>(
-      cls, "feature_edge_mapper_nofield", &O::feature_edge_mapper_nofield,
-      "vtkCompositePolyDataMapper2", "Plain-model edge mapper.");
-  vtk_attribute<vtkActor>(cls, "face_actor_nofield", &O::face_actor_nofield, "vtkActor",
-                          "Plain-model surfaces.");
-  vtk_attribute<vtkActor>(cls, "feature_edge_actor_nofield", &O::feature_edge_actor_nofield,
-                          "vtkActor", "Plain-model edges.");
-  vtk_attribute<vtkScalarBarWidget>(cls, "scalar_bar_widget", &O::scalar_bar_widget,
-                                    "vtkScalarBarWidget", "The scalar bar widget.");
-  vtk_attribute<vtkScalarBarActor>(cls, "scalar_bar_actor", &O::scalar_bar_actor,
-                                   "vtkScalarBarActor", "The scalar bar.");
-  vtk_attribute<vtkOrientationMarkerWidget>(cls, "triad_orientation_widget",
-                                            &O::triad_orientation_widget,
-                                            "vtkOrientationMarkerWidget", "The triad widget.");
-  vtk_attribute<vtkAxesActor>(cls, "triad_actor", &O::triad_actor, "vtkAxesActor", "The triad.");
-  vtk_attribute<vtkImageActor>(cls, "imageActor", &O::imageActor, "vtkImageActor",
-                               "The background picture's actor.");
-  vtk_attribute<vtkImageData>(cls, "background_image_data", &O::background_image_data,
-                              "vtkImageData", "The background picture; None until read.");
-  vtk_attribute<vtkRenderer>(cls, "scene_renderer", &O::scene_renderer, "vtkRenderer",
-                             "Renderer of the model, layer 1.");
-  vtk_attribute<vtkRenderer>(cls, "backgroundRenderer", &O::backgroundRenderer, "vtkRenderer",
-                             "Renderer of the background picture, layer 0.");
-  vtk_attribute<vtkRenderWindow>(cls, "render_window", &O::render_window, "vtkRenderWindow",
-                                 "The window, 640 x 480.");
-  vtk_attribute<vtkRenderWindowInteractor>(cls, "render_window_interactor",
-                                           &O::render_window_interactor,
-                                           "vtkRenderWindowInteractor", "The interactor.");
-  vtk_attribute<vtkRenderedAreaPicker>(cls, "area_picker", &O::area_picker, "vtkRenderedAreaPicker",
-                                       "Picker of the pick style.");
-  vtk_attribute<vtkCompositeDataDisplayAttributes>(
-      cls, "cdsa", &O::cdsa, "vtkCompositeDataDisplayAttributes",
-      "Display attributes of the field pipeline; None until it is built.");
+  sceneview_bind::bind_scene_objects(cls);
 
   cls.def(
       "initialize_",

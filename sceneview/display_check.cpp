@@ -2,6 +2,11 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdlib>
+#include <stdexcept>
+
+#include "common/errors.h"
+
 namespace sceneview_core {
 
 bool display_available(vtkRenderWindow* window) {
@@ -12,6 +17,14 @@ bool display_available(vtkRenderWindow* window) {
   static Display* probe = nullptr;
   if (!probe) probe = XOpenDisplay(nullptr);
   return probe != nullptr;
+}
+
+void require_display(vtkRenderWindow* window, const char* operation) {
+  if (display_available(window)) return;
+  const char* display = std::getenv("DISPLAY");
+  throw std::runtime_error(kelm::message(operation,
+                                         ": no display to open the window on (DISPLAY is '",
+                                         display ? display : "", "'); run under X or xvfb-run"));
 }
 
 }  // namespace sceneview_core

@@ -9,4 +9,8 @@ namespace sceneview_core {
 // True when `window` does not need X, or the X display (DISPLAY) can be opened.
 bool display_available(vtkRenderWindow* window);
 
+// Raises std::runtime_error (RuntimeError) naming `operation` and DISPLAY when the display of
+// `window` cannot be reached.
+void require_display(vtkRenderWindow* window, const char* operation);
+
 }  // namespace sceneview_core
