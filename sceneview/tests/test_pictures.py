@@ -64,20 +64,29 @@ def bar(mask):
     return _leaf_with_field(grid, np.ones(6), mask)
 
 
-def picture(data, tmp_path, name="p.png", **options):
-    """The model's part of a 320 x 240 picture: without the scalar bar on the right and the
-    triad in the lower-left corner."""
+def rendered(data, tmp_path, name="p.png", width=320, height=240, **options):
+    """The whole off-screen picture of `data` coloured by "T", as RGB rows (bottom-up, as VTK
+    stores images)."""
     view = sceneview.sceneview({})
-    view.display_mesh(data, "Point", "T")
-    path = view.render_offscreen(tmp_path / name, 320, 240, **options)
+    if data is not None:
+        view.display_mesh(data, "Point", "T")
+    path = view.render_offscreen(tmp_path / name, width, height, **options)
     reader = vtk.vtkPNGReader()
     reader.SetFileName(path)
     reader.Update()
     image = reader.GetOutput()
     w, h, _ = image.GetDimensions()
     rgb = numpy_support.vtk_to_numpy(image.GetPointData().GetScalars()).reshape(h, w, -1)[..., :3]
-    rgb = rgb[:, :int(0.84 * w)].astype(int)
-    rgb[:int(0.16 * h), :int(0.16 * w)] = 0  # rows run bottom-up in VTK's images
+    return rgb.astype(int)
+
+
+def picture(data, tmp_path, name="p.png", **options):
+    """The model's part of a 320 x 240 picture: without the scalar bar on the right and the
+    triad in the lower-left corner."""
+    rgb = rendered(data, tmp_path, name, **options)
+    h, w, _ = rgb.shape
+    rgb = rgb[:, :int(0.84 * w)].copy()
+    rgb[:int(0.16 * h), :int(0.16 * w)] = 0
     return rgb
 
 
@@ -179,6 +188,27 @@ class TestFittedCamera:
         with pytest.raises(error, match=message):
             view.render_offscreen(tmp_path / "p.png", view=value)
         assert not (tmp_path / "p.png").exists()
+
+
+class TestScaleAndTriad:
+    def test_scalar_bar_stands_at_the_right_edge_blue_below_red(self, tmp_path):
+        # Seen from above, the box is a red square in the middle; everything coloured near the
+        # right edge is the bar, whose colours must run up the scale from blue to red.
+        rgb = rendered(hexa_box(), tmp_path, width=640, height=480, view="z")
+        h, w, _ = rgb.shape
+        band = field_pixels(rgb) & (np.arange(w) >= int(0.85 * w))[None, :]
+        rows = np.nonzero(band.any(axis=1))[0]
+        assert band[:, int(0.85 * w):int(0.9 * w)].sum() == 0
+        assert 0.1 * h <= rows[0] and rows[-1] <= 0.9 * h and rows[-1] - rows[0] > 0.5 * h
+        lower, upper = rgb[rows[0]:rows[0] + 20], rgb[rows[-1] - 19:rows[-1] + 1]
+        assert (bluish(lower) & band[rows[0]:rows[0] + 20]).sum() > 50
+        assert (reddish(upper) & band[rows[-1] - 19:rows[-1] + 1]).sum() > 50
+
+    def test_triad_sits_in_the_lower_left_corner_alone(self, tmp_path):
+        rgb = rendered(None, tmp_path, width=640, height=480)
+        coloured = field_pixels(rgb)
+        corner = coloured[:int(0.15 * 480), :int(0.15 * 640)]
+        assert corner.sum() > 30 and corner.sum() == coloured.sum()
 
 
 class TestUnmappedPoints:

@@ -247,16 +247,12 @@ class TestColourMap:
         assert view.lut.GetHueRange() == pytest.approx((0.66667, 0.0))
         assert view.lut.GetNanColor() == (1.0, 1.0, 0.0, 1.0)
 
-    def test_scalar_bar_settings_and_title_with_units(self, model):
+    def test_scalar_bar_title_carries_the_units(self, model):
         view = sceneview.sceneview({"units": "MPa"})
         view.display_mesh(model, "Cell", "Pressure")
         bar = view.scalar_bar_actor
         assert bar.GetTitle() == "Pressure ( MPa )"
         assert bar.GetLookupTable() is view.lut
-        assert bar.GetPositionCoordinate().GetValue()[:2] == pytest.approx((0.9, 0.1))
-        assert (bar.GetWidth(), bar.GetHeight(), bar.GetBarRatio()) == pytest.approx((0.1, 0.8, 0.1))
-        assert bar.GetLabelFormat() == "%+9.2e" and bar.GetVerticalTitleSeparation() == 5
-        assert bar.GetOrientation() == 1 and not bar.GetLabelTextProperty().GetItalic()
         assert view.scalar_bar_widget.GetScalarBarActor() is bar
 
     def test_title_without_units_is_the_field_name(self, model):
@@ -370,15 +366,23 @@ class TestWindow:
         press(view, "p")
         assert sorted(os.listdir(temp_dir)) == ["screenshot1.png"]
 
-    def test_triad(self, model):
+    def test_window_shows_the_movable_triad_in_its_lower_left_corner(self):
         view = sceneview.sceneview({})
-        view.display_mesh(model)
         render_without_loop(view)
         widget = view.triad_orientation_widget
-        assert widget.GetViewport() == (0.0, 0.0, 0.15, 0.15)
-        assert widget.GetOutlineColor() == pytest.approx((0.93, 0.57, 0.13))
         assert widget.GetEnabled() and widget.GetInteractive()
         assert widget.GetOrientationMarker() is view.triad_actor
+        # With no model shown, the triad's axes are the only coloured pixels of the window.
+        grab = vtk.vtkWindowToImageFilter()
+        grab.SetInput(view.render_window)
+        grab.ReadFrontBufferOff()
+        grab.Update()
+        w, h, _ = grab.GetOutput().GetDimensions()
+        rgb = numpy_support.vtk_to_numpy(grab.GetOutput().GetPointData().GetScalars())
+        rgb = rgb.reshape(h, w, -1)[..., :3].astype(int)
+        coloured = (rgb.max(axis=2) > 100) & (rgb.max(axis=2) - rgb.min(axis=2) > 80)
+        corner = coloured[:int(0.15 * h), :int(0.15 * w)]  # rows run bottom-up
+        assert corner.sum() > 30 and corner.sum() == coloured.sum()
 
     def test_background_picture_and_camera(self, model):
         view = sceneview.sceneview({})
