@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 #include <vtkCellData.h>
 #include <vtkFloatArray.h>
+#include <vtkGenericCell.h>
 #include <vtkHexahedron.h>
 #include <vtkIdTypeArray.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkUnsignedIntArray.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "common/errors.h"
+#include "common/topology_table.h"
 #include "face_merge.h"
 #include "face_tables.h"
 #include "field_builders.h"
@@ -62,6 +66,32 @@ TEST(FaceTables, HostFacesBecomeTheirVtkFaces) {
   EXPECT_EQ(vtk_face_index(kWedgeFaces, 3, site), 2);
   EXPECT_THROW(vtk_face_index(kWedgeFaces, 6, site), face_number_error);
   EXPECT_THROW(vtk_face_index(kTetraFaces, 0, site), face_number_error);
+}
+
+TEST(FaceTables, AgreeWithTheFaceNumbersOfSolidPressureLoads) {
+  // A pressure load names a solid face by the host's corner list (the common topology table); a
+  // face-index field must show that number on the VTK face with exactly those corners, or the
+  // viewer paints a load on the wrong side of its element.
+  const std::pair<const char*, const FaceTable*> pairs[] = {{"Tetra4", &kTetraFaces},
+                                                            {"Tetra10", &kQuadraticTetraFaces},
+                                                            {"Hexa8", &kHexahedronFaces},
+                                                            {"Hexa20", &kQuadraticHexahedronFaces}};
+  for (const auto& [name, table] : pairs) {
+    const kelm::Topology* t = kelm::topology_named(name);
+    ASSERT_EQ(t->faces.count, table->num_faces) << name;
+    vtkSmartPointer<vtkCell> cell;
+    cell.TakeReference(vtkGenericCell::InstantiateCell(table->vtk_cell_type));
+    for (vtkIdType k = 0; k < cell->GetNumberOfPoints(); ++k) cell->GetPointIds()->SetId(k, k);
+    for (int f = 1; f <= table->num_faces; ++f) {
+      vtkCell* face = cell->GetFace(table->vtk_face[std::size_t(f)]);
+      // Corner positions in VTK's order; the host order only differs in mid-side nodes.
+      std::vector<vtkIdType> vtk(t->faces.corners),
+          host(t->faces.face(f - 1), t->faces.face(f - 1) + t->faces.corners);
+      for (int k = 0; k < t->faces.corners; ++k) vtk[std::size_t(k)] = face->GetPointId(k);
+      EXPECT_TRUE(std::is_permutation(vtk.begin(), vtk.end(), host.begin()))
+          << name << " face " << f;
+    }
+  }
 }
 
 TEST(FaceTables, FamilyOfTheFirstCellDecidesWhichTablesApply) {
