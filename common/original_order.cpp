@@ -187,9 +187,11 @@ void order_by_original_ids(vtkPolyData* poly, const char* point_ids, const char*
     reorder_tuples(poly->GetPointData(), point_order);
   }
   for (std::size_t k = 0; k < kind_orders.size(); ++k) {
-    vtkCellArray* array = (poly->*kKinds[k].get)();
+    const CellKind& kind = kKinds[k];
+    vtkCellArray* array = (poly->*kind.get)();
     if (!array || array->GetNumberOfCells() == 0) continue;
-    (poly->*kKinds[k].set)(renumbered_cells(array, kind_orders[k], new_point));
+    vtkSmartPointer<vtkCellArray> renumbered = renumbered_cells(array, kind_orders[k], new_point);
+    (poly->*kind.set)(renumbered);
   }
   if (!is_identity(global_order)) reorder_tuples(poly->GetCellData(), global_order);
   poly->Modified();

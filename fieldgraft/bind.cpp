@@ -41,28 +41,20 @@ Target with_keys(const Target& target, const char* ids, const char* faces, py::h
   return out;
 }
 
-FinishBuild prepare_nodal(py::handle grid, py::handle body_field, py::handle field_name,
-                          const Target& target) {
-  const Target t = with_keys(target, "node_ids", "face_identifiers", field_name);
+// Node fields and shell-element fields differ only in where their IDs are found and what the IDs
+// name.
+template <Attachment where>
+FinishBuild prepare_by_ids(py::handle grid, py::handle body_field, py::handle field_name,
+                           const Target& target) {
+  const char* id_key = where == Attachment::points ? "node_ids" : "element_ids";
+  const Target t = with_keys(target, id_key, "face_identifiers", field_name);
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
-  py::object ids = field_key(body_field, "node_ids", t);
+  py::object ids = field_key(body_field, id_key, t);
   const std::string key = value_key(field_name, t);
   py::object values = field_key(body_field, key.c_str(), t);
-  return fieldgraft_core::prepare_id_field(
-      dataset, Attachment::points, read_ids(ids, "node_ids", t),
-      read_values(values, key.c_str(), t), utf8_text(field_name), t);
-}
-
-FinishBuild prepare_element2d(py::handle grid, py::handle body_field, py::handle field_name,
-                              const Target& target) {
-  const Target t = with_keys(target, "element_ids", "face_identifiers", field_name);
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
-  py::object ids = field_key(body_field, "element_ids", t);
-  const std::string key = value_key(field_name, t);
-  py::object values = field_key(body_field, key.c_str(), t);
-  return fieldgraft_core::prepare_id_field(
-      dataset, Attachment::cells, read_ids(ids, "element_ids", t),
-      read_values(values, key.c_str(), t), utf8_text(field_name), t);
+  return fieldgraft_core::prepare_id_field(dataset, where, read_ids(ids, id_key, t),
+                                           read_values(values, key.c_str(), t),
+                                           utf8_text(field_name), t);
 }
 
 FinishBuild prepare_element_nodal(py::handle grid, py::handle body_field, py::handle field_name,
@@ -117,11 +109,12 @@ struct Builder {
 
 // In the order the driver compares identifier types.
 const Builder kBuilders[] = {
-    {"NODE_ID", "Point", "poly_from_ug_and_nodal_fem_data", "scalar_fem_field_dict", prepare_nodal,
+    {"NODE_ID", "Point", "poly_from_ug_and_nodal_fem_data", "scalar_fem_field_dict",
+     prepare_by_ids<Attachment::points>,
      "\"NODE_ID\" field: one value per node ID on the grid's points. Adds the array to the grid's "
      "point data and returns the grid's outer surface (vtkPolyData) carrying it."},
     {"ELEMENT_ID", "Cell", "poly_from_ug_and_element2d_fem_data",
-     "scalar_element_2d_fem_field_dict", prepare_element2d,
+     "scalar_element_2d_fem_field_dict", prepare_by_ids<Attachment::cells>,
      "\"ELEMENT_ID\" field: one value per shell element ID on the grid's cells. Adds the array to "
      "the grid's cell data and returns the grid's outer surface (vtkPolyData) carrying it."},
     {"ELEMENT_ID_FACE_NODE_ID", "Point", "poly_from_ug_and_element_nodal_fem_data",

@@ -41,22 +41,17 @@ Target with_keys(const Target& target, const char* ids, const char* faces) {
   return out;
 }
 
-FinishBuild prepare_nodal(py::handle grid, py::handle body_field, const Target& target) {
-  const Target t = with_keys(target, "identifier", "identifiers");
+// Node fields and shell-element fields differ only in where their IDs are found and what the IDs
+// name.
+template <Attachment where>
+FinishBuild prepare_by_ids(py::handle grid, py::handle body_field, const Target& target) {
+  const char* id_key = where == Attachment::points ? "identifier" : "element_ids";
+  const Target t = with_keys(target, id_key, "identifiers");
   auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
-  py::object ids = field_key(body_field, "identifier", t);
+  py::object ids = field_key(body_field, id_key, t);
   NamedValues v = named_values(body_field, t);
-  return fieldgraft_core::prepare_id_field(dataset, Attachment::points,
-                                           read_ids(ids, "identifier", t), v.values, v.name, t);
-}
-
-FinishBuild prepare_element2d(py::handle grid, py::handle body_field, const Target& target) {
-  const Target t = with_keys(target, "element_ids", "identifiers");
-  auto* dataset = require_vtk<vtkDataSet>(grid, "unstructured_grid", "VTK dataset", t);
-  py::object ids = field_key(body_field, "element_ids", t);
-  NamedValues v = named_values(body_field, t);
-  return fieldgraft_core::prepare_id_field(dataset, Attachment::cells,
-                                           read_ids(ids, "element_ids", t), v.values, v.name, t);
+  return fieldgraft_core::prepare_id_field(dataset, where, read_ids(ids, id_key, t), v.values,
+                                           v.name, t);
 }
 
 FinishBuild prepare_face_nodal(py::handle grid, py::handle body_field, const Target& target) {
@@ -103,7 +98,8 @@ struct Builder {
 
 // In the order poly_from_ug_and_scalar_fem_field compares identifier types.
 const Builder kBuilders[] = {
-    {"NODE_ID", "poly_from_ug_and_nodal_data", "scalar_fem_field_dict", prepare_nodal,
+    {"NODE_ID", "poly_from_ug_and_nodal_data", "scalar_fem_field_dict",
+     prepare_by_ids<Attachment::points>,
      "\"NODE_ID\" body field (\"identifier\": node IDs, \"scalar_name\", \"scalars\"): adds the "
      "array to the grid's point data and returns the grid's outer surface carrying it."},
     {"ELEMENT_NODAL", "poly_from_ug_and_element_nodal_face_data", "face_data_dict",
@@ -117,7 +113,8 @@ const Builder kBuilders[] = {
      "\"ELEMENT_FACE_INDEX\" body field (\"element_ids\", \"identifiers\": host face numbers, "
      "\"scalar_name\", \"scalars\"): the loaded faces in field order followed by the other free "
      "faces, values on the cells. Raises FaceNumberError for a face number outside its table."},
-    {"ELEMENT", "poly_from_ug_and_element2d_data", "scalar_fem_field_dict", prepare_element2d,
+    {"ELEMENT", "poly_from_ug_and_element2d_data", "scalar_fem_field_dict",
+     prepare_by_ids<Attachment::cells>,
      "\"ELEMENT\" body field (\"element_ids\", \"scalar_name\", \"scalars\"): adds the array to "
      "the grid's cell data and returns the grid's outer surface carrying it."},
     {"FACE_NODE", "poly_from_ug_and_element_face_nodal_data", "scalar_fem_field_dict",
