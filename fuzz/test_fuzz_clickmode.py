@@ -58,6 +58,11 @@ class Window:
 WINDOW = Window()
 
 
+def _key(xyz):
+    """A point's coordinates as a set member: NaN never equals itself, so it is spelled out."""
+    return tuple("nan" if v != v else v for v in xyz)
+
+
 def target_points(data):
     """Every point of the target's dataset leaves, as a set of coordinate tuples."""
     points, stack = set(), [data]
@@ -69,10 +74,10 @@ def target_points(data):
             stack.extend(item.GetBlock(i) for i in range(item.GetNumberOfBlocks()))
         elif item.IsA("vtkPointSet") and item.GetNumberOfPoints():
             xyz = ns.vtk_to_numpy(item.GetPoints().GetData()).astype(np.float32)
-            points.update(map(tuple, xyz.tolist()))
+            points.update(map(_key, xyz.tolist()))
         elif item.IsA("vtkDataSet"):
             for i in range(item.GetNumberOfPoints()):
-                points.add(tuple(np.float32(item.GetPoint(i)).tolist()))
+                points.add(_key(np.float32(item.GetPoint(i)).tolist()))
     return points
 
 
