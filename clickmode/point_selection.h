@@ -15,7 +15,8 @@ inline constexpr float kSelectionPointSize = 3.0f;
 
 // The points of the cells of `target` that lie inside `frustum`, one vertex per point: a
 // multiblock of polydata for a multiblock target (one leaf per target leaf), a polydata for a
-// single dataset. `target` is not modified.
+// single dataset. A point without a position (a NaN or infinite coordinate) is never inside.
+// `target` is not modified.
 vtkSmartPointer<vtkDataObject> points_inside_frustum(vtkDataObject* target,
                                                      vtkImplicitFunction* frustum);
 

@@ -115,6 +115,7 @@ def test_random_drags_select_only_target_points(target, actions):
             chosen = selected_points(style)
             if chosen is not None:
                 assert chosen <= target_points(target)
+                assert not any("nan" in point for point in chosen)  # no position, never inside
                 assert clickmode.selection_point_count(
                     style.SelectedMapper.GetInputDataObject(0, 0)) >= len(chosen)
     if not picking and not any(a[0] == "key" and a[1] == "r" for a in actions):

@@ -165,6 +165,17 @@ class TestRubberBandPick:
         scene.drag((196, 2), (204, 8))  # the gap between the squares, at the bottom edge
         assert len(scene.selected_x()) == 0
 
+    def test_a_point_without_a_position_is_never_picked(self, scene):
+        # A NaN coordinate compares false with every plane of the frustum, which used to put the
+        # point inside any rectangle, even one over empty background.
+        scene.model.GetBlock(1).GetPoints().SetPoint(0, np.nan, np.nan, np.nan)
+        scene.key("r")
+        scene.drag((196, 2), (204, 8))
+        assert len(scene.selected_x()) == 0
+        scene.drag((5, 5), (395, 395))
+        xs = scene.selected_x()
+        assert len(xs) > 0 and np.all(np.isfinite(xs))
+
     def test_pick_without_target_draws_nothing(self, scene):
         scene.style.SetTarget(None)
         scene.key("r")
