@@ -99,12 +99,12 @@ inline std::unique_ptr<Viewer> make_viewer(py::object config) {
 
 // Binds attribute `name` as a property over the VTK object `member`: reading gives VTK's own
 // Python object (None while unset); assigning accepts only the documented class.
-template <typename T, typename Base = T>
+template <typename T>
 void vtk_attribute(py::class_<Viewer>& cls, const char* name,
-                   vtkSmartPointer<Base> core::SceneObjects::*member, const char* vtk_class,
+                   vtkSmartPointer<T> core::SceneObjects::*member, const char* vtk_class,
                    const char* doc) {
   cls.def_property(
-      name, [member](Viewer& v) { return vtkSmartPointer<Base>(v.objects.*member); },
+      name, [member](Viewer& v) { return vtkSmartPointer<T>(v.objects.*member); },
       [member, name, vtk_class](Viewer& v, py::object value) {
         std::string where = std::string("sceneview.") + name;
         T* pointer = vtk_argument<T>(value, where.c_str(), "the value", vtk_class);
@@ -116,75 +116,49 @@ void vtk_attribute(py::class_<Viewer>& cls, const char* name,
 // The scene's VTK objects as attributes of the class, under their documented names.
 inline void bind_scene_objects(py::class_<Viewer>& cls) {
   using O = core::SceneObjects;
-  vtk_attribute<vtkVertexGlyphFilter>(cls, "vertexFilter", &O::vertexFilter, "vtkVertexGlyphFilter",
-                                      "Point-cloud vertices.");
-  vtk_attribute<vtkPolyDataMapper>(cls, "point_mapper", &O::point_mapper, "vtkPolyDataMapper",
-                                   "Point-cloud mapper.");
-  vtk_attribute<vtkActor>(cls, "point_actor", &O::point_actor, "vtkActor", "Point-cloud actor.");
-  vtk_attribute<vtkGeometryFilter>(cls, "face_poly_filter", &O::face_poly_filter,
-                                   "vtkGeometryFilter", "Field pipeline: surfaces.");
-  vtk_attribute<vtkPolyDataNormals>(cls, "faces_normals_generator", &O::faces_normals_generator,
-                                    "vtkPolyDataNormals", "Field pipeline: normals.");
-  vtk_attribute<vtkFeatureEdges>(cls, "feature_edge_filter", &O::feature_edge_filter,
-                                 "vtkFeatureEdges", "Field pipeline: feature edges.");
-  vtk_attribute<vtkMapper>(cls, "face_mapper", &O::face_mapper, "vtkMapper",
-                           "Field pipeline mapper: a vtkCompositePolyDataMapper2, or a "
-                           "vtkDataSetMapper after a single surface was shown.");
-  vtk_attribute<vtkCompositePolyDataMapper2>(cls, "feature_edge_mapper", &O::feature_edge_mapper,
-                                             "vtkCompositePolyDataMapper2",
-                                             "Field pipeline: edge mapper.");
-  vtk_attribute<vtkActor>(cls, "face_actor", &O::face_actor, "vtkActor", "Field surfaces.");
-  vtk_attribute<vtkActor>(cls, "feature_edge_actor", &O::feature_edge_actor, "vtkActor",
-                          "Field pipeline edges.");
-  vtk_attribute<vtkLookupTable>(cls, "lut", &O::lut, "vtkLookupTable",
-                                "The colour map of every field pipeline.");
-  vtk_attribute<vtkUnstructuredGridGeometryFilter>(
-      cls, "face_filter_nofield", &O::face_filter_nofield, "vtkUnstructuredGridGeometryFilter",
-      "Plain-model pipeline: outer faces.");
-  vtk_attribute<vtkGeometryFilter>(cls, "face_poly_filter_nofield", &O::face_poly_filter_nofield,
-                                   "vtkGeometryFilter", "Plain-model pipeline: surfaces.");
-  vtk_attribute<vtkPolyDataNormals>(cls, "faces_normals_generator_nofield",
-                                    &O::faces_normals_generator_nofield, "vtkPolyDataNormals",
-                                    "Plain-model pipeline: normals.");
-  vtk_attribute<vtkFeatureEdges>(cls, "feature_edge_filter_nofield",
-                                 &O::feature_edge_filter_nofield, "vtkFeatureEdges",
-                                 "Plain-model pipeline: feature edges.");
-  vtk_attribute<vtkCompositePolyDataMapper2>(cls, "face_mapper_nofield", &O::face_mapper_nofield,
-                                             "vtkCompositePolyDataMapper2",
-                                             "Plain-model mapper, in block colours.");
-  vtk_attribute<vtkCompositePolyDataMapper2>(
-      cls, "feature_edge_mapper_nofield", &O::feature_edge_mapper_nofield,
-      "vtkCompositePolyDataMapper2", "Plain-model edge mapper.");
-  vtk_attribute<vtkActor>(cls, "face_actor_nofield", &O::face_actor_nofield, "vtkActor",
-                          "Plain-model surfaces.");
-  vtk_attribute<vtkActor>(cls, "feature_edge_actor_nofield", &O::feature_edge_actor_nofield,
-                          "vtkActor", "Plain-model edges.");
-  vtk_attribute<vtkScalarBarWidget>(cls, "scalar_bar_widget", &O::scalar_bar_widget,
-                                    "vtkScalarBarWidget", "The scalar bar widget.");
-  vtk_attribute<vtkScalarBarActor>(cls, "scalar_bar_actor", &O::scalar_bar_actor,
-                                   "vtkScalarBarActor", "The scalar bar.");
-  vtk_attribute<vtkOrientationMarkerWidget>(cls, "triad_orientation_widget",
-                                            &O::triad_orientation_widget,
-                                            "vtkOrientationMarkerWidget", "The triad widget.");
-  vtk_attribute<vtkAxesActor>(cls, "triad_actor", &O::triad_actor, "vtkAxesActor", "The triad.");
-  vtk_attribute<vtkImageActor>(cls, "imageActor", &O::imageActor, "vtkImageActor",
-                               "The background picture's actor.");
-  vtk_attribute<vtkImageData>(cls, "background_image_data", &O::background_image_data,
-                              "vtkImageData", "The background picture; None until read.");
-  vtk_attribute<vtkRenderer>(cls, "scene_renderer", &O::scene_renderer, "vtkRenderer",
-                             "Renderer of the model, layer 1.");
-  vtk_attribute<vtkRenderer>(cls, "backgroundRenderer", &O::backgroundRenderer, "vtkRenderer",
-                             "Renderer of the background picture, layer 0.");
-  vtk_attribute<vtkRenderWindow>(cls, "render_window", &O::render_window, "vtkRenderWindow",
-                                 "The window, 640 x 480.");
-  vtk_attribute<vtkRenderWindowInteractor>(cls, "render_window_interactor",
-                                           &O::render_window_interactor,
-                                           "vtkRenderWindowInteractor", "The interactor.");
-  vtk_attribute<vtkRenderedAreaPicker>(cls, "area_picker", &O::area_picker, "vtkRenderedAreaPicker",
-                                       "Picker of the pick style.");
-  vtk_attribute<vtkCompositeDataDisplayAttributes>(
-      cls, "cdsa", &O::cdsa, "vtkCompositeDataDisplayAttributes",
-      "Display attributes of the field pipeline; None until it is built.");
+// One row per object: the attribute is named as the member, and only its own class is accepted.
+#define SCENE_ATTRIBUTE(member, vtk_class, doc) \
+  vtk_attribute<vtk_class>(cls, #member, &O::member, #vtk_class, doc)
+  SCENE_ATTRIBUTE(vertexFilter, vtkVertexGlyphFilter, "Point-cloud vertices.");
+  SCENE_ATTRIBUTE(point_mapper, vtkPolyDataMapper, "Point-cloud mapper.");
+  SCENE_ATTRIBUTE(point_actor, vtkActor, "Point-cloud actor.");
+  SCENE_ATTRIBUTE(face_poly_filter, vtkGeometryFilter, "Field pipeline: surfaces.");
+  SCENE_ATTRIBUTE(faces_normals_generator, vtkPolyDataNormals, "Field pipeline: normals.");
+  SCENE_ATTRIBUTE(feature_edge_filter, vtkFeatureEdges, "Field pipeline: feature edges.");
+  SCENE_ATTRIBUTE(face_mapper, vtkMapper,
+                  "Field pipeline mapper: a vtkCompositePolyDataMapper2, or a vtkDataSetMapper "
+                  "after a single surface was shown.");
+  SCENE_ATTRIBUTE(feature_edge_mapper, vtkCompositePolyDataMapper2, "Field pipeline: edge mapper.");
+  SCENE_ATTRIBUTE(face_actor, vtkActor, "Field surfaces.");
+  SCENE_ATTRIBUTE(feature_edge_actor, vtkActor, "Field pipeline edges.");
+  SCENE_ATTRIBUTE(lut, vtkLookupTable, "The colour map of every field pipeline.");
+  SCENE_ATTRIBUTE(face_filter_nofield, vtkUnstructuredGridGeometryFilter,
+                  "Plain-model pipeline: outer faces.");
+  SCENE_ATTRIBUTE(face_poly_filter_nofield, vtkGeometryFilter, "Plain-model pipeline: surfaces.");
+  SCENE_ATTRIBUTE(faces_normals_generator_nofield, vtkPolyDataNormals,
+                  "Plain-model pipeline: normals.");
+  SCENE_ATTRIBUTE(feature_edge_filter_nofield, vtkFeatureEdges,
+                  "Plain-model pipeline: feature edges.");
+  SCENE_ATTRIBUTE(face_mapper_nofield, vtkCompositePolyDataMapper2,
+                  "Plain-model mapper, in block colours.");
+  SCENE_ATTRIBUTE(feature_edge_mapper_nofield, vtkCompositePolyDataMapper2,
+                  "Plain-model edge mapper.");
+  SCENE_ATTRIBUTE(face_actor_nofield, vtkActor, "Plain-model surfaces.");
+  SCENE_ATTRIBUTE(feature_edge_actor_nofield, vtkActor, "Plain-model edges.");
+  SCENE_ATTRIBUTE(scalar_bar_widget, vtkScalarBarWidget, "The scalar bar widget.");
+  SCENE_ATTRIBUTE(scalar_bar_actor, vtkScalarBarActor, "The scalar bar.");
+  SCENE_ATTRIBUTE(triad_orientation_widget, vtkOrientationMarkerWidget, "The triad widget.");
+  SCENE_ATTRIBUTE(triad_actor, vtkAxesActor, "The triad.");
+  SCENE_ATTRIBUTE(imageActor, vtkImageActor, "The background picture's actor.");
+  SCENE_ATTRIBUTE(background_image_data, vtkImageData, "The background picture; None until read.");
+  SCENE_ATTRIBUTE(scene_renderer, vtkRenderer, "Renderer of the model, layer 1.");
+  SCENE_ATTRIBUTE(backgroundRenderer, vtkRenderer, "Renderer of the background picture, layer 0.");
+  SCENE_ATTRIBUTE(render_window, vtkRenderWindow, "The window, 640 x 480.");
+  SCENE_ATTRIBUTE(render_window_interactor, vtkRenderWindowInteractor, "The interactor.");
+  SCENE_ATTRIBUTE(area_picker, vtkRenderedAreaPicker, "Picker of the pick style.");
+  SCENE_ATTRIBUTE(cdsa, vtkCompositeDataDisplayAttributes,
+                  "Display attributes of the field pipeline; None until it is built.");
+#undef SCENE_ATTRIBUTE
 }
 
 }  // namespace sceneview_bind
