@@ -288,6 +288,15 @@ def test_replaced_attributes_then_draw(replacements, shown, draw):
         draw_picture(view)
 
 
+def in_temporary_directory(name, directory=os.path.dirname(PICTURE)):
+    """A text or bytes name joined to a temporary directory; anything else as it is."""
+    if isinstance(name, str):
+        return os.path.join(directory, name)
+    if isinstance(name, bytes):
+        return os.path.join(os.fsencode(directory), name)
+    return name
+
+
 @given(st.sampled_from(["config", "initialize_", "build_lut", "build_scalar_bar", "offscreen",
                         "png", "keypress", "export", "range", "pipelines"]),
        JUNK, JUNK, VALUES, VALUES, DRAW)
@@ -308,7 +317,9 @@ def test_junk_arguments(operation, a, b, x, y, draw):
         if draw:
             draw_picture(view)
     elif operation == "offscreen":
-        expect_success_or_error("sceneview", view.render_offscreen, a, 16, 16)
+        # A junk name that is text goes into the temporary directory, not the working directory.
+        expect_success_or_error("sceneview", view.render_offscreen, in_temporary_directory(a),
+                                16, 16)
         expect_success_or_error("sceneview", view.render_offscreen, PICTURE, a, b)
         if draw:  # sizes up to far beyond the limit (the picture itself stays small)
             big = int(min(abs(x), 1e9)) if math.isfinite(x) else 0
@@ -326,9 +337,8 @@ def test_junk_arguments(operation, a, b, x, y, draw):
                                        os.path.join(directory, "out"), bool(x == x))
         if name is not None:
             assert os.path.exists(name)
-        # Text names go into the temporary directory, not the working directory.
-        target = os.path.join(directory, a) if isinstance(a, str) else a
-        expect_success_or_error("sceneview", sceneview.export_vtk_file, vtk.vtkPolyData(), target)
+        expect_success_or_error("sceneview", sceneview.export_vtk_file, vtk.vtkPolyData(),
+                                in_temporary_directory(a, directory))
     elif operation == "range":
         expect_success_or_error("sceneview", view.get_field_range, a, b, FIELD)
         expect_success_or_error("sceneview", view.get_field_range, vtk.vtkMultiBlockDataSet(),
