@@ -7,9 +7,11 @@
 
 #include <string>
 
+#include "common/mapped_leaf.h"
+
 namespace fieldferry_core {
 
-inline constexpr char kDistanceArray[] = "Distance";
+using kelm::kDistanceArray;
 inline constexpr char kImageScalarsArray[] = "ImageScalars";
 
 // `to_mesh` itself when it already has a point array "Distance"; otherwise a new dataset: the

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/mapped_leaf.h"
+
 namespace fieldferry_core {
 
-inline constexpr char kValidMaskArray[] = "vtkValidPointMask";
+using kelm::kValidMaskArray;
 
 // "Point cloud or mesh": Voronoi kernel, each target point takes its nearest source point's value.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(

@@ -20,6 +20,7 @@
 
 #include "checks.h"
 #include "common/errors.h"
+#include "common/mapped_leaf.h"
 #include "common/tag_arrays.h"
 #include "distance_field.h"
 #include "export_file.h"
@@ -35,8 +36,7 @@ namespace {
 
 constexpr char kOperation[] = "fieldferry.map_scalar_field_to_mesh";
 constexpr char kSourceLengthArray[] = "current_units_length";
-constexpr char kPressure[] = "Pressure";
-constexpr char kTemperature[] = "Temperature";
+using kelm::kPressureField;
 constexpr char kToMeshDiagnostic[] = "to_mesh_with_distances";
 constexpr char kFromMeshDiagnostic[] = "from_mesh_with_unisgned_distances";
 // Kernel radius of "Coarse to fine" and radius of a point cloud's unsigned distance volume, both
@@ -56,13 +56,6 @@ const std::string& required_string(vtkDataObject* object, const char* array, con
                           "\" (its field data arrays: ", array_names(object->GetFieldData()), ")");
   }
   return *value;
-}
-
-// The unit label array the field carries ("units_pressure" / "units_temperature"), or nullptr.
-const char* unit_array_for(const std::string& field_name) {
-  if (field_name == kPressure) return "units_pressure";
-  if (field_name == kTemperature) return "units_temperature";
-  return nullptr;
 }
 
 double checked_factor(const LengthFactor& factor, const std::string& from, const std::string& to) {
@@ -164,13 +157,13 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   const std::string& field_name = request.field_name;
   vtkDataSet* source = request.from_mesh;
   vtkMultiBlockDataSet* model = request.to_mesh;
-  const bool boundary_only = request.boundary_only || field_name == kPressure;
+  const bool boundary_only = request.boundary_only || field_name == kPressureField;
 
   // Everything that can be wrong with the inputs is found before the first leaf is touched.
   const std::string source_length = required_string(source, kSourceLengthArray, "the source");
   const std::string& system = required_string(model, kelm::kUnitLabelArray, "the model (to_mesh)");
   const std::string model_length = system.substr(0, system.find('-'));
-  const char* unit_array = unit_array_for(field_name);
+  const char* unit_array = kelm::unit_array_for(field_name);
   std::optional<std::string> field_units;
   if (unit_array) field_units = required_string(source, unit_array, "the source");
   require_source_field(source, field_name, kOperation);
@@ -209,7 +202,7 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
       outside_distance.emplace(cloud, rval, volume->GetCapValue());
     }
   }
-  const char* field_location = field_name == kPressure ? "Cell" : "Point";
+  const char* field_location = field_name == kPressureField ? "Cell" : "Point";
 
   vtkSmartPointer<vtkDataObjectTreeIterator> leaves;
   leaves.TakeReference(model->NewTreeIterator());

@@ -16,14 +16,15 @@
 
 #include "common/dataset_checks.h"
 #include "common/errors.h"
+#include "common/mapped_leaf.h"
 #include "common/original_order.h"
 #include "common/tag_arrays.h"
 
 namespace loadscribe_core {
 namespace {
 
-constexpr char kDistanceArray[] = "Distance";
-constexpr char kValidMaskArray[] = "vtkValidPointMask";
+using kelm::kDistanceArray;
+using kelm::kValidMaskArray;
 // Each point's and cell's position in the leaf, carried through the distance filter.
 constexpr char kLeafPointArray[] = "loadscribe leaf point";
 constexpr char kLeafCellArray[] = "loadscribe leaf cell";
@@ -250,7 +251,7 @@ TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
   values.resize(kept);
   out.node_ids = std::move(node_ids);
   out.temperatures = std::move(values);
-  out.unit = text_field(filtered, "units_temperature", operation, name);
+  out.unit = text_field(filtered, kelm::kTemperatureUnitArray, operation, name);
   return out;
 }
 
@@ -374,7 +375,7 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
   for (std::size_t i = 0; i < used.size(); ++i) {
     if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);
   }
-  out.unit = text_field(surface, "units_pressure", operation, name);
+  out.unit = text_field(surface, kelm::kPressureUnitArray, operation, name);
   return out;
 }
 

@@ -9,9 +9,11 @@
 
 #include <string>
 
+#include "common/mapped_leaf.h"
+
 namespace sceneview_core {
 
-inline constexpr char kValidMaskArray[] = "vtkValidPointMask";
+using kelm::kValidMaskArray;
 
 // `data` (a dataset or a multiblock) as it is to be shown coloured by the point field
 // `field_name`: leaves whose mask has zeros are replaced by shallow copies whose field is NaN

@@ -1,0 +1,30 @@
+// The arrays of a mapped leaf that the mapping writes and the load writer, the viewer and the
+// report read: defined here once. A mapped leaf's identity is the body's (the tag arrays of
+// tag_arrays.h); these arrays are the mapping's own, never a source array that shares a name.
+#pragma once
+
+#include <string>
+
+namespace kelm {
+
+// Point data, unsigned char: 1 where the mapping gave the point a value, 0 where it did not.
+inline constexpr char kValidMaskArray[] = "vtkValidPointMask";
+// Point data (and cell data from the cell centres for pressures): the unsigned distance to the
+// source in model length units, measured by this mapping.
+inline constexpr char kDistanceArray[] = "Distance";
+// Field data, string: the unit of the mapped values.
+inline constexpr char kPressureUnitArray[] = "units_pressure";
+inline constexpr char kTemperatureUnitArray[] = "units_temperature";
+// The two field names that carry a unit and make a host load.
+inline constexpr char kPressureField[] = "Pressure";
+inline constexpr char kTemperatureField[] = "Temperature";
+
+// The unit array of a field ("units_pressure" / "units_temperature"), or nullptr for a field that
+// carries none.
+inline const char* unit_array_for(const std::string& field_name) {
+  if (field_name == kPressureField) return kPressureUnitArray;
+  if (field_name == kTemperatureField) return kTemperatureUnitArray;
+  return nullptr;
+}
+
+}  // namespace kelm
