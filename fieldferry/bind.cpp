@@ -61,10 +61,21 @@ std::optional<std::string> diagnostics_dir(py::module_ m) {
   return path_argument(folder, "fieldferry.map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
 }
 
+// None, or a distance of 0 or more; only whether it is None matters to the mapping, but anything
+// else would fail only later, in the load that reads it.
+bool tolerance_given(py::object tolerance, const char* op) {
+  if (tolerance.is_none()) return false;
+  const double value = real_argument(tolerance, op, "tolerance");
+  if (!(value >= 0)) {
+    kelm::raise_value_error(op, ": tolerance must be None or a distance of 0 or more, not ", value);
+  }
+  return true;
+}
+
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
-                                    py::object full_distance_volume) {
+                                    py::object full_distance_volume, py::object require_overlap) {
   constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
@@ -80,8 +91,9 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.from_mesh = vtk_argument<vtkDataSet>(from_mesh, op, "from_mesh", "VTK dataset");
   request.to_mesh =
       vtk_argument<vtkMultiBlockDataSet>(to_mesh, op, "to_mesh", "vtkMultiBlockDataSet");
-  request.boundary_only = py::bool_(boundary_only);
-  request.with_distance = !tolerance.is_none();
+  request.boundary_only = flag_argument(boundary_only, op, "boundary_only");
+  request.with_distance = tolerance_given(tolerance, op);
+  request.require_overlap = flag_argument(require_overlap, op, "require_overlap");
   request.length_factor = gaugeshift_length_factor;
   request.diagnostics_dir = diagnostics_dir(m);
 
@@ -127,6 +139,7 @@ PYBIND11_MODULE(fieldferry, m) {
         py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
         py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
         py::arg("full_distance_volume") = py::bool_(false),
+        py::arg("require_overlap") = py::bool_(false),
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
         "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\" or \"Linear fit\", "
@@ -134,9 +147,12 @@ PYBIND11_MODULE(fieldferry, m) {
         "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
         "point cloud from its distance volume, evaluated only where the leaves read it unless "
         "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
-        "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. "
-        "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm "
-        "or an empty or non-finite source, TypeError for arguments of the wrong kind.");
+        "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
+        "source whose bounding box misses the model's or differs from it more than 20 times in "
+        "size prints a warning (raises ValueError with require_overlap=True). "
+        "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
+        "a field of several components, a negative tolerance or an empty or non-finite source, "
+        "TypeError for arguments of the wrong kind.");
 
   def_method(m, "interpolate_scalar_field_using_point_interpolator",
              &core::interpolate_scalar_field_using_point_interpolator,

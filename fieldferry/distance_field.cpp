@@ -2,6 +2,7 @@
 
 #include <vtkCell.h>
 #include <vtkCellData.h>
+#include <vtkCellTypes.h>
 #include <vtkDataSetSurfaceFilter.h>
 #include <vtkDistancePolyDataFilter.h>
 #include <vtkDoubleArray.h>
@@ -13,6 +14,7 @@
 #include <vtkPointData.h>
 #include <vtkPolyData.h>
 #include <vtkResampleWithDataSet.h>
+#include <vtkStaticCellLocator.h>
 #include <vtkStaticPointLocator.h>
 
 #include <algorithm>
@@ -89,44 +91,67 @@ void add_distances(vtkDataSet* target, bool cell_centres,
   target->GetCellData()->AddArray(cell_distance);
 }
 
+// Whether `data` has cells that enclose a volume: a point inside one is on the source.
+bool has_volume_cells(vtkDataSet* data) {
+  if (vtkPolyData::SafeDownCast(data)) return false;
+  auto types = vtkSmartPointer<vtkCellTypes>::New();
+  data->GetCellTypes(types);
+  auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  for (vtkIdType i = 0; i < types->GetNumberOfTypes(); ++i) {
+    cell->SetCellType(types->GetCellType(i));
+    if (cell->GetCellDimension() == 3) return true;
+  }
+  return false;
+}
+
 vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
                                                     vtkPolyData* surface, bool cell_centres) {
   vtkSmartPointer<vtkDataSet> out;
   out.TakeReference(to_mesh->NewInstance());
   out->ShallowCopy(to_mesh);
+  std::function<double(double*)> to_surface;
+  auto distance = vtkSmartPointer<vtkImplicitPolyDataDistance>::New();
+  auto points = vtkSmartPointer<vtkStaticPointLocator>::New();
   if (has_polygons(surface)) {
-    auto distance = vtkSmartPointer<vtkImplicitPolyDataDistance>::New();
     distance->SetInput(surface);
-    add_distances(out, cell_centres,
-                  [&](double* x) { return std::fabs(distance->EvaluateFunction(x)); });
+    to_surface = [&](double* x) { return std::fabs(distance->EvaluateFunction(x)); };
   } else {
     // A point cloud has nothing but its points to be near to. They are taken from the source
     // itself: the surface of a grid whose cells have no faces (vertices, lines) or no cells at
     // all keeps none of its points.
-    auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-    locator->SetDataSet(from_mesh);
-    locator->BuildLocator();
-    add_distances(out, cell_centres, [&](double* x) {
+    points->SetDataSet(from_mesh);
+    points->BuildLocator();
+    to_surface = [&](double* x) {
       double nearest[3];
-      from_mesh->GetPoint(locator->FindClosestPoint(x), nearest);
+      from_mesh->GetPoint(points->FindClosestPoint(x), nearest);
       return std::sqrt(vtkMath::Distance2BetweenPoints(x, nearest));
-    });
+    };
   }
+  if (!has_volume_cells(from_mesh)) {
+    add_distances(out, cell_centres, to_surface);
+    return out;
+  }
+  // A volume source (a thermal result, a CFD volume) covers the points inside its cells: they
+  // are on it, not as far away as its skin.
+  auto cells = vtkSmartPointer<vtkStaticCellLocator>::New();
+  cells->SetDataSet(from_mesh);
+  cells->BuildLocator();
+  auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  std::vector<double> weights(static_cast<size_t>(std::max(from_mesh->GetMaxCellSize(), 1)));
+  add_distances(out, cell_centres, [&](double* x) {
+    double pcoords[3];
+    if (cells->FindCell(x, 0.0, cell, pcoords, weights.data()) >= 0) return 0.0;
+    return to_surface(x);
+  });
   return out;
 }
 
 }  // namespace
 
-vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
-                                                    const std::string& distance_field_location) {
-  if (to_mesh->GetPointData()->GetAbstractArray(kDistanceArray)) return to_mesh;
+vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                             bool cell_centres) {
   require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
-  if (auto* volume = vtkImageData::SafeDownCast(from_mesh)) {
-    return from_distance_volume(to_mesh, volume);
-  }
   require_points(from_mesh, kOperation, "the source (from_mesh)");
-  const bool cell_centres = distance_field_location != "Point";
-
   vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
   if (!surface) {
     auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
@@ -135,7 +160,8 @@ vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkData
     surface = extract->GetOutput();
   }
   auto* target = vtkPolyData::SafeDownCast(to_mesh);
-  if (!target || target->GetNumberOfCells() == 0 || !has_polygons(surface)) {
+  if (!target || target->GetNumberOfCells() == 0 || !has_polygons(surface) ||
+      has_volume_cells(from_mesh)) {
     return measured_point_by_point(to_mesh, from_mesh, surface, cell_centres);
   }
   auto filter = vtkSmartPointer<vtkDistancePolyDataFilter>::New();
@@ -145,6 +171,16 @@ vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkData
   filter->SetComputeCellCenterDistance(cell_centres);
   filter->Update();
   return vtkSmartPointer<vtkDataSet>(filter->GetOutput(0));
+}
+
+vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                                    const std::string& distance_field_location) {
+  if (to_mesh->GetPointData()->GetAbstractArray(kDistanceArray)) return to_mesh;
+  require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
+  if (auto* volume = vtkImageData::SafeDownCast(from_mesh)) {
+    return from_distance_volume(to_mesh, volume);
+  }
+  return measure_distance(to_mesh, from_mesh, distance_field_location != "Point");
 }
 
 }  // namespace fieldferry_core

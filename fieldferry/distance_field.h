@@ -19,8 +19,15 @@ inline constexpr char kImageScalarsArray[] = "ImageScalars";
 // renamed "Distance") or the target with its distances to a surface. A target that is not
 // polydata, or a source without polygons (a point cloud), is measured point by point with the
 // same distance function instead of being handed to the polydata-only filter, which would return
-// an empty dataset in place of the body.
+// an empty dataset in place of the body. A point inside a volume cell of the source is at 0.
 vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
                                                     const std::string& distance_field_location);
+
+// The distance of every point (and, with `cell_centres`, every cell centre) of `to_mesh` to the
+// source `from_mesh`, measured afresh whatever "Distance" the target carries: to its polygons, to
+// its points when it has none (a point cloud), and 0 for a point inside one of its volume cells.
+// A new dataset; `from_mesh` is never taken for a distance volume.
+vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                             bool cell_centres);
 
 }  // namespace fieldferry_core

@@ -1,5 +1,6 @@
 #include "interpolation.h"
 
+#include <vtkCellData.h>
 #include <vtkCharArray.h>
 #include <vtkGaussianKernel.h>
 #include <vtkIdList.h>
@@ -20,6 +21,8 @@
 #include "checks.h"
 #include "coarse_grid.h"
 #include "common/errors.h"
+#include "common/tag_arrays.h"
+#include "distance_field.h"
 
 namespace fieldferry_core {
 
@@ -146,9 +149,32 @@ std::vector<vtkIdType> flagged_ids(const std::vector<std::uint8_t>& flags) {
 
 }  // namespace
 
-// The interpolator passes the target's own point arrays on and drops an interpolated array of the
-// same name, so a target mapped before would keep its old field. It gets a shallow copy of the
-// target without that array instead.
+vtkSmartPointer<vtkDataSet> source_for(vtkDataSet* target, vtkDataSet* from_mesh,
+                                       const std::string& field_name) {
+  std::vector<std::string> names = {kelm::kNodeIdArray, kelm::kElementIdArray, kDistanceArray,
+                                    kValidMaskArray};
+  vtkPointData* own = target->GetPointData();
+  for (int a = 0; a < own->GetNumberOfArrays(); ++a) {
+    if (const char* name = own->GetArrayName(a)) names.emplace_back(name);
+  }
+  auto passes = [&](vtkDataSetAttributes* data) {
+    for (const std::string& name : names) {
+      if (name != field_name && data->GetAbstractArray(name.c_str())) return false;
+    }
+    return true;
+  };
+  if (passes(from_mesh->GetPointData()) && passes(from_mesh->GetCellData())) return from_mesh;
+  vtkSmartPointer<vtkDataSet> copy;
+  copy.TakeReference(from_mesh->NewInstance());
+  copy->ShallowCopy(from_mesh);
+  for (const std::string& name : names) {
+    if (name == field_name) continue;
+    copy->GetPointData()->RemoveArray(name.c_str());
+    copy->GetCellData()->RemoveArray(name.c_str());
+  }
+  return copy;
+}
+
 // The target as the filters get it: without an earlier mapping's field and mask, so that the
 // arrays the filter passes through from the target cannot shadow the newly sampled ones.
 vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::string& name) {
@@ -168,9 +194,10 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
                          to_mesh);
   auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
-  interpolator->SetSourceData(from_mesh);
-  interpolator->SetInputData(without_point_array(to_mesh, field_name));
   mark_active_scalars(from_mesh, field_name);
+  vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
+  interpolator->SetSourceData(source_for(target, from_mesh, field_name));
+  interpolator->SetInputData(target);
   interpolator->SetKernel(kernel);
   interpolator->Update();
   vtkSmartPointer<vtkDataSet> out = interpolator->GetOutput();
@@ -186,8 +213,9 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
                          to_mesh);
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
-  probe->SetInputData(without_point_array(to_mesh, field_name));
-  probe->SetSourceData(from_mesh);
+  vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
+  probe->SetInputData(target);
+  probe->SetSourceData(source_for(target, from_mesh, field_name));
   // The body's own arrays ("Node ID", "Element ID", "Distance") go through, as with the other
   // methods: the load writer reads them from the mapped leaf.
   probe->PassPointArraysOn();
@@ -214,13 +242,14 @@ vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
   const std::vector<vtkIdType> read = flagged_ids(corners_read_by(box, to_mesh));
 
   auto resample = vtkSmartPointer<vtkResampleWithDataSet>::New();
-  resample->SetInputData(without_point_array(to_mesh, field_name));
+  vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
+  resample->SetInputData(target);
   resample->PassPointArraysOn();  // the body's own arrays, as for the probe above
   resample->PassCellArraysOn();
   keep_resampling_safe(resample, to_mesh);
   std::vector<std::uint8_t> valid_corner;
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
-  interpolator->SetSourceData(from_mesh);
+  interpolator->SetSourceData(source_for(target, from_mesh, field_name));
   interpolator->SetKernel(gaussian_kernel(options.radius));
   if (options.full_grid) {
     interpolator->SetInputData(box);

@@ -51,6 +51,14 @@ void check_method_arguments(const char* operation, const std::string& field_name
 // value), replacing any earlier mask.
 void set_valid_mask(vtkDataSet* data, const std::uint8_t* valid);
 
+// The source as a method samples it for `target`: `from_mesh` itself, or a shallow copy without the
+// point and cell arrays that must not reach the mapped leaf. The leaf's identity ("Node ID",
+// "Element ID"), its mask and its "Distance" are the body's and this mapping's, and every array
+// the target carries stays the target's: a source array of such a name (a thermal result exported
+// from another FE model carries its own "Node ID") is not sampled. `field_name` is always sampled.
+vtkSmartPointer<vtkDataSet> source_for(vtkDataSet* target, vtkDataSet* from_mesh,
+                                       const std::string& field_name);
+
 // `target` itself, or a shallow copy of it without the point arrays `name` and
 // "vtkValidPointMask" when it has either (an earlier mapping's field must not shadow the new one).
 vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::string& name);

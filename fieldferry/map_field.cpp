@@ -1,34 +1,25 @@
 #include "map_field.h"
 
-#include <vtkCellData.h>
 #include <vtkDataObjectTreeIterator.h>
 #include <vtkFieldData.h>
-#include <vtkImageData.h>
 #include <vtkPointData.h>
-#include <vtkPoints.h>
-#include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 #include <vtkStringArray.h>
-#include <vtkTransform.h>
-#include <vtkTransformPolyDataFilter.h>
-#include <vtkUnsignedDistance.h>
 
-#include <cmath>
 #include <iterator>
-#include <memory>
-#include <sstream>
 
 #include "checks.h"
 #include "common/errors.h"
 #include "common/mapped_leaf.h"
+#include "common/print_sink.h"
 #include "common/tag_arrays.h"
-#include "distance_field.h"
 #include "export_file.h"
 #include "interpolation.h"
 #include "linear_fit.h"
-#include "outer_surface.h"
-#include "sparse_distance.h"
+#include "source_distance.h"
+#include "source_stage.h"
 #include "surface_projection.h"
+#include "target_stage.h"
 
 namespace fieldferry_core {
 
@@ -36,7 +27,6 @@ namespace {
 
 constexpr char kOperation[] = "fieldferry.map_scalar_field_to_mesh";
 constexpr char kSourceLengthArray[] = "current_units_length";
-using kelm::kPressureField;
 constexpr char kToMeshDiagnostic[] = "to_mesh_with_distances";
 constexpr char kFromMeshDiagnostic[] = "from_mesh_with_unisgned_distances";
 // Kernel radius of "Coarse to fine" and radius of a point cloud's unsigned distance volume, both
@@ -58,54 +48,94 @@ const std::string& required_string(vtkDataObject* object, const char* array, con
   return *value;
 }
 
-double checked_factor(const LengthFactor& factor, const std::string& from, const std::string& to) {
-  const double f = factor(from, to);
-  if (!std::isfinite(f) || !(f > 0)) {
-    kelm::raise_value_error(kOperation, ": the length factor from '", from, "' to '", to, "' is ",
-                            f, "; it must be a positive finite number");
-  }
-  return f;
-}
-
-vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor) {
-  auto* poly = vtkPolyData::SafeDownCast(source);
-  if (!poly) {
-    kelm::raise_type_error(kOperation, ": the source (from_mesh) is a ", source->GetClassName(),
-                           " but its length unit differs from the model's; only a vtkPolyData "
-                           "source can be converted (factor ",
-                           factor, ")");
-  }
-  auto transform = vtkSmartPointer<vtkTransform>::New();
-  transform->Scale(factor, factor, factor);
-  auto filter = vtkSmartPointer<vtkTransformPolyDataFilter>::New();
-  filter->SetInputData(poly);
-  filter->SetTransform(transform);
-  filter->Update();
-  vtkSmartPointer<vtkDataSet> scaled = filter->GetOutput();
-  scaled->GetFieldData()->PassData(poly->GetFieldData());
-  return scaled;
-}
-
-// The distance volume takes polydata only; a cloud delivered as another dataset type (an
-// unstructured grid without cells) would give an empty volume, i.e. no distances at all.
-vtkSmartPointer<vtkPolyData> as_point_cloud(vtkDataSet* source) {
-  if (auto* poly = vtkPolyData::SafeDownCast(source)) return poly;
-  auto points = vtkSmartPointer<vtkPoints>::New();
-  points->SetDataTypeToDouble();
-  points->SetNumberOfPoints(source->GetNumberOfPoints());
-  double x[3];
-  for (vtkIdType i = 0; i < source->GetNumberOfPoints(); ++i) {
-    source->GetPoint(i, x);
-    points->SetPoint(i, x);
-  }
-  auto cloud = vtkSmartPointer<vtkPolyData>::New();
-  cloud->SetPoints(points);
-  return cloud;
-}
-
 std::string leaf_name(vtkDataObject* leaf, unsigned flat_index) {
   const std::string* body = kelm::string_field(leaf, kelm::kBodyPathArray);
   return body ? *body : kelm::message("block ", flat_index);
+}
+
+// What the inputs say, read and checked before the first leaf is touched.
+struct Inputs {
+  std::string source_length;
+  std::string model_length;
+  const char* unit_array = nullptr;  // "units_pressure" / "units_temperature" or none
+  std::optional<std::string> field_units;
+  double factor = 1.0;  // source lengths -> model lengths
+  double metre = 1.0;   // one metre in model lengths, asked for only when it is needed
+};
+
+// A mapping maps one number per point: a field of several components would reach the load as
+// its first component only, or fail there.
+void require_scalar_field(vtkDataSet* source, const std::string& field_name) {
+  auto* field =
+      vtkDataArray::SafeDownCast(source->GetPointData()->GetAbstractArray(field_name.c_str()));
+  if (field && field->GetNumberOfComponents() != 1) {
+    kelm::raise_value_error(kOperation, ": the source's point data array '", field_name, "' has ",
+                            field->GetNumberOfComponents(), " components; a scalar field has 1");
+  }
+}
+
+Inputs read_inputs(const MappingRequest& request) {
+  vtkDataSet* source = request.from_mesh;
+  Inputs in;
+  in.source_length = required_string(source, kSourceLengthArray, "the source");
+  const std::string& system =
+      required_string(request.to_mesh, kelm::kUnitLabelArray, "the model (to_mesh)");
+  in.model_length = system.substr(0, system.find('-'));
+  in.unit_array = kelm::unit_array_for(request.field_name);
+  if (in.unit_array) in.field_units = required_string(source, in.unit_array, "the source");
+  require_source_field(source, request.field_name, kOperation);
+  require_scalar_field(source, request.field_name);
+  require_points(source, kOperation, "the source (from_mesh)");
+  if (in.model_length != in.source_length) {
+    in.factor = checked_length_factor(request.length_factor(in.source_length, in.model_length),
+                                      kOperation, in.source_length, in.model_length);
+  }
+  const bool volume_needed = request.with_distance && SourceDistance::needs_volume(source);
+  if ((request.algorithm == MappingAlgorithm::coarse_to_fine || volume_needed) &&
+      in.model_length != "m") {
+    in.metre = checked_length_factor(request.length_factor("m", in.model_length), kOperation, "m",
+                                     in.model_length);
+  }
+  return in;
+}
+
+// Every leaf must be a dataset VTK's locators can work with; checked before the first is mapped.
+void check_leaves(vtkMultiBlockDataSet* model, vtkDataObjectTreeIterator* leaves) {
+  for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
+    auto* leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
+    const unsigned index = leaves->GetCurrentFlatIndex();
+    if (!leaf) {
+      kelm::raise_type_error(kOperation, ": block ", index, " of the model is a ",
+                             leaves->GetCurrentDataObject()->GetClassName(),
+                             ", not a dataset that a field can be mapped onto");
+    }
+    require_finite_points(leaf, kOperation,
+                          kelm::string_field(leaf, kelm::kBodyPathArray)
+                              ? "body '" + leaf_name(leaf, index) + "'"
+                              : kelm::message("block ", index, " of the model"));
+  }
+  (void)model;
+}
+
+// The source lying elsewhere than the model, or at another scale, is almost always a unit
+// mistake that would otherwise map "successfully" to values from the wrong places.
+void compare_placement(const MappingRequest& request, vtkDataSet* source, const std::string& unit) {
+  double model_box[6], source_box[6];
+  if (!model_bounds(request.to_mesh, model_box)) return;
+  source->GetBounds(source_box);
+  const std::optional<std::string> mismatch = bounding_box_mismatch(source_box, model_box, unit);
+  if (!mismatch) return;
+  if (request.require_overlap) kelm::raise_value_error(kOperation, ": ", *mismatch);
+  kelm::print_line("Warning: " + *mismatch);
+}
+
+// "Mesh only" probes the source's cells: from a point cloud it gives no point a value.
+void note_method_without_cells(const MappingRequest& request, vtkDataSet* source) {
+  if (request.algorithm != MappingAlgorithm::mesh_only || source->GetNumberOfCells() > 0) return;
+  kelm::print_line(kelm::message(
+      "\"Mesh only\" maps nothing from this source: it has ", source->GetNumberOfPoints(),
+      " points and no cells, so no point gets a value; \"Point cloud or mesh\", \"Linear "
+      "fit\" and \"Coarse to fine\" map from points"));
 }
 
 vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, vtkDataSet* source,
@@ -155,96 +185,37 @@ std::string mapping_algorithm_names() {
 
 void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedLeaf>& mapped) {
   const std::string& field_name = request.field_name;
-  vtkDataSet* source = request.from_mesh;
   vtkMultiBlockDataSet* model = request.to_mesh;
-  const bool boundary_only = request.boundary_only || field_name == kPressureField;
+  const bool boundary_only = request.boundary_only || field_name == kelm::kPressureField;
 
   // Everything that can be wrong with the inputs is found before the first leaf is touched.
-  const std::string source_length = required_string(source, kSourceLengthArray, "the source");
-  const std::string& system = required_string(model, kelm::kUnitLabelArray, "the model (to_mesh)");
-  const std::string model_length = system.substr(0, system.find('-'));
-  const char* unit_array = kelm::unit_array_for(field_name);
-  std::optional<std::string> field_units;
-  if (unit_array) field_units = required_string(source, unit_array, "the source");
-  require_source_field(source, field_name, kOperation);
-  require_points(source, kOperation, "the source (from_mesh)");
-
-  double factor = 1.0;
-  if (model_length != source_length) {
-    factor = checked_factor(request.length_factor, source_length, model_length);
-  }
-  const bool volume_needed = request.with_distance && source->GetNumberOfCells() == 0 &&
-                             !source->GetPointData()->GetAbstractArray(kImageScalarsArray);
-  double metre = 1.0;  // one metre in model length units, asked for only when it is needed
-  if ((request.algorithm == MappingAlgorithm::coarse_to_fine || volume_needed) &&
-      model_length != "m") {
-    metre = checked_factor(request.length_factor, "m", model_length);
-  }
-  const double coarse_radius = kCoarseToFineRadiusMetres * metre;
-  vtkSmartPointer<vtkDataSet> from_mesh = source;
-  if (factor != 1.0) from_mesh = scaled_source(source, factor);
-
-  vtkSmartPointer<vtkDataSet> unsigned_distances;
-  const double rval = kDistanceVolumeRadiusMetres * metre;
-  std::unique_ptr<SparseDistanceVolume> sparse;
-  std::optional<CappedCloudDistance> outside_distance;
-  if (volume_needed) {
-    vtkSmartPointer<vtkPolyData> cloud = as_point_cloud(from_mesh);
-    if (!request.full_distance_volume) sparse = SparseDistanceVolume::over(cloud, rval);
-    if (sparse) {
-      unsigned_distances = sparse->volume();
-    } else {
-      auto volume = vtkSmartPointer<vtkUnsignedDistance>::New();
-      volume->SetInputData(cloud);
-      volume->SetRadius(rval);
-      volume->Update();
-      unsigned_distances = volume->GetOutput();
-      outside_distance.emplace(cloud, rval, volume->GetCapValue());
-    }
-  }
-  const char* field_location = field_name == kPressureField ? "Cell" : "Point";
-
+  const Inputs in = read_inputs(request);
   vtkSmartPointer<vtkDataObjectTreeIterator> leaves;
   leaves.TakeReference(model->NewTreeIterator());
   leaves->VisitOnlyLeavesOn();
   leaves->SkipEmptyNodesOn();
-  for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
-    auto* leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
-    if (!leaf) {
-      kelm::raise_type_error(kOperation, ": block ", leaves->GetCurrentFlatIndex(),
-                             " of the model is a ", leaves->GetCurrentDataObject()->GetClassName(),
-                             ", not a dataset that a field can be mapped onto");
-    }
-    const unsigned index = leaves->GetCurrentFlatIndex();
-    require_finite_points(leaf, kOperation,
-                          kelm::string_field(leaf, kelm::kBodyPathArray)
-                              ? "body '" + leaf_name(leaf, index) + "'"
-                              : kelm::message("block ", index, " of the model"));
-  }
+  check_leaves(model, leaves);
+  const vtkSmartPointer<vtkDataSet> source =
+      scaled_source(request.from_mesh, in.factor, kOperation);
+  compare_placement(request, source, in.model_length);
+  note_method_without_cells(request, source);
 
+  std::optional<SourceDistance> distance;
+  if (request.with_distance) {
+    distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume);
+  }
+  const bool cell_centres = field_name == kelm::kPressureField;
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
     vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
-    vtkSmartPointer<vtkDataSet> dataset = leaf;
     const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
-    if (boundary_only) dataset = outer_surface(leaf);
-    if (request.with_distance) {
-      vtkDataSet* to = unsigned_distances ? unsigned_distances.Get() : from_mesh.Get();
-      const bool had_distance = dataset->GetPointData()->GetAbstractArray(kDistanceArray);
-      if (sparse && !had_distance) sparse->cover(dataset);
-      dataset = generate_distance_field(dataset, to, field_location);
-      if (unsigned_distances && !had_distance) {
-        distances_outside_volume(dataset, sparse ? sparse->distance() : *outside_distance);
-      }
-      if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, dataset, from_mesh);
+    vtkSmartPointer<vtkDataSet> target = prepare_target(leaf, boundary_only, field_name);
+    if (distance) {
+      target = distance->measure(target, cell_centres);
+      if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, target, source);
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =
-        interpolate(request, from_mesh, dataset, coarse_radius);
-    for (const char* name : {kelm::kBodyPathArray, kelm::kMeshTypeArray, kelm::kMeshOrderArray}) {
-      vtkAbstractArray* tag = dataset->GetFieldData()->GetAbstractArray(name);
-      if (!tag) tag = leaf->GetFieldData()->GetAbstractArray(name);
-      if (tag) mapped_dataset->GetFieldData()->AddArray(tag);
-    }
-    if (unit_array) kelm::add_string_field(mapped_dataset, unit_array, *field_units);
+        interpolate(request, source, target, kCoarseToFineRadiusMetres * in.metre);
+    tag_mapped_leaf(mapped_dataset, target, leaf, in.unit_array, in.field_units);
     model->SetDataSet(leaves, mapped_dataset);
     mapped.push_back({body, static_cast<long long>(mapped_dataset->GetNumberOfPoints()),
                       static_cast<long long>(count_unmapped_points(mapped_dataset))});

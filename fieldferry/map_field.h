@@ -40,6 +40,9 @@ struct MappingRequest {
   // A point cloud's distance volume computed whole by vtkUnsignedDistance (the reference) instead
   // of only at the voxel corners the leaves' resampling reads. Both give the same "Distance".
   bool full_distance_volume = false;
+  // A source whose bounding box misses the model's, or is more than 20 times larger or smaller,
+  // raises ValueError instead of printing a warning.
+  bool require_overlap = false;
   LengthFactor length_factor;
   // Folder of the two diagnostic files of the distance step; none: they are not written.
   std::optional<std::string> diagnostics_dir;

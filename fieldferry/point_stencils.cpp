@@ -56,7 +56,8 @@ vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_nam
   out->ShallowCopy(without_point_array(target, field_name));
   const vtkIdType n = out->GetNumberOfPoints();
 
-  vtkPointData* from = source->GetPointData();
+  const vtkSmartPointer<vtkDataSet> sampled_source = source_for(out, source, field_name);
+  vtkPointData* from = sampled_source->GetPointData();
   auto sampled = vtkSmartPointer<vtkPointData>::New();
   sampled->InterpolateAllocate(from, n);
   auto ids = vtkSmartPointer<vtkIdList>::New();
@@ -80,7 +81,6 @@ vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_nam
     vtkAbstractArray* array = sampled->GetAbstractArray(a);
     const char* name = array->GetName();
     if (!name || std::string(name) == kValidMaskArray) continue;
-    to->RemoveArray(name);
     to->AddArray(array);
   }
   to->SetActiveScalars(field_name.c_str());

@@ -11,6 +11,8 @@ from kelm.mesh import ElementTopology as T
 
 
 def points_of(data):
+    if data.GetNumberOfPoints() and not hasattr(data, "GetPoints"):  # an image
+        return np.array([data.GetPoint(i) for i in range(data.GetNumberOfPoints())])
     return ns.vtk_to_numpy(data.GetPoints().GetData()).astype(float)
 
 

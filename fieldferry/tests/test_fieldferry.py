@@ -406,6 +406,103 @@ class TestDriver:
         subprocess.run([sys.executable, "-c", code], check=True, env=dict(os.environ))
 
 
+ALL_ALGORITHMS = ["Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection",
+                  "Linear fit"]
+
+
+def block_copy_numbered_backwards(n=3):
+    """(model, source): a hex block model and, as the source, a copy of its grid whose nodes are
+    numbered the other way round, as a thermal result exported from another FE model would be,
+    carrying "Temperature" = x and arrays of the names a mapped leaf keeps for itself."""
+    model = hex_block_model(n=(n, n, n))
+    (_, body), = leaves(model)
+    source = vtk.vtkUnstructuredGrid()
+    source.DeepCopy(body)
+    node_ids = ns.vtk_to_numpy(source.GetPointData().GetArray("Node ID"))
+    node_ids[:] = node_ids[::-1].copy()
+    for name, values in (("Temperature", points_of(source)[:, 0]),
+                         ("Distance", np.full(source.GetNumberOfPoints(), 99.0)),
+                         (MASK, np.zeros(source.GetNumberOfPoints(), np.uint8))):
+        array = ns.numpy_to_vtk(np.ascontiguousarray(values), deep=1)
+        array.SetName(name)
+        source.GetPointData().AddArray(array)
+    return model, label_source(source)
+
+
+class TestMappedLeafIsTheBodys:
+    @pytest.mark.parametrize("algorithm", ALL_ALGORITHMS)
+    def test_source_arrays_sharing_a_name_do_not_replace_the_bodys(self, algorithm):
+        model, source = block_copy_numbered_backwards()
+        (_, body), = leaves(model)
+        node_ids = point_array(body, "Node ID").copy()
+        element_ids = ns.vtk_to_numpy(body.GetCellData().GetArray("Element ID")).copy()
+        fieldferry.map_scalar_field_to_mesh("Temperature", algorithm, source, model, False, None)
+        (_, leaf), = leaves(model)
+        assert (point_array(leaf, "Node ID") == node_ids).all()
+        assert (ns.vtk_to_numpy(leaf.GetCellData().GetArray("Element ID")) == element_ids).all()
+        assert leaf.GetPointData().GetArray("Distance") is None  # no tolerance: no distance
+        assert point_array(leaf, MASK).any()  # the mapping's mask, not the source's zeros
+        if algorithm != "Coarse to fine":
+            assert np.allclose(point_array(leaf, "Temperature"), points_of(leaf)[:, 0])
+
+    def test_mapping_again_measures_the_new_sources_distance(self):
+        model = hex_block_model(n=(2, 2, 2))
+        near = label_source(with_fields(plane_surface(2, z=0.0), linear))
+        far = label_source(with_fields(plane_surface(2, z=50.0), linear))
+        for source, lowest in ((near, 0.0), (far, 49.0)):
+            fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source, model,
+                                                True, 0.1)
+            (_, leaf), = leaves(model)
+            assert point_array(leaf, "Distance").min() == pytest.approx(lowest)
+            assert ns.vtk_to_numpy(leaf.GetCellData().GetArray("Distance")).min() >= lowest
+
+    @pytest.mark.parametrize("as_grid", [False, True])
+    def test_points_inside_a_volume_source_are_at_distance_zero(self, as_grid):
+        volume = vtk.vtkImageData()
+        volume.SetDimensions(6, 6, 6)
+        volume.SetOrigin(-0.5, -0.5, -0.5)
+        volume.SetSpacing(0.4, 0.4, 0.4)
+        with_fields(volume, linear)
+        if as_grid:
+            append = vtk.vtkAppendFilter()
+            append.AddInputData(volume)
+            append.Update()
+            volume = append.GetOutput()
+        _, (leaf,) = map_block(label_source(volume), "Mesh only", tolerance=0.05)
+        assert leaf.GetNumberOfPoints() == 125
+        assert (point_array(leaf, "Distance") == 0).all()
+
+
+class TestSourceAndModelApart:
+    def test_a_source_1000_times_too_large_is_named_with_both_boxes(self, capsys):
+        points = np.random.default_rng(3).random((200, 3)) * 1000.0
+        points[0] = 0.0  # a model in mm read as m: the boxes share a corner
+        map_block(cloud(points, smooth))
+        out = capsys.readouterr().out
+        assert "Warning: the source's bounding box (x 0 to 999" in out
+        assert "and the model's (x 0 to 1, y 0 to 1, z 0 to 1), both in m" in out
+        assert "differ in size" in out
+
+    def test_required_overlap_raises_before_any_leaf_is_touched(self):
+        model = hex_block_model()
+        before = [leaf for _, leaf in leaves(model)]
+        with pytest.raises(ValueError, match="do not overlap; are the length units"):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh",
+                                                random_cloud(50, lo=5.0, hi=6.0), model, False,
+                                                None, require_overlap=True)
+        assert [leaf for _, leaf in leaves(model)] == before
+
+    def test_a_source_over_the_model_maps_silently(self, capsys):
+        map_block(random_cloud(200, seed=4, lo=-0.2, hi=1.2))
+        assert capsys.readouterr().out == ""
+
+    def test_mesh_only_from_a_point_cloud_says_it_maps_nothing(self, capsys):
+        map_block(random_cloud(200, seed=5), "Mesh only")
+        out = capsys.readouterr().out
+        assert "\"Mesh only\" maps nothing from this source: it has 200 points and no cells" in out
+        assert fieldferry.last_unmapped_counts == {"M/P/Block": 125}
+
+
 class TestExport:
     @pytest.mark.parametrize("make, extension", [
         (vtk.vtkMultiBlockDataSet, "vtm"), (vtk.vtkUnstructuredGrid, "vtu"),
@@ -504,6 +601,25 @@ class TestBadInput:
         with pytest.raises(TypeError, match=match):
             fieldferry.map_scalar_field_to_mesh(*args, random_cloud(5), hex_block_model(), False,
                                                 None)
+
+    @pytest.mark.parametrize("boundary_only, tolerance, error, match", [
+        ("no", None, TypeError, "boundary_only must be True or False, not 'no'"),
+        (False, "abc", TypeError, "tolerance must be a number, not str"),
+        (False, -1.0, ValueError, "tolerance must be None or a distance of 0 or more, not -1"),
+        (False, math.nan, ValueError, "tolerance must be None or a distance of 0 or more, not nan")])
+    def test_flag_and_tolerance_are_checked_at_the_call(self, boundary_only, tolerance, error,
+                                                        match):
+        with pytest.raises(error, match=match):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", random_cloud(5),
+                                                hex_block_model(), boundary_only, tolerance)
+
+    def test_field_of_several_components_is_refused(self):
+        source = random_cloud(20)
+        vector = ns.numpy_to_vtk(np.zeros((20, 3)), deep=1)
+        vector.SetName("Pressure")
+        source.GetPointData().AddArray(vector)
+        with pytest.raises(ValueError, match="'Pressure' has 3 components; a scalar field has 1"):
+            self.call(field="Pressure", source=source)
 
     def test_wrong_dataset_kinds(self):
         with pytest.raises(TypeError, match="from_mesh must be a VTK dataset, not NoneType"):

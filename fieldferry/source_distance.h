@@ -1,0 +1,41 @@
+// The distance stage of a mapping with a tolerance: what each leaf's "Distance" is measured to,
+// prepared once per call. A point cloud is measured through its unsigned distance volume
+// (evaluated only at the voxel corners the leaves read, or whole), a distance volume (an image
+// carrying "ImageScalars") is resampled, and any other source is measured to its cells (0 inside
+// a volume cell). Every leaf is measured afresh: a "Distance" left by an earlier mapping, from
+// another source, is never taken for this one's.
+#pragma once
+
+#include <vtkDataSet.h>
+#include <vtkSmartPointer.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sparse_distance.h"
+
+namespace fieldferry_core {
+
+class SourceDistance {
+ public:
+  // `source` in the model's length unit; `radius` of a point cloud's distance volume in the same
+  // unit; `full_volume`: compute that volume whole (the reference) instead of where it is read.
+  SourceDistance(vtkDataSet* source, double radius, bool full_volume);
+
+  // Whether a source needs the distance volume: a point cloud (no cells) that is no volume itself.
+  static bool needs_volume(vtkDataSet* source);
+
+  // `target` (without a "Distance" of its own) with the point array "Distance", and for
+  // `cell_centres` the cell array too: a new dataset.
+  vtkSmartPointer<vtkDataSet> measure(vtkDataSet* target, bool cell_centres);
+
+ private:
+  vtkSmartPointer<vtkDataSet> source_;
+  vtkSmartPointer<vtkDataSet> volume_;  // a point cloud's distance volume, or a distance volume
+  std::unique_ptr<SparseDistanceVolume> sparse_;
+  std::optional<CappedCloudDistance> outside_;  // beyond a full volume's bounds
+  bool cloud_ = false;
+};
+
+}  // namespace fieldferry_core

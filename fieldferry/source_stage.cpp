@@ -1,0 +1,106 @@
+#include "source_stage.h"
+
+#include <vtkCompositeDataIterator.h>
+#include <vtkFieldData.h>
+#include <vtkPolyData.h>
+#include <vtkTransform.h>
+#include <vtkTransformPolyDataFilter.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "common/errors.h"
+
+namespace fieldferry_core {
+
+namespace {
+
+std::string box_text(const double b[6]) {
+  std::ostringstream out;
+  out.precision(4);
+  out << "x " << b[0] << " to " << b[1] << ", y " << b[2] << " to " << b[3] << ", z " << b[4]
+      << " to " << b[5];
+  return out.str();
+}
+
+double diagonal(const double b[6]) {
+  return std::sqrt((b[1] - b[0]) * (b[1] - b[0]) + (b[3] - b[2]) * (b[3] - b[2]) +
+                   (b[5] - b[4]) * (b[5] - b[4]));
+}
+
+}  // namespace
+
+double checked_length_factor(double factor, const std::string& operation, const std::string& from,
+                             const std::string& to) {
+  if (!std::isfinite(factor) || !(factor > 0)) {
+    kelm::raise_value_error(operation, ": the length factor from '", from, "' to '", to, "' is ",
+                            factor, "; it must be a positive finite number");
+  }
+  return factor;
+}
+
+vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor,
+                                          const std::string& operation) {
+  if (factor == 1.0) return source;
+  auto* poly = vtkPolyData::SafeDownCast(source);
+  if (!poly) {
+    kelm::raise_type_error(operation, ": the source (from_mesh) is a ", source->GetClassName(),
+                           " but its length unit differs from the model's; only a vtkPolyData "
+                           "source can be converted (factor ",
+                           factor, ")");
+  }
+  auto transform = vtkSmartPointer<vtkTransform>::New();
+  transform->Scale(factor, factor, factor);
+  auto filter = vtkSmartPointer<vtkTransformPolyDataFilter>::New();
+  filter->SetInputData(poly);
+  filter->SetTransform(transform);
+  filter->Update();
+  vtkSmartPointer<vtkDataSet> scaled = filter->GetOutput();
+  scaled->GetFieldData()->PassData(poly->GetFieldData());
+  return scaled;
+}
+
+bool model_bounds(vtkMultiBlockDataSet* model, double bounds[6]) {
+  bool any = false;
+  vtkSmartPointer<vtkCompositeDataIterator> it;
+  it.TakeReference(model->NewIterator());
+  it->SkipEmptyNodesOn();
+  for (it->InitTraversal(); !it->IsDoneWithTraversal(); it->GoToNextItem()) {
+    auto* leaf = vtkDataSet::SafeDownCast(it->GetCurrentDataObject());
+    if (!leaf || leaf->GetNumberOfPoints() == 0) continue;
+    double b[6];
+    leaf->GetBounds(b);
+    for (int a = 0; a < 3; ++a) {
+      bounds[2 * a] = any ? std::min(bounds[2 * a], b[2 * a]) : b[2 * a];
+      bounds[2 * a + 1] = any ? std::max(bounds[2 * a + 1], b[2 * a + 1]) : b[2 * a + 1];
+    }
+    any = true;
+  }
+  return any;
+}
+
+std::optional<std::string> bounding_box_mismatch(const double source[6], const double model[6],
+                                                 const std::string& unit) {
+  bool overlap = true;
+  for (int a = 0; a < 3; ++a) {
+    overlap = overlap && source[2 * a] <= model[2 * a + 1] && model[2 * a] <= source[2 * a + 1];
+  }
+  const double source_size = diagonal(source), model_size = diagonal(model);
+  const double ratio =
+      std::max(source_size, model_size) / std::max(std::min(source_size, model_size), 1e-300);
+  if (overlap && ratio <= kLargestSizeRatio) return std::nullopt;
+  std::ostringstream what;
+  what.precision(3);
+  if (!overlap) {
+    what << "do not overlap";
+  } else {
+    what << "differ in size " << ratio << " times (diagonals " << source_size << " and "
+         << model_size << ")";
+  }
+  return kelm::message("the source's bounding box (", box_text(source), ") and the model's (",
+                       box_text(model), "), both in ", unit, ", ", what.str(),
+                       "; are the length units of the source and the model right?");
+}
+
+}  // namespace fieldferry_core

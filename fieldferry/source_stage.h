@@ -1,0 +1,36 @@
+// The first stage of a mapping: the source as every leaf is mapped from it. Its labels are read
+// and checked, its lengths scaled into the model's unit, and its placement compared with the
+// model's, before any leaf is touched.
+#pragma once
+
+#include <vtkDataSet.h>
+#include <vtkMultiBlockDataSet.h>
+#include <vtkSmartPointer.h>
+
+#include <optional>
+#include <string>
+
+namespace fieldferry_core {
+
+// Raises ValueError naming `operation` unless `factor` is a positive finite number.
+double checked_length_factor(double factor, const std::string& operation, const std::string& from,
+                             const std::string& to);
+
+// `source` scaled about the origin by `factor` on all three axes (a copy keeping its point and
+// field data); `source` itself for a factor of 1. Raises TypeError for a source that is not
+// polydata, which is the only kind the transform filter takes.
+vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor,
+                                          const std::string& operation);
+
+// The bounding box of every point of every non-empty leaf of `model`; false when it has none.
+bool model_bounds(vtkMultiBlockDataSet* model, double bounds[6]);
+
+// How far apart a source and a model lie: nothing when their bounding boxes (both in the model's
+// length unit `unit`) overlap and their sizes (diagonals) are within kLargestSizeRatio of each
+// other; otherwise a sentence naming both boxes and what is wrong. A source and a model a unit
+// factor apart (a mesh in mm read as m) are the usual cause.
+inline constexpr double kLargestSizeRatio = 20.0;
+std::optional<std::string> bounding_box_mismatch(const double source[6], const double model[6],
+                                                 const std::string& unit);
+
+}  // namespace fieldferry_core
