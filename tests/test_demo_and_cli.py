@@ -145,6 +145,15 @@ def sources(folder):
     writer.SetInputData(to_grid.GetOutput())
     writer.Write()
     written["vtu"] = folder / "box.vtu"
+    on_cells = vtk.vtkPointDataToCellData()  # a field only a solver's cells carry
+    on_cells.SetInputData(surface.GetOutput())
+    on_cells.PassPointDataOff()
+    on_cells.Update()
+    writer = vtk.vtkXMLPolyDataWriter()
+    writer.SetFileName(str(folder / "cells.vtp"))
+    writer.SetInputData(on_cells.GetOutput())
+    writer.Write()
+    written["cells"] = folder / "cells.vtp"
     return written
 
 
@@ -224,14 +233,50 @@ class TestKelmMap:
         (["{tets}", "{bad}"], "bad.csv: line 2 has 2 values"),
         (["{tets}", "{csv}", "--source-unit", "parsec"], "unknown length unit 'parsec'"),
         (["{tets}", "{vtp}", "--field", "Temperature"], "no point array 'Temperature'"),
+        (["{tets}", "{cells}"], "point arrays: none; cell arrays: Pressure"),
+        (["{tets}", "{csv}", "--field-unit", "kPsi"], "--field-unit: unknown pressure unit 'kPsi'"),
+        (["{tets}", "{csv}", "--mesh-unit", "mm", "--source-unit", "mm", "--method",
+          "Mesh only"], "\"Mesh only\" maps nothing from a source without cells"),
+        (["{tets}", "{csv}", "--source-unit", "mm"], "differ in size 1e+03 times"),
     ])
     def test_errors_in_the_users_files_are_one_line(self, files, args, message):
         folder, tets, _, source = files
         (folder / "bad.csv").write_text("x,y,z,p\n1,2\n")
         values = dict(folder=folder, tets=tets, csv=source["csv"], vtp=source["vtp"],
-                      bad=folder / "bad.csv")
+                      bad=folder / "bad.csv", cells=source["cells"])
         run = kelm_map(*[a.format(**values) for a in args], "--out", folder / "err", "--quiet")
         assert run.returncode == 1
         assert "Traceback" not in run.stderr
         assert run.stderr.strip().splitlines()[-1].startswith("kelm-map: error: ")
         assert message in run.stderr
+        assert not (folder / "err").exists()  # refused before anything is written
+
+    def test_a_model_in_mm_read_as_m_names_both_boxes_and_the_unit_options(self, files):
+        folder, tets, _, source = files
+        run = kelm_map(tets, source["csv"], "--source-unit", "mm", "--out", folder / "apart",
+                       "--quiet")
+        error = run.stderr.strip().splitlines()[-1]
+        assert "source's bounding box (x -0.01 to 0.11" in error
+        assert "model's (x 0 to 100, y 0 to 50, z 0 to 20), both in m" in error
+        assert "--mesh-unit, --model-unit and --source-unit" in error
+        forced = kelm_map(tets, source["csv"], "--source-unit", "mm", "--no-overlap-check",
+                          "--out", folder / "apart", "--quiet", "--no-pictures")
+        assert forced.returncode == 0, forced.stderr
+
+    def test_two_fields_into_one_folder_keep_both_loads(self, files):
+        folder, tets, _, source = files
+        out = folder / "both"
+        common = ["--mesh-unit", "mm", "--source-unit", "mm", "--out", out, "--no-pictures",
+                  "--quiet"]
+        for field in ("Pressure", "Temperature", "Heat flux"):
+            run = kelm_map(tets, source["csv"], "--field", field, *common)
+            assert run.returncode == 0, run.stderr
+        assert "no host load for 'Heat flux'" in run.stdout
+        assert "mapped, no host load" in (out / "report_heat flux.txt").read_text()
+        kelm.reset()
+        kelm.setApplicationUnitSystem("mm-kg-s-N-K")
+        kelm.io.load_model(str(tets), model_name="box", length_unit="mm")
+        exec(compile((out / "recorded_loads.py").read_text(), "recorded_loads.py", "exec"), {})
+        assert [c.function for c in kelm.environment.created] == [
+            "createPressurePropertyStaticVariable", "createLoadPressure",
+            "createTemperaturePropertyStaticVariable", "createLoadTemperature"]

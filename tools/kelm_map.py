@@ -41,6 +41,10 @@ def parse_arguments(argv):
     parser.add_argument("--field-unit", default=None,
                         help="unit of the field values [Pa for Pressure, K for Temperature]")
     parser.add_argument("--out", default="kelm-map-out", help="output folder [%(default)s]")
+    parser.add_argument("--no-overlap-check", action="store_true",
+                        help="map even when the source's and the model's bounding boxes miss "
+                             "each other or differ more than 20 times in size (usually a unit "
+                             "mistake)")
     parser.add_argument("--no-pictures", action="store_true", help="skip the picture")
     parser.add_argument("--quiet", action="store_true", help="no progress lines")
     parser.add_argument("--debug", action="store_true", help="show tracebacks of errors")
@@ -50,12 +54,41 @@ def parse_arguments(argv):
     return args
 
 
+def check_units(args, field_unit):
+    """Every unit label the run will need, checked before anything is read or written."""
+    import gaugeshift
+    import loadscribe
+
+    model_unit = args.model_unit or args.mesh_unit
+    for option, unit in (("--mesh-unit", args.mesh_unit), ("--model-unit", model_unit),
+                         ("--source-unit", args.source_unit)):
+        try:
+            gaugeshift.gaugeshift_factor().get_gaugeshift_factor("Length", unit, "m")
+        except ValueError as error:
+            raise ValueError(f"{option}: {error}") from None
+    table = {"Pressure": loadscribe.pressure_unit_to_unit_system,
+             "Temperature": loadscribe.temperature_unit_to_unit_system}.get(args.field)
+    if table is not None and field_unit not in table:
+        raise ValueError(f"--field-unit: unknown {args.field.lower()} unit '{field_unit}'; "
+                         f"known: {', '.join(table)}")
+
+
+def check_method(method, source, path):
+    """A method that can give no point a value from this source is refused before mapping."""
+    if method == "Mesh only" and source.GetNumberOfCells() == 0:
+        raise ValueError(f"{path}: \"Mesh only\" maps nothing from a source without cells (this "
+                         f"one is {source.GetNumberOfPoints()} points); use \"Point cloud or "
+                         "mesh\", \"Linear fit\" or \"Coarse to fine\"")
+
+
 def run(args):
     import kelm
     import loadscribe
     import mainroad
     from sources import read_source
 
+    field_unit = args.field_unit or DEFAULT_UNITS.get(args.field, "")
+    check_units(args, field_unit)
     kelm.reset()
     model_unit = args.model_unit or args.mesh_unit
     kelm.setApplicationUnitSystem(f"{model_unit}-kg-s-N-K")
@@ -70,16 +103,22 @@ def run(args):
             raise type(error)(f"{args.mesh}: {error}") from error
         except Exception as error:  # meshio's own errors for files it cannot read
             raise ValueError(f"{args.mesh}: not a mesh file this tool can read ({error})") from error
-    field_unit = args.field_unit or DEFAULT_UNITS.get(args.field, "")
     with stage(f"read the source {args.source}"):
         source = read_source(args.source, args.field, args.source_unit, field_unit)
+    check_method(args.method, source, args.source)
     os.makedirs(args.out, exist_ok=True)
     loadscribe.macro = ""
-    report = mainroad.map_field([model], source, args.field, args.method, args.tolerance,
-                                args.boundary_only, args.out, pictures=not args.no_pictures,
-                                quiet=args.quiet)
-    script = mainroad.save_recording(args.out)
+    try:
+        report = mainroad.map_field([model], source, args.field, args.method, args.tolerance,
+                                    args.boundary_only, args.out, pictures=not args.no_pictures,
+                                    quiet=args.quiet, require_overlap=not args.no_overlap_check)
+    except mainroad.ApartError as error:
+        raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
+                         "--source-unit, or map anyway with --no-overlap-check") from None
+    script = mainroad.save_recording(args.out, args.field)
     print(mainroad.summary([report]))
+    if not loadscribe.macro:
+        print(f"\nno host load for '{args.field}': only Pressure and Temperature become host loads")
     print(f"\nrecorded host script: {script}\noutputs in {os.path.abspath(args.out)}")
 
 

@@ -19,6 +19,10 @@ from report_html import write_html_report
 UNIT_ARRAYS = {"Pressure": "units_pressure", "Temperature": "units_temperature"}
 
 
+class ApartError(ValueError):
+    """The source and the model lie apart or at different scales (usually a unit mistake)."""
+
+
 class Stage:
     """Prints one progress line per stage: '[field] stage ... done in 1.2 s'."""
 
@@ -59,7 +63,7 @@ def take_picture(mapped, body_map, field_name, unit, path):
 
 
 def map_field(entities, source, field_name, method, tolerance, boundary_only, out_dir,
-              pictures=True, quiet=False):
+              pictures=True, quiet=False, require_overlap=False):
     """Runs the road for one field; returns the report (a dict). Files written into out_dir:
     model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt / .html; the recorded
     host script accumulates in loadscribe.macro (the caller saves it)."""
@@ -74,8 +78,14 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
     with stage(f"map with \"{method}\""):
         fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
         os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
-        mapped = fieldferry.map_scalar_field_to_mesh(field_name, method, source, model,
-                                                     boundary_only, tolerance)
+        try:
+            mapped = fieldferry.map_scalar_field_to_mesh(field_name, method, source, model,
+                                                         boundary_only, tolerance,
+                                                         require_overlap=require_overlap)
+        except ValueError as error:
+            if require_overlap and "bounding box" in str(error):
+                raise ApartError(str(error)) from None
+            raise
         fieldferry.export_vtk_file(mapped, os.path.join(out_dir, f"mapped_{tag}"))
     with stage("create the host load"):
         if loadscribe.macro is None:
@@ -102,10 +112,25 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
     return report
 
 
-def save_recording(out_dir):
+def save_recording(out_dir, field_name=None):
+    """Writes the recorded host script. With a field name (kelm-map: one field per run) the
+    recording goes to recorded_<field>_load.py, and recorded_loads.py recreates the loads of every
+    field recorded into the folder, so a second run for another field keeps the first one's."""
     path = os.path.join(out_dir, "recorded_loads.py")
+    if field_name is None:
+        with open(path, "w") as f:
+            f.write("import kelm\n\n" + (loadscribe.macro or ""))
+        return path
+    if loadscribe.macro:  # a field that makes no load records nothing
+        with open(os.path.join(out_dir, f"recorded_{field_name.lower()}_load.py"), "w") as f:
+            f.write(loadscribe.macro)
+    recorded = sorted(n for n in os.listdir(out_dir)
+                      if n.startswith("recorded_") and n.endswith("_load.py"))
     with open(path, "w") as f:
-        f.write("import kelm\n\n" + (loadscribe.macro or ""))
+        f.write("import kelm\n")
+        for name in recorded:
+            with open(os.path.join(out_dir, name)) as part:
+                f.write(f"\n# {name}\n" + part.read())
     return path
 
 

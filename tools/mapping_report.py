@@ -34,53 +34,48 @@ def _leaves(multiblock):
         it.GoToNextItem()
 
 
-def _loaded_region(leaf, tolerance):
-    """The part of a mapped leaf that a load takes: all of it, or its cells within tolerance."""
-    if tolerance is None or leaf.GetPointData().GetArray("Distance") is None:
-        return leaf
-    threshold = vtk.vtkThreshold()
-    threshold.SetInputData(leaf)
-    threshold.SetLowerThreshold(tolerance)
-    threshold.SetThresholdFunction(vtk.vtkThreshold.THRESHOLD_LOWER)
-    threshold.SetInputArrayToProcess(0, 0, 0, vtk.vtkDataObject.FIELD_ASSOCIATION_POINTS, "Distance")
-    geometry = vtk.vtkGeometryFilter()
-    geometry.SetInputConnection(threshold.GetOutputPort())
-    geometry.Update()
-    return geometry.GetOutput()
-
-
-def _loaded_faces(dataset, valued):
-    """The polydata of the faces a pressure load takes: triangles and quadrilaterals all of whose
-    points got a value (`valued`, one flag per point), and the number of such faces left out for
-    want of a value. None for a dataset without polygons."""
-    if not dataset.IsA("vtkPolyData") or dataset.GetNumberOfPolys() == 0:
-        return None, 0
-    polys = dataset.GetPolys()
-    offsets = ns.vtk_to_numpy(polys.GetOffsetsArray()).astype(np.int64)
-    conn = ns.vtk_to_numpy(polys.GetConnectivityArray()).astype(np.int64)
-    sizes = np.diff(offsets)
-    loadable = (sizes == 3) | (sizes == 4)
-    face_of_entry = np.repeat(np.arange(sizes.size), sizes)
-    missing = np.zeros(sizes.size, bool)
-    np.logical_or.at(missing, face_of_entry, ~valued[conn])
-    keep = loadable & ~missing
-    cells = vtk.vtkCellArray()
-    kept_entries = np.repeat(keep, sizes)
-    new_offsets = np.concatenate([[0], np.cumsum(sizes[keep])]).astype(np.int64)
-    cells.SetData(ns.numpy_to_vtk(new_offsets, deep=1, array_type=vtk.VTK_ID_TYPE),
-                  ns.numpy_to_vtk(conn[kept_entries].copy(), deep=1, array_type=vtk.VTK_ID_TYPE))
-    faces = vtk.vtkPolyData()
-    faces.SetPoints(dataset.GetPoints())
-    faces.GetPointData().ShallowCopy(dataset.GetPointData())
-    faces.SetPolys(cells)
-    return faces, int(np.count_nonzero(loadable & missing))
-
-
 def _loadable_faces(dataset):
     if not dataset.IsA("vtkPolyData") or dataset.GetNumberOfPolys() == 0:
         return 0
     sizes = np.diff(ns.vtk_to_numpy(dataset.GetPolys().GetOffsetsArray()))
     return int(np.count_nonzero((sizes == 3) | (sizes == 4)))
+
+
+def _faces_within(dataset, inside):
+    """The triangles and quadrilaterals of `dataset` all of whose points are `inside`."""
+    if not dataset.IsA("vtkPolyData") or dataset.GetNumberOfPolys() == 0:
+        return 0
+    polys = dataset.GetPolys()
+    offsets = ns.vtk_to_numpy(polys.GetOffsetsArray()).astype(np.int64)
+    conn = ns.vtk_to_numpy(polys.GetConnectivityArray()).astype(np.int64)
+    sizes = np.diff(offsets)
+    outside = np.zeros(sizes.size, bool)
+    np.logical_or.at(outside, np.repeat(np.arange(sizes.size), sizes), ~inside[conn])
+    return int(np.count_nonzero(((sizes == 3) | (sizes == 4)) & ~outside))
+
+
+def _coordinates_by_node(leaf):
+    """{host node ID: (x, y, z)} of a mapped leaf's points."""
+    ids = _array(leaf.GetPointData(), "Node ID")
+    if ids is None or leaf.GetNumberOfPoints() == 0:
+        return {}
+    xyz = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(np.float64)
+    return dict(zip(ids.astype(np.int64).tolist(), xyz))
+
+
+def loaded_face_force(leaf, field):
+    """Total force sum(-p A n) of the faces a pressure load took ("face_identifiers" and their
+    "pressures", as handed to the host), at the leaf's coordinates of their nodes. Each face is
+    split into triangles from its first node; a triangle takes the mean of its nodes' pressures."""
+    at = _coordinates_by_node(leaf)
+    total = np.zeros(3)
+    for nodes, pressures in zip(field["face_identifiers"], field["pressures"]):
+        xyz = np.array([at[n] for n in nodes])
+        p = np.asarray(pressures, dtype=np.float64)
+        for k in range(1, len(nodes) - 1):
+            area_normal = 0.5 * np.cross(xyz[k] - xyz[0], xyz[k + 1] - xyz[0])
+            total -= (p[0] + p[k] + p[k + 1]) / 3.0 * area_normal
+    return total.tolist()
 
 
 def surface_force(dataset, field_name):
@@ -114,73 +109,87 @@ def field_stats(values):
     return {"min": float(finite.min()), "max": float(finite.max()), "mean": float(finite.mean())}
 
 
-def _valued(data, field_name, n):
-    """One flag per point: the mapping gave it a value ("vtkValidPointMask" not 0, value not
-    NaN). The load writer leaves out every other point (temperatures) or every face touching one
-    (pressures)."""
-    values = _array(data, field_name)
-    mask = _array(data, "vtkValidPointMask")
-    valued = np.ones(n, bool)
-    if values is not None:
-        valued &= ~np.isnan(values)
-    if mask is not None:
-        valued &= mask != 0
-    return values, valued
-
-
-def body_report(leaf, field_name, tolerance):
-    """One body's entry. "no_value" and "dropped_by_tolerance" count what the load leaves out:
-    nodes for a temperature, faces for a pressure ("counted" says which); the statistics are
-    taken over the values the load carries."""
+def body_report(leaf, field_name, loaded, left_out):
+    """One body's entry, from what the load writer handed the host for it (`loaded`, its FE field,
+    None when it got no load) and what it left out (`left_out`, loadscribe's counts).
+    "no_value" and "dropped_by_tolerance" count nodes for a temperature and faces for a pressure
+    ("counted" says which); the statistics are taken over the values the load carries."""
     n = leaf.GetNumberOfPoints()
     distance = _array(leaf.GetPointData(), "Distance")
-    region = _loaded_region(leaf, tolerance)
-    values, valued = _valued(region.GetPointData(), field_name, region.GetNumberOfPoints())
     body = {
         "body": _text(leaf, "Body pathName") or "(geometry body)",
         "points": n,
         "largest_distance": float(np.nanmax(distance)) if distance is not None and n else None,
+        "no_value": (left_out or {}).get("no value", 0),
+        "dropped_by_tolerance": (left_out or {}).get("beyond tolerance", 0),
     }
     if field_name == "Pressure":
-        faces, no_value = _loaded_faces(region, valued)
-        loaded_points = np.zeros(region.GetNumberOfPoints(), bool)
-        if faces is not None:
-            loaded_points[ns.vtk_to_numpy(faces.GetPolys().GetConnectivityArray())] = True
+        faces = loaded["face_identifiers"] if loaded else []
+        by_node = {}
+        for nodes, pressures in zip(faces, loaded["pressures"] if loaded else []):
+            by_node.update(zip(nodes, pressures))
         body.update({
             "counted": "faces",
-            "nodes_loaded": int(loaded_points.sum()),
-            "faces_loaded": faces.GetNumberOfPolys() if faces is not None else 0,
-            "no_value": no_value,
-            "dropped_by_tolerance": (max(0, _loadable_faces(leaf) - _loadable_faces(region))
-                                     if region is not leaf else 0),
-            "mapped": field_stats(values[loaded_points] if values is not None else None),
-            "force_on_loaded_faces": surface_force(faces, field_name) if faces is not None else None,
+            "nodes_loaded": len(by_node),
+            "faces_loaded": len(faces),
+            "mapped": field_stats(np.fromiter(by_node.values(), float, len(by_node))),
+            "force_on_loaded_faces": loaded_face_force(leaf, loaded) if loaded else None,
         })
-    else:
+    elif field_name == "Temperature":
+        node_ids = loaded["node_ids"] if loaded else []
+        ids = _array(leaf.GetPointData(), "Node ID")
+        inside = (np.isin(ids, node_ids) if ids is not None and len(node_ids)
+                  else np.zeros(n, bool))
         body.update({
             "counted": "nodes",
-            "nodes_loaded": int(valued.sum()),
-            "faces_loaded": _loadable_faces(region),
+            "nodes_loaded": len(node_ids),
+            "faces_loaded": _faces_within(leaf, inside),
+            "mapped": field_stats(np.asarray(loaded["temperatures"] if loaded else [], float)),
+        })
+    else:  # mapped for viewing; only pressures and temperatures become host loads
+        values = _array(leaf.GetPointData(), field_name)
+        mask = _array(leaf.GetPointData(), "vtkValidPointMask")
+        valued = np.ones(n, bool) if mask is None else mask != 0
+        if values is not None:
+            valued &= ~np.isnan(values)
+        body.update({
+            "counted": "nodes", "nodes_loaded": 0, "faces_loaded": 0,
             "no_value": int(np.count_nonzero(~valued)),
-            "dropped_by_tolerance": n - region.GetNumberOfPoints() if region is not leaf else 0,
             "mapped": field_stats(values[valued] if values is not None else None),
         })
     return body
 
 
+NO_LOAD = ("mapped, no host load: only \"Pressure\" and \"Temperature\" become host loads "
+           "(the recorded host script has no load for this field)")
+
+
 def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
-                   source_length_factor=1.0):
+                   source_length_factor=1.0, loaded=None, left_out=None):
     """A dict for JSON: the mapping's settings, the source's field, one entry per body and, for
-    pressures, the force balance. `source_length_factor` turns the source's lengths into the
-    model's (the mapping scales a copy of the source by it), so both forces are in model units."""
+    pressures, the force balance. The loads' side comes from what the load writer did:
+    `loaded` ({body path: FE field handed to the host}) and `left_out` ({body path: counts}),
+    by default loadscribe's `last_loaded_fields` and `last_left_out_counts` of the last load.
+    `source_length_factor` turns the source's lengths into the model's (the mapping scales a
+    copy of the source by it), so both forces are in model units."""
+    import loadscribe
+    loaded = loadscribe.last_loaded_fields if loaded is None else loaded
+    left_out = loadscribe.last_left_out_counts if left_out is None else left_out
+    makes_load = field_name in ("Pressure", "Temperature")
     source_values = _array(source.GetPointData(), field_name)
-    bodies = [body_report(leaf, field_name, tolerance) for leaf in _leaves(mapped)]
+    bodies = []
+    for leaf in _leaves(mapped):
+        path = _text(leaf, "Body pathName")
+        bodies.append(body_report(leaf, field_name, loaded.get(path) if makes_load else None,
+                                  left_out.get(path) if makes_load else None))
     report = {
         "field": field_name, "unit": unit, "method": method, "tolerance": tolerance,
         "source": {"points": source.GetNumberOfPoints(), "cells": source.GetNumberOfCells(),
                    **field_stats(source_values)},
         "bodies": bodies,
     }
+    if not makes_load:
+        report["load"] = NO_LOAD
     if field_name == "Pressure":
         forces = [b["force_on_loaded_faces"] for b in bodies if b.get("force_on_loaded_faces")]
         source_force = surface_force(source, field_name)
@@ -218,9 +227,10 @@ def report_table(report):
         f"{report['tolerance']}",
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}",
-        f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "
-        f"load leaves out (no mapped value / beyond the tolerance); min / max / mean over the "
-        f"loaded values",
+        (f"{report['field']}: {report['load']}" if "load" in report else
+         f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "
+         f"load leaves out (no mapped value / beyond the tolerance); min / max / mean over the "
+         f"loaded values"),
         "",
         f"{'body':48s} {'nodes':>7s} {'faces':>7s} {'no value':>8s} {'dropped':>8s} "
         f"{'min':>11s} {'max':>11s} {'mean':>11s} {'max dist':>11s}",

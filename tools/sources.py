@@ -70,10 +70,12 @@ def read_vtk_dataset(path, field_name):
     if dataset is None or dataset.GetNumberOfPoints() == 0:
         raise SourceError(f"{path}: not a readable VTK XML dataset with points")
     if dataset.GetPointData().GetArray(field_name) is None:
-        names = [dataset.GetPointData().GetArrayName(i)
-                 for i in range(dataset.GetPointData().GetNumberOfArrays())]
-        raise SourceError(f"{path}: no point array '{field_name}' (it has: "
-                          f"{', '.join(filter(None, names)) or 'none'})")
+        def names(data):
+            return ", ".join(filter(None, (data.GetArrayName(i)
+                                           for i in range(data.GetNumberOfArrays())))) or "none"
+        raise SourceError(f"{path}: no point array '{field_name}' (point arrays: "
+                          f"{names(dataset.GetPointData())}; cell arrays: "
+                          f"{names(dataset.GetCellData())})")
     if not dataset.IsA("vtkPolyData"):
         # The mapper scales sources as polydata: take the surface of a volume dataset.
         surface = vtk.vtkDataSetSurfaceFilter()
