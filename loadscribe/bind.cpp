@@ -271,8 +271,8 @@ PYBIND11_MODULE(loadscribe, m) {
       py::arg("mesh"), py::arg("field_name"), py::arg("tolerance"),
       "Creates the host load of a mapped field: \"Temperature\" a temperature load on the nodes, "
       "\"Pressure\" a pressure load on shell elements or solid element faces; any other name "
-      "does nothing. tolerance (a real or None) keeps only the cells within that distance of "
-      "the source. Returns None.");
+      "does nothing. tolerance (a real or None) keeps only the nodes (temperature) or the faces "
+      "with all nodes (pressure) within that distance of the source. Returns None.");
   m.def("create_temperature_load_from_vtk_field", &create_temperature_load, py::arg("mesh"),
         py::arg("field_name"), py::arg("tolerance"),
         "Creates one host temperature load on the nodes of every leaf of the mapped multiblock, "

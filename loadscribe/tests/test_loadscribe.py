@@ -183,6 +183,35 @@ class TestTemperatureLoad:
                                                                         (12, 3.0)]
         assert sorted(n for _, n in entities(env.created[1].kwargs["target"])) == [5, 9, 12]
 
+    def test_tolerance_judges_each_node_of_a_solid_by_its_own_distance(self, model, capsys):
+        # A 2 x 2 x 2 hexahedral block mapped onto every node: the middle node is inside. Only
+        # the node beyond the tolerance and the one without a value may go, each counted once.
+        grid = np.arange(27).reshape(3, 3, 3)
+        corners = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1),
+                   (0, 1, 1)]
+        rows = [[grid[i + a, j + b, k + c] for a, b, c in corners]
+                for i in range(2) for j in range(2) for k in range(2)]
+        node_ids = list(range(501, 528))
+        host_mesh(model, "Block", node_ids, {T.Hexa8: (list(range(1, 9)), rows)})
+        mesh = mapped_surfaces(model, "Temperature", "units_temperature", "K", volume=True)
+        body = mesh.GetBlock(0)
+        distance = np.zeros(27)
+        distance[[3, 5, 6]] = [0.7, 0.5, 9.0]  # beyond, on the tolerance, beyond and no value
+        mask = np.ones(27, np.uint8)
+        mask[6] = 0
+        for name, values in (("Distance", distance), ("vtkValidPointMask", mask)):
+            array = ns.numpy_to_vtk(values, deep=1)
+            array.SetName(name)
+            body.GetPointData().AddArray(array)
+        loadscribe.create_temperature_load_from_vtk_field(mesh, "Temperature", 0.5)
+        field = env.created[0].kwargs["temperatureValues"]["M/P/Block"]
+        assert field["node_ids"] == [n for i, n in enumerate(node_ids) if i not in (3, 6)]
+        assert loadscribe.last_left_out_counts == {
+            "M/P/Block": {"no value": 1, "beyond tolerance": 1}}
+        assert capsys.readouterr().out == ("Left out of the temperature load on body 'M/P/Block':"
+                                           " 1 nodes without a mapped value, 1 beyond the "
+                                           "tolerance\n")
+
 
 class TestOnlyMappedValuesAreLoaded:
     """A place the mapping gave no value ("vtkValidPointMask" 0 or a NaN value) never reaches a
