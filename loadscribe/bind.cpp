@@ -66,7 +66,7 @@ void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::hand
   py::object target = k.attr("EntityCollection")();
   py::dict property;
   std::string* text = record.text();
-  if (text) core::record_temperature_header(*text);
+  if (text) core::record_temperature_header(*text, label);
   try {
     for (const core::TemperatureLeaf& body : bodies) {
       std::string ids;
@@ -202,7 +202,7 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
   py::object target = k.attr("EntityCollection")();
   py::dict property;
   std::string* text = record.text();
-  if (text) core::record_pressure_header(*text);
+  if (text) core::record_pressure_header(*text, label);
   try {
     for (core::PressureLeaf& body : bodies) {
       BuilderInput in{body.path, std::move(body.polygons), std::move(body.node_ids),

@@ -388,10 +388,10 @@ def solids(model):
     return model
 
 
-def solid_leaf(path, mesh_type, node_ids, polygons, element_ids):
+def solid_leaf(path, mesh_type, node_ids, polygons, element_ids, **kwargs):
     values = [float(n) for n in node_ids]  # the pressure at a node is its ID
     return leaf(path, node_ids, values, polygons=polygons, element_ids=element_ids,
-                mesh_type=mesh_type)
+                mesh_type=mesh_type, **kwargs)
 
 
 def solid_field(body):
@@ -494,7 +494,8 @@ def temperature_block(path, nodes, values):
             f'property_temperature_field_dict["{path}"] = temperature_field\n')
 
 
-TEMPERATURE_HEAD = ("load_temperature_target = kelm.EntityCollection()\n"
+TEMPERATURE_HEAD = ('kelm.setScriptUnitSystem("m-kg-s-N-K")\n'
+                    "load_temperature_target = kelm.EntityCollection()\n"
                     "property_temperature_field_dict = {}\n")
 TEMPERATURE_TAIL = ("temperature_property = "
                     "kelm.environment.createTemperaturePropertyStaticVariable(\n"
@@ -533,6 +534,7 @@ class TestRecording:
         loadscribe.create_pressure_load_from_vtk_field(multiblock(skin_leaf()), "Pressure", None)
         assert loadscribe.macro == (
             "# mine\n"
+            'kelm.setScriptUnitSystem("m-kg-s-N-K")\n'
             "pressure_load_target = kelm.EntityCollection()\n"
             "property_pressure_field_dict = {}\n"
             'kelm_mesh = kelm.getMesh("M/P/Skin")\n'
@@ -561,7 +563,7 @@ class TestRecording:
         body = solid_leaf("M/P/Tet", "tetra", [11, 12, 13, 14], [(0, 2, 1), (1, 2, 3)], [7, 7])
         loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
         lines = loadscribe.macro.splitlines()
-        assert lines[2:11] == [
+        assert lines[3:12] == [
             'mesh = kelm.getMesh("M/P/Tet")',
             "pressure_field = {}",
             'pressure_field["element_ids"] = [7, 7]',
@@ -623,30 +625,35 @@ class TestRecordedTextRuns:
         literals = [n.value for n in ast.walk(tree)
                     if isinstance(n, ast.Constant) and isinstance(n.value, str)]
         assert literals.count(path) == 2  # getMesh and the property key
-        assert len(loadscribe.macro.splitlines()) == 21
+        assert len(loadscribe.macro.splitlines()) == 22
 
     @pytest.mark.parametrize("kind", ["temperature", "pressure"])
-    def test_running_the_text_recreates_the_same_properties(self, model, solids, kind):
+    def test_running_the_text_in_another_unit_system_recreates_the_same_load(self, model, solids,
+                                                                              kind):
+        # The session that replays the text has its own script unit system; the recorded values
+        # are in the load's unit (degC, kPa) and must reach the host in it all the same.
         odd = self.odd_model(model)
         loadscribe.macro = ""
         if kind == "temperature":
-            mesh = multiblock(temperature_leaf(odd, [1, 2, 3], [0.1, 2.5, 1e20]),
-                              temperature_leaf("M/P/Hex", [101, 108], [3.0, -4.75]))
+            mesh = multiblock(temperature_leaf(odd, [1, 2, 3], [0.1, 2.5, 1e20], unit="C"),
+                              temperature_leaf("M/P/Hex", [101, 108], [3.0, -4.75], unit="C"))
             loadscribe.create_temperature_load_from_vtk_field(mesh, "Temperature", None)
-            key = "temperatureValues"
+            key, label = "temperatureValues", "m-kg-s-N-degC"
         else:
             mesh = multiblock(
                 leaf(odd, [1, 2, 3, 4, 5], [0.1, 0.2, 0.3, 0.4, 0.5],
-                     polygons=[(1, 3, 4, 2), (0, 1, 2)], element_ids=[40, 30]),
+                     polygons=[(1, 3, 4, 2), (0, 1, 2)], element_ids=[40, 30], unit="kPa"),
                 solid_leaf("M/P/Hex", "hexa", list(range(101, 109)), [(3, 0, 4, 7), (4, 5, 6, 7)],
-                           [3, 3]),
+                           [3, 3], unit="kPa"),
                 solid_leaf("M/P/Mixed", "tetra", [200, 201, 204, 205, 206, 207],
-                           [(3, 4, 5), (0, 1, 2)], [9, 2]))
+                           [(3, 4, 5), (0, 1, 2)], [9, 2], unit="kPa"))
             loadscribe.create_pressure_load_from_vtk_field(mesh, "Pressure", None)
-            key = "pressureValues"
+            key, label = "pressureValues", "mm-kg-s-mN-K"
         direct = list(env.created)
+        kelm.setScriptUnitSystem("m-kg-s-N-K")
         replayed = run_recorded(loadscribe.macro)
         assert [c.function for c in replayed] == [c.function for c in direct]
+        assert [c.unit_system for c in replayed] == [c.unit_system for c in direct] == [label] * 2
         assert replayed[0].kwargs[key] == direct[0].kwargs[key]
         assert list(replayed[0].kwargs[key]) == list(direct[0].kwargs[key])
         assert entities(replayed[1].kwargs["target"]) == entities(direct[1].kwargs["target"])
