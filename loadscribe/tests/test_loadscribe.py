@@ -469,6 +469,40 @@ class TestSolidFaces:
         # The Hexa20 element (after the two Hexa8) is position 2 and shows all six faces.
         assert sorted(f.face for f in faces[:16] if f.element.position == 2) == list(range(6))
 
+    def test_wedges_alone_and_beside_a_hexahedron(self, model):
+        # The host's wedge faces in host corner positions: two triangles, three quadrilaterals.
+        faces_of = {T.Penta6: [(0, 1, 2), (3, 4, 5), (0, 1, 4, 3), (1, 2, 5, 4), (2, 0, 3, 5)],
+                    T.Hexa8: [(0, 3, 2, 1), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5),
+                              (2, 3, 7, 6), (3, 0, 4, 7)]}
+        faces_of[T.Penta15] = faces_of[T.Penta6]
+        kelm.samples.element_zoo(model)
+        # A unit cube and a wedge on its face x = 1 (triangles in y = 0 and y = 1).
+        cube, cube_row = kelm.samples.single_element(T.Hexa8)
+        model.parts[0].add_mesh(
+            "Mixed", list(range(11, 21)), np.vstack([cube, [(2, 0, 0), (2, 1, 0)]]),
+            {T.Hexa8: ([5], cube_row), T.Penta6: ([6], [(1, 8, 5, 2, 9, 6)])})
+        loadscribe.create_pressure_load_from_vtk_field(mapped_surfaces(model, kinds=("hexa",)),
+                                                       "Pressure", None)
+        values = env.created[0].kwargs["pressureValues"]
+        faces = [f for f in env.created[1].kwargs["target"]]
+        for name, count in (("Penta6", 5), ("Penta15", 5), ("Hexa8", 6), ("Mixed", 5 + 4)):
+            mesh = kelm.getMesh("M/Zoo/" + name)
+            ids = np.asarray(mesh.nodeIDs)
+            loaded = []
+            for face in faces:
+                if face.mesh is mesh:
+                    t = face.element.topology
+                    row = ids[np.asarray(mesh.elementConnectivities[t])][
+                        list(mesh.elementIDs[t]).index(face.element.id)]
+                    loaded.append((face.element.id, sorted(row[list(faces_of[t][face.face])])))
+            field = values["M/Zoo/" + name]
+            polygons = [(e, sorted(n)) for e, n in zip(field["element_ids"],
+                                                       field["face_identifiers"])]
+            assert len(loaded) == count and sorted(loaded) == sorted(polygons), name
+        lone = dict(args for _, args in host_calls("getElementFaces"))
+        assert {path: sorted(target[0]) for path, target in lone.items() if "Penta" in path} == {
+            "M/Zoo/Penta6": [0, 1, 2, 3, 4], "M/Zoo/Penta15": [0, 1, 2, 3, 4]}
+
     def test_builder_rotates_the_callers_rows(self, solids):
         rows = np.array([[12, 13, 14]], dtype=np.int64)
         faces, field = loadscribe.build_solid_mesh_pressure_field_dict(
