@@ -51,6 +51,7 @@ void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::hand
   const auto tolerance = read_tolerance(tolerance_arg, kTemperatureOp, true);
   Recorder record(kTemperatureOp);
   self_module().attr("last_left_out_counts") = py::dict();
+  self_module().attr("last_loaded_fields") = py::dict();
   const auto bodies = core::read_temperature_leaves(
       mesh, field_name, tolerance ? &*tolerance : nullptr, kTemperatureOp);
   report_left_out(bodies, "temperature", "nodes");
@@ -88,6 +89,9 @@ void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::hand
     environment.attr("createLoadTemperature")(
         py::arg("name") = "Temperature", py::arg("description") = "First mapped temperatures",
         py::arg("target") = target, py::arg("temperatureProperty") = temperature_property);
+    // What the host was handed, for the mapping report to take its statistics and forces from
+    // rather than repeat the load writer's selection rules.
+    self_module().attr("last_loaded_fields") = property;
     if (text) core::record_temperature_footer(*text);
   } catch (...) {
     record.store();
@@ -189,6 +193,7 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
   const auto tolerance = read_tolerance(tolerance_arg, kPressureOp, true);
   Recorder record(kPressureOp);
   self_module().attr("last_left_out_counts") = py::dict();
+  self_module().attr("last_loaded_fields") = py::dict();
   auto bodies =
       core::read_pressure_leaves(mesh, field_name, tolerance ? &*tolerance : nullptr, kPressureOp);
   report_left_out(bodies, "pressure", "faces");
@@ -221,6 +226,7 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
     environment.attr("createLoadPressure")(
         py::arg("name") = "Pressure", py::arg("description") = "First mapped pressure",
         py::arg("target") = target, py::arg("loadPressureProperty") = pressure_property);
+    self_module().attr("last_loaded_fields") = property;
     if (text) core::record_pressure_footer(*text);
   } catch (...) {
     record.store();
@@ -255,6 +261,7 @@ PYBIND11_MODULE(loadscribe, m) {
   m.attr("temperature_unit_to_unit_system") = unit_table(core::kTemperatureUnits);
   m.attr("macro") = py::none();
   m.attr("last_left_out_counts") = py::dict();
+  m.attr("last_loaded_fields") = py::dict();
 
   m.def(
       "create_kelm_load_from_vtk_field",

@@ -122,6 +122,17 @@ class TestDispatch:
         assert [c.function for c in env.created] == ["createPressurePropertyStaticVariable",
                                                      "createLoadPressure"]
 
+    def test_last_loaded_fields_is_the_mapping_handed_to_the_host(self, plate, skin):
+        loadscribe.create_kelm_load_from_vtk_field(
+            multiblock(temperature_leaf("M/P/Plate", [5, 9], [300.0, 310.0])), "Temperature", None)
+        assert loadscribe.last_loaded_fields is env.created[0].kwargs["temperatureValues"]
+        loadscribe.create_kelm_load_from_vtk_field(multiblock(skin_leaf()), "Pressure", None)
+        assert loadscribe.last_loaded_fields is env.created[2].kwargs["pressureValues"]
+        with pytest.raises(KeyError, match="'atm'"):  # a failed load hands over nothing
+            loadscribe.create_pressure_load_from_vtk_field(multiblock(skin_leaf(unit="atm")),
+                                                           "Pressure", None)
+        assert loadscribe.last_loaded_fields == {}
+
     def test_other_names_do_nothing(self, skin):
         loadscribe.macro = ""
         loadscribe.create_kelm_load_from_vtk_field(multiblock(skin_leaf()), "Velocity", None)
