@@ -13,13 +13,23 @@
 
 namespace kelm {
 
-// `count` faces of `corners` corner positions each, row after row; count 0 for no table.
+inline constexpr int kMaxFaceCorners = 4;
+
+// One face of a solid: its corner positions within the element's row, in the order that turns
+// outward for the linear topology. Wedges mix triangles and quadrilaterals, so each face carries
+// its own corner count.
+struct HostFace {
+  int corners;                                // 3 or 4
+  std::array<int, kMaxFaceCorners> position;  // the first `corners` entries
+};
+
+// `count` faces, row after row; count 0 for no table.
 struct HostFaces {
   int count;
-  int corners;
-  const int* positions;
+  const HostFace* rows;
 
-  const int* face(int f) const { return positions + f * corners; }
+  const int* face(int f) const { return rows[f].position.data(); }
+  int corners(int f) const { return rows[f].corners; }
 };
 
 struct Topology {
@@ -38,13 +48,21 @@ inline constexpr int kHexa20HostPosition[20] = {0,  1,  2,  3,  4,  5,  6,  7,  
                                                 10, 11, 16, 17, 18, 19, 12, 13, 14, 15};
 inline constexpr int kPenta15HostPosition[15] = {3, 4, 5, 0, 1, 2, 12, 13, 14, 6, 7, 8, 9, 10, 11};
 
-// The host's face numbering of tetrahedra and hexahedra (host corner positions).
-inline constexpr int kTetraHostFaces[4 * 3] = {0, 2, 1, 0, 1, 3, 1, 2, 3, 2, 0, 3};
-inline constexpr int kHexaHostFaces[6 * 4] = {0, 3, 2, 1, 4, 5, 6, 7, 0, 1, 5, 4,
-                                              1, 2, 6, 5, 2, 3, 7, 6, 3, 0, 4, 7};
-inline constexpr HostFaces kNoFaces = {0, 0, nullptr};
-inline constexpr HostFaces kTetraFaces = {4, 3, kTetraHostFaces};
-inline constexpr HostFaces kHexaFaces = {6, 4, kHexaHostFaces};
+// The host's face numbering of tetrahedra, wedges and hexahedra (host corner positions). The
+// wedge's rows are VTK's faces of its wedge, in the same order: the host orders a Penta6 as VTK
+// does. Penta15 shares them (its face numbers name the same host corner positions) although its
+// two triangles lie the other way round in the host's order, so in its own order they turn inward.
+inline constexpr HostFace kTetraHostFaces[4] = {
+    {3, {0, 2, 1}}, {3, {0, 1, 3}}, {3, {1, 2, 3}}, {3, {2, 0, 3}}};
+inline constexpr HostFace kWedgeHostFaces[5] = {
+    {3, {0, 1, 2}}, {3, {3, 5, 4}}, {4, {0, 3, 4, 1}}, {4, {1, 4, 5, 2}}, {4, {2, 5, 3, 0}}};
+inline constexpr HostFace kHexaHostFaces[6] = {{4, {0, 3, 2, 1}}, {4, {4, 5, 6, 7}},
+                                               {4, {0, 1, 5, 4}}, {4, {1, 2, 6, 5}},
+                                               {4, {2, 3, 7, 6}}, {4, {3, 0, 4, 7}}};
+inline constexpr HostFaces kNoFaces = {0, nullptr};
+inline constexpr HostFaces kTetraFaces = {4, kTetraHostFaces};
+inline constexpr HostFaces kWedgeFaces = {5, kWedgeHostFaces};
+inline constexpr HostFaces kHexaFaces = {6, kHexaHostFaces};
 
 // In the order the converter's dictionaries list them.
 inline constexpr std::array<Topology, 11> kTopologies = {{
@@ -55,8 +73,8 @@ inline constexpr std::array<Topology, 11> kTopologies = {{
     {"Quad8", 8, VTK_QUADRATIC_QUAD, "surface", "quadratic", nullptr, kNoFaces},
     {"Tetra4", 4, VTK_TETRA, "tetra", "linear", nullptr, kTetraFaces},
     {"Tetra10", 10, VTK_QUADRATIC_TETRA, "tetra", "quadratic", nullptr, kTetraFaces},
-    {"Penta6", 6, VTK_WEDGE, "hexa", "linear", nullptr, kNoFaces},
-    {"Penta15", 15, VTK_QUADRATIC_WEDGE, "hexa", "quadratic", kPenta15HostPosition, kNoFaces},
+    {"Penta6", 6, VTK_WEDGE, "hexa", "linear", nullptr, kWedgeFaces},
+    {"Penta15", 15, VTK_QUADRATIC_WEDGE, "hexa", "quadratic", kPenta15HostPosition, kWedgeFaces},
     {"Hexa8", 8, VTK_HEXAHEDRON, "hexa", "linear", nullptr, kHexaFaces},
     {"Hexa20", 20, VTK_QUADRATIC_HEXAHEDRON, "hexa", "quadratic", kHexa20HostPosition, kHexaFaces},
 }};

@@ -51,6 +51,7 @@ void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::hand
   const auto tolerance = read_tolerance(tolerance_arg, kTemperatureOp, true);
   Recorder record(kTemperatureOp);
   self_module().attr("last_left_out_counts") = py::dict();
+  self_module().attr("last_loaded_fields") = py::dict();
   const auto bodies = core::read_temperature_leaves(
       mesh, field_name, tolerance ? &*tolerance : nullptr, kTemperatureOp);
   report_left_out(bodies, "temperature", "nodes");
@@ -66,7 +67,7 @@ void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::hand
   py::object target = k.attr("EntityCollection")();
   py::dict property;
   std::string* text = record.text();
-  if (text) core::record_temperature_header(*text);
+  if (text) core::record_temperature_header(*text, label);
   try {
     for (const core::TemperatureLeaf& body : bodies) {
       std::string ids;
@@ -88,6 +89,9 @@ void create_temperature_load(py::handle mesh_arg, py::handle field_arg, py::hand
     environment.attr("createLoadTemperature")(
         py::arg("name") = "Temperature", py::arg("description") = "First mapped temperatures",
         py::arg("target") = target, py::arg("temperatureProperty") = temperature_property);
+    // What the host was handed, for the mapping report to take its statistics and forces from
+    // rather than repeat the load writer's selection rules.
+    self_module().attr("last_loaded_fields") = property;
     if (text) core::record_temperature_footer(*text);
   } catch (...) {
     record.store();
@@ -189,6 +193,7 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
   const auto tolerance = read_tolerance(tolerance_arg, kPressureOp, true);
   Recorder record(kPressureOp);
   self_module().attr("last_left_out_counts") = py::dict();
+  self_module().attr("last_loaded_fields") = py::dict();
   auto bodies =
       core::read_pressure_leaves(mesh, field_name, tolerance ? &*tolerance : nullptr, kPressureOp);
   report_left_out(bodies, "pressure", "faces");
@@ -202,7 +207,7 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
   py::object target = k.attr("EntityCollection")();
   py::dict property;
   std::string* text = record.text();
-  if (text) core::record_pressure_header(*text);
+  if (text) core::record_pressure_header(*text, label);
   try {
     for (core::PressureLeaf& body : bodies) {
       BuilderInput in{body.path, std::move(body.polygons), std::move(body.node_ids),
@@ -221,6 +226,7 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
     environment.attr("createLoadPressure")(
         py::arg("name") = "Pressure", py::arg("description") = "First mapped pressure",
         py::arg("target") = target, py::arg("loadPressureProperty") = pressure_property);
+    self_module().attr("last_loaded_fields") = property;
     if (text) core::record_pressure_footer(*text);
   } catch (...) {
     record.store();
@@ -255,6 +261,7 @@ PYBIND11_MODULE(loadscribe, m) {
   m.attr("temperature_unit_to_unit_system") = unit_table(core::kTemperatureUnits);
   m.attr("macro") = py::none();
   m.attr("last_left_out_counts") = py::dict();
+  m.attr("last_loaded_fields") = py::dict();
 
   m.def(
       "create_kelm_load_from_vtk_field",
@@ -271,8 +278,8 @@ PYBIND11_MODULE(loadscribe, m) {
       py::arg("mesh"), py::arg("field_name"), py::arg("tolerance"),
       "Creates the host load of a mapped field: \"Temperature\" a temperature load on the nodes, "
       "\"Pressure\" a pressure load on shell elements or solid element faces; any other name "
-      "does nothing. tolerance (a real or None) keeps only the cells within that distance of "
-      "the source. Returns None.");
+      "does nothing. tolerance (a real or None) keeps only the nodes (temperature) or the faces "
+      "with all nodes (pressure) within that distance of the source. Returns None.");
   m.def("create_temperature_load_from_vtk_field", &create_temperature_load, py::arg("mesh"),
         py::arg("field_name"), py::arg("tolerance"),
         "Creates one host temperature load on the nodes of every leaf of the mapped multiblock, "

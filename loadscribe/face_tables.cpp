@@ -14,6 +14,10 @@ const kelm::Topology* row_of(SolidTopology topology) {
       return kelm::topology_named("Tetra4");
     case SolidTopology::kTetra10:
       return kelm::topology_named("Tetra10");
+    case SolidTopology::kPenta6:
+      return kelm::topology_named("Penta6");
+    case SolidTopology::kPenta15:
+      return kelm::topology_named("Penta15");
     case SolidTopology::kHexa8:
       return kelm::topology_named("Hexa8");
     case SolidTopology::kHexa20:
@@ -41,14 +45,24 @@ int nodes_per_element(SolidTopology topology) {
   return row ? row->num_nodes : 0;
 }
 
+int corner_count(SolidTopology topology) {
+  const kelm::Topology* row = row_of(topology);
+  int corners = 0;
+  for (int f = 0; row && f < row->faces.count; ++f) {
+    for (int k = 0; k < row->faces.corners(f); ++k) {
+      corners = std::max(corners, row->faces.face(f)[k] + 1);
+    }
+  }
+  return corners;
+}
+
 int face_count(SolidTopology topology) {
   const kelm::Topology* row = row_of(topology);
   return row ? row->faces.count : 0;
 }
 
-int corners_per_face(SolidTopology topology) {
-  const kelm::Topology* row = row_of(topology);
-  return row ? row->faces.corners : 0;
+int corners_per_face(SolidTopology topology, int face) {
+  return row_of(topology)->faces.corners(face);
 }
 
 const int* face_corners(SolidTopology topology, int face) {
@@ -57,16 +71,18 @@ const int* face_corners(SolidTopology topology, int face) {
 
 int match_face(const uint32_t* polygon, int polygon_size, const uint32_t* element_nodes,
                SolidTopology topology) {
-  const int corners = corners_per_face(topology);
-  if (corners == 0 || polygon_size != corners) return -1;
-  uint32_t wanted[4], face_nodes[4];
-  std::copy(polygon, polygon + corners, wanted);
-  sort_small(wanted, corners);
+  if (polygon_size < 3 || polygon_size > kelm::kMaxFaceCorners) return -1;
+  uint32_t wanted[kelm::kMaxFaceCorners], face_nodes[kelm::kMaxFaceCorners];
+  std::copy(polygon, polygon + polygon_size, wanted);
+  sort_small(wanted, polygon_size);
   for (int face = 0; face < face_count(topology); ++face) {
+    // A wedge's triangles and quadrilaterals sit in one table: only faces of the polygon's size
+    // can be it.
+    if (corners_per_face(topology, face) != polygon_size) continue;
     const int* positions = face_corners(topology, face);
-    for (int k = 0; k < corners; ++k) face_nodes[k] = element_nodes[positions[k]];
-    sort_small(face_nodes, corners);
-    if (std::equal(wanted, wanted + corners, face_nodes)) return face;
+    for (int k = 0; k < polygon_size; ++k) face_nodes[k] = element_nodes[positions[k]];
+    sort_small(face_nodes, polygon_size);
+    if (std::equal(wanted, wanted + polygon_size, face_nodes)) return face;
   }
   return -1;
 }

@@ -134,6 +134,21 @@ std::vector<char> valued_points(vtkPointData* pd, const std::vector<double>& val
   return valued;
 }
 
+// A tolerance needs the mapping's own distances: raises key_error when the leaf has none, as a
+// mapping without a tolerance leaves it, and type_error when "Distance" holds no numbers.
+void require_distance(vtkDataSet* mesh, const std::string& operation,
+                      const std::string& leaf_name) {
+  vtkAbstractArray* distance = mesh->GetPointData()->GetAbstractArray(kDistanceArray);
+  if (!distance) {
+    kelm::raise_key_error(operation, ": ", leaf_name, " has no point array '", kDistanceArray,
+                          "' to filter by; map the field with a tolerance to get it");
+  }
+  if (!vtkDataArray::SafeDownCast(distance)) {
+    kelm::raise_type_error(operation, ": point array '", kDistanceArray, "' of ", leaf_name,
+                           " holds ", distance->GetDataTypeAsString(), ", not numbers");
+  }
+}
+
 vtkDataSet* as_dataset(vtkDataObject* leaf, const std::string& operation,
                        const std::string& leaf_name) {
   auto* dataset = vtkDataSet::SafeDownCast(leaf);
@@ -165,15 +180,7 @@ vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double toleran
                                                 const std::string& operation) {
   const std::string* path = kelm::string_field(mesh, kelm::kBodyPathArray);
   const std::string leaf_name = path ? "body '" + *path + "'" : std::string("the leaf");
-  vtkAbstractArray* distance = mesh->GetPointData()->GetAbstractArray(kDistanceArray);
-  if (!distance) {
-    kelm::raise_key_error(operation, ": ", leaf_name, " has no point array '", kDistanceArray,
-                          "' to filter by; map the field with a tolerance to get it");
-  }
-  if (!vtkDataArray::SafeDownCast(distance)) {
-    kelm::raise_type_error(operation, ": point array '", kDistanceArray, "' of ", leaf_name,
-                           " holds ", distance->GetDataTypeAsString(), ", not numbers");
-  }
+  require_distance(mesh, operation, leaf_name);
   // The threshold and geometry filters copy every array and follow every cell unchecked.
   kelm::require_sound_dataset(mesh, operation, leaf_name);
   // The filters are threaded and order their output differently from run to run; each point and
@@ -223,35 +230,50 @@ vtkSmartPointer<vtkPolyData> filter_by_distance(vtkDataSet* mesh, double toleran
 TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
                                       const std::string& field_name, const double* tolerance,
                                       const std::string& operation) {
+  // A temperature belongs to each node on its own: every node of the leaf, interior nodes of a
+  // volume included, is judged by its own value and its own distance. Whole cells within the
+  // tolerance (the distance filter) would drop every node whose neighbour lies beyond it, and
+  // a solid's interior nodes with them.
   vtkDataSet* dataset = as_dataset(leaf, operation, who("", index));
-  vtkSmartPointer<vtkDataSet> filtered = dataset;
-  if (tolerance) filtered = filter_by_distance(dataset, *tolerance, operation);
   TemperatureLeaf out;
-  out.path = text_field(filtered, kelm::kBodyPathArray, operation, who("", index));
+  out.path = text_field(dataset, kelm::kBodyPathArray, operation, who("", index));
   const std::string name = who(out.path, index);
-  const vtkIdType points = filtered->GetNumberOfPoints();
-  if (tolerance) out.left_out.beyond_tolerance = std::size_t(dataset->GetNumberOfPoints() - points);
-  vtkPointData* pd = filtered->GetPointData();
+  if (tolerance) require_distance(dataset, operation, name);
+  const vtkIdType points = dataset->GetNumberOfPoints();
+  vtkPointData* pd = dataset->GetPointData();
   std::vector<uint32_t> node_ids =
       id_values(one_component_array(pd, kelm::kNodeIdArray, "point", points, operation, name),
                 "node", operation, name);
   std::vector<double> values =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
   const std::vector<char> valued = valued_points(pd, values, operation, name);
-  // Compacted in place: the kept nodes keep their order.
+  std::vector<double> distances;
+  if (tolerance) {
+    distances =
+        real_values(one_component_array(pd, kDistanceArray, "point", points, operation, name));
+  }
+  // Compacted in place: the kept nodes keep the leaf's order. A node without a value is counted
+  // as such whatever its distance (it has nothing to load, near or far), so each left-out node
+  // is counted once; a NaN distance is no distance within the tolerance.
   std::size_t kept = 0;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!valued[i]) continue;
+    if (!valued[i]) {
+      ++out.left_out.no_value;
+      continue;
+    }
+    if (tolerance && !(distances[i] <= *tolerance)) {
+      ++out.left_out.beyond_tolerance;
+      continue;
+    }
     require_finite(values[i], node_ids[i], field_name, operation, name);
     node_ids[kept] = node_ids[i];
     values[kept++] = values[i];
   }
-  out.left_out.no_value = values.size() - kept;
   node_ids.resize(kept);
   values.resize(kept);
   out.node_ids = std::move(node_ids);
   out.temperatures = std::move(values);
-  out.unit = text_field(filtered, kelm::kTemperatureUnitArray, operation, name);
+  out.unit = text_field(dataset, kelm::kTemperatureUnitArray, operation, name);
   return out;
 }
 

@@ -43,7 +43,8 @@ using ConnectivityArrays = std::vector<FaceRows>;
 
 // What a load leaves out of one body: places the mapping gave no value ("vtkValidPointMask" 0 or
 // a NaN value) and places beyond the tolerance. Nodes for a temperature load, faces (the
-// triangles and quadrilaterals a pressure load takes) for a pressure load.
+// triangles and quadrilaterals a pressure load takes) for a pressure load. Each place is counted
+// once; one without a value counts as that, whatever its distance.
 struct LeftOut {
   std::size_t no_value = 0;
   std::size_t beyond_tolerance = 0;
@@ -77,6 +78,9 @@ struct PressureLeaf {
 };
 
 // `tolerance` null: no filtering. `index`: the leaf's position in traversal (for messages).
+// A temperature keeps every node (of any dataset, interior nodes of a volume too) with a value
+// and a "Distance" of at most the tolerance, in the leaf's point order; a pressure keeps the
+// polygons of the distance filter (all their points within the tolerance).
 TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
                                       const std::string& field_name, const double* tolerance,
                                       const std::string& operation);

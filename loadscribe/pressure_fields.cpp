@@ -14,10 +14,6 @@ std::string row_text(const uint32_t* row, int width) {
   return text + ")";
 }
 
-int corner_count(SolidTopology topology) {
-  return corners_per_face(topology) == 3 ? 4 : 8;  // tetrahedra have 4 corners, hexahedra 8
-}
-
 }  // namespace
 
 void check_polygon_counts(const ConnectivityArrays& rows, std::size_t element_count,

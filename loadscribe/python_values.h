@@ -188,6 +188,7 @@ inline void write_back_rows(py::handle arrays, const ConnectivityArrays& rows) {
 inline loadscribe_core::SolidTopology solid_topology_of(py::handle key, py::handle topologies) {
   using T = loadscribe_core::SolidTopology;
   for (auto [name, topology] : {std::pair{"Tetra4", T::kTetra4}, std::pair{"Tetra10", T::kTetra10},
+                                std::pair{"Penta6", T::kPenta6}, std::pair{"Penta15", T::kPenta15},
                                 std::pair{"Hexa8", T::kHexa8}, std::pair{"Hexa20", T::kHexa20}}) {
     if (key.equal(topologies.attr(name))) return topology;
   }

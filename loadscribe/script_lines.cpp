@@ -59,16 +59,18 @@ void record_field_items(std::string& out, const PressureField& field) {
   out += '\n';
 }
 
-void append_path_call(std::string& out, const char* head, const std::string& path,
+// head, `text` as the inside of a string literal (a path name or a unit-system label), tail.
+void append_with_text(std::string& out, const char* head, const std::string& text,
                       const char* tail) {
   out += head;
-  append_escaped(out, path);
+  append_escaped(out, text);
   out += tail;
 }
 
 }  // namespace
 
-void record_temperature_header(std::string& out) {
+void record_temperature_header(std::string& out, const std::string& label) {
+  append_with_text(out, "kelm.setScriptUnitSystem(\"", label, "\")\n");
   out += "load_temperature_target = kelm.EntityCollection()\n";
   out += "property_temperature_field_dict = {}\n";
 }
@@ -76,7 +78,7 @@ void record_temperature_header(std::string& out) {
 void record_temperature_body(std::string& out, const std::string& path,
                              const std::vector<uint32_t>& node_ids,
                              const std::vector<double>& temperatures) {
-  append_path_call(out, "mesh = kelm.getMesh(\"", path, "\")\n");
+  append_with_text(out, "mesh = kelm.getMesh(\"", path, "\")\n");
   out += "nodes = mesh.getNodes(ids = \"";
   append_id_text(out, node_ids.data(), node_ids.size());
   out += "\")\n";
@@ -88,7 +90,7 @@ void record_temperature_body(std::string& out, const std::string& path,
   out += "temperature_field[\"temperatures\"] = ";
   append_list(out, temperatures.data(), temperatures.size());
   out += '\n';
-  append_path_call(out, "property_temperature_field_dict[\"", path, "\"] = temperature_field\n");
+  append_with_text(out, "property_temperature_field_dict[\"", path, "\"] = temperature_field\n");
 }
 
 void record_temperature_footer(std::string& out) {
@@ -104,13 +106,14 @@ void record_temperature_footer(std::string& out) {
       ")\n";
 }
 
-void record_pressure_header(std::string& out) {
+void record_pressure_header(std::string& out, const std::string& label) {
+  append_with_text(out, "kelm.setScriptUnitSystem(\"", label, "\")\n");
   out += "pressure_load_target = kelm.EntityCollection()\n";
   out += "property_pressure_field_dict = {}\n";
 }
 
 void record_surface_field(std::string& out, const std::string& path, const PressureField& field) {
-  append_path_call(out, "kelm_mesh = kelm.getMesh(\"", path, "\")\n");
+  append_with_text(out, "kelm_mesh = kelm.getMesh(\"", path, "\")\n");
   out += "elements = kelm_mesh.getElements(ids=\"";
   append_id_text(out, field.element_ids.data(), field.element_ids.size());
   out += "\")\n";
@@ -120,7 +123,7 @@ void record_surface_field(std::string& out, const std::string& path, const Press
 
 void record_solid_field(std::string& out, const std::string& path, const PressureField& field,
                         const FaceTarget& target) {
-  append_path_call(out, "mesh = kelm.getMesh(\"", path, "\")\n");
+  append_with_text(out, "mesh = kelm.getMesh(\"", path, "\")\n");
   out += "pressure_field = {}\n";
   record_field_items(out, field);
   out += "element_faces = mesh.getElementFaces(target=";
@@ -129,7 +132,7 @@ void record_solid_field(std::string& out, const std::string& path, const Pressur
 }
 
 void record_pressure_body(std::string& out, const std::string& path, bool solid) {
-  append_path_call(out, "property_pressure_field_dict[\"", path, "\"] = pressure_field\n");
+  append_with_text(out, "property_pressure_field_dict[\"", path, "\"] = pressure_field\n");
   out += solid ? "pressure_load_target.extend(element_faces)\n"
                : "pressure_load_target.extend(elements)\n";
 }

@@ -11,16 +11,18 @@
 
 namespace loadscribe_core {
 
-// Temperature load: the header, one block per body, the footer.
-void record_temperature_header(std::string& out);
+// Temperature load: the header, one block per body, the footer. The header's first line sets the
+// script unit system `label` that the direct call creates the load in: the recorded values are in
+// that system's units and would be read in whatever system the replaying session has set.
+void record_temperature_header(std::string& out, const std::string& label);
 void record_temperature_body(std::string& out, const std::string& path,
                              const std::vector<uint32_t>& node_ids,
                              const std::vector<double>& temperatures);
 void record_temperature_footer(std::string& out);
 
 // Pressure load: the header, per body the builder's lines and the lines that file its field and
-// extend the target, the footer.
-void record_pressure_header(std::string& out);
+// extend the target, the footer. The header sets the script unit system `label` as above.
+void record_pressure_header(std::string& out, const std::string& label);
 void record_surface_field(std::string& out, const std::string& path, const PressureField& field);
 void record_solid_field(std::string& out, const std::string& path, const PressureField& field,
                         const FaceTarget& target);

@@ -74,6 +74,7 @@ TEST(FaceTables, AgreeWithTheFaceNumbersOfSolidPressureLoads) {
   // viewer paints a load on the wrong side of its element.
   const std::pair<const char*, const FaceTable*> pairs[] = {{"Tetra4", &kTetraFaces},
                                                             {"Tetra10", &kQuadraticTetraFaces},
+                                                            {"Penta6", &kWedgeFaces},
                                                             {"Hexa8", &kHexahedronFaces},
                                                             {"Hexa20", &kQuadraticHexahedronFaces}};
   for (const auto& [name, table] : pairs) {
@@ -85,9 +86,10 @@ TEST(FaceTables, AgreeWithTheFaceNumbersOfSolidPressureLoads) {
     for (int f = 1; f <= table->num_faces; ++f) {
       vtkCell* face = cell->GetFace(table->vtk_face[std::size_t(f)]);
       // Corner positions in VTK's order; the host order only differs in mid-side nodes.
-      std::vector<vtkIdType> vtk(t->faces.corners),
-          host(t->faces.face(f - 1), t->faces.face(f - 1) + t->faces.corners);
-      for (int k = 0; k < t->faces.corners; ++k) vtk[std::size_t(k)] = face->GetPointId(k);
+      const int corners = t->faces.corners(f - 1);
+      std::vector<vtkIdType> vtk(corners),
+          host(t->faces.face(f - 1), t->faces.face(f - 1) + corners);
+      for (int k = 0; k < corners; ++k) vtk[std::size_t(k)] = face->GetPointId(k);
       EXPECT_TRUE(std::is_permutation(vtk.begin(), vtk.end(), host.begin()))
           << name << " face " << f;
     }

@@ -85,9 +85,10 @@ def host_mesh(model, name, node_ids, elements, part="P"):
 
 
 def mapped_surfaces(model, field="Pressure", unit_array="units_pressure", unit="MPa",
-                    kinds=("hexa", "tetra", "surface")):
+                    kinds=("hexa", "tetra", "surface"), volume=False):
     """The model exported and every mesh body of the given mesh types reduced to its surface,
-    carrying a field linear in x: what the transfer gives for a pressure."""
+    carrying a field linear in x: what the transfer gives for a pressure. With `volume` each body
+    keeps its whole grid, as a mapping onto every node gives it."""
     root = treewalk.create_vtk_dataset_from_kelm_entities([model])
     out = vtk.vtkMultiBlockDataSet()
     it = root.NewIterator()
@@ -98,11 +99,15 @@ def mapped_surfaces(model, field="Pressure", unit_array="units_pressure", unit="
         body = it.GetCurrentDataObject()
         mesh_type = body.GetFieldData().GetAbstractArray("mesh_type")
         if mesh_type is not None and mesh_type.GetValue(0) in kinds:
-            surface = vtk.vtkDataSetSurfaceFilter()
-            surface.SetInputData(body)
-            surface.SetNonlinearSubdivisionLevel(0)
-            surface.Update()
-            result = surface.GetOutput()
+            if volume:
+                result = body.NewInstance()
+                result.DeepCopy(body)
+            else:
+                surface = vtk.vtkDataSetSurfaceFilter()
+                surface.SetInputData(body)
+                surface.SetNonlinearSubdivisionLevel(0)
+                surface.Update()
+                result = surface.GetOutput()
             x = ns.vtk_to_numpy(result.GetPoints().GetData())[:, 0]
             _point_array(result, field, 1000.0 * x + 7.25, np.float32)
             _text(result, unit_array, unit)

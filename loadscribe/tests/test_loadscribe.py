@@ -122,6 +122,17 @@ class TestDispatch:
         assert [c.function for c in env.created] == ["createPressurePropertyStaticVariable",
                                                      "createLoadPressure"]
 
+    def test_last_loaded_fields_is_the_mapping_handed_to_the_host(self, plate, skin):
+        loadscribe.create_kelm_load_from_vtk_field(
+            multiblock(temperature_leaf("M/P/Plate", [5, 9], [300.0, 310.0])), "Temperature", None)
+        assert loadscribe.last_loaded_fields is env.created[0].kwargs["temperatureValues"]
+        loadscribe.create_kelm_load_from_vtk_field(multiblock(skin_leaf()), "Pressure", None)
+        assert loadscribe.last_loaded_fields is env.created[2].kwargs["pressureValues"]
+        with pytest.raises(KeyError, match="'atm'"):  # a failed load hands over nothing
+            loadscribe.create_pressure_load_from_vtk_field(multiblock(skin_leaf(unit="atm")),
+                                                           "Pressure", None)
+        assert loadscribe.last_loaded_fields == {}
+
     def test_other_names_do_nothing(self, skin):
         loadscribe.macro = ""
         loadscribe.create_kelm_load_from_vtk_field(multiblock(skin_leaf()), "Velocity", None)
@@ -182,6 +193,35 @@ class TestTemperatureLoad:
         assert sorted(zip(field["node_ids"], field["temperatures"])) == [(5, 1.0), (9, 2.0),
                                                                         (12, 3.0)]
         assert sorted(n for _, n in entities(env.created[1].kwargs["target"])) == [5, 9, 12]
+
+    def test_tolerance_judges_each_node_of_a_solid_by_its_own_distance(self, model, capsys):
+        # A 2 x 2 x 2 hexahedral block mapped onto every node: the middle node is inside. Only
+        # the node beyond the tolerance and the one without a value may go, each counted once.
+        grid = np.arange(27).reshape(3, 3, 3)
+        corners = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1),
+                   (0, 1, 1)]
+        rows = [[grid[i + a, j + b, k + c] for a, b, c in corners]
+                for i in range(2) for j in range(2) for k in range(2)]
+        node_ids = list(range(501, 528))
+        host_mesh(model, "Block", node_ids, {T.Hexa8: (list(range(1, 9)), rows)})
+        mesh = mapped_surfaces(model, "Temperature", "units_temperature", "K", volume=True)
+        body = mesh.GetBlock(0)
+        distance = np.zeros(27)
+        distance[[3, 5, 6]] = [0.7, 0.5, 9.0]  # beyond, on the tolerance, beyond and no value
+        mask = np.ones(27, np.uint8)
+        mask[6] = 0
+        for name, values in (("Distance", distance), ("vtkValidPointMask", mask)):
+            array = ns.numpy_to_vtk(values, deep=1)
+            array.SetName(name)
+            body.GetPointData().AddArray(array)
+        loadscribe.create_temperature_load_from_vtk_field(mesh, "Temperature", 0.5)
+        field = env.created[0].kwargs["temperatureValues"]["M/P/Block"]
+        assert field["node_ids"] == [n for i, n in enumerate(node_ids) if i not in (3, 6)]
+        assert loadscribe.last_left_out_counts == {
+            "M/P/Block": {"no value": 1, "beyond tolerance": 1}}
+        assert capsys.readouterr().out == ("Left out of the temperature load on body 'M/P/Block':"
+                                           " 1 nodes without a mapped value, 1 beyond the "
+                                           "tolerance\n")
 
 
 class TestOnlyMappedValuesAreLoaded:
@@ -359,10 +399,10 @@ def solids(model):
     return model
 
 
-def solid_leaf(path, mesh_type, node_ids, polygons, element_ids):
+def solid_leaf(path, mesh_type, node_ids, polygons, element_ids, **kwargs):
     values = [float(n) for n in node_ids]  # the pressure at a node is its ID
     return leaf(path, node_ids, values, polygons=polygons, element_ids=element_ids,
-                mesh_type=mesh_type)
+                mesh_type=mesh_type, **kwargs)
 
 
 def solid_field(body):
@@ -440,6 +480,40 @@ class TestSolidFaces:
         # The Hexa20 element (after the two Hexa8) is position 2 and shows all six faces.
         assert sorted(f.face for f in faces[:16] if f.element.position == 2) == list(range(6))
 
+    def test_wedges_alone_and_beside_a_hexahedron(self, model):
+        # The host's wedge faces in host corner positions: two triangles, three quadrilaterals.
+        faces_of = {T.Penta6: [(0, 1, 2), (3, 4, 5), (0, 1, 4, 3), (1, 2, 5, 4), (2, 0, 3, 5)],
+                    T.Hexa8: [(0, 3, 2, 1), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5),
+                              (2, 3, 7, 6), (3, 0, 4, 7)]}
+        faces_of[T.Penta15] = faces_of[T.Penta6]
+        kelm.samples.element_zoo(model)
+        # A unit cube and a wedge on its face x = 1 (triangles in y = 0 and y = 1).
+        cube, cube_row = kelm.samples.single_element(T.Hexa8)
+        model.parts[0].add_mesh(
+            "Mixed", list(range(11, 21)), np.vstack([cube, [(2, 0, 0), (2, 1, 0)]]),
+            {T.Hexa8: ([5], cube_row), T.Penta6: ([6], [(1, 8, 5, 2, 9, 6)])})
+        loadscribe.create_pressure_load_from_vtk_field(mapped_surfaces(model, kinds=("hexa",)),
+                                                       "Pressure", None)
+        values = env.created[0].kwargs["pressureValues"]
+        faces = [f for f in env.created[1].kwargs["target"]]
+        for name, count in (("Penta6", 5), ("Penta15", 5), ("Hexa8", 6), ("Mixed", 5 + 4)):
+            mesh = kelm.getMesh("M/Zoo/" + name)
+            ids = np.asarray(mesh.nodeIDs)
+            loaded = []
+            for face in faces:
+                if face.mesh is mesh:
+                    t = face.element.topology
+                    row = ids[np.asarray(mesh.elementConnectivities[t])][
+                        list(mesh.elementIDs[t]).index(face.element.id)]
+                    loaded.append((face.element.id, sorted(row[list(faces_of[t][face.face])])))
+            field = values["M/Zoo/" + name]
+            polygons = [(e, sorted(n)) for e, n in zip(field["element_ids"],
+                                                       field["face_identifiers"])]
+            assert len(loaded) == count and sorted(loaded) == sorted(polygons), name
+        lone = dict(args for _, args in host_calls("getElementFaces"))
+        assert {path: sorted(target[0]) for path, target in lone.items() if "Penta" in path} == {
+            "M/Zoo/Penta6": [0, 1, 2, 3, 4], "M/Zoo/Penta15": [0, 1, 2, 3, 4]}
+
     def test_builder_rotates_the_callers_rows(self, solids):
         rows = np.array([[12, 13, 14]], dtype=np.int64)
         faces, field = loadscribe.build_solid_mesh_pressure_field_dict(
@@ -465,7 +539,8 @@ def temperature_block(path, nodes, values):
             f'property_temperature_field_dict["{path}"] = temperature_field\n')
 
 
-TEMPERATURE_HEAD = ("load_temperature_target = kelm.EntityCollection()\n"
+TEMPERATURE_HEAD = ('kelm.setScriptUnitSystem("m-kg-s-N-K")\n'
+                    "load_temperature_target = kelm.EntityCollection()\n"
                     "property_temperature_field_dict = {}\n")
 TEMPERATURE_TAIL = ("temperature_property = "
                     "kelm.environment.createTemperaturePropertyStaticVariable(\n"
@@ -504,6 +579,7 @@ class TestRecording:
         loadscribe.create_pressure_load_from_vtk_field(multiblock(skin_leaf()), "Pressure", None)
         assert loadscribe.macro == (
             "# mine\n"
+            'kelm.setScriptUnitSystem("m-kg-s-N-K")\n'
             "pressure_load_target = kelm.EntityCollection()\n"
             "property_pressure_field_dict = {}\n"
             'kelm_mesh = kelm.getMesh("M/P/Skin")\n'
@@ -532,7 +608,7 @@ class TestRecording:
         body = solid_leaf("M/P/Tet", "tetra", [11, 12, 13, 14], [(0, 2, 1), (1, 2, 3)], [7, 7])
         loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
         lines = loadscribe.macro.splitlines()
-        assert lines[2:11] == [
+        assert lines[3:12] == [
             'mesh = kelm.getMesh("M/P/Tet")',
             "pressure_field = {}",
             'pressure_field["element_ids"] = [7, 7]',
@@ -594,30 +670,35 @@ class TestRecordedTextRuns:
         literals = [n.value for n in ast.walk(tree)
                     if isinstance(n, ast.Constant) and isinstance(n.value, str)]
         assert literals.count(path) == 2  # getMesh and the property key
-        assert len(loadscribe.macro.splitlines()) == 21
+        assert len(loadscribe.macro.splitlines()) == 22
 
     @pytest.mark.parametrize("kind", ["temperature", "pressure"])
-    def test_running_the_text_recreates_the_same_properties(self, model, solids, kind):
+    def test_running_the_text_in_another_unit_system_recreates_the_same_load(self, model, solids,
+                                                                              kind):
+        # The session that replays the text has its own script unit system; the recorded values
+        # are in the load's unit (degC, kPa) and must reach the host in it all the same.
         odd = self.odd_model(model)
         loadscribe.macro = ""
         if kind == "temperature":
-            mesh = multiblock(temperature_leaf(odd, [1, 2, 3], [0.1, 2.5, 1e20]),
-                              temperature_leaf("M/P/Hex", [101, 108], [3.0, -4.75]))
+            mesh = multiblock(temperature_leaf(odd, [1, 2, 3], [0.1, 2.5, 1e20], unit="C"),
+                              temperature_leaf("M/P/Hex", [101, 108], [3.0, -4.75], unit="C"))
             loadscribe.create_temperature_load_from_vtk_field(mesh, "Temperature", None)
-            key = "temperatureValues"
+            key, label = "temperatureValues", "m-kg-s-N-degC"
         else:
             mesh = multiblock(
                 leaf(odd, [1, 2, 3, 4, 5], [0.1, 0.2, 0.3, 0.4, 0.5],
-                     polygons=[(1, 3, 4, 2), (0, 1, 2)], element_ids=[40, 30]),
+                     polygons=[(1, 3, 4, 2), (0, 1, 2)], element_ids=[40, 30], unit="kPa"),
                 solid_leaf("M/P/Hex", "hexa", list(range(101, 109)), [(3, 0, 4, 7), (4, 5, 6, 7)],
-                           [3, 3]),
+                           [3, 3], unit="kPa"),
                 solid_leaf("M/P/Mixed", "tetra", [200, 201, 204, 205, 206, 207],
-                           [(3, 4, 5), (0, 1, 2)], [9, 2]))
+                           [(3, 4, 5), (0, 1, 2)], [9, 2], unit="kPa"))
             loadscribe.create_pressure_load_from_vtk_field(mesh, "Pressure", None)
-            key = "pressureValues"
+            key, label = "pressureValues", "mm-kg-s-mN-K"
         direct = list(env.created)
+        kelm.setScriptUnitSystem("m-kg-s-N-K")
         replayed = run_recorded(loadscribe.macro)
         assert [c.function for c in replayed] == [c.function for c in direct]
+        assert [c.unit_system for c in replayed] == [c.unit_system for c in direct] == [label] * 2
         assert replayed[0].kwargs[key] == direct[0].kwargs[key]
         assert list(replayed[0].kwargs[key]) == list(direct[0].kwargs[key])
         assert entities(replayed[1].kwargs["target"]) == entities(direct[1].kwargs["target"])
