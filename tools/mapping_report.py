@@ -1,11 +1,13 @@
 """The mapping report: what each body got from the source, and for pressures whether the force
 was carried over.
 
-Per body: nodes and faces that a load takes, what the load leaves out (nodes of a temperature,
-faces of a pressure) for want of a value (the method's validity mask is 0, or the value is NaN)
-and beyond the tolerance, min / max / mean of the values the load carries against the source's, the largest distance to the source, and for pressures the total
-force on the body's loaded faces. For the whole mapping, for pressures: the total force on the
-source surface against the total over the loaded target faces (the conservation check).
+Per body: nodes and faces that the load took, what it left out (nodes of a temperature, faces of a
+pressure) for want of a value and beyond the tolerance, min / max / mean of the values the load
+carries against the source's, the largest distance to the source, and for pressures the total
+force on the body's loaded faces. The load's side is read from what the load writer did
+(loadscribe.last_loaded_fields and last_left_out_counts), never re-derived. For the whole mapping,
+for pressures: the total force on the source surface against the total over the loaded target
+faces (the conservation check).
 """
 import json
 import math
