@@ -123,37 +123,26 @@ def sources(folder):
     field = ns.numpy_to_vtk(1000 + 10 * grid_xyz[:, 0], deep=1)
     field.SetName("Pressure")
     box.GetPointData().AddArray(field)
-    written = {"csv": csv}
-    for extension, writer, data in (("vti", vtk.vtkXMLImageDataWriter(), box),):
-        writer.SetFileName(str(folder / f"box.{extension}"))
-        writer.SetInputData(data)
-        writer.Write()
-        written[extension] = folder / f"box.{extension}"
     surface = vtk.vtkDataSetSurfaceFilter()
     surface.SetInputData(box)
     surface.Update()
-    for extension, writer, data in (("vtp", vtk.vtkXMLPolyDataWriter(), surface.GetOutput()),):
-        writer.SetFileName(str(folder / f"box.{extension}"))
-        writer.SetInputData(data)
-        writer.Write()
-        written[extension] = folder / f"box.{extension}"
     to_grid = vtk.vtkAppendFilter()
     to_grid.AddInputData(box)
     to_grid.Update()
-    writer = vtk.vtkXMLUnstructuredGridWriter()
-    writer.SetFileName(str(folder / "box.vtu"))
-    writer.SetInputData(to_grid.GetOutput())
-    writer.Write()
-    written["vtu"] = folder / "box.vtu"
     on_cells = vtk.vtkPointDataToCellData()  # a field only a solver's cells carry
     on_cells.SetInputData(surface.GetOutput())
     on_cells.PassPointDataOff()
     on_cells.Update()
-    writer = vtk.vtkXMLPolyDataWriter()
-    writer.SetFileName(str(folder / "cells.vtp"))
-    writer.SetInputData(on_cells.GetOutput())
-    writer.Write()
-    written["cells"] = folder / "cells.vtp"
+    written = {"csv": csv}
+    for key, name, writer, data in (
+            ("vti", "box.vti", vtk.vtkXMLImageDataWriter(), box),
+            ("vtp", "box.vtp", vtk.vtkXMLPolyDataWriter(), surface.GetOutput()),
+            ("vtu", "box.vtu", vtk.vtkXMLUnstructuredGridWriter(), to_grid.GetOutput()),
+            ("cells", "cells.vtp", vtk.vtkXMLPolyDataWriter(), on_cells.GetOutput())):
+        writer.SetFileName(str(folder / name))
+        writer.SetInputData(data)
+        writer.Write()
+        written[key] = folder / name
     return written
 
 
