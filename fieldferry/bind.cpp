@@ -129,7 +129,8 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
                                     py::object full_distance_volume, py::object require_overlap,
-                                    py::object more_fields, py::object transform) {
+                                    py::object more_fields, py::object transform,
+                                    py::object radius) {
   constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
@@ -150,6 +151,13 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.require_overlap = flag_argument(require_overlap, op, "require_overlap");
   request.more_fields = more_fields_argument(more_fields, op);
   request.transform = transform_argument(transform, op);
+  if (!radius.is_none()) {
+    const double r = real_argument(radius, op, "radius");
+    if (!(r > 0) || !std::isfinite(r)) {
+      kelm::raise_value_error(op, ": radius must be None or a positive finite length, not ", r);
+    }
+    request.coarse_radius = r;
+  }
   request.length_factor = gaugeshift_length_factor;
   request.diagnostics_dir = diagnostics_dir(m);
 
@@ -196,7 +204,7 @@ PYBIND11_MODULE(fieldferry, m) {
         py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
         py::arg("full_distance_volume") = py::bool_(false),
         py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
-        py::arg("transform") = py::none(),
+        py::arg("transform") = py::none(), py::arg("radius") = py::none(),
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
         "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\" or \"Linear fit\", "
@@ -208,7 +216,8 @@ PYBIND11_MODULE(fieldferry, m) {
         "source whose bounding box misses the model's or differs from it more than 20 times in "
         "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
         "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
-        "matrix or a vtkTransform) moves the source after the length-unit scaling. A field held "
+        "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
+        "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A field held "
         "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\" and "
         "\"Surface projection\", and averaged to the points (size-weighted) for the others. "
         "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "

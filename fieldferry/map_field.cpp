@@ -119,8 +119,9 @@ Inputs read_inputs(const MappingRequest& request) {
                                       kOperation, in.source_length, in.model_length);
   }
   const bool volume_needed = request.with_distance && SourceDistance::needs_volume(source);
-  if ((request.algorithm == MappingAlgorithm::coarse_to_fine || volume_needed) &&
-      in.model_length != "m") {
+  const bool default_radius =
+      request.algorithm == MappingAlgorithm::coarse_to_fine && !request.coarse_radius;
+  if ((default_radius || volume_needed) && in.model_length != "m") {
     in.metre = checked_length_factor(request.length_factor("m", in.model_length), kOperation, "m",
                                      in.model_length);
   }
@@ -249,7 +250,8 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
       if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, target, source);
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =
-        interpolate(request, source, target, kCoarseToFineRadiusMetres * in.metre);
+        interpolate(request, source, target,
+                    request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre));
     tag_mapped_leaf(mapped_dataset, target, leaf);
     for (const Field& field : in.fields) {
       if (field.unit_array) kelm::add_string_field(mapped_dataset, field.unit_array, *field.units);

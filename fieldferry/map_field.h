@@ -36,6 +36,8 @@ struct MappingRequest {
   // Further fields of the source mapped with the same geometry onto the same leaves: the source
   // points or cells each target point uses, and their weights, are found once for all of them.
   std::vector<std::string> more_fields;
+  // Kernel radius of "Coarse to fine" in model units; none: 0.01 metre.
+  std::optional<double> coarse_radius;
   // Moves the source after the length-unit scaling (model units); none: it stays where it is.
   std::optional<std::array<double, 16>> transform;
   MappingAlgorithm algorithm = MappingAlgorithm::point_cloud_or_mesh;

@@ -253,6 +253,21 @@ class TestUnits:
                            rtol=1e-4, atol=1e-6)
         assert np.array_equal(point_array(in_mm, MASK), point_array(in_m, MASK))
 
+    def test_coarse_to_fine_radius_fits_a_large_model(self):
+        # A 10 m room from a cloud about 0.5 m apart: 0.01 m reaches no source point.
+        room = dict(size=(10.0, 10.0, 10.0), n=(5, 5, 5))
+        source = random_cloud(8000, seed=15, lo=-0.5, hi=10.5)
+        _, (default,) = map_block(source, "Coarse to fine", **room)
+        assert (point_array(default, MASK) == 0).mean() > 0.9
+        model = hex_block_model(**room)
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Coarse to fine", source, model, False,
+                                            None, radius=1.5)
+        (_, fitted), = leaves(model)
+        assert (point_array(fitted, MASK) == 1).all()
+        with pytest.raises(ValueError, match="radius must be None or a positive finite length"):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Coarse to fine", source, model,
+                                                False, None, radius=0)
+
     def test_label_without_dash_is_the_length_label(self):
         model = hex_block_model()
         model.GetFieldData().GetAbstractArray("unit_system_label").SetValue(0, "m")
