@@ -4,6 +4,8 @@ VTK's readers print their errors to the terminal and go on with an empty output;
 or kelm-map would then fail later with a message about an empty dataset. Each reader here runs
 with its error events observed, so the first message becomes a SourceError naming the file.
 """
+import re
+
 import vtk
 
 
@@ -27,13 +29,22 @@ def run_reader(reader, path, update=None):
 
     observed = [reader, reader.GetExecutive()]
     tags = [o.AddObserver("ErrorEvent", caught) for o in observed]
+    # Helpers inside the reader (its XML parser) report to the output window: kept off the
+    # terminal while reading, since the reader's own error says the same.
+    terminal = vtk.vtkOutputWindow.GetInstance()
+    verbosity = vtk.vtkLogger.GetCurrentVerbosityCutoff()
+    vtk.vtkOutputWindow.SetInstance(vtk.vtkStringOutputWindow())
+    vtk.vtkLogger.SetStderrVerbosity(vtk.vtkLogger.VERBOSITY_OFF)
     try:
         (update or reader.Update)()
     finally:
+        vtk.vtkLogger.SetStderrVerbosity(verbosity)
+        vtk.vtkOutputWindow.SetInstance(terminal)
         for o, tag in zip(observed, tags):
             o.RemoveObserver(tag)
     if messages:
         first = messages[0].splitlines()
         text = next((line for line in first if line.strip() and not line.startswith("ERROR")),
                     first[-1] if first else "unknown reader error")
-        raise SourceError(f"{path}: {reader.GetClassName()} could not read it: {text.strip()}")
+        text = re.sub(r"^\w+ \(0x[0-9a-fA-F]+\): ", "", text.strip())
+        raise SourceError(f"{path}: {reader.GetClassName()} could not read it: {text}")
