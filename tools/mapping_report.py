@@ -167,13 +167,15 @@ NO_LOAD = ("mapped, no host load: only \"Pressure\" and \"Temperature\" become h
 
 
 def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
-                   source_length_factor=1.0, loaded=None, left_out=None):
+                   source_length_factor=1.0, loaded=None, left_out=None, applied=None):
     """A dict for JSON: the mapping's settings, the source's field, one entry per body and, for
     pressures, the force balance. The loads' side comes from what the load writer did:
     `loaded` ({body path: FE field handed to the host}) and `left_out` ({body path: counts}),
     by default loadscribe's `last_loaded_fields` and `last_left_out_counts` of the last load.
     `source_length_factor` turns the source's lengths into the model's (the mapping scales a
-    copy of the source by it), so both forces are in model units."""
+    copy of the source by it), so both forces are in model units. `applied` ({"array": the
+    solver's array, "where": "point" or "cell", "scale", "offset"}) is what the reading layer
+    took and did: value * scale + offset."""
     import loadscribe
     loaded = loadscribe.last_loaded_fields if loaded is None else loaded
     left_out = loadscribe.last_left_out_counts if left_out is None else left_out
@@ -190,6 +192,8 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
                    **field_stats(source_values)},
         "bodies": bodies,
     }
+    if applied is not None:
+        report["source"]["applied"] = dict(applied)
     if not makes_load:
         report["load"] = NO_LOAD
     if field_name == "Pressure":
@@ -229,6 +233,8 @@ def report_table(report):
         f"{report['tolerance']}",
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}",
+        *([f"source array '{a['array']}' ({a['where']} data), value * {a['scale']:g} + "
+           f"{a['offset']:g}"] if (a := src.get("applied")) else []),
         (f"{report['field']}: {report['load']}" if "load" in report else
          f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "
          f"load leaves out (no mapped value / beyond the tolerance); min / max / mean over the "

@@ -14,8 +14,8 @@ def _foam(path, cls, body):
     path.write_text(HEADER.format(cls=cls, obj=path.name) + body)
 
 
-def _two_cell_box(size):
-    """Two hexahedra side by side along x, each `size` on a side: (points (12 x 3), faces as
+def _two_cell_box(extent):
+    """Two hexahedra side by side along x filling a box of `extent`: (points (12 x 3), faces as
     {patch or None for the inner face: [(corner point indices, owner cell)]})."""
     points = np.array([(i, j, k) for k in (0, 1) for j in (0, 1) for i in (0, 1, 2)], float)
     at = {tuple(p.astype(int)): n for n, p in enumerate(points)}
@@ -40,14 +40,15 @@ def _two_cell_box(size):
             normal = np.cross(p[1] - p[0], p[2] - p[0])
             if np.dot(normal, p.mean(axis=0) - centres[owner]) < 0:
                 listed[n] = (corners[::-1], owner)
-    return points * size, faces
+    return points * (np.asarray(extent, float) / (2, 1, 1)), faces
 
 
-def openfoam_case(folder, times=((0, 1.0), (0.5, 2.0)), size=1.0):
-    """A two-cell case: patches inlet and outlet (type patch), hot (a wall through inGroups) and
-    walls (type wall). At each (time, factor): p = factor * (10, 20) on the cells and on hot's
-    two faces, factor * 5 on walls; T = 300 + factor everywhere; U a vector."""
-    points, faces = _two_cell_box(size)
+def openfoam_case(folder, times=((0, 1.0), (0.5, 2.0)), extent=(2, 1, 1)):
+    """A two-cell case filling the box from the origin to `extent` (m): patches inlet and outlet
+    (type patch), hot (the top, a wall through inGroups) and walls (type wall). At each (time,
+    factor): p = factor * (10, 20) on the cells and on hot's two faces, factor * 5 on walls;
+    T = 300 + factor everywhere; U a vector."""
+    points, faces = _two_cell_box(extent)
     poly = folder / "constant" / "polyMesh"
     _foam(folder / "system" / "controlDict", "dictionary",
           "application simpleFoam;\nstartFrom latestTime;\ndeltaT 0.5;\nwriteControl timeStep;\n"
