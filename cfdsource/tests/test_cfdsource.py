@@ -46,6 +46,8 @@ class TestOpenFOAM:
         source = cfdsource.read_source(cases["openfoam"] / "system" / "controlDict", "p",
                                        patches=["hot"], time=0)
         assert values(source, "p", "cell").tolist() == [10, 20]
+        marker = cfdsource.read_source(cases["openfoam"] / "case.foam", "p", patches="hot")
+        assert values(marker, "p", "cell").tolist() == [20, 40]
         volume = cfdsource.read_source(cases["openfoam"], "p", patches="internalMesh")
         assert volume.IsA("vtkUnstructuredGrid") and volume.GetNumberOfCells() == 2
 
