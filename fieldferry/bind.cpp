@@ -5,6 +5,12 @@
 // that got no value from the source).
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <vtkLinearTransform.h>
+#include <vtkMatrix4x4.h>
+#include <vtkPythonUtil.h>
+
+#include <array>
+#include <cmath>
 
 #include "common/arguments.h"
 #include "common/bind_support.h"
@@ -72,10 +78,58 @@ bool tolerance_given(py::object tolerance, const char* op) {
   return true;
 }
 
+// None, a vtkLinearTransform or vtkMatrix4x4, or 4 rows of 4 finite numbers, affine (last row
+// 0 0 0 1): a projective matrix would bend the source, not move it.
+std::optional<std::array<double, 16>> transform_argument(py::object value, const char* op) {
+  if (value.is_none()) return std::nullopt;
+  std::array<double, 16> m{};
+  vtkObjectBase* object = vtkPythonUtil::GetPointerFromObject(value.ptr(), "vtkObjectBase");
+  PyErr_Clear();
+  if (auto* linear = vtkLinearTransform::SafeDownCast(object)) {
+    vtkMatrix4x4::DeepCopy(m.data(), linear->GetMatrix());
+  } else if (auto* matrix = vtkMatrix4x4::SafeDownCast(object)) {
+    vtkMatrix4x4::DeepCopy(m.data(), matrix);
+  } else {
+    const char* expected = "a 4x4 matrix (rows of numbers), a vtkTransform or None";
+    if (object || !PySequence_Check(value.ptr()) || py::isinstance<py::str>(value) ||
+        py::len(value) != 4) {
+      kelm::raise_type_error(op, ": transform must be ", expected, ", not ",
+                             kelm::bind::type_name(value));
+    }
+    for (int r = 0; r < 4; ++r) {
+      py::object row = value[py::int_(r)];
+      if (!PySequence_Check(row.ptr()) || py::isinstance<py::str>(row) || py::len(row) != 4) {
+        kelm::raise_type_error(op, ": transform must be ", expected, "; row ", r, " is ",
+                               kelm::bind::utf8_text(py::repr(row)));
+      }
+      for (int c = 0; c < 4; ++c) m[4 * r + c] = real_argument(row[py::int_(c)], op, "transform");
+    }
+  }
+  for (double v : m) {
+    if (!std::isfinite(v)) kelm::raise_value_error(op, ": transform has a non-finite entry ", v);
+  }
+  if (m[12] != 0 || m[13] != 0 || m[14] != 0 || m[15] != 1) {
+    kelm::raise_value_error(op, ": transform's last row is (", m[12], ", ", m[13], ", ", m[14],
+                            ", ", m[15], "); a rigid or affine move has (0, 0, 0, 1)");
+  }
+  return m;
+}
+
+std::vector<std::string> more_fields_argument(py::object value, const char* op) {
+  std::vector<std::string> names;
+  if (py::isinstance<py::str>(value) || !PySequence_Check(value.ptr())) {
+    kelm::raise_type_error(op, ": more_fields must be a list of field names, not ",
+                           kelm::bind::type_name(value));
+  }
+  for (py::handle name : value) names.push_back(text_argument(name, op, "more_fields"));
+  return names;
+}
+
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
-                                    py::object full_distance_volume, py::object require_overlap) {
+                                    py::object full_distance_volume, py::object require_overlap,
+                                    py::object more_fields, py::object transform) {
   constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
@@ -94,6 +148,8 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.boundary_only = flag_argument(boundary_only, op, "boundary_only");
   request.with_distance = tolerance_given(tolerance, op);
   request.require_overlap = flag_argument(require_overlap, op, "require_overlap");
+  request.more_fields = more_fields_argument(more_fields, op);
+  request.transform = transform_argument(transform, op);
   request.length_factor = gaugeshift_length_factor;
   request.diagnostics_dir = diagnostics_dir(m);
 
@@ -139,7 +195,8 @@ PYBIND11_MODULE(fieldferry, m) {
         py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
         py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
         py::arg("full_distance_volume") = py::bool_(false),
-        py::arg("require_overlap") = py::bool_(false),
+        py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
+        py::arg("transform") = py::none(),
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
         "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\" or \"Linear fit\", "
@@ -149,7 +206,11 @@ PYBIND11_MODULE(fieldferry, m) {
         "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
         "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
         "source whose bounding box misses the model's or differs from it more than 20 times in "
-        "size prints a warning (raises ValueError with require_overlap=True). "
+        "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
+        "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
+        "matrix or a vtkTransform) moves the source after the length-unit scaling. A field held "
+        "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\" and "
+        "\"Surface projection\", and averaged to the points (size-weighted) for the others. "
         "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
         "a field of several components, a negative tolerance or an empty or non-finite source, "
         "TypeError for arguments of the wrong kind.");

@@ -1,5 +1,6 @@
 #include "checks.h"
 
+#include <vtkCellData.h>
 #include <vtkDoubleArray.h>
 #include <vtkFloatArray.h>
 #include <vtkImageData.h>
@@ -68,14 +69,21 @@ std::string array_names(vtkFieldData* data) {
 void require_source_field(vtkDataSet* data, const std::string& field_name,
                           const std::string& operation) {
   vtkAbstractArray* field = data->GetPointData()->GetAbstractArray(field_name.c_str());
+  const char* where = "point";
   if (!field) {
-    kelm::raise_key_error(operation, ": the source (from_mesh) has no point data array '",
+    field = data->GetCellData()->GetAbstractArray(field_name.c_str());
+    where = "cell";
+  }
+  if (!field) {
+    kelm::raise_key_error(operation, ": the source (from_mesh) has no point or cell data array '",
                           field_name,
-                          "' (its point data arrays: ", array_names(data->GetPointData()), ")");
+                          "' (its point data arrays: ", array_names(data->GetPointData()),
+                          "; its cell data arrays: ", array_names(data->GetCellData()), ")");
   }
   if (!vtkDataArray::SafeDownCast(field)) {
-    kelm::raise_type_error(operation, ": the source's point data array '", field_name, "' holds ",
-                           field->GetDataTypeAsString(), ", not numbers that can be interpolated");
+    kelm::raise_type_error(operation, ": the source's ", where, " data array '", field_name,
+                           "' holds ", field->GetDataTypeAsString(),
+                           ", not numbers that can be interpolated");
   }
 }
 

@@ -17,7 +17,7 @@ void require_finite_points(vtkDataSet* data, const std::string& operation, const
 // Raises ValueError when `data` has no points, then checks its coordinates as above.
 void require_points(vtkDataSet* data, const std::string& operation, const std::string& what);
 
-// Raises KeyError when the point data of the source `data` has no array `field_name` (listing
+// Raises KeyError when the source `data` has no point or cell data array `field_name` (listing
 // the arrays it has), TypeError when that array holds no numbers.
 void require_source_field(vtkDataSet* data, const std::string& field_name,
                           const std::string& operation);

@@ -23,6 +23,7 @@
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "distance_field.h"
+#include "source_fields.h"
 
 namespace fieldferry_core {
 
@@ -192,6 +193,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
   check_method_arguments("interpolate_scalar_field_using_point_interpolator", field_name, from_mesh,
                          to_mesh);
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
   auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
   mark_active_scalars(from_mesh, field_name);
@@ -231,6 +234,8 @@ vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const CoarseToFineOptions& options) {
   check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh,
                          to_mesh);
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   if (!(options.radius > 0) || !std::isfinite(options.radius)) {
     kelm::raise_value_error("fieldferry.interpolate_coarse_field_onto_fine_field: radius must be a",
                             " positive finite length, not ", options.radius);

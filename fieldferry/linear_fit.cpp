@@ -12,6 +12,7 @@
 #include "checks.h"
 #include "interpolation.h"
 #include "point_stencils.h"
+#include "source_fields.h"
 
 namespace fieldferry_core {
 
@@ -137,6 +138,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std:
                                                                       vtkDataSet* from_mesh,
                                                                       vtkDataSet* to_mesh) {
   check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   mark_active_scalars(from_mesh, field_name);
   auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
   locator->SetDataSet(from_mesh);

@@ -1,5 +1,6 @@
 #include "map_field.h"
 
+#include <vtkCellData.h>
 #include <vtkDataObjectTreeIterator.h>
 #include <vtkFieldData.h>
 #include <vtkPointData.h>
@@ -17,6 +18,7 @@
 #include "interpolation.h"
 #include "linear_fit.h"
 #include "source_distance.h"
+#include "source_fields.h"
 #include "source_stage.h"
 #include "surface_projection.h"
 #include "target_stage.h"
@@ -53,24 +55,42 @@ std::string leaf_name(vtkDataObject* leaf, unsigned flat_index) {
   return body ? *body : kelm::message("block ", flat_index);
 }
 
+// One field of the mapping and the unit array it carries ("units_pressure" / "units_temperature").
+struct Field {
+  std::string name;
+  const char* unit_array = nullptr;
+  std::optional<std::string> units;
+};
+
 // What the inputs say, read and checked before the first leaf is touched.
 struct Inputs {
   std::string source_length;
   std::string model_length;
-  const char* unit_array = nullptr;  // "units_pressure" / "units_temperature" or none
-  std::optional<std::string> field_units;
-  double factor = 1.0;  // source lengths -> model lengths
-  double metre = 1.0;   // one metre in model lengths, asked for only when it is needed
+  std::vector<Field> fields;  // field_name first, then the further fields
+  double factor = 1.0;        // source lengths -> model lengths
+  double metre = 1.0;         // one metre in model lengths, asked for only when it is needed
+
+  bool has(const char* name) const {
+    for (const Field& f : fields) {
+      if (f.name == name) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const Field& f : fields) out.push_back(f.name);
+    return out;
+  }
 };
 
 // A mapping maps one number per point: a field of several components would reach the load as
 // its first component only, or fail there.
 void require_scalar_field(vtkDataSet* source, const std::string& field_name) {
-  auto* field =
-      vtkDataArray::SafeDownCast(source->GetPointData()->GetAbstractArray(field_name.c_str()));
-  if (field && field->GetNumberOfComponents() != 1) {
-    kelm::raise_value_error(kOperation, ": the source's point data array '", field_name, "' has ",
-                            field->GetNumberOfComponents(), " components; a scalar field has 1");
+  vtkAbstractArray* array = source->GetPointData()->GetAbstractArray(field_name.c_str());
+  if (!array) array = source->GetCellData()->GetAbstractArray(field_name.c_str());
+  if (array && array->GetNumberOfComponents() != 1) {
+    kelm::raise_value_error(kOperation, ": the source's array '", field_name, "' has ",
+                            array->GetNumberOfComponents(), " components; a scalar field has 1");
   }
 }
 
@@ -81,10 +101,18 @@ Inputs read_inputs(const MappingRequest& request) {
   const std::string& system =
       required_string(request.to_mesh, kelm::kUnitLabelArray, "the model (to_mesh)");
   in.model_length = system.substr(0, system.find('-'));
-  in.unit_array = kelm::unit_array_for(request.field_name);
-  if (in.unit_array) in.field_units = required_string(source, in.unit_array, "the source");
-  require_source_field(source, request.field_name, kOperation);
-  require_scalar_field(source, request.field_name);
+  std::vector<std::string> names = {request.field_name};
+  names.insert(names.end(), request.more_fields.begin(), request.more_fields.end());
+  for (const std::string& name : names) {
+    if (in.has(name.c_str())) {
+      kelm::raise_value_error(kOperation, ": the field '", name, "' is named twice");
+    }
+    Field field{name, kelm::unit_array_for(name), std::nullopt};
+    if (field.unit_array) field.units = required_string(source, field.unit_array, "the source");
+    require_source_field(source, name, kOperation);
+    require_scalar_field(source, name);
+    in.fields.push_back(field);
+  }
   require_points(source, kOperation, "the source (from_mesh)");
   if (in.model_length != in.source_length) {
     in.factor = checked_length_factor(request.length_factor(in.source_length, in.model_length),
@@ -97,6 +125,13 @@ Inputs read_inputs(const MappingRequest& request) {
                                      in.model_length);
   }
   return in;
+}
+
+// The methods that read the source's points get every cell-data field as point values once, for
+// all leaves; "Mesh only" and "Surface projection" read the cell a point lands in.
+bool reads_points(MappingAlgorithm algorithm) {
+  return algorithm != MappingAlgorithm::mesh_only &&
+         algorithm != MappingAlgorithm::surface_projection;
 }
 
 // Every leaf must be a dataset VTK's locators can work with; checked before the first is mapped.
@@ -184,38 +219,41 @@ std::string mapping_algorithm_names() {
 }
 
 void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedLeaf>& mapped) {
-  const std::string& field_name = request.field_name;
   vtkMultiBlockDataSet* model = request.to_mesh;
-  const bool boundary_only = request.boundary_only || field_name == kelm::kPressureField;
 
   // Everything that can be wrong with the inputs is found before the first leaf is touched.
   const Inputs in = read_inputs(request);
+  const bool pressure = in.has(kelm::kPressureField);
+  const bool boundary_only = request.boundary_only || pressure;
   vtkSmartPointer<vtkDataObjectTreeIterator> leaves;
   leaves.TakeReference(model->NewTreeIterator());
   leaves->VisitOnlyLeavesOn();
   leaves->SkipEmptyNodesOn();
   check_leaves(model, leaves);
-  const vtkSmartPointer<vtkDataSet> source =
-      scaled_source(request.from_mesh, in.factor, kOperation);
+  vtkSmartPointer<vtkDataSet> source =
+      placed_source(request.from_mesh, in.factor, request.transform);
   compare_placement(request, source, in.model_length);
   note_method_without_cells(request, source);
+  if (reads_points(request.algorithm)) source = with_point_values(source, in.names());
 
   std::optional<SourceDistance> distance;
   if (request.with_distance) {
     distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume);
   }
-  const bool cell_centres = field_name == kelm::kPressureField;
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
     vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
     const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
-    vtkSmartPointer<vtkDataSet> target = prepare_target(leaf, boundary_only, field_name);
+    vtkSmartPointer<vtkDataSet> target = prepare_target(leaf, boundary_only, in.names());
     if (distance) {
-      target = distance->measure(target, cell_centres);
+      target = distance->measure(target, pressure);
       if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, target, source);
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =
         interpolate(request, source, target, kCoarseToFineRadiusMetres * in.metre);
-    tag_mapped_leaf(mapped_dataset, target, leaf, in.unit_array, in.field_units);
+    tag_mapped_leaf(mapped_dataset, target, leaf);
+    for (const Field& field : in.fields) {
+      if (field.unit_array) kelm::add_string_field(mapped_dataset, field.unit_array, *field.units);
+    }
     model->SetDataSet(leaves, mapped_dataset);
     mapped.push_back({body, static_cast<long long>(mapped_dataset->GetNumberOfPoints()),
                       static_cast<long long>(count_unmapped_points(mapped_dataset))});

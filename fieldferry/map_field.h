@@ -5,6 +5,7 @@
 #include <vtkDataSet.h>
 #include <vtkMultiBlockDataSet.h>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,6 +33,11 @@ using LengthFactor = std::function<double(const std::string& from, const std::st
 
 struct MappingRequest {
   std::string field_name;
+  // Further fields of the source mapped with the same geometry onto the same leaves: the source
+  // points or cells each target point uses, and their weights, are found once for all of them.
+  std::vector<std::string> more_fields;
+  // Moves the source after the length-unit scaling (model units); none: it stays where it is.
+  std::optional<std::array<double, 16>> transform;
   MappingAlgorithm algorithm = MappingAlgorithm::point_cloud_or_mesh;
   vtkDataSet* from_mesh = nullptr;
   vtkMultiBlockDataSet* to_mesh = nullptr;

@@ -1,5 +1,7 @@
 #include "point_stencils.h"
 
+#include <vtkCellData.h>
+#include <vtkDataArray.h>
 #include <vtkIdList.h>
 #include <vtkPointData.h>
 
@@ -14,7 +16,8 @@ PointStencils::PointStencils(vtkIdType points, int width)
     : width_(width),
       count_(static_cast<size_t>(points), 0),
       ids_(static_cast<size_t>(points) * width, 0),
-      weights_(static_cast<size_t>(points) * width, 0.0) {}
+      weights_(static_cast<size_t>(points) * width, 0.0),
+      cell_(static_cast<size_t>(points), -1) {}
 
 void PointStencils::set(vtkIdType point, int n, const vtkIdType* ids, const double* weights) {
   count_[point] = n;
@@ -47,6 +50,39 @@ std::vector<vtkIdType> spatial_order(vtkDataSet* target) {
   });
   return order;
 }
+
+namespace {
+
+// The source's cell arrays (those without a point array of the same name) at each target point's
+// recorded cell, as point arrays of `to`; 0 where a point got no value.
+void add_cell_values(vtkDataSet* source, const PointStencils& stencils,
+                     const std::vector<std::uint8_t>& valid, vtkPointData* to) {
+  vtkCellData* cells = source->GetCellData();
+  for (int a = 0; a < cells->GetNumberOfArrays(); ++a) {
+    vtkAbstractArray* values = cells->GetAbstractArray(a);
+    const char* name = values ? values->GetName() : nullptr;
+    if (!name || !vtkDataArray::SafeDownCast(values) ||
+        source->GetPointData()->GetAbstractArray(name)) {
+      continue;
+    }
+    vtkSmartPointer<vtkDataArray> out;
+    out.TakeReference(vtkDataArray::SafeDownCast(values)->NewInstance());
+    out->SetName(name);
+    out->SetNumberOfComponents(values->GetNumberOfComponents());
+    out->SetNumberOfTuples(stencils.size());
+    out->Fill(0.0);
+    bool any = false;
+    for (vtkIdType i = 0; i < stencils.size(); ++i) {
+      const vtkIdType c = stencils.cell(i);
+      if (c < 0 || !valid[static_cast<size_t>(i)]) continue;
+      out->SetTuple(i, c, values);
+      any = true;
+    }
+    if (any) to->AddArray(out);
+  }
+}
+
+}  // namespace
 
 vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_name,
                                                     vtkDataSet* source, vtkDataSet* target,
@@ -83,6 +119,7 @@ vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_nam
     if (!name || std::string(name) == kValidMaskArray) continue;
     to->AddArray(array);
   }
+  add_cell_values(sampled_source, stencils, valid, to);
   to->SetActiveScalars(field_name.c_str());
   set_valid_mask(out, valid.data());
   return out;

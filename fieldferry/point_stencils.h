@@ -28,11 +28,17 @@ class PointStencils {
   // Replaces the stencil of `point`; n <= width. Distinct points may be set from distinct threads.
   void set(vtkIdType point, int n, const vtkIdType* ids, const double* weights);
 
+  // The source cell a point's stencil lies in, for methods that find one: a field held per cell
+  // (face values) is taken from it as it is. -1: none recorded.
+  void set_cell(vtkIdType point, vtkIdType cell) { cell_[point] = cell; }
+  vtkIdType cell(vtkIdType point) const { return cell_[point]; }
+
  private:
   int width_;
   std::vector<int> count_;
   std::vector<vtkIdType> ids_;
   std::vector<double> weights_;
+  std::vector<vtkIdType> cell_;
 };
 
 // The point ids of `target` in Morton order of their coordinates (ties by id). Searching the
@@ -41,8 +47,9 @@ class PointStencils {
 std::vector<vtkIdType> spatial_order(vtkDataSet* target);
 
 // A new dataset like `target` (its geometry and its own arrays, less an earlier `field_name` and
-// mask) carrying every named point array of `source` sampled through the stencils, `field_name`
-// as active scalars and "vtkValidPointMask".
+// mask) carrying every named point array of `source` sampled through the stencils and, where the
+// stencils recorded cells, every named cell array the source has no point array of, taken from
+// the recorded cell; `field_name` as active scalars and "vtkValidPointMask".
 vtkSmartPointer<vtkDataSet> sample_through_stencils(const std::string& field_name,
                                                     vtkDataSet* source, vtkDataSet* target,
                                                     const PointStencils& stencils);

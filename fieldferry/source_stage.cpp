@@ -2,9 +2,10 @@
 
 #include <vtkCompositeDataIterator.h>
 #include <vtkFieldData.h>
+#include <vtkMatrix4x4.h>
 #include <vtkPolyData.h>
 #include <vtkTransform.h>
-#include <vtkTransformPolyDataFilter.h>
+#include <vtkTransformFilter.h>
 
 #include <algorithm>
 #include <cmath>
@@ -40,25 +41,27 @@ double checked_length_factor(double factor, const std::string& operation, const 
   return factor;
 }
 
-vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor,
-                                          const std::string& operation) {
-  if (factor == 1.0) return source;
-  auto* poly = vtkPolyData::SafeDownCast(source);
-  if (!poly) {
-    kelm::raise_type_error(operation, ": the source (from_mesh) is a ", source->GetClassName(),
-                           " but its length unit differs from the model's; only a vtkPolyData "
-                           "source can be converted (factor ",
-                           factor, ")");
+vtkSmartPointer<vtkDataSet> placed_source(vtkDataSet* source, double factor,
+                                          const std::optional<Matrix4>& move) {
+  if (factor == 1.0 && !move) return source;
+  auto transform = vtkSmartPointer<vtkTransform>::New();  // pre-multiplied: scale first
+  if (move) {
+    auto matrix = vtkSmartPointer<vtkMatrix4x4>::New();
+    matrix->DeepCopy(move->data());
+    transform->Concatenate(matrix);
   }
-  auto transform = vtkSmartPointer<vtkTransform>::New();
-  transform->Scale(factor, factor, factor);
-  auto filter = vtkSmartPointer<vtkTransformPolyDataFilter>::New();
-  filter->SetInputData(poly);
+  if (factor != 1.0) transform->Scale(factor, factor, factor);
+  auto filter = vtkSmartPointer<vtkTransformFilter>::New();
+  filter->SetInputData(source);
   filter->SetTransform(transform);
+  // Coordinates keep their precision: a float source scaled by 1000 stays exact enough, and a
+  // double one is not rounded.
+  filter->SetOutputPointsPrecision(vtkAlgorithm::DEFAULT_PRECISION);
+  filter->TransformAllInputVectorsOff();
   filter->Update();
-  vtkSmartPointer<vtkDataSet> scaled = filter->GetOutput();
-  scaled->GetFieldData()->PassData(poly->GetFieldData());
-  return scaled;
+  vtkSmartPointer<vtkDataSet> placed = vtkDataSet::SafeDownCast(filter->GetOutputDataObject(0));
+  placed->GetFieldData()->PassData(source->GetFieldData());
+  return placed;
 }
 
 bool model_bounds(vtkMultiBlockDataSet* model, double bounds[6]) {

@@ -7,6 +7,7 @@
 #include <vtkMultiBlockDataSet.h>
 #include <vtkSmartPointer.h>
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -16,11 +17,15 @@ namespace fieldferry_core {
 double checked_length_factor(double factor, const std::string& operation, const std::string& from,
                              const std::string& to);
 
-// `source` scaled about the origin by `factor` on all three axes (a copy keeping its point and
-// field data); `source` itself for a factor of 1. Raises TypeError for a source that is not
-// polydata, which is the only kind the transform filter takes.
-vtkSmartPointer<vtkDataSet> scaled_source(vtkDataSet* source, double factor,
-                                          const std::string& operation);
+// A 4x4 matrix, row after row, of an affine transform (last row 0 0 0 1).
+using Matrix4 = std::array<double, 16>;
+
+// `source` in the model's frame: scaled about the origin by `factor` on all three axes (the
+// length-unit conversion), then moved by `move` (model units). `source` itself when there is
+// nothing to do; otherwise a copy of the same kind (an image becomes a structured grid) keeping
+// its point, cell and field data.
+vtkSmartPointer<vtkDataSet> placed_source(vtkDataSet* source, double factor,
+                                          const std::optional<Matrix4>& move);
 
 // The bounding box of every point of every non-empty leaf of `model`; false when it has none.
 bool model_bounds(vtkMultiBlockDataSet* model, double bounds[6]);

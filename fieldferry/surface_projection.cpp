@@ -263,6 +263,7 @@ class Projection {
       if (best.cell < 0) continue;  // stencil count stays 0: unmapped
       stencils_.set(i, best.points, &index_.cell_points[index_.cell_offsets[best.cell]],
                     best.weights.data());
+      stencils_.set_cell(i, best.cell);
     }
   }
 

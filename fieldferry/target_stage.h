@@ -5,22 +5,20 @@
 #include <vtkDataSet.h>
 #include <vtkSmartPointer.h>
 
-#include <optional>
 #include <string>
+#include <vector>
 
 namespace fieldferry_core {
 
 // `leaf` as a mapping samples onto it: its outer surface when `boundary_only`, and without what
-// an earlier mapping left on it (the point array `field_name`, "vtkValidPointMask" and the point
-// and cell arrays "Distance"), so that neither the method nor the distance stage can take them
-// for this mapping's. The leaf itself is not changed.
+// an earlier mapping left on it (the point arrays of the fields mapped now, "vtkValidPointMask"
+// and the point and cell arrays "Distance"), so that neither the method nor the distance stage
+// can take them for this mapping's. The leaf itself is not changed.
 vtkSmartPointer<vtkDataSet> prepare_target(vtkDataSet* leaf, bool boundary_only,
-                                           const std::string& field_name);
+                                           const std::vector<std::string>& fields);
 
 // Adds the body's "Body pathName", "mesh_type" and "mesh_order" (taken from `target`, else from
-// `leaf`) to the field data of `mapped`, and the one-value unit array `unit_array` holding
-// `units` when the field has one.
-void tag_mapped_leaf(vtkDataSet* mapped, vtkDataSet* target, vtkDataSet* leaf,
-                     const char* unit_array, const std::optional<std::string>& units);
+// `leaf`) to the field data of `mapped`.
+void tag_mapped_leaf(vtkDataSet* mapped, vtkDataSet* target, vtkDataSet* leaf);
 
 }  // namespace fieldferry_core

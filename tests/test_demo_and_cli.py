@@ -277,26 +277,6 @@ def rotated_about_z(xyz, degrees):
     return xyz @ np.array([[c, s, 0], [-s, c, 0], [0, 0, 1]])
 
 
-def fields_cannot_be_cell_data():
-    """True while fieldferry maps point-data fields only (KeyError for a cell-data field)."""
-    import fieldferry
-    import treewalk
-    kelm.reset()
-    root = treewalk.create_vtk_dataset_from_kelm_entities([kelm.samples.sample_model()])
-    source = case_writers.square(values=(1.0, 2.0), where="cell", name="Temperature")
-    for name, value in (("current_units_length", "m"), ("units_temperature", "K")):
-        label = vtk.vtkStringArray()
-        label.SetName(name)
-        label.InsertNextValue(value)
-        source.GetFieldData().AddArray(label)
-    try:
-        fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh", source, root,
-                                            False, None)
-    except KeyError:
-        return True
-    return False
-
-
 class TestKelmMapFromCFD:
     @pytest.fixture(scope="class")
     def box(self, tmp_path_factory):
@@ -330,8 +310,7 @@ class TestKelmMapFromCFD:
                        "--quiet")
         assert run.returncode == 0, run.stderr
         pressure = json.loads((out / "report_pressure.json").read_text())
-        assert pressure["source"]["applied"] == {"array": "p", "where": "point", "scale": 2.0,
-                                                 "offset": 1000.0}
+        assert pressure["source"]["applied"] == {"array": "p", "scale": 2.0, "offset": 1000.0}
         (body,) = pressure["bodies"]
         assert body["mapped"]["min"] == pytest.approx(1000, abs=1e-6)  # 2 x + 1000, x 0..100
         assert body["mapped"]["max"] == pytest.approx(1200, abs=1e-6)
@@ -349,8 +328,6 @@ class TestKelmMapFromCFD:
             "createPressurePropertyStaticVariable", "createLoadPressure",
             "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
 
-    @pytest.mark.skipif(fields_cannot_be_cell_data(),
-                        reason="fieldferry does not map cell-data fields yet")
     def test_openfoam_wall_pressure_held_on_faces_reaches_the_mesh(self, box):
         folder, tets = box
         case = case_writers.openfoam_case(folder / "case", extent=(0.1, 0.05, 0.02))
@@ -360,7 +337,7 @@ class TestKelmMapFromCFD:
                        "--quiet")
         assert run.returncode == 0, run.stderr
         report = json.loads((out / "report_pressure.json").read_text())
-        assert report["source"]["applied"]["where"] == "cell"
+        assert report["source"]["values"].startswith("face values")
         (body,) = report["bodies"]
         # The latest time's face values times 1000: walls 10, the top's two faces 20 and 40.
         assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((10000, 40000))

@@ -142,3 +142,36 @@ def test_mesh_only_field_in_mm_arrives_exactly_at_nodes_in_metres():
                 assert pressure == pytest.approx(1000 + 1000 * x + 2000 * y, abs=1e-3)
                 checked += 1
     assert checked > 100
+
+
+def test_report_takes_the_source_force_from_face_values():
+    import sys
+    from pathlib import Path
+    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+    from mapping_report import mapping_report
+
+    model = kelm.Model("M")
+    xy = np.array([(x, y, 0.0) for y in range(3) for x in range(3)], float) / 2
+    quads = [[i + 3 * j, i + 1 + 3 * j, i + 4 + 3 * j, i + 3 + 3 * j]
+             for j in range(2) for i in range(2)]
+    model.add_part("P").add_mesh("Plate", np.arange(1, 10), xy,
+                                 {kelm.mesh.ElementTopology.Quad4: (np.arange(1, 5), quads)})
+    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+    plane = vtk.vtkPlaneSource()  # 1 x 1 m at z = 0, 4 x 4 quadrilaterals, normal +z
+    plane.SetOrigin(0, 0, 0)
+    plane.SetPoint1(1, 0, 0)
+    plane.SetPoint2(0, 1, 0)
+    plane.SetResolution(4, 4)
+    plane.Update()
+    source = labelled(plane.GetOutput(), "Pressure", [], "m", "Pa")
+    source.GetPointData().RemoveArray("Pressure")
+    faces = ns.numpy_to_vtk(np.full(16, 1000.0), deep=True)
+    faces.SetName("Pressure")
+    source.GetCellData().AddArray(faces)
+    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source,
+                                                 exported, True, None)
+    loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", None)
+    report = mapping_report(mapped, source, "Pressure", "Surface projection", None)
+    assert report["source"]["values"] == "face values, each point taking the face it lands in"
+    assert report["force"]["source"] == pytest.approx([0, 0, -1000.0])
+    assert report["force"]["loaded_faces"] == pytest.approx([0, 0, -1000.0])

@@ -194,19 +194,17 @@ def run(args):
     with stage("export the host model"):
         exported = mainroad.export_model([model], args.out)
     if matrix is not None:
-        # The moved copy, in model units, is what is mapped and what source_moved shows.
-        with stage("move the source"):
-            source = mainroad.move_source(source, exported[0], matrix, args.out)
+        with stage("write the moved source"):
+            mainroad.write_moved_source(source, exported[0], matrix, args.out)
     reports, notes = [], []
     for load, array in fields.items():
-        where = "point" if source.GetPointData().GetArray(load) is not None else "cell"
         loadscribe.macro = ""
         try:
             reports.append(mainroad.map_field(
                 [model], source, load, args.method, args.tolerance, args.boundary_only, args.out,
                 pictures=not args.no_pictures, quiet=args.quiet,
-                require_overlap=not args.no_overlap_check, exported=exported,
-                applied={"array": array, "where": where, "scale": scale.get(load, 1.0),
+                require_overlap=not args.no_overlap_check, exported=exported, transform=matrix,
+                applied={"array": array, "scale": scale.get(load, 1.0),
                          "offset": offset.get(load, 0.0)}))
         except mainroad.ApartError as error:
             raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "

@@ -9,6 +9,7 @@ import time
 
 import gaugeshift
 import kelm
+import numpy as np
 import vtk
 
 import fieldferry
@@ -72,24 +73,25 @@ def export_model(entities, out_dir):
     return model, body_map
 
 
-def move_source(source, model, matrix, out_dir):
-    """The source scaled into the model's length unit and moved by the 4x4 `matrix`, written as
-    out_dir/source_moved.vtp (or .vtu) to be checked against the model."""
+def write_moved_source(source, model, matrix, out_dir):
+    """Writes the source as the mapping places it (scaled into the model's length unit, then
+    moved by the 4x4 `matrix`) as out_dir/source_moved.vtp (or .vtu), to be checked against the
+    model."""
     import motion
     model_unit = _text(model, "unit_system_label").split("-")[0]
     moving = motion.moved(source, length_factor(source, model), matrix, model_unit)
     fieldferry.export_vtk_file(moving, os.path.join(out_dir, "source_moved"))
-    return moving
 
 
 def map_field(entities, source, field_name, method, tolerance, boundary_only, out_dir,
-              pictures=True, quiet=False, require_overlap=False, exported=None, applied=None):
+              pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
+              transform=None):
     """Runs the road for one field; returns the report (a dict). Files written into out_dir:
     model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt / .html; the recorded
     host script accumulates in loadscribe.macro (the caller saves it). `exported`, from
     export_model, maps onto a copy of a model exported before (several fields from one export);
-    `applied` ({"array", "where", "scale", "offset"}) tells the report what the source's array
-    was and what was done to its values."""
+    `applied` ({"array", "scale", "offset"}) tells the report what the source's array was and
+    what was done to its values; `transform` (a 4x4 matrix) moves the source in model units."""
     stage = Stage(field_name, quiet)
     tag = field_name.lower()
     if exported is None:
@@ -105,9 +107,10 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
         fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
         os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
         try:
-            mapped = fieldferry.map_scalar_field_to_mesh(field_name, method, source, model,
-                                                         boundary_only, tolerance,
-                                                         require_overlap=require_overlap)
+            mapped = fieldferry.map_scalar_field_to_mesh(
+                field_name, method, source, model, boundary_only, tolerance,
+                require_overlap=require_overlap,
+                transform=None if transform is None else np.asarray(transform).tolist())
         except ValueError as error:
             if require_overlap and "bounding box" in str(error):
                 raise ApartError(str(error)) from None
@@ -132,8 +135,9 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
         report["unmapped_points"] = dict(fieldferry.last_unmapped_counts)
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
+        moved = "" if transform is None else f", transform={np.asarray(transform).tolist()!r}"
         call = (f"fieldferry.map_scalar_field_to_mesh({field_name!r}, {method!r}, source, model, "
-                f"{boundary_only!r}, {tolerance!r})")
+                f"{boundary_only!r}, {tolerance!r}{moved})")
         write_html_report(report, mapped, source, os.path.join(out_dir, f"report_{tag}.html"),
                           pictures=pictures, call=call)
     return report

@@ -80,28 +80,66 @@ def loaded_face_force(leaf, field):
     return total.tolist()
 
 
-def surface_force(dataset, field_name):
-    """Total force sum(-p A n) of a point pressure field over the polygons of a surface, or None
-    when the dataset has no polygons (a point cloud). Each polygon takes the mean of its points."""
-    if not dataset.IsA("vtkPolyData") or dataset.GetNumberOfPolys() == 0:
+def _as_surface(dataset):
+    """The polygons of a source: itself when it is polydata, the faces of a grid of surface
+    cells, None for a volume or a point cloud (no surface to take a force on)."""
+    if dataset.IsA("vtkPolyData"):
+        return dataset if dataset.GetNumberOfPolys() else None
+    if dataset.GetNumberOfCells() == 0 or dataset.GetMaxCellSize() == 0:
         return None
-    pressure = dataset.GetPointData().GetArray(field_name)
-    if pressure is None:
+    types = vtk.vtkCellTypes()
+    dataset.GetCellTypes(types)
+    cell = vtk.vtkGenericCell()
+    for i in range(types.GetNumberOfTypes()):
+        cell.SetCellType(types.GetCellType(i))
+        if cell.GetCellDimension() != 2:
+            return None
+    geometry = vtk.vtkGeometryFilter()
+    geometry.SetInputData(dataset)
+    geometry.Update()
+    return geometry.GetOutput()
+
+
+def surface_force(dataset, field_name):
+    """Total force sum(-p A n) of a pressure field over the polygons of a surface, or None when
+    the dataset has no surface (a point cloud, a volume). Face values (cell data) act on their own
+    face; point values are taken as the mean of each triangle's points."""
+    surface = _as_surface(dataset)
+    if surface is None:
+        return None
+    on_faces = surface.GetPointData().GetArray(field_name) is None
+    if on_faces and surface.GetCellData().GetArray(field_name) is None:
         return None
     triangles = vtk.vtkTriangleFilter()
-    triangles.SetInputData(dataset)
+    triangles.SetInputData(surface)
     triangles.PassLinesOff()
     triangles.PassVertsOff()
     triangles.Update()
     tri = triangles.GetOutput()
     xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
     conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
-    p = ns.vtk_to_numpy(tri.GetPointData().GetArray(field_name)).astype(np.float64)
     a, b, c = xyz[conn[:, 0]], xyz[conn[:, 1]], xyz[conn[:, 2]]
     area_normal = 0.5 * np.cross(b - a, c - a)  # |n| = area
-    mean_p = p[conn].mean(axis=1)
-    ok = np.isfinite(mean_p)
-    return (-(mean_p[ok, None] * area_normal[ok]).sum(axis=0)).tolist()
+    if on_faces:
+        pressure = ns.vtk_to_numpy(tri.GetCellData().GetArray(field_name)).astype(np.float64)
+        pressure = pressure[-len(conn):]  # the triangles follow any vertices and lines
+    else:
+        p = ns.vtk_to_numpy(tri.GetPointData().GetArray(field_name)).astype(np.float64)
+        pressure = p[conn].mean(axis=1)
+    ok = np.isfinite(pressure)
+    return (-(pressure[ok, None] * area_normal[ok]).sum(axis=0)).tolist()
+
+
+def values_used(source, field_name, method):
+    """How the mapping read the source's field: face values as they are, face values averaged to
+    the points, or point values."""
+    if source.GetPointData().GetArray(field_name) is not None:
+        return "point values"
+    if source.GetCellData().GetArray(field_name) is None:
+        return None
+    if method in ("Mesh only", "Surface projection"):
+        return "face values, each point taking the face it lands in"
+    return "face values averaged to the points by face area"
 
 
 def field_stats(values):
@@ -173,14 +211,16 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
     `loaded` ({body path: FE field handed to the host}) and `left_out` ({body path: counts}),
     by default loadscribe's `last_loaded_fields` and `last_left_out_counts` of the last load.
     `source_length_factor` turns the source's lengths into the model's (the mapping scales a
-    copy of the source by it), so both forces are in model units. `applied` ({"array": the
-    solver's array, "where": "point" or "cell", "scale", "offset"}) is what the reading layer
-    took and did: value * scale + offset."""
+    copy of the source by it), so both forces are in model units. `applied` (a dict, e.g.
+    {"array": "p", "scale": 1.2, "offset": 0.0}) says what was done to the source's array before
+    the mapping; the report repeats it."""
     import loadscribe
     loaded = loadscribe.last_loaded_fields if loaded is None else loaded
     left_out = loadscribe.last_left_out_counts if left_out is None else left_out
     makes_load = field_name in ("Pressure", "Temperature")
     source_values = _array(source.GetPointData(), field_name)
+    if source_values is None:
+        source_values = _array(source.GetCellData(), field_name)
     bodies = []
     for leaf in _leaves(mapped):
         path = _text(leaf, "Body pathName")
@@ -189,11 +229,11 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
     report = {
         "field": field_name, "unit": unit, "method": method, "tolerance": tolerance,
         "source": {"points": source.GetNumberOfPoints(), "cells": source.GetNumberOfCells(),
+                   "values": values_used(source, field_name, method),
+                   **({"applied": applied} if applied else {}),
                    **field_stats(source_values)},
         "bodies": bodies,
     }
-    if applied is not None:
-        report["source"]["applied"] = dict(applied)
     if not makes_load:
         report["load"] = NO_LOAD
     if field_name == "Pressure":
@@ -232,9 +272,9 @@ def report_table(report):
         f"{report['field']}{unit} mapped with \"{report['method']}\", tolerance "
         f"{report['tolerance']}",
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
-        f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}",
-        *([f"source array '{a['array']}' ({a['where']} data), value * {a['scale']:g} + "
-           f"{a['offset']:g}"] if (a := src.get("applied")) else []),
+        f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}"
+        + (f"; {src['values']}" if src.get("values") else "")
+        + "".join(f"; {k} {v}" for k, v in (src.get("applied") or {}).items()),
         (f"{report['field']}: {report['load']}" if "load" in report else
          f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "
          f"load leaves out (no mapped value / beyond the tolerance); min / max / mean over the "

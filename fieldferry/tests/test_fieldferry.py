@@ -473,6 +473,100 @@ class TestMappedLeafIsTheBodys:
         assert (point_array(leaf, "Distance") == 0).all()
 
 
+def with_face_values(source, values, name="Pressure"):
+    array = ns.numpy_to_vtk(np.asarray(values, dtype=float), deep=1)
+    array.SetName(name)
+    source.GetCellData().AddArray(array)
+    return label_source(source)
+
+
+def triangles_of(data):
+    return ns.vtk_to_numpy(data.GetPolys().GetConnectivityArray()).reshape(-1, 3)
+
+
+class TestFaceValues:
+    """A field held per face (CFD wall values) is used as such."""
+
+    def test_cell_methods_take_the_value_of_the_face_a_point_lands_in(self):
+        source = plane_surface(3)
+        values = np.random.default_rng(7).uniform(1e5, 2e5, source.GetNumberOfCells())
+        with_face_values(source, values)
+        xyz, tris = points_of(source), triangles_of(source)
+        centre = xyz[tris].mean(axis=1, keepdims=True)
+        inner = (centre + 0.5 * (xyz[tris] - centre)).reshape(-1, 3)  # each face shrunk in place
+        for method in ("Surface projection", "Mesh only"):
+            model = host_model_of(inner, T.Tria3, np.arange(len(inner)).reshape(-1, 3))
+            fieldferry.map_scalar_field_to_mesh("Pressure", method, source, model, True, None)
+            (_, leaf), = leaves(model)
+            assert (point_array(leaf, "Pressure") == np.repeat(values, 3)).all(), method
+
+    def test_point_methods_take_the_area_weighted_mean_of_the_faces_around(self):
+        # Faces of very different sizes around shared points.
+        xyz = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [4, 4, 0], [-0.1, -0.1, 0]], float)
+        tris = np.array([[0, 1, 2], [1, 3, 2], [0, 4, 1]])
+        values = np.array([10.0, 20.0, 70.0])
+        source = with_face_values(polydata(xyz, tris), values)
+        area = 0.5 * np.linalg.norm(np.cross(xyz[tris[:, 1]] - xyz[tris[:, 0]],
+                                             xyz[tris[:, 2]] - xyz[tris[:, 0]]), axis=1)
+        expected = [sum(area[f] * values[f] for f in range(3) if p in tris[f]) /
+                    sum(area[f] for f in range(3) if p in tris[f]) for p in range(5)]
+        model = host_model_of(xyz, T.Tria3, tris)
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Point cloud or mesh", source, model,
+                                            True, None)
+        (_, leaf), = leaves(model)
+        assert np.allclose(point_array(leaf, "Pressure"), expected, rtol=1e-12)
+
+    def test_more_fields_map_with_the_same_geometry_as_separate_calls(self):
+        source = label_source(with_fields(plane_surface(6), smooth))
+        with_face_values(source, np.arange(source.GetNumberOfCells()), "Wall heat")
+        _, (together,) = map_block(source, "Surface projection", field="Pressure",
+                                   boundary_only=True)
+        assert string_field(together, "units_pressure") == "Pa"
+        model = hex_block_model()
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source, model, True,
+                                            None, more_fields=["Temperature", "Wall heat"])
+        (_, leaf), = leaves(model)
+        for name in ("Pressure", "Temperature", "Wall heat"):
+            _, (alone,) = map_block(source, "Surface projection", field=name, boundary_only=True)
+            assert (point_array(leaf, name) == point_array(alone, name)).all(), name
+        assert string_field(leaf, "units_temperature") == "K"
+        assert string_field(leaf, "units_pressure") == "Pa"
+
+
+class TestTransform:
+    def test_a_rotated_source_moved_back_maps_the_field_where_it_belongs(self):
+        rng = np.random.default_rng(11)
+        points = rng.uniform(-0.2, 1.2, (3000, 3))
+        turned = points @ np.array([[0, -1, 0], [1, 0, 0], [0, 0, 1]]).T  # 90 deg about z
+        source = cloud(turned, lambda p: np.zeros(len(p)))
+        field = ns.numpy_to_vtk(linear(points), deep=1)  # the field of the unturned points
+        field.SetName("Temperature")
+        source.GetPointData().AddArray(field)
+        back = vtk.vtkTransform()
+        back.RotateZ(-90)
+        as_rows = [[back.GetMatrix().GetElement(r, c) for c in range(4)] for r in range(4)]
+        for transform in (back, as_rows):
+            model = hex_block_model()
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Linear fit", source, model, False,
+                                                None, transform=transform)
+            (_, leaf), = leaves(model)
+            assert np.allclose(point_array(leaf, "Temperature"), linear(points_of(leaf)),
+                               atol=1e-9)
+
+    @pytest.mark.parametrize("transform, error, match", [
+        ([[1, 0, 0], [0, 1, 0], [0, 0, 1]], TypeError, "transform must be a 4x4 matrix"),
+        ("shift", TypeError, "transform must be a 4x4 matrix"),
+        ([[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0.5, 1]], ValueError,
+         "last row is \\(0, 0, 0.5, 1\\)"),
+        ([[1, 0, 0, math.nan], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1]], ValueError,
+         "non-finite entry nan")])
+    def test_bad_transforms_are_named(self, transform, error, match):
+        with pytest.raises(error, match=match):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Linear fit", random_cloud(20),
+                                                hex_block_model(), False, None,
+                                                transform=transform)
+
+
 class TestSourceAndModelApart:
     def test_a_source_1000_times_too_large_is_named_with_both_boxes(self, capsys):
         points = np.random.default_rng(3).random((200, 3)) * 1000.0
@@ -570,14 +664,16 @@ class TestBadInput:
             self.call(field="Velocity", model=model)
         assert [leaf for _, leaf in leaves(model)] == before
 
-    def test_conversion_of_a_non_polydata_source(self):
+    def test_a_grid_source_in_mm_is_scaled_like_polydata(self):
+        cloud_mm = random_cloud(50, length="mm", hi=1000.0)
         append = vtk.vtkAppendFilter()
-        append.AddInputData(random_cloud(50, length="mm"))
+        append.AddInputData(cloud_mm)
         append.Update()
         grid = append.GetOutput()
-        grid.GetFieldData().PassData(random_cloud(1, length="mm").GetFieldData())
-        with pytest.raises(TypeError, match="vtkUnstructuredGrid.*vtkPolyData"):
-            self.call(source=grid)
+        grid.GetFieldData().PassData(cloud_mm.GetFieldData())
+        values = [point_array(leaves(self.call(algorithm="Point cloud or mesh", source=s))[0][1],
+                              "Temperature") for s in (cloud_mm, grid)]
+        assert (values[0] == values[1]).all()
 
     def test_empty_source(self):
         with pytest.raises(ValueError, match="empty"):
@@ -764,7 +860,7 @@ class TestMalformedDatasetsFoundByFuzzing:
                                         "interpolate_scalar_field_using_linear_fit"])
     def test_interpolation_without_the_field_raises_instead_of_dropping_it(self, method):
         source = random_cloud(20)
-        with pytest.raises(KeyError, match=f"{method}: the source .* no point data array "
+        with pytest.raises(KeyError, match=f"{method}: the source .* no point or cell data array "
                                            "'Stress' .*'Pressure'"):
             getattr(fieldferry, method)("Stress", source, self.target())
 
@@ -773,7 +869,7 @@ class TestMalformedDatasetsFoundByFuzzing:
         with pytest.raises(KeyError) as raised:
             fieldferry.interpolate_scalar_field_using_point_interpolator(
                 "P\ud800", random_cloud(5), self.target())
-        assert "no point data array 'P\\ud800'" in raised.value.args[0]
+        assert "no point or cell data array 'P\\ud800'" in raised.value.args[0]
 
     def test_text_field_raises(self):
         source = random_cloud(5)
