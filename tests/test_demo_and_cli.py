@@ -333,11 +333,12 @@ class TestKelmMapFromCFD:
         case = case_writers.openfoam_case(folder / "case", extent=(0.1, 0.05, 0.02))
         out = folder / "foam"
         run = kelm_map(tets, case, "--field", "Pressure=p", "--scale", "1000", "--mesh-unit",
-                       "mm", "--method", "Surface projection", "--out", out, "--no-pictures",
-                       "--quiet")
+                       "mm", "--method", "Surface projection", "--out", out, "--quiet")
         assert run.returncode == 0, run.stderr
         report = json.loads((out / "report_pressure.json").read_text())
         assert report["source"]["values"].startswith("face values")
         (body,) = report["bodies"]
         # The latest time's face values times 1000: walls 10, the top's two faces 20 and 40.
         assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((10000, 40000))
+        assert (out / "pressure.png").stat().st_size > 1000  # face values drawn, page written
+        assert (out / "report_pressure.html").stat().st_size > 1000
