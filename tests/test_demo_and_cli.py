@@ -13,7 +13,8 @@ from vtk.util import numpy_support as ns
 import kelm
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path[:0] = [str(ROOT / "examples"), str(ROOT / "tools")]
+sys.path[:0] = [str(ROOT / "examples"), str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
+import case_writers  # noqa: E402
 import main_road  # noqa: E402
 
 
@@ -129,16 +130,11 @@ def sources(folder):
     to_grid = vtk.vtkAppendFilter()
     to_grid.AddInputData(box)
     to_grid.Update()
-    on_cells = vtk.vtkPointDataToCellData()  # a field only a solver's cells carry
-    on_cells.SetInputData(surface.GetOutput())
-    on_cells.PassPointDataOff()
-    on_cells.Update()
     written = {"csv": csv}
     for key, name, writer, data in (
             ("vti", "box.vti", vtk.vtkXMLImageDataWriter(), box),
             ("vtp", "box.vtp", vtk.vtkXMLPolyDataWriter(), surface.GetOutput()),
-            ("vtu", "box.vtu", vtk.vtkXMLUnstructuredGridWriter(), to_grid.GetOutput()),
-            ("cells", "cells.vtp", vtk.vtkXMLPolyDataWriter(), on_cells.GetOutput())):
+            ("vtu", "box.vtu", vtk.vtkXMLUnstructuredGridWriter(), to_grid.GetOutput())):
         writer.SetFileName(str(folder / name))
         writer.SetInputData(data)
         writer.Write()
@@ -221,8 +217,14 @@ class TestKelmMap:
         (["{csv}", "{csv}"], "not a mesh file this tool can read"),
         (["{tets}", "{bad}"], "bad.csv: line 2 has 2 values"),
         (["{tets}", "{csv}", "--source-unit", "parsec"], "unknown length unit 'parsec'"),
-        (["{tets}", "{vtp}", "--field", "Temperature"], "no point array 'Temperature'"),
-        (["{tets}", "{cells}"], "point arrays: none; cell arrays: Pressure"),
+        (["{tets}", "{vtp}", "--field", "Temperature"],
+         "no array 'Temperature' (point arrays: Pressure; cell arrays: none)"),
+        (["{tets}", "{vtp}", "--patches", "roof"], "no part 'roof' (the parts there are: box)"),
+        (["{tets}", "{csv}", "--field", "Pressure", "--field", "Temperature", "--scale", "2"],
+         "--scale 2: say which field, as LOAD=2 (fields: Pressure, Temperature)"),
+        (["{tets}", "{csv}", "--offset", "Heat=1"], "--offset Heat=1: no --field 'Heat'"),
+        (["{tets}", "{csv}", "--rotate", "0", "0", "0", "90"], "--rotate: the axis (0 0 0)"),
+        (["{tets}", "{csv}", "--transform", "{bad}"], "bad.csv: not 4 rows of 4 numbers"),
         (["{tets}", "{csv}", "--field-unit", "kPsi"], "--field-unit: unknown pressure unit 'kPsi'"),
         (["{tets}", "{csv}", "--mesh-unit", "mm", "--source-unit", "mm", "--method",
           "Mesh only"], "\"Mesh only\" maps nothing from a source without cells"),
@@ -231,7 +233,7 @@ class TestKelmMap:
         folder, tets, _, source = files
         (folder / "bad.csv").write_text("x,y,z,p\n1,2\n")
         values = dict(folder=folder, tets=tets, csv=source["csv"], vtp=source["vtp"],
-                      bad=folder / "bad.csv", cells=source["cells"])
+                      bad=folder / "bad.csv")
         run = kelm_map(*[a.format(**values) for a in args], "--out", folder / "err", "--quiet")
         assert run.returncode == 1
         assert "Traceback" not in run.stderr
@@ -268,3 +270,75 @@ class TestKelmMap:
         assert [c.function for c in kelm.environment.created] == [
             "createPressurePropertyStaticVariable", "createLoadPressure",
             "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
+
+
+def rotated_about_z(xyz, degrees):
+    c, s = np.cos(np.radians(degrees)), np.sin(np.radians(degrees))
+    return xyz @ np.array([[c, s, 0], [-s, c, 0], [0, 0, 1]])
+
+
+class TestKelmMapFromCFD:
+    @pytest.fixture(scope="class")
+    def box(self, tmp_path_factory):
+        folder = tmp_path_factory.mktemp("kelm-map-cfd")
+        return folder, gmsh_box(folder / "box.msh")
+
+    def test_two_fields_of_a_moved_multiblock_in_one_run(self, box):
+        """The box's faces as a CFD code might have written them: in m, turned -90 degrees about
+        z and shifted, with a kinematic pressure and a temperature per point, beside a volume
+        block. --rotate and --translate put them back onto the box (model in mm)."""
+        folder, tets = box
+        cube = vtk.vtkCubeSource()
+        cube.SetBounds(0, 100, 0, 50, 0, 20)
+        cube.Update()
+        walls = cube.GetOutput()
+        true_xyz = ns.vtk_to_numpy(walls.GetPoints().GetData()).astype(float)
+        moved = (rotated_about_z(true_xyz, -90) - (10, 20, 30)) / 1000
+        walls.GetPoints().SetData(ns.numpy_to_vtk(moved, deep=1))
+        for name, value in (("p", true_xyz[:, 0]), ("T", 300 + true_xyz[:, 2] / 10)):
+            array = ns.numpy_to_vtk(value, deep=1)
+            array.SetName(name)
+            walls.GetPointData().AddArray(array)
+        fluid = case_writers.cube_grid(9.0)  # a volume block: not read by default
+        path = case_writers.write_xml(folder / "cfd.vtm", case_writers.multiblock(
+            {"walls": walls, "fluid": fluid}))
+        out = folder / "moved"
+        run = kelm_map(tets, path, "--field", "Pressure=p", "--field", "Temperature=T",
+                       "--scale", "Pressure=2", "--offset", "Pressure=1000", "--mesh-unit", "mm",
+                       "--rotate", "0", "0", "1", "90", "--translate", "-20", "10", "30",
+                       "--method", "Surface projection", "--out", out, "--no-pictures",
+                       "--quiet")
+        assert run.returncode == 0, run.stderr
+        pressure = json.loads((out / "report_pressure.json").read_text())
+        assert pressure["source"]["applied"] == {"array": "p", "scale": 2.0, "offset": 1000.0}
+        (body,) = pressure["bodies"]
+        assert body["mapped"]["min"] == pytest.approx(1000, abs=1e-6)  # 2 x + 1000, x 0..100
+        assert body["mapped"]["max"] == pytest.approx(1200, abs=1e-6)
+        (body,) = json.loads((out / "report_temperature.json").read_text())["bodies"]
+        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((300, 302))
+        reader = vtk.vtkXMLPolyDataReader()
+        reader.SetFileName(str(out / "source_moved.vtp"))
+        reader.Update()
+        assert reader.GetOutput().GetBounds() == pytest.approx((0, 100, 0, 50, 0, 20), abs=1e-9)
+        kelm.reset()
+        kelm.setApplicationUnitSystem("mm-kg-s-N-K")
+        kelm.io.load_model(str(tets), model_name="box", length_unit="mm")
+        exec(compile((out / "recorded_loads.py").read_text(), "recorded_loads.py", "exec"), {})
+        assert [c.function for c in kelm.environment.created] == [
+            "createPressurePropertyStaticVariable", "createLoadPressure",
+            "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
+
+    def test_openfoam_wall_pressure_held_on_faces_reaches_the_mesh(self, box):
+        folder, tets = box
+        case = case_writers.openfoam_case(folder / "case", extent=(0.1, 0.05, 0.02))
+        out = folder / "foam"
+        run = kelm_map(tets, case, "--field", "Pressure=p", "--scale", "1000", "--mesh-unit",
+                       "mm", "--method", "Surface projection", "--out", out, "--quiet")
+        assert run.returncode == 0, run.stderr
+        report = json.loads((out / "report_pressure.json").read_text())
+        assert report["source"]["values"].startswith("face values")
+        (body,) = report["bodies"]
+        # The latest time's face values times 1000: walls 10, the top's two faces 20 and 40.
+        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((10000, 40000))
+        assert (out / "pressure.png").stat().st_size > 1000  # face values drawn, page written
+        assert (out / "report_pressure.html").stat().st_size > 1000

@@ -30,6 +30,10 @@ def prefix(tmp_path_factory):
 def test_layout(prefix):
     modules = sorted(p.name.split(".")[0] for p in (prefix / "modules").glob("*.so"))
     assert modules == sorted(MODULES)
+    # The reading layer is pure Python, installed as a package beside the extension modules,
+    # without its tests.
+    assert (prefix / "modules" / "cfdsource" / "__init__.py").is_file()
+    assert not (prefix / "modules" / "cfdsource" / "tests").exists()
     assert (prefix / "modules" / "res" / "kelm_dark_background.jpg").stat().st_size > 0
     assert sorted(p.name for p in (prefix / "host").iterdir()) == ["gaugeshift", "kelm"]
     assert not list(prefix.rglob("__pycache__")) and not (prefix / "host" / "tests").exists()
@@ -41,8 +45,8 @@ def test_fresh_interpreter_imports_every_module_and_draws_with_the_background(pr
 import sys
 checkout = ({str(BUILD)!r}, {str(ROOT)!r})
 assert not [p for p in sys.path if p.startswith(checkout)], sys.path
-import {", ".join(MODULES)}
-for m in ({", ".join(MODULES)}):
+import {", ".join(MODULES)}, cfdsource
+for m in ({", ".join(MODULES)}, cfdsource):
     assert m.__file__.startswith({str(prefix / "modules")!r}), m.__file__
 import kelm
 assert kelm.__file__.startswith({str(prefix / "host")!r})

@@ -3,12 +3,14 @@
     kelm-map MESH SOURCE [options]
 
 MESH is a mesh file the stand-in host loads through meshio (Gmsh .msh, Abaqus .inp, Nastran .bdf,
-VTK .vtu); SOURCE is a VTK XML dataset (.vtp, .vtu, .vti) carrying the field as a point array, or
-a CSV point cloud of x, y, z, value rows. The field is mapped onto the mesh, made into a host load
-(the equivalent host script is recorded), and the model, the mapped model, a picture and a mapping
-report are written to the output folder.
+VTK .vtu); SOURCE is a CFD result read with cfdsource: an OpenFOAM case directory, EnSight Gold
+.case, Fluent .cas, CGNS, Tecplot ASCII, VTK (.vtk, .vtp, .vtu, .vti, .vtm, .pvd) or a CSV point
+cloud of x, y, z, value rows. Each field is mapped onto the mesh, made into a host load (the
+equivalent host script is recorded), and the model, the mapped model, a picture and a mapping
+report per field are written to the output folder.
 """
 import argparse
+import math
 import os
 import sys
 import traceback
@@ -24,10 +26,31 @@ def parse_arguments(argv):
     parser = argparse.ArgumentParser(prog="kelm-map", description=__doc__.split("\n\n")[1],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("mesh", help="the FE mesh file (.msh, .inp, .bdf, .vtu)")
-    parser.add_argument("source", help="the field source (.vtp, .vtu, .vti or .csv)")
-    parser.add_argument("--field", default="Pressure",
-                        help="field name: Pressure, Temperature, or another point array "
-                             "(mapped, no load) [Pressure]")
+    parser.add_argument("source", help="the field source: an OpenFOAM case directory, .case, "
+                                       ".cas, .cgns, .dat, .vtk, .vtp, .vtu, .vti, .vtm, .pvd "
+                                       "or .csv")
+    parser.add_argument("--field", action="append", metavar="LOAD[=ARRAY]",
+                        help="a field to map: Pressure, Temperature or another name (mapped, no "
+                             "load), from the source's array ARRAY (default: the same name); "
+                             "repeat for several [Pressure]")
+    parser.add_argument("--scale", action="append", metavar="[LOAD=]S",
+                        help="multiply the field's values by S (a density for a kinematic "
+                             "pressure), before any unit conversion")
+    parser.add_argument("--offset", action="append", metavar="[LOAD=]O",
+                        help="add O to the field's values after --scale (a reference pressure "
+                             "for gauge values)")
+    parser.add_argument("--patches", nargs="+", metavar="NAME",
+                        help="the source's parts to read (OpenFOAM patches, EnSight parts, .vtm "
+                             "blocks) [OpenFOAM: the wall patches; else every surface part]")
+    parser.add_argument("--time", type=float, help="the time to read [the latest]")
+    parser.add_argument("--translate", nargs=3, type=float, metavar=("X", "Y", "Z"),
+                        help="move the source by X Y Z (model units)")
+    parser.add_argument("--rotate", nargs="+", metavar="AXIS_X AXIS_Y AXIS_Z ANGLE_DEG",
+                        help="turn the source by ANGLE_DEG about the axis, through the origin or "
+                             "'about CX CY CZ' (model units)")
+    parser.add_argument("--transform", metavar="FILE",
+                        help="move the source by the 4x4 matrix in FILE (4 rows of 4 numbers, "
+                             "model units); applied first, then --rotate, then --translate")
     parser.add_argument("--method", default=METHODS[0], choices=METHODS,
                         help="mapping method [%(default)s]")
     parser.add_argument("--tolerance", type=float, default=None,
@@ -38,8 +61,9 @@ def parse_arguments(argv):
     parser.add_argument("--model-unit", default=None,
                         help="length unit the model is exported in [the mesh unit]")
     parser.add_argument("--source-unit", default="m", help="length unit of the source [m]")
-    parser.add_argument("--field-unit", default=None,
-                        help="unit of the field values [Pa for Pressure, K for Temperature]")
+    parser.add_argument("--field-unit", action="append", metavar="[LOAD=]UNIT",
+                        help="unit of the field's values after --scale and --offset [Pa for "
+                             "Pressure, K for Temperature]")
     parser.add_argument("--out", default="kelm-map-out", help="output folder [%(default)s]")
     parser.add_argument("--no-overlap-check", action="store_true",
                         help="map even when the source's and the model's bounding boxes miss "
@@ -54,7 +78,50 @@ def parse_arguments(argv):
     return args
 
 
-def check_units(args, field_unit):
+def field_options(args):
+    """{load field: source array} of the --field options, in their order."""
+    fields = {}
+    for entry in args.field or ["Pressure"]:
+        load, _, array = entry.partition("=")
+        if not load.strip() or (_ and not array.strip()):
+            raise ValueError(f"--field {entry}: expected LOAD or LOAD=ARRAY")
+        if load in fields:
+            raise ValueError(f"--field {entry}: field '{load}' is given twice")
+        fields[load] = array or load
+    return fields
+
+
+def per_field(option, entries, fields, convert):
+    """{load field: value} of a repeatable [LOAD=]VALUE option; a value without LOAD= is the
+    only field's."""
+    values = {}
+    for entry in entries or []:
+        load, _, text = entry.rpartition("=")
+        if not _:
+            if len(fields) != 1:
+                raise ValueError(f"{option} {entry}: say which field, as LOAD={entry} (fields: "
+                                 f"{', '.join(fields)})")
+            load = next(iter(fields))
+        if load not in fields:
+            raise ValueError(f"{option} {entry}: no --field '{load}' (fields: "
+                             f"{', '.join(fields)})")
+        if load in values:
+            raise ValueError(f"{option} {entry}: field '{load}' is given twice")
+        values[load] = convert(option, entry, text)
+    return values
+
+
+def number(option, entry, text):
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not math.isfinite(value):
+        raise ValueError(f"{option} {entry}: '{text}' is not a finite number")
+    return value
+
+
+def check_units(args, field_units):
     """Every unit label the run will need, checked before anything is read or written."""
     import gaugeshift
     import loadscribe
@@ -66,11 +133,27 @@ def check_units(args, field_unit):
             gaugeshift.gaugeshift_factor().get_gaugeshift_factor("Length", unit, "m")
         except ValueError as error:
             raise ValueError(f"{option}: {error}") from None
-    table = {"Pressure": loadscribe.pressure_unit_to_unit_system,
-             "Temperature": loadscribe.temperature_unit_to_unit_system}.get(args.field)
-    if table is not None and field_unit not in table:
-        raise ValueError(f"--field-unit: unknown {args.field.lower()} unit '{field_unit}'; "
-                         f"known: {', '.join(table)}")
+    for field, unit in field_units.items():
+        table = {"Pressure": loadscribe.pressure_unit_to_unit_system,
+                 "Temperature": loadscribe.temperature_unit_to_unit_system}.get(field)
+        if table is not None and unit not in table:
+            raise ValueError(f"--field-unit: unknown {field.lower()} unit '{unit}'; "
+                             f"known: {', '.join(table)}")
+
+
+def checked_options(args):
+    """The run's fields, their scale, offset and unit, and the source's motion (a 4x4 matrix or
+    None), every option checked before anything is read or written."""
+    import motion
+
+    fields = field_options(args)
+    scale = per_field("--scale", args.scale, fields, number)
+    offset = per_field("--offset", args.offset, fields, number)
+    units = {**{f: DEFAULT_UNITS.get(f, "") for f in fields},
+             **per_field("--field-unit", args.field_unit, fields, lambda o, e, t: t)}
+    check_units(args, units)
+    matrix = motion.combined(args.transform, args.rotate, args.translate)
+    return fields, scale, offset, units, matrix
 
 
 def check_method(method, source, path):
@@ -82,13 +165,12 @@ def check_method(method, source, path):
 
 
 def run(args):
+    import cfdsource
     import kelm
     import loadscribe
     import mainroad
-    from sources import read_source
 
-    field_unit = args.field_unit or DEFAULT_UNITS.get(args.field, "")
-    check_units(args, field_unit)
+    fields, scale, offset, units, matrix = checked_options(args)
     kelm.reset()
     model_unit = args.model_unit or args.mesh_unit
     kelm.setApplicationUnitSystem(f"{model_unit}-kg-s-N-K")
@@ -104,21 +186,36 @@ def run(args):
         except Exception as error:  # meshio's own errors for files it cannot read
             raise ValueError(f"{args.mesh}: not a mesh file this tool can read ({error})") from error
     with stage(f"read the source {args.source}"):
-        source = read_source(args.source, args.field, args.source_unit, field_unit)
+        source = cfdsource.read_source(args.source, fields, patches=args.patches, time=args.time,
+                                       scale=scale, offset=offset, length_unit=args.source_unit,
+                                       field_units=units)
     check_method(args.method, source, args.source)
     os.makedirs(args.out, exist_ok=True)
-    loadscribe.macro = ""
-    try:
-        report = mainroad.map_field([model], source, args.field, args.method, args.tolerance,
-                                    args.boundary_only, args.out, pictures=not args.no_pictures,
-                                    quiet=args.quiet, require_overlap=not args.no_overlap_check)
-    except mainroad.ApartError as error:
-        raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
-                         "--source-unit, or map anyway with --no-overlap-check") from None
-    script = mainroad.save_recording(args.out, args.field)
-    print(mainroad.summary([report]))
-    if not loadscribe.macro:
-        print(f"\nno host load for '{args.field}': only Pressure and Temperature become host loads")
+    with stage("export the host model"):
+        exported = mainroad.export_model([model], args.out)
+    if matrix is not None:
+        with stage("write the moved source"):
+            mainroad.write_moved_source(source, exported[0], matrix, args.out)
+    reports, notes = [], []
+    for load, array in fields.items():
+        loadscribe.macro = ""
+        try:
+            reports.append(mainroad.map_field(
+                [model], source, load, args.method, args.tolerance, args.boundary_only, args.out,
+                pictures=not args.no_pictures, quiet=args.quiet,
+                require_overlap=not args.no_overlap_check, exported=exported, transform=matrix,
+                applied={"array": array, "scale": scale.get(load, 1.0),
+                         "offset": offset.get(load, 0.0)}))
+        except mainroad.ApartError as error:
+            raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
+                             "--source-unit, or map anyway with --no-overlap-check") from None
+        script = mainroad.save_recording(args.out, load)
+        if not loadscribe.macro:
+            notes.append(f"no host load for '{load}': only Pressure and Temperature become host "
+                         "loads")
+    print(mainroad.summary(reports))
+    for note in notes:
+        print(f"\n{note}")
     print(f"\nrecorded host script: {script}\noutputs in {os.path.abspath(args.out)}")
 
 

@@ -1,5 +1,6 @@
-"""The main road as one call, shared by the demo and kelm-map: export the host model, map one
-field, create its load with recording on, save the datasets, take a picture and write the report.
+"""The main road, shared by the demo and kelm-map: export the host model (once for every field
+mapped from it), map a field, create its load with recording on, save the datasets, take a
+picture and write the report.
 """
 import contextlib
 import io
@@ -8,6 +9,8 @@ import time
 
 import gaugeshift
 import kelm
+import numpy as np
+import vtk
 
 import fieldferry
 import loadscribe
@@ -62,26 +65,52 @@ def take_picture(mapped, body_map, field_name, unit, path):
     return viewer.render_offscreen(path)
 
 
+def export_model(entities, out_dir):
+    """(the model multiblock, its body map), the model saved as out_dir/model.vtm."""
+    model = treewalk.create_vtk_dataset_from_kelm_entities(entities)
+    body_map = treewalk.blockbook.get_model_map_with_block_id()
+    treewalk.blockbook.save(os.path.join(out_dir, "model.vtm"))
+    return model, body_map
+
+
+def write_moved_source(source, model, matrix, out_dir):
+    """Writes the source as the mapping places it (scaled into the model's length unit, then
+    moved by the 4x4 `matrix`) as out_dir/source_moved.vtp (or .vtu), to be checked against the
+    model."""
+    import motion
+    model_unit = _text(model, "unit_system_label").split("-")[0]
+    moving = motion.moved(source, length_factor(source, model), matrix, model_unit)
+    fieldferry.export_vtk_file(moving, os.path.join(out_dir, "source_moved"))
+
+
 def map_field(entities, source, field_name, method, tolerance, boundary_only, out_dir,
-              pictures=True, quiet=False, require_overlap=False):
+              pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
+              transform=None):
     """Runs the road for one field; returns the report (a dict). Files written into out_dir:
     model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt / .html; the recorded
-    host script accumulates in loadscribe.macro (the caller saves it)."""
+    host script accumulates in loadscribe.macro (the caller saves it). `exported`, from
+    export_model, maps onto a copy of a model exported before (several fields from one export);
+    `applied` ({"array", "scale", "offset"}) tells the report what the source's array was and
+    what was done to its values; `transform` (a 4x4 matrix) moves the source in model units."""
     stage = Stage(field_name, quiet)
     tag = field_name.lower()
-    with stage("export the host model"):
-        model = treewalk.create_vtk_dataset_from_kelm_entities(entities)
-        body_map = treewalk.blockbook.get_model_map_with_block_id()
-        treewalk.blockbook.save(os.path.join(out_dir, "model.vtm"))
+    if exported is None:
+        with stage("export the host model"):
+            model, body_map = export_model(entities, out_dir)
+    else:
+        # The mapping replaces the model's leaves: each field gets its own copy of the export.
+        model, body_map = vtk.vtkMultiBlockDataSet(), exported[1]
+        model.DeepCopy(exported[0])
     factor = length_factor(source, model)
     unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
     with stage(f"map with \"{method}\""):
         fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
         os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
         try:
-            mapped = fieldferry.map_scalar_field_to_mesh(field_name, method, source, model,
-                                                         boundary_only, tolerance,
-                                                         require_overlap=require_overlap)
+            mapped = fieldferry.map_scalar_field_to_mesh(
+                field_name, method, source, model, boundary_only, tolerance,
+                require_overlap=require_overlap,
+                transform=None if transform is None else np.asarray(transform).tolist())
         except ValueError as error:
             if require_overlap and "bounding box" in str(error):
                 raise ApartError(str(error)) from None
@@ -101,12 +130,14 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
         with stage("render a picture"):
             take_picture(mapped, body_map, field_name, unit, os.path.join(out_dir, f"{tag}.png"))
     with stage("write the report"):
-        report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor)
+        report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor,
+                                applied=applied)
         report["unmapped_points"] = dict(fieldferry.last_unmapped_counts)
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
+        moved = "" if transform is None else f", transform={np.asarray(transform).tolist()!r}"
         call = (f"fieldferry.map_scalar_field_to_mesh({field_name!r}, {method!r}, source, model, "
-                f"{boundary_only!r}, {tolerance!r})")
+                f"{boundary_only!r}, {tolerance!r}{moved})")
         write_html_report(report, mapped, source, os.path.join(out_dir, f"report_{tag}.html"),
                           pictures=pictures, call=call)
     return report

@@ -45,6 +45,14 @@ def _point_values(dataset, name):
     return values[:, 0] if values.ndim > 1 else values
 
 
+def _source_values(source, name):
+    """The source's values of the field, where the source holds them (points or faces)."""
+    values = _point_values(source, name)
+    if values is None and source.GetCellData().GetArray(name) is not None:
+        values = ns.vtk_to_numpy(source.GetCellData().GetArray(name)).astype(np.float64)
+    return values
+
+
 def mapped_values(mapped, field_name):
     """The values the mapping produced: points whose mask is 1, finite only."""
     parts = []
@@ -146,7 +154,7 @@ def model_pictures(report, mapped, source, work_dir):
     field = report["field"]
     unit = f" [{report['unit']}]" if report.get("unit") else ""
     mapped_range = mapped_values(mapped, field)
-    source_values = _point_values(source, field)
+    source_values = _source_values(source, field)
     source_values = source_values[np.isfinite(source_values)] if source_values is not None else []
     everything = np.concatenate([mapped_range, source_values])
     value_range = (float(everything.min()), float(everything.max())) if everything.size else None
@@ -162,6 +170,13 @@ def model_pictures(report, mapped, source, work_dir):
         surface.SetInputData(source)
         surface.Update()
         shown_source = surface.GetOutput()
+    if shown_source.GetPointData().GetArray(field) is None:
+        # The viewer colours by point values: face values are drawn through their points.
+        import vtk
+        to_points = vtk.vtkCellDataToPointData()
+        to_points.SetInputData(shown_source)
+        to_points.Update()
+        shown_source = to_points.GetOutput()
     pictures = [
         (f"Source: {field}{unit}",
          _render(lambda v: v.display_mesh(shown_source, "Point", field), path("source"), value_range,
@@ -267,7 +282,7 @@ def write_html_report(report, mapped, source, path, pictures=True, call=None, co
     mapped the field, `command` the command line (this process's by default)."""
     field = report["field"]
     unit = report.get("unit") or ""
-    source_values = _point_values(source, field)
+    source_values = _source_values(source, field)
     source_values = (source_values[np.isfinite(source_values)] if source_values is not None
                      else np.zeros(0))
     value_plot = histogram_png([("source", source_values),

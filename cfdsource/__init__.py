@@ -1,0 +1,95 @@
+"""cfdsource: a CFD solver's results as a mapping source, read with VTK's own readers.
+
+    source = cfdsource.read_source("pipe_case", {"Pressure": "p"}, scale={"Pressure": 998.2})
+
+reads an OpenFOAM case (its wall patches at the latest time), an EnSight Gold .case, a Fluent
+.cas/.dat, a CGNS file, a Tecplot ASCII file, a legacy .vtk, VTK XML (.vtp, .vtu, .vti, .vts,
+.vtr, .vtm, .pvd) or a CSV point cloud, and returns one vtkPolyData (surfaces, point clouds) or
+vtkUnstructuredGrid (volumes) carrying each load field under its load name, as point or cell
+data where the solver put it, in float64, with the unit labels that fieldferry reads in its
+field data. See README.md beside this file.
+"""
+import os
+
+from .errors import SourceError
+from .fields import DEFAULT_UNITS, UNIT_ARRAYS
+from . import fields as _fields
+from .csv_points import read_csv_points
+from .formats import openfoam_case, read_parts
+from .openfoam import INTERNAL, available_patches
+from .parts import choose, is_volume
+
+__all__ = ["read_source", "describe", "SourceError", "UNIT_ARRAYS", "DEFAULT_UNITS"]
+
+
+def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None, offset=None,
+                length_unit="m", field_units=None):
+    """Reads the source at `path` as one dataset for fieldferry.
+
+    fields: the load fields and the solver arrays they come from: {"Pressure": "p"}, or a name
+        or list of names that are both. Each array is looked up in point data, then cell data,
+        and stays where it was found.
+    patches: names of the parts to read (OpenFOAM patches, EnSight parts, .vtm blocks, ...);
+        default: an OpenFOAM case's wall patches, else every surface part (the volume parts
+        when there are none). The parts are merged into one dataset.
+    time: the time to read (OpenFOAM, EnSight, .pvd); default the latest.
+    scale, offset: value * scale + offset, per load field ({"Pressure": 998.2}) or one number
+        for a single field; in float64, before any unit conversion.
+    length_unit: the unit of the source's coordinates (field data "current_units_length").
+    field_units: {"Pressure": "kPa", ...}: "units_pressure" / "units_temperature"; default Pa, K.
+
+    Returns a vtkPolyData or vtkUnstructuredGrid. Raises SourceError (a ValueError) naming the
+    file and the part, array, time or value at fault and listing what the source has, and
+    FileNotFoundError for a path that does not exist."""
+    path = os.fspath(path)
+    wanted = _fields.field_map(fields)
+    scales = _fields.per_field("scale", scale, wanted, 1.0)
+    offsets = _fields.per_field("offset", offset, wanted, 0.0)
+    units = {**DEFAULT_UNITS, **(field_units or {})}
+    if path.lower().endswith(".csv"):
+        if not os.path.isfile(path):
+            raise FileNotFoundError(f"{path}: no such file")
+        if len(set(wanted.values())) != 1:
+            raise SourceError(f"{path}: a CSV point cloud holds one value column, not fields "
+                              f"{', '.join(wanted)}")
+        parts = read_csv_points(path, next(iter(wanted.values())))
+        _no_time_or_parts(parts, time, patches)
+    else:
+        parts = read_parts(path, time, patches)
+    chosen = choose(parts, None if parts.noun == "patch" else patches)
+    placed, _ = _fields.with_fields(path, chosen, wanted, scales, offsets)
+    source = _fields.merged(placed)
+    _fields.label(source, "current_units_length", length_unit)
+    for load in wanted:
+        if load in UNIT_ARRAYS:
+            _fields.label(source, UNIT_ARRAYS[load], units[load])
+    return source
+
+
+def _no_time_or_parts(parts, time, patches):
+    if time is not None:
+        raise SourceError(f"{parts.path}: a CSV point cloud has no time steps")
+    if patches is not None:
+        choose(parts, patches)  # names the one part there is
+
+
+def describe(path, *, time=None):
+    """What a source holds: {"times": [...], "time": the one read, "parts": {name: "surface" or
+    "volume"}, "default": [the parts read_source takes by default], "point_arrays": [...],
+    "cell_arrays": [...]} (the arrays over every part). An OpenFOAM case lists its patches and
+    internalMesh, and reads them all."""
+    path = os.fspath(path)
+    if openfoam_case(path) is not None:
+        names, default = available_patches(path)
+        parts = read_parts(path, time, names + [INTERNAL])
+    else:
+        parts = read_parts(path, time, None)
+        default = [n for n, _ in choose(parts, None)]
+    point, cell = {}, {}
+    for dataset in parts.datasets.values():
+        point.update(dict.fromkeys(_fields.array_names(dataset.GetPointData())))
+        cell.update(dict.fromkeys(_fields.array_names(dataset.GetCellData())))
+    return {"times": parts.times, "time": parts.chosen_time,
+            "parts": {n: "volume" if is_volume(d) else "surface"
+                      for n, d in parts.datasets.items()},
+            "default": default, "point_arrays": list(point), "cell_arrays": list(cell)}

@@ -1,0 +1,93 @@
+"""Moving a source onto the model: kelm-map's --transform, --rotate and --translate as one 4x4
+matrix, which acts on the source in model units (after its length unit is converted)."""
+import math
+
+import numpy as np
+import vtk
+
+
+def translation(offset):
+    matrix = np.eye(4)
+    matrix[:3, 3] = offset
+    return matrix
+
+
+def rotation(words):
+    """The matrix of --rotate AXIS_X AXIS_Y AXIS_Z ANGLE_DEG [about CX CY CZ]: a right-handed
+    turn about the axis through the centre (default the origin)."""
+    usage = "--rotate: expected AXIS_X AXIS_Y AXIS_Z ANGLE_DEG [about CX CY CZ]"
+    if len(words) not in (4, 8) or (len(words) == 8 and words[4] != "about"):
+        raise ValueError(f"{usage}, not {' '.join(words)}")
+    try:
+        numbers = [float(w) for w in words[:4] + words[5:]]
+    except ValueError:
+        raise ValueError(f"{usage}, not {' '.join(words)}") from None
+    axis, angle, centre = np.array(numbers[:3]), numbers[3], np.array(numbers[4:] or [0, 0, 0])
+    if not np.isfinite(numbers).all() or not np.linalg.norm(axis) > 0:
+        raise ValueError(f"--rotate: the axis ({' '.join(words[:3])}) must be a finite "
+                         "non-zero vector and the angle and centre finite numbers")
+    x, y, z = axis / np.linalg.norm(axis)
+    c, s = math.cos(math.radians(angle)), math.sin(math.radians(angle))
+    turn = np.eye(4)
+    turn[:3, :3] = [[c + x * x * (1 - c), x * y * (1 - c) - z * s, x * z * (1 - c) + y * s],
+                    [y * x * (1 - c) + z * s, c + y * y * (1 - c), y * z * (1 - c) - x * s],
+                    [z * x * (1 - c) - y * s, z * y * (1 - c) + x * s, c + z * z * (1 - c)]]
+    return translation(centre) @ turn @ translation(-centre)
+
+
+def read_matrix(path):
+    """A 4x4 matrix from a text file of 4 rows of 4 numbers (blanks or commas between them;
+    lines starting with # are comments). The last row must be 0 0 0 1: a rigid motion or an
+    affine map, nothing projective."""
+    try:
+        with open(path) as f:
+            lines = [line.split("#")[0].replace(",", " ").split() for line in f]
+    except OSError as error:
+        raise ValueError(f"--transform {path}: {error.strerror}") from None
+    rows = [line for line in lines if line]
+    try:
+        matrix = np.array([[float(v) for v in row] for row in rows], dtype=np.float64)
+    except ValueError:
+        raise ValueError(f"--transform {path}: not 4 rows of 4 numbers") from None
+    if matrix.shape != (4, 4) or not np.isfinite(matrix).all():
+        raise ValueError(f"--transform {path}: not 4 rows of 4 finite numbers")
+    if not np.allclose(matrix[3], [0, 0, 0, 1], atol=1e-12):
+        raise ValueError(f"--transform {path}: the last row must be 0 0 0 1, not "
+                         f"{' '.join(f'{v:g}' for v in matrix[3])}")
+    return matrix
+
+
+def combined(transform_file=None, rotate=None, translate=None):
+    """The one matrix of the three options, None when none is given: the file's matrix first,
+    then the rotation, then the translation."""
+    if transform_file is None and rotate is None and translate is None:
+        return None
+    matrix = read_matrix(transform_file) if transform_file is not None else np.eye(4)
+    if rotate is not None:
+        matrix = rotation(rotate) @ matrix
+    if translate is not None:
+        if not np.isfinite(translate).all():
+            raise ValueError(f"--translate: {' '.join(map(str, translate))} is not three "
+                             "finite numbers")
+        matrix = translation(translate) @ matrix
+    return matrix
+
+
+def moved(source, length_factor, matrix, model_unit):
+    """A copy of the source scaled into model units and moved by `matrix`, labelled as lengths
+    in the model unit; its fields and labels otherwise as they were."""
+    scale = np.diag([length_factor, length_factor, length_factor, 1.0])
+    transform = vtk.vtkTransform()
+    transform.SetMatrix((matrix @ scale).ravel().tolist())
+    move = vtk.vtkTransformFilter()
+    move.SetTransform(transform)
+    move.SetInputData(source)
+    move.Update()
+    result = move.GetOutput()
+    result.GetFieldData().DeepCopy(source.GetFieldData())
+    result.GetFieldData().RemoveArray("current_units_length")
+    unit = vtk.vtkStringArray()
+    unit.SetName("current_units_length")
+    unit.InsertNextValue(model_unit)
+    result.GetFieldData().AddArray(unit)
+    return result
