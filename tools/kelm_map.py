@@ -196,23 +196,28 @@ def run(args):
     if matrix is not None:
         with stage("write the moved source"):
             mainroad.write_moved_source(source, exported[0], matrix, args.out)
-    reports, notes = [], []
-    for load, array in fields.items():
-        loadscribe.macro = ""
+    # Fields that map onto the same places share one mapping: a pressure always maps onto the
+    # bodies' surfaces, other fields onto the whole bodies unless --boundary-only.
+    groups = {}
+    for load in fields:
+        groups.setdefault(load == "Pressure" or args.boundary_only, []).append(load)
+    applied = {load: {"array": array, "scale": scale.get(load, 1.0),
+                      "offset": offset.get(load, 0.0)} for load, array in fields.items()}
+    reports = []
+    loadscribe.macro = ""
+    for group in groups.values():
         try:
-            reports.append(mainroad.map_field(
-                [model], source, load, args.method, args.tolerance, args.boundary_only, args.out,
-                pictures=not args.no_pictures, quiet=args.quiet,
-                require_overlap=not args.no_overlap_check, exported=exported, transform=matrix,
-                applied={"array": array, "scale": scale.get(load, 1.0),
-                         "offset": offset.get(load, 0.0)}))
+            reports += mainroad.map_fields(
+                [model], source, group, args.method, args.tolerance, args.boundary_only,
+                args.out, pictures=not args.no_pictures, quiet=args.quiet,
+                require_overlap=not args.no_overlap_check, exported=exported, applied=applied,
+                transform=matrix, record_each=True)
         except mainroad.ApartError as error:
             raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
                              "--source-unit, or map anyway with --no-overlap-check") from None
-        script = mainroad.save_recording(args.out, load)
-        if not loadscribe.macro:
-            notes.append(f"no host load for '{load}': only Pressure and Temperature become host "
-                         "loads")
+    script = os.path.join(args.out, "recorded_loads.py")
+    notes = [f"no host load for '{load}': only Pressure and Temperature become host loads"
+             for load in fields if load not in ("Pressure", "Temperature")]
     print(mainroad.summary(reports))
     for note in notes:
         print(f"\n{note}")

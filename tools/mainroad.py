@@ -92,30 +92,60 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
     export_model, maps onto a copy of a model exported before (several fields from one export);
     `applied` ({"array", "scale", "offset"}) tells the report what the source's array was and
     what was done to its values; `transform` (a 4x4 matrix) moves the source in model units."""
-    stage = Stage(field_name, quiet)
-    tag = field_name.lower()
+    return map_fields(entities, source, [field_name], method, tolerance, boundary_only, out_dir,
+                      pictures, quiet, require_overlap, exported,
+                      None if applied is None else {field_name: applied}, transform)[0]
+
+
+def map_fields(entities, source, field_names, method, tolerance, boundary_only, out_dir,
+               pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
+               transform=None, record_each=False):
+    """map_field for several fields of one source that map onto the same places (all onto the
+    bodies' surfaces, or all onto the whole bodies): one mapping call finds the source points or
+    cells each target point uses once and applies them to every field. Then each field gets its
+    load, picture and report; with `record_each` each field's recording is saved on its own
+    (save_recording) and loadscribe.macro starts empty for the next. Returns the reports."""
+    first = field_names[0]
+    stage = Stage(", ".join(field_names), quiet)
     if exported is None:
         with stage("export the host model"):
             model, body_map = export_model(entities, out_dir)
     else:
-        # The mapping replaces the model's leaves: each field gets its own copy of the export.
+        # The mapping replaces the model's leaves: each mapping gets its own copy of the export.
         model, body_map = vtk.vtkMultiBlockDataSet(), exported[1]
         model.DeepCopy(exported[0])
     factor = length_factor(source, model)
-    unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
     with stage(f"map with \"{method}\""):
         fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
         os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
         try:
             mapped = fieldferry.map_scalar_field_to_mesh(
-                field_name, method, source, model, boundary_only, tolerance,
-                require_overlap=require_overlap,
+                first, method, source, model, boundary_only, tolerance,
+                require_overlap=require_overlap, more_fields=field_names[1:],
                 transform=None if transform is None else np.asarray(transform).tolist())
         except ValueError as error:
             if require_overlap and "bounding box" in str(error):
                 raise ApartError(str(error)) from None
             raise
-        fieldferry.export_vtk_file(mapped, os.path.join(out_dir, f"mapped_{tag}"))
+        for field_name in field_names:
+            fieldferry.export_vtk_file(mapped, os.path.join(out_dir, f"mapped_{field_name.lower()}"))
+    unmapped = dict(fieldferry.last_unmapped_counts)
+    reports = []
+    for field_name in field_names:
+        reports.append(_load_and_report(
+            mapped, body_map, source, field_name, method, tolerance, boundary_only, out_dir,
+            pictures, quiet, factor, unmapped, (applied or {}).get(field_name), transform))
+        if record_each:
+            save_recording(out_dir, field_name)
+            loadscribe.macro = ""
+    return reports
+
+
+def _load_and_report(mapped, body_map, source, field_name, method, tolerance, boundary_only,
+                     out_dir, pictures, quiet, factor, unmapped, applied, transform):
+    stage = Stage(field_name, quiet)
+    tag = field_name.lower()
+    unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
     with stage("create the host load"):
         if loadscribe.macro is None:
             loadscribe.macro = ""
@@ -132,7 +162,7 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
     with stage("write the report"):
         report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor,
                                 applied=applied)
-        report["unmapped_points"] = dict(fieldferry.last_unmapped_counts)
+        report["unmapped_points"] = unmapped
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
         moved = "" if transform is None else f", transform={np.asarray(transform).tolist()!r}"
