@@ -99,7 +99,7 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
 
 def map_fields(entities, source, field_names, method, tolerance, boundary_only, out_dir,
                pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
-               transform=None, record_each=False):
+               transform=None, record_each=False, radius=None):
     """map_field for several fields of one source that map onto the same places (all onto the
     bodies' surfaces, or all onto the whole bodies): one mapping call finds the source points or
     cells each target point uses once and applies them to every field. Then each field gets its
@@ -121,7 +121,7 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
         try:
             mapped = fieldferry.map_scalar_field_to_mesh(
                 first, method, source, model, boundary_only, tolerance,
-                require_overlap=require_overlap, more_fields=field_names[1:],
+                require_overlap=require_overlap, more_fields=field_names[1:], radius=radius,
                 transform=None if transform is None else np.asarray(transform).tolist())
         except ValueError as error:
             if require_overlap and "bounding box" in str(error):

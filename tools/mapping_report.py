@@ -162,6 +162,7 @@ def body_report(leaf, field_name, loaded, left_out):
         "largest_distance": float(np.nanmax(distance)) if distance is not None and n else None,
         "no_value": (left_out or {}).get("no value", 0),
         "dropped_by_tolerance": (left_out or {}).get("beyond tolerance", 0),
+        "facing_away": (left_out or {}).get("facing away", 0),
     }
     if field_name == "Pressure":
         faces = loaded["face_identifiers"] if loaded else []
@@ -289,6 +290,10 @@ def report_table(report):
         lines.append(f"{name:48s} {b['nodes_loaded']:7d} {b['faces_loaded']:7d} "
                      f"{b['no_value']:8d} {b['dropped_by_tolerance']:8d} {_number(m['min'])} "
                      f"{_number(m['max'])} {_number(m['mean'])} {_number(b['largest_distance'])}")
+    away = [(b["body"], b["facing_away"]) for b in report["bodies"] if b.get("facing_away")]
+    if away:
+        lines += ["", "faces of solids left out as facing away from the source (a thin wall's dry "
+                  "side, the rims of its ends): " + ", ".join(f"{n} of {body}" for body, n in away)]
     if "force" in report:
         lines += ["", f"total force on the source surface: {_vector(report['force']['source'])}",
                   f"total force on the loaded faces:   {_vector(report['force']['loaded_faces'])}"]
