@@ -252,13 +252,16 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
     distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume);
     if (pressure) facing = SourceFacing::of(source);
   }
+  // The diagnostic files hold the source and the last leaf measured: written once, after the
+  // leaves, since rewriting the whole source for every leaf costs more than the mapping.
+  vtkSmartPointer<vtkDataSet> last_measured;
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
     vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
     const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
     vtkSmartPointer<vtkDataSet> target = prepare_target(leaf, boundary_only, in.names());
     if (distance) {
       target = distance->measure(target, pressure);
-      if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, target, source);
+      last_measured = target;
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =
         interpolate(request, source, target,
@@ -271,6 +274,9 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
     model->SetDataSet(leaves, mapped_dataset);
     mapped.push_back({body, static_cast<long long>(mapped_dataset->GetNumberOfPoints()),
                       static_cast<long long>(count_unmapped_points(mapped_dataset))});
+  }
+  if (last_measured && request.diagnostics_dir) {
+    write_diagnostics(*request.diagnostics_dir, last_measured, source);
   }
 }
 

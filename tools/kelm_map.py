@@ -74,6 +74,9 @@ def parse_arguments(argv):
                         help="map even when the source's and the model's bounding boxes miss "
                              "each other or differ more than 20 times in size (usually a unit "
                              "mistake)")
+    parser.add_argument("--diagnostics", action="store_true",
+                        help="write the source and the last body with their distances to the "
+                             "source into OUT/diagnostics (with a tolerance)")
     parser.add_argument("--no-pictures", action="store_true", help="skip the picture")
     parser.add_argument("--quiet", action="store_true", help="no progress lines")
     parser.add_argument("--debug", action="store_true", help="show tracebacks of errors")
@@ -247,7 +250,8 @@ def run(args):
                 [model], source, group, args.method, tolerance, args.boundary_only,
                 args.out, pictures=not args.no_pictures, quiet=args.quiet,
                 require_overlap=not args.no_overlap_check, exported=exported, applied=applied,
-                transform=matrix, record_each=True, radius=radius)
+                transform=matrix, record_each=True, radius=radius,
+                diagnostics=args.diagnostics)
         except mainroad.ApartError as error:
             raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
                              "--source-unit, or map anyway with --no-overlap-check") from None
