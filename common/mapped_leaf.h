@@ -17,6 +17,11 @@ inline constexpr char kDistanceArray[] = "Distance";
 // against the source's normal at the closest point; CFD normals point out of the fluid), 0 where
 // it turns away (the dry side of a thin wall, the rim of a duct's end). Those are not loaded.
 inline constexpr char kFacesSourceArray[] = "Faces source";
+// Field data, one double, on a surface mapped by "Face average" from a source of polygons: the area
+// of the source faces that the samples of the surface's faces landed on (each counted once per
+// surface), in model length units squared. Against the source's whole area it says how much of
+// the source the body covers.
+inline constexpr char kSourceAreaCoveredArray[] = "Source area covered";
 // Field data, string: the unit of the mapped values.
 inline constexpr char kPressureUnitArray[] = "units_pressure";
 inline constexpr char kTemperatureUnitArray[] = "units_temperature";

@@ -1,5 +1,5 @@
 // The module `fieldferry`: maps a scalar field from a source dataset onto every body of the model
-// multiblock; the five interpolation methods, distances to the source and dataset export.
+// multiblock; the six interpolation methods, distances to the source and dataset export.
 // Module attributes read and set here: diagnostics_dir (folder of the two diagnostic files of the
 // distance step, None for none) and last_unmapped_counts (per body, the points of the last mapping
 // that got no value from the source).
@@ -16,6 +16,7 @@
 #include "common/bind_support.h"
 #include "distance_field.h"
 #include "export_file.h"
+#include "face_average.h"
 #include "interpolation.h"
 #include "linear_fit.h"
 #include "map_field.h"
@@ -207,8 +208,9 @@ PYBIND11_MODULE(fieldferry, m) {
         py::arg("transform") = py::none(), py::arg("radius") = py::none(),
         "Maps the source point field `field_name` onto every leaf of the model multiblock "
         "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
-        "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\" or \"Linear fit\", "
-        "after scaling the source into the model's length unit. \"Pressure\" maps onto body "
+        "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
+        "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
+        "scaling the source into the model's length unit. \"Pressure\" maps onto body "
         "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
         "point cloud from its distance volume, evaluated only where the leaves read it unless "
         "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
@@ -218,8 +220,9 @@ PYBIND11_MODULE(fieldferry, m) {
         "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
         "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
         "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A field held "
-        "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\" and "
-        "\"Surface projection\", and averaged to the points (size-weighted) for the others. "
+        "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
+        "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
+        "for the others. "
         "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
         "a field of several components, a negative tolerance or an empty or non-finite source, "
         "TypeError for arguments of the wrong kind.");
@@ -239,6 +242,15 @@ PYBIND11_MODULE(fieldferry, m) {
              "values at their closest point on the source's cells, interpolated with that cell's "
              "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
              "Raises ValueError for a source without cells.");
+  def_method(m, "interpolate_scalar_field_using_face_average",
+             &core::interpolate_scalar_field_using_face_average,
+             "\"Face average\": a new surface like to_mesh (vtkPolyData) whose faces take the area "
+             "average of the source over them (sampled points projected onto the source's cells) "
+             "as cell arrays, NaN where a face got no value; its points take the area-weighted "
+             "mean of the faces around them (a point on no face the value at its closest point). "
+             "\"vtkValidPointMask\" is 1 where a point got a value; from a source of polygons "
+             "the field data \"Source area covered\" holds the area of the source faces sampled. "
+             "Raises ValueError for a source without cells or a target that is not polydata.");
   def_method(m, "interpolate_scalar_field_using_linear_fit",
              &core::interpolate_scalar_field_using_linear_fit,
              "\"Linear fit\": a new dataset like to_mesh whose points take the value of a linear "

@@ -17,6 +17,7 @@
 #include "common/print_sink.h"
 #include "common/tag_arrays.h"
 #include "export_file.h"
+#include "face_average.h"
 #include "facing.h"
 #include "interpolation.h"
 #include "linear_fit.h"
@@ -41,8 +42,8 @@ constexpr double kCoarseToFineRadiusMetres = 0.01;
 constexpr double kDistanceVolumeRadiusMetres = 0.05;
 
 // In the order of MappingAlgorithm.
-const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only", "Coarse to fine",
-                                       "Surface projection", "Linear fit"};
+const char* const kAlgorithmNames[] = {"Point cloud or mesh", "Mesh only",  "Coarse to fine",
+                                       "Surface projection",  "Linear fit", "Face average"};
 
 const std::string& required_string(vtkDataObject* object, const char* array, const char* whose) {
   const std::string* value = kelm::string_field(object, array);
@@ -132,10 +133,24 @@ Inputs read_inputs(const MappingRequest& request) {
 }
 
 // The methods that read the source's points get every cell-data field as point values once, for
-// all leaves; "Mesh only" and "Surface projection" read the cell a point lands in.
+// all leaves; "Mesh only", "Surface projection" and "Face average" read the cell a point lands in.
 bool reads_points(MappingAlgorithm algorithm) {
   return algorithm != MappingAlgorithm::mesh_only &&
-         algorithm != MappingAlgorithm::surface_projection;
+         algorithm != MappingAlgorithm::surface_projection &&
+         algorithm != MappingAlgorithm::face_average;
+}
+
+// "Face average" gives each face of a body's surface its mean over the face; a mapping onto every
+// node of the bodies has no faces to average over.
+void require_surfaces(const MappingRequest& request, bool boundary_only) {
+  if (request.algorithm != MappingAlgorithm::face_average || boundary_only) return;
+  kelm::raise_value_error(kOperation,
+                          ": \"Face average\" averages over the faces of the bodies' "
+                          "surfaces, but '",
+                          request.field_name,
+                          "' is mapped onto every node (boundary_only=False): pass "
+                          "boundary_only=True to map it onto the surfaces, or choose a method "
+                          "that maps onto nodes, such as \"Surface projection\"");
 }
 
 // Every leaf must be a dataset VTK's locators can work with; checked before the first is mapped.
@@ -194,6 +209,8 @@ vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, vtkDataSe
       return interpolate_scalar_field_using_surface_projection(request.field_name, source, target);
     case MappingAlgorithm::linear_fit:
       return interpolate_scalar_field_using_linear_fit(request.field_name, source, target);
+    case MappingAlgorithm::face_average:
+      return interpolate_scalar_field_using_face_average(request.field_name, source, target);
     case MappingAlgorithm::coarse_to_fine:
       break;
   }
@@ -235,6 +252,7 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   const Inputs in = read_inputs(request);
   const bool pressure = in.has(kelm::kPressureField);
   const bool boundary_only = request.boundary_only || pressure;
+  require_surfaces(request, boundary_only);
   vtkSmartPointer<vtkDataObjectTreeIterator> leaves;
   leaves.TakeReference(model->NewTreeIterator());
   leaves->VisitOnlyLeavesOn();

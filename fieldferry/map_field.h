@@ -18,11 +18,12 @@ enum class MappingAlgorithm {
   mesh_only,
   coarse_to_fine,
   surface_projection,
-  linear_fit
+  linear_fit,
+  face_average
 };
 
-// "Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection" or "Linear fit";
-// nothing for any other text.
+// "Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection", "Linear fit" or
+// "Face average"; nothing for any other text.
 std::optional<MappingAlgorithm> mapping_algorithm_named(const std::string& name);
 
 // All the names, quoted and joined with ", " (for messages).

@@ -17,16 +17,24 @@ vtkSmartPointer<vtkDataSet> prepare_target(vtkDataSet* leaf, bool boundary_only,
   std::vector<std::string> stale_points = fields;
   stale_points.emplace_back(kelm::kValidMaskArray);
   stale_points.emplace_back(kelm::kDistanceArray);
-  bool stale = target->GetCellData()->GetAbstractArray(kelm::kDistanceArray);
+  // A face average leaves the fields as cell arrays too, which a load would take for this
+  // mapping's, and the source area its faces covered.
+  std::vector<std::string> stale_cells = fields;
+  stale_cells.emplace_back(kelm::kDistanceArray);
+  bool stale = target->GetFieldData()->GetAbstractArray(kelm::kSourceAreaCoveredArray);
   for (const std::string& name : stale_points) {
     stale = stale || target->GetPointData()->GetAbstractArray(name.c_str());
+  }
+  for (const std::string& name : stale_cells) {
+    stale = stale || target->GetCellData()->GetAbstractArray(name.c_str());
   }
   if (!stale) return target;
   vtkSmartPointer<vtkDataSet> copy;
   copy.TakeReference(target->NewInstance());
   copy->ShallowCopy(target);
   for (const std::string& name : stale_points) copy->GetPointData()->RemoveArray(name.c_str());
-  copy->GetCellData()->RemoveArray(kelm::kDistanceArray);
+  for (const std::string& name : stale_cells) copy->GetCellData()->RemoveArray(name.c_str());
+  copy->GetFieldData()->RemoveArray(kelm::kSourceAreaCoveredArray);
   return copy;
 }
 

@@ -108,6 +108,7 @@ struct BuilderInput {
   core::ConnectivityArrays rows;
   std::vector<uint32_t> node_ids, element_ids;
   std::vector<double> pressures;
+  std::vector<double> face_pressures;  // one per polygon, or none: the nodes' pressures
 };
 
 // (host elements of the element IDs, pressure field) of a shell body.
@@ -117,7 +118,10 @@ py::tuple surface_builder(const BuilderInput& in, std::string* text, const char*
   core::PressureField field;
   field.element_ids = in.element_ids;
   field.faces = in.rows;
-  field.pressures = core::face_pressures(in.rows, in.node_ids, in.pressures, operation, in.path);
+  field.pressures =
+      in.face_pressures.empty()
+          ? core::face_pressures(in.rows, in.node_ids, in.pressures, operation, in.path)
+          : core::face_value_rows(in.rows, in.face_pressures);
   core::require_finite_pressures(field, operation, in.path);
   std::string ids;
   core::append_id_text(ids, in.element_ids.data(), in.element_ids.size());
@@ -137,7 +141,8 @@ py::tuple solid_builder(BuilderInput& in, std::string* text, const char* operati
   const core::HostSolidMesh mesh =
       loadscribe_bind::read_host_solid_mesh(host_mesh, operation, in.path);
   core::SolidPressureField solid = core::solid_pressure_field(
-      mesh, in.rows, in.node_ids, in.element_ids, in.pressures, operation, in.path);
+      mesh, in.rows, in.node_ids, in.element_ids, in.pressures, operation, in.path,
+      in.face_pressures.empty() ? nullptr : &in.face_pressures);
   core::require_finite_pressures(solid.field, operation, in.path);
   py::object element_faces = host_mesh.attr("getElementFaces")(
       py::arg("target") = loadscribe_bind::target_dict(solid.target));
@@ -210,8 +215,12 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
   if (text) core::record_pressure_header(*text, label);
   try {
     for (core::PressureLeaf& body : bodies) {
-      BuilderInput in{body.path, std::move(body.polygons), std::move(body.node_ids),
-                      std::move(body.element_ids), std::move(body.pressures)};
+      BuilderInput in{body.path,
+                      std::move(body.polygons),
+                      std::move(body.node_ids),
+                      std::move(body.element_ids),
+                      std::move(body.pressures),
+                      std::move(body.face_pressures)};
       const bool solid = body.solid();
       py::tuple built =
           solid ? solid_builder(in, text, kPressureOp) : surface_builder(in, text, kPressureOp);

@@ -117,19 +117,20 @@ void require_finite(double value, uint32_t node_id, const std::string& field_nam
 }
 
 // 1 where the mapping gave a value: "vtkValidPointMask" is not 0 (all points when the leaf has no
-// mask) and the value is not NaN.
-std::vector<char> valued_points(vtkPointData* pd, const std::vector<double>& values,
-                                const std::string& operation, const std::string& leaf_name) {
-  std::vector<char> valued(values.size(), 1);
+// mask) and the value is not NaN (unless the values are not the ones loaded: `values` null).
+std::vector<char> valued_points(vtkPointData* pd, vtkIdType points,
+                                const std::vector<double>* values, const std::string& operation,
+                                const std::string& leaf_name) {
+  std::vector<char> valued(std::size_t(points), 1);
   if (pd->GetAbstractArray(kValidMaskArray)) {
-    vtkDataArray* mask = one_component_array(pd, kValidMaskArray, "point", vtkIdType(values.size()),
-                                             operation, leaf_name);
+    vtkDataArray* mask =
+        one_component_array(pd, kValidMaskArray, "point", points, operation, leaf_name);
     for_each_value(mask, [&](vtkIdType i, auto v) {
       if (v == 0) valued[std::size_t(i)] = 0;
     });
   }
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (std::isnan(values[i])) valued[i] = 0;
+  for (std::size_t i = 0; values && i < values->size(); ++i) {
+    if (std::isnan((*values)[i])) valued[i] = 0;
   }
   return valued;
 }
@@ -246,7 +247,8 @@ TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
                 "node", operation, name);
   std::vector<double> values =
       real_values(one_component_array(pd, field_name, "point", points, operation, name));
-  const std::vector<char> valued = valued_points(pd, values, operation, name);
+  const std::vector<char> valued =
+      valued_points(pd, vtkIdType(values.size()), &values, operation, name);
   std::vector<double> distances;
   if (tolerance) {
     distances =
@@ -283,13 +285,15 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
                                   const std::string& body, std::vector<char>* used_points,
                                   const std::vector<char>* valued_points,
                                   std::size_t* without_value, const std::vector<char>* facing_cells,
-                                  std::size_t* facing_away) {
+                                  std::size_t* facing_away, const std::vector<char>* valued_cells,
+                                  std::vector<vtkIdType>* kept_cells) {
   vtkCellArray* polys = surface->GetPolys();
   const vtkIdType n = polys ? polys->GetNumberOfCells() : 0;
   // Cell IDs of a polydata run over vertices, lines, polygons, strips in that order.
   const vtkIdType first_poly = surface->GetNumberOfVerts() + surface->GetNumberOfLines();
   FaceRows tria{"tria", 3, {}}, quad{"quad", 4, {}};
   std::vector<uint32_t> tria_elements, quad_elements;
+  std::vector<vtkIdType> tria_cells, quad_cells;
   const vtkIdType points = vtkIdType(node_ids.size());
   auto take = [&](vtkIdType cell, vtkIdType size, auto* connectivity) {
     FaceRows* rows = size == 3 ? &tria : size == 4 ? &quad : nullptr;
@@ -307,6 +311,7 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
       }
       if (valued_points && !(*valued_points)[std::size_t(point)]) valued = false;
     }
+    if (valued_cells && !(*valued_cells)[std::size_t(first_poly + cell)]) valued = false;
     if (!valued) {
       if (without_value) ++*without_value;
       return;
@@ -318,6 +323,7 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
     }
     (size == 3 ? tria_elements : quad_elements)
         .push_back(cell_element_ids[std::size_t(first_poly + cell)]);
+    (size == 3 ? tria_cells : quad_cells).push_back(first_poly + cell);
   };
   auto walk = [&](auto* offsets, auto* connectivity) {
     for (vtkIdType cell = 0; cell < n; ++cell) {
@@ -336,6 +342,10 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
   ConnectivityArrays arrays;
   element_ids = std::move(tria_elements);
   element_ids.insert(element_ids.end(), quad_elements.begin(), quad_elements.end());
+  if (kept_cells) {
+    *kept_cells = std::move(tria_cells);
+    kept_cells->insert(kept_cells->end(), quad_cells.begin(), quad_cells.end());
+  }
   if (!tria.nodes.empty()) arrays.push_back(std::move(tria));
   if (!quad.nodes.empty()) arrays.push_back(std::move(quad));
   return arrays;
@@ -397,21 +407,51 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
     const std::size_t all = loadable_faces(whole), kept = loadable_faces(surface);
     out.left_out.beyond_tolerance = all > kept ? all - kept : 0;
   }
-  const std::vector<char> valued = valued_points(pd, out.pressures, operation, name);
+  // A leaf that carries the field per face too (a face average) is loaded face by face: each
+  // face gets its own value at each of its nodes, so that the loaded force is the mapped one. Its
+  // point values are then for viewing only; the mask still tells which points got a value.
+  const vtkIdType cells = surface->GetNumberOfCells();
+  std::vector<double> cell_pressures;
+  std::vector<char> valued_cells;
+  const bool per_face = surface->GetCellData()->GetAbstractArray(field_name.c_str()) != nullptr;
+  if (per_face) {
+    cell_pressures = real_values(
+        one_component_array(surface->GetCellData(), field_name, "cell", cells, operation, name));
+    valued_cells.resize(cell_pressures.size());
+    for (std::size_t c = 0; c < cell_pressures.size(); ++c) {
+      valued_cells[c] = !std::isnan(cell_pressures[c]);
+    }
+  }
+  const std::vector<char> valued =
+      valued_points(pd, points, per_face ? nullptr : &out.pressures, operation, name);
   std::vector<char> used(out.node_ids.size(), 0);
   std::vector<char> facing;
   if (surface->GetCellData()->GetAbstractArray(kelm::kFacesSourceArray)) {
-    facing.assign(std::size_t(surface->GetNumberOfCells()), 1);
+    facing.assign(std::size_t(cells), 1);
     for_each_value(one_component_array(surface->GetCellData(), kelm::kFacesSourceArray, "cell",
-                                       surface->GetNumberOfCells(), operation, name),
+                                       cells, operation, name),
                    [&](vtkIdType c, auto v) { facing[std::size_t(c)] = v != 0; });
   }
-  out.polygons = split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation,
-                                out.path, &used, &valued, &out.left_out.no_value,
-                                facing.empty() ? nullptr : &facing, &out.left_out.facing_away);
-  // Only the pressures at the corners of loaded polygons reach the host.
-  for (std::size_t i = 0; i < used.size(); ++i) {
-    if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);
+  std::vector<vtkIdType> kept;
+  out.polygons =
+      split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation, out.path,
+                     &used, &valued, &out.left_out.no_value, facing.empty() ? nullptr : &facing,
+                     &out.left_out.facing_away, per_face ? &valued_cells : nullptr, &kept);
+  if (per_face) {
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      const double value = cell_pressures[std::size_t(kept[i])];
+      if (!std::isfinite(value)) {
+        kelm::raise_value_error(operation, ": the mapped '", field_name, "' of ", name, " is ",
+                                value, " on the face of element ID ", out.element_ids[i],
+                                "; a load needs finite values");
+      }
+      out.face_pressures.push_back(value);
+    }
+  } else {
+    // Only the pressures at the corners of loaded polygons reach the host.
+    for (std::size_t i = 0; i < used.size(); ++i) {
+      if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);
+    }
   }
   out.unit = text_field(surface, kelm::kPressureUnitArray, operation, name);
   return out;

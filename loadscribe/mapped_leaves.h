@@ -75,7 +75,11 @@ struct PressureLeaf {
   std::vector<double> pressures;      // per point
   std::vector<uint32_t> element_ids;  // per kept polygon: triangles first, then quadrilaterals
   ConnectivityArrays polygons;        // "tria" rows then "quad" rows, as present
-  LeftOut left_out;                   // in faces
+  // Per kept polygon, in the order of element_ids, when the leaf carries the field per face (a
+  // face average): each face is loaded with its own value at each of its nodes. Empty: the faces
+  // take the point values at their nodes.
+  std::vector<double> face_pressures;
+  LeftOut left_out;  // in faces
 
   bool solid() const { return mesh_type == "tetra" || mesh_type == "hexa"; }
 };
@@ -83,7 +87,8 @@ struct PressureLeaf {
 // `tolerance` null: no filtering. `index`: the leaf's position in traversal (for messages).
 // A temperature keeps every node (of any dataset, interior nodes of a volume too) with a value
 // and a "Distance" of at most the tolerance, in the leaf's point order; a pressure keeps the
-// polygons of the distance filter (all their points within the tolerance).
+// polygons of the distance filter (all their points within the tolerance). A pressure leaf with a
+// cell array of the field is loaded per face from it (a face whose value is NaN has none).
 TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
                                       const std::string& field_name, const double* tolerance,
                                       const std::string& operation);
@@ -122,17 +127,17 @@ std::vector<std::pair<std::string, LeftOut>> left_out_per_body(const std::vector
 // sizes left out. `element_ids` (per cell of `surface`) comes back reordered to match the rows.
 // `node_ids` holds the host node ID of every point; `used_points` (if given, one entry per point)
 // gets 1 at every point of a kept polygon. With `valued_points` (one entry per point), a polygon
-// with a point whose entry is 0 is left out too and counted in `*without_value`; with
-// `facing_cells` (one entry per cell), a polygon whose entry is 0 is left out before that and
-// counted in `*facing_away`.
-ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
-                                  const std::vector<uint32_t>& cell_element_ids,
-                                  std::vector<uint32_t>& element_ids, const std::string& operation,
-                                  const std::string& body, std::vector<char>* used_points = nullptr,
-                                  const std::vector<char>* valued_points = nullptr,
-                                  std::size_t* without_value = nullptr,
-                                  const std::vector<char>* facing_cells = nullptr,
-                                  std::size_t* facing_away = nullptr);
+// with a point whose entry is 0 is left out too and counted in `*without_value`, and so is one
+// whose entry in `valued_cells` (one per cell) is 0; with `facing_cells` (one entry per cell), a
+// polygon whose entry is 0 is left out before that and counted in `*facing_away`. `kept_cells`
+// gets the cell id of each kept polygon, in the order of the element IDs.
+ConnectivityArrays split_polygons(
+    vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
+    const std::vector<uint32_t>& cell_element_ids, std::vector<uint32_t>& element_ids,
+    const std::string& operation, const std::string& body, std::vector<char>* used_points = nullptr,
+    const std::vector<char>* valued_points = nullptr, std::size_t* without_value = nullptr,
+    const std::vector<char>* facing_cells = nullptr, std::size_t* facing_away = nullptr,
+    const std::vector<char>* valued_cells = nullptr, std::vector<vtkIdType>* kept_cells = nullptr);
 
 // The number of triangles and quadrilaterals of `surface`: the faces a pressure load can take.
 std::size_t loadable_faces(vtkPolyData* surface);

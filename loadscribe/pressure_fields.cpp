@@ -54,11 +54,27 @@ std::vector<std::vector<double>> face_pressures(const ConnectivityArrays& rows,
   return out;
 }
 
+std::vector<std::vector<double>> face_value_rows(const ConnectivityArrays& rows,
+                                                 const std::vector<double>& face_values) {
+  std::vector<std::vector<double>> out;
+  std::size_t face = 0;
+  for (const FaceRows& block : rows) {
+    std::vector<double> values;
+    values.reserve(block.nodes.size());
+    for (std::size_t r = 0; r < block.count(); ++r, ++face) {
+      values.insert(values.end(), std::size_t(block.width), face_values[face]);
+    }
+    out.push_back(std::move(values));
+  }
+  return out;
+}
+
 SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityArrays& rows,
                                         const std::vector<uint32_t>& node_ids,
                                         const std::vector<uint32_t>& element_ids,
                                         const std::vector<double>& pressures,
-                                        const std::string& operation, const std::string& body) {
+                                        const std::string& operation, const std::string& body,
+                                        const std::vector<double>* face_values) {
   check_polygon_counts(rows, element_ids.size(), node_ids.size(), pressures.size(), operation,
                        body);
   // All elements in host order: an element's position in this list keys the target mapping.
@@ -129,7 +145,9 @@ SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityA
 
   out.field.element_ids = element_ids;
   out.field.faces = rows;
-  out.field.pressures = face_pressures(rows, node_ids, pressures, operation, body);
+  // A face's rotation moves its nodes, not its one value.
+  out.field.pressures = face_values ? face_value_rows(rows, *face_values)
+                                    : face_pressures(rows, node_ids, pressures, operation, body);
   return out;
 }
 

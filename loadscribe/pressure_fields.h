@@ -26,6 +26,11 @@ std::vector<std::vector<double>> face_pressures(const ConnectivityArrays& rows,
                                                 const std::string& operation,
                                                 const std::string& body);
 
+// One value per face (in row order, block after block) repeated at each node of its row: a face
+// loaded with its own mean pressure, whose force is that pressure times its area.
+std::vector<std::vector<double>> face_value_rows(const ConnectivityArrays& rows,
+                                                 const std::vector<double>& face_values);
+
 // Raises ValueError unless the rows and the element IDs describe the same polygons and the
 // pressures the same points as the node IDs.
 void check_polygon_counts(const ConnectivityArrays& rows, std::size_t element_count,
@@ -67,11 +72,13 @@ struct SolidPressureField {
 // Matches every polygon (row i of the rows, block after block, with element_ids[i]) to a face of
 // its own element, whatever that element's topology, and rotates the rows in place as the host's
 // face node order needs (see rotate_face_row). Raises key_error for an element ID the host mesh
-// lacks and ValueError for an element without faces or a polygon that is none of its faces.
+// lacks and ValueError for an element without faces or a polygon that is none of its faces. With
+// `face_values` (one per polygon) each face carries its own value instead of its nodes' pressures.
 SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityArrays& rows,
                                         const std::vector<uint32_t>& node_ids,
                                         const std::vector<uint32_t>& element_ids,
                                         const std::vector<double>& pressures,
-                                        const std::string& operation, const std::string& body);
+                                        const std::string& operation, const std::string& body,
+                                        const std::vector<double>* face_values = nullptr);
 
 }  // namespace loadscribe_core

@@ -53,6 +53,15 @@ def with_fields(data, field):
     return data
 
 
+def with_face_values(source, values, name="Pressure"):
+    """`source` carrying `values` as the cell array `name` (face values, as CFD codes write them),
+    with its unit labels."""
+    array = ns.numpy_to_vtk(np.asarray(values, dtype=float), deep=1)
+    array.SetName(name)
+    source.GetCellData().AddArray(array)
+    return label_source(source)
+
+
 def cloud(points, field, length="m"):
     """A point cloud source (no cells) carrying field(points) and unit labels."""
     data = vtk.vtkPolyData()

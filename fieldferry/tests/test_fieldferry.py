@@ -15,7 +15,7 @@ from kelm.mesh import ElementTopology as T
 from ferry_builders import (cloud, expected_splat_mask, gmsh_box_with_hole, gmsh_cylinder_shell,
                             has_point_within, hex_block_model, host_model_of, label_source,
                             leaves, nearest_indices, plane_surface, point_array, points_of,
-                            polydata, string_field, with_fields)
+                            polydata, string_field, with_face_values, with_fields)
 
 ALGORITHMS = ["Point cloud or mesh", "Mesh only", "Coarse to fine"]
 MASK = "vtkValidPointMask"
@@ -486,13 +486,6 @@ class TestMappedLeafIsTheBodys:
         _, (leaf,) = map_block(label_source(volume), "Mesh only", tolerance=0.05)
         assert leaf.GetNumberOfPoints() == 125
         assert (point_array(leaf, "Distance") == 0).all()
-
-
-def with_face_values(source, values, name="Pressure"):
-    array = ns.numpy_to_vtk(np.asarray(values, dtype=float), deep=1)
-    array.SetName(name)
-    source.GetCellData().AddArray(array)
-    return label_source(source)
 
 
 def triangles_of(data):

@@ -26,9 +26,10 @@ def _point_array(dataset, name, values, dtype):
 
 def leaf(path, node_ids, values, *, polygons=(), element_ids=None, mesh_type="surface",
          field="Pressure", unit_array="units_pressure", unit="Pa", distance=None, points=None,
-         lines=(), mask=None):
+         lines=(), mask=None, face_values=None):
     """One mapped leaf. polygons: rows of point indices (any sizes, any order); lines: rows of
-    point indices put before the polygons; element_ids: one per cell (lines first)."""
+    point indices put before the polygons; element_ids: one per cell (lines first); face_values:
+    the field also per cell, as a face average leaves it."""
     poly = vtk.vtkPolyData()
     n = len(node_ids)
     xyz = np.zeros((n, 3)) if points is None else np.asarray(points, float)
@@ -47,10 +48,12 @@ def leaf(path, node_ids, values, *, polygons=(), element_ids=None, mesh_type="su
         _point_array(poly, "Distance", distance, np.float32)
     if mask is not None:
         _point_array(poly, "vtkValidPointMask", mask, np.uint8)
-    if element_ids is not None:
-        array = ns.numpy_to_vtk(np.asarray(element_ids, np.uint32), deep=1)
-        array.SetName("Element ID")
-        poly.GetCellData().AddArray(array)
+    for name, values, dtype in (("Element ID", element_ids, np.uint32),
+                                (field, face_values, np.float64)):
+        if values is not None:
+            array = ns.numpy_to_vtk(np.asarray(values, dtype), deep=1)
+            array.SetName(name)
+            poly.GetCellData().AddArray(array)
     _text(poly, "Body pathName", path)
     _text(poly, "mesh_type", mesh_type)
     _text(poly, "mesh_order", "linear")

@@ -387,6 +387,47 @@ class TestShellPressure:
         assert field["pressures"] == [[1.5, 3.5, 2.5, 0.5]]
 
 
+class TestFaceValues:
+    """A leaf carrying the field per face too (a face average) loads each face with its own value:
+    the face's force is that value times its area, whatever its nodes carry."""
+
+    def test_each_face_carries_its_value_at_every_node_in_field_and_text(self, skin):
+        loadscribe.macro = ""
+        body = skin_leaf(face_values=[400.0, 300.0])  # the quadrilateral 40, the triangle 30
+        loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
+        field = env.created[0].kwargs["pressureValues"]["M/P/Skin"]
+        assert field["element_ids"] == [30, 40]
+        assert field["face_identifiers"] == [[1, 2, 3], [2, 4, 5, 3]]
+        assert field["pressures"] == [[300.0] * 3, [400.0] * 4]
+        assert loadscribe.last_loaded_fields["M/P/Skin"] is field
+        assert ('pressure_field["pressures"] = [[300.0, 300.0, 300.0], [400.0, 400.0, 400.0, '
+                '400.0]]\n') in loadscribe.macro
+
+    def test_solid_faces_keep_their_value_through_the_rotation(self, solids):
+        body = solid_leaf("M/P/Tet", "tetra", [11, 12, 13, 14], [(0, 2, 1), (1, 2, 3)], [7, 7],
+                          face_values=[5.5, 6.5])
+        field, _ = solid_field(body)
+        assert field["face_identifiers"] == [[11, 13, 12], [13, 14, 12]]
+        assert field["pressures"] == [[5.5] * 3, [6.5] * 3]
+
+    def test_faces_without_a_value_or_beyond_the_tolerance_are_left_out(self, skin, capsys):
+        body = skin_leaf(face_values=[math.nan, 300.0])
+        loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", None)
+        field = env.created[0].kwargs["pressureValues"]["M/P/Skin"]
+        assert field["pressures"] == [[300.0] * 3]
+        assert loadscribe.last_left_out_counts["M/P/Skin"]["no value"] == 1
+        body = skin_leaf(face_values=[400.0, 300.0], distance=[0.0, 0.0, 0.0, 5.0, 5.0])
+        loadscribe.create_pressure_load_from_vtk_field(multiblock(body), "Pressure", 1.0)
+        field = loadscribe.last_loaded_fields["M/P/Skin"]
+        assert field["element_ids"] == [30] and field["pressures"] == [[300.0] * 3]
+
+    def test_an_infinite_face_value_names_the_element(self, skin):
+        with pytest.raises(ValueError, match="'Pressure' of body 'M/P/Skin' is inf on the face of "
+                                             "element ID 40"):
+            loadscribe.create_pressure_load_from_vtk_field(
+                multiblock(skin_leaf(face_values=[math.inf, 300.0])), "Pressure", None)
+
+
 @pytest.fixture
 def solids(model):
     """Host solids: "Tet" (Tetra4 7 on nodes 11-14), "Tet10" (Tetra10 8 on 21-30), "Hex"
