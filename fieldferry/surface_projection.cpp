@@ -277,10 +277,12 @@ class Projection {
   }
 
   // Cell c as the source would hand it out, built from the index (the source's own GetCell on
-  // polydata needs a cell map built first, which costs more than the whole search); polyhedra,
-  // which need their faces, come from the source (an unstructured grid, safe to read from
-  // several threads).
-  void load_cell(vtkIdType c, vtkGenericCell* cell) const {
+  // polydata needs a cell map built first, which costs more than the whole search), in `cell`.
+  // Polyhedra, which need their faces, come from the source (an unstructured grid, safe to read
+  // from several threads), each into a generic cell of its own in `polyhedron`: one that has held
+  // a polyhedron keeps parts of it, and finds no closest point on the next one (a distance of -1).
+  vtkGenericCell* load_cell(vtkIdType c, vtkGenericCell* cell,
+                            vtkSmartPointer<vtkGenericCell>& polyhedron) const {
     const vtkIdType first = index_.cell_offsets[c];
     const vtkIdType n = index_.cell_offsets[c + 1] - first;
     int type = 0;
@@ -290,8 +292,9 @@ class Projection {
       type = n == 3 ? VTK_TRIANGLE : n == 4 ? VTK_QUAD : VTK_POLYGON;
     }
     if (type == VTK_POLYHEDRON) {
-      source_->GetCell(c, cell);
-      return;
+      polyhedron = vtkSmartPointer<vtkGenericCell>::New();
+      source_->GetCell(c, polyhedron);
+      return polyhedron;
     }
     cell->SetCellType(type);
     cell->PointIds->SetNumberOfIds(n);
@@ -301,6 +304,7 @@ class Projection {
       cell->PointIds->SetId(k, p);
       cell->Points->SetPoint(k, &index_.xyz[3 * p]);
     }
+    return cell;
   }
 
   // Takes cell c as the best if it is nearer than the best so far, or as near with a lower id, so
@@ -323,14 +327,17 @@ class Projection {
       // Other cells, and degenerate triangles, through the cell's own code: -1 means it has
       // no closest point. The weights are those at the closest point (the ones at x may be
       // an extrapolation when x is outside the cell).
-      load_cell(c, cell);
-      if (cell->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data()) < 0 ||
-          !std::isfinite(dist2)) {
-        return;
+      vtkSmartPointer<vtkGenericCell> polyhedron;
+      vtkGenericCell* loaded = load_cell(c, cell, polyhedron);
+      const int inside = loaded->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data());
+      if (inside < 0 || !(dist2 >= 0) || !std::isfinite(dist2)) return;
+      // A polyhedron hands back a point of its boundary as the closest point of a point inside
+      // it; the weights at the point itself are the ones wanted there.
+      if (!(inside == 1 && polyhedron)) {
+        double on_cell[3];
+        double ignored = 0;
+        loaded->EvaluatePosition(closest, on_cell, sub, pcoords, ignored, weights.data());
       }
-      double on_cell[3];
-      double ignored = 0;
-      cell->EvaluatePosition(closest, on_cell, sub, pcoords, ignored, weights.data());
     }
     if (dist2 < best.dist2 || (dist2 == best.dist2 && c < best.cell)) {
       best.cell = c;

@@ -186,6 +186,26 @@ class TestProjectionSearch:
         assert np.allclose(point_array(out, "Pressure"), linear(feet), rtol=0, atol=1e-9)
         assert (point_array(out, MASK) == 1).all()
 
+    def test_projection_onto_polyhedra(self):
+        # Two unit cubes as polyhedra, 2 m apart: points above, beside and inside either take the
+        # field at their foot (inside: at the point itself).
+        cube = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0],
+                         [0, 0, 1], [1, 0, 1], [1, 1, 1], [0, 1, 1]], dtype=float)
+        grid = vtk.vtkUnstructuredGrid()
+        grid.SetPoints(cloud(np.vstack([cube, cube + [3, 0, 0]]), linear).GetPoints())
+        faces = [[0, 3, 2, 1], [4, 5, 6, 7], [0, 1, 5, 4], [1, 2, 6, 5], [2, 3, 7, 6], [3, 0, 4, 7]]
+        for first in (0, 8):
+            stream = vtk.vtkIdList()
+            for i in [len(faces)] + [i for f in faces for i in [len(f)] + [first + k for k in f]]:
+                stream.InsertNextId(i)
+            grid.InsertNextCell(vtk.VTK_POLYHEDRON, stream)
+        targets = [[0.5, 0.5, 2.0], [3.5, 0.5, 2.0], [5.0, 0.5, 0.5], [-1.0, 0.5, 0.5],
+                   [3.2, 0.4, 0.5]]
+        feet = [[0.5, 0.5, 1.0], [3.5, 0.5, 1.0], [4.0, 0.5, 0.5], [0.0, 0.5, 0.5], [3.2, 0.4, 0.5]]
+        out = fieldferry.interpolate_scalar_field_using_surface_projection(
+            "Pressure", label_source(with_fields(grid, linear)), polydata(targets, []))
+        assert np.allclose(point_array(out, "Pressure"), linear(np.array(feet)), atol=1e-5)
+
 
 class TestLikeTheOtherMethods:
     @pytest.mark.parametrize("method", list(FUNCTIONS))
