@@ -47,7 +47,7 @@ std::uint64_t morton(const double c[3], const double lo[3], const double hi[3], 
 }
 
 // A float not above v, and one not below: v moved outwards by more than half a float's unit in the
-// last place before rounding to nearest (and by a hair beyond the smallest normal float).
+// last place before rounding to nearest (by 1e-37 more, for the subnormal floats near zero).
 float float_below(double v) { return static_cast<float>(v - (std::abs(v) * 1.2e-7 + 1e-37)); }
 float float_above(double v) { return static_cast<float>(v + (std::abs(v) * 1.2e-7 + 1e-37)); }
 
