@@ -119,7 +119,7 @@ class TestPage:
             decoded(src)
         assert report["bodies"][0]["body"] in page.first_cells
         words = " ".join(page.text)
-        assert "on the loaded target faces" in words and "n/a (no surface)" in words
+        assert "loaded force (Fx, Fy, Fz) [N]" in words and "no surface to take a force" in words
         assert not list((tmp_path / "out").glob(".report_*"))  # no picture files left behind
 
 

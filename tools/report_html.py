@@ -34,6 +34,7 @@ th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; text-align: right; }
 th:first-child, td:first-child { text-align: left; }
 code, pre { background: #f3f3f3; padding: 0.2em 0.4em; }
 .note { color: #555; }
+.flag, tr.flag td { color: #a00; font-weight: bold; }
 """
 
 
@@ -232,7 +233,7 @@ BODY_COLUMNS = [
     ("max", lambda b: (b.get("mapped") or {}).get("max")),
     ("mean", lambda b: (b.get("mapped") or {}).get("mean")),
     ("largest distance", lambda b: b.get("largest_distance")),
-    ("|force| on loaded faces", lambda b: _magnitude(b.get("force_on_loaded_faces"))),
+    ("|force| on loaded faces", lambda b: _magnitude((b.get("balance") or {}).get("loaded"))),
 ]
 
 
@@ -245,22 +246,51 @@ def body_table(report):
     return f"<table class=\"bodies\"><tr>{head}</tr>\n" + "\n".join(rows) + "</table>"
 
 
+CHECKS = {"ok": ("ok", ""), "differs": ("differs", "flag"), "opposite": ("opposite", "flag"),
+          "no source": ("no source near", "flag"), "not judged": ("net ~ 0, not judged", ""),
+          "nothing loaded": ("nothing loaded", ""), "n/a": ("-", "")}
+
+
+def _balance_row(name, entry, unit):
+    label, css = CHECKS.get(entry.get("check"), (entry.get("check") or "-", ""))
+    ratio, angle = entry.get("ratio"), entry.get("angle")
+    cells = [html.escape(name), html.escape(_cell(entry.get("source"))),
+             html.escape(_cell(entry.get("loaded"))),
+             "-" if ratio is None else f"{ratio:.4f}", "-" if angle is None else f"{angle:.1f}",
+             html.escape(_cell(entry.get("source_moment"))),
+             html.escape(_cell(entry.get("loaded_moment"))), html.escape(label)]
+    mark = f" class=\"{css}\"" if css else ""
+    return f"<tr{mark}>" + "".join(f"<td>{c}</td>" for c in cells) + "</tr>"
+
+
 def force_section(report):
     force = report.get("force")
     if force is None:
         return ""
-    source, loaded = force.get("source"), force.get("loaded_faces")
-    rows = [("on the source surface", source), ("on the loaded target faces", loaded)]
-    body = "".join(
-        f"<tr><td>{name}</td><td>{html.escape(_cell(v)) if v is not None else 'n/a (no surface)'}"
-        f"</td><td>{html.escape(_cell(_magnitude(v)))}</td></tr>" for name, v in rows)
-    ratio = ""
-    if source and loaded and _magnitude(source):
-        ratio = (f"<p>|F target| / |F source| = {_magnitude(loaded) / _magnitude(source):.4g}</p>")
-    return ("<h2>Force balance</h2><table><tr><th>total force</th><th>(Fx, Fy, Fz)</th>"
-            f"<th>|F|</th></tr>{body}</table>{ratio}"
-            "<p class=\"note\">Forces in model units. A point cloud has no surface, so only the "
-            "target side can be given.</p>")
+    unit, moment_unit = force.get("unit"), force.get("moment_unit")
+    rows = [_balance_row(b["body"], b["balance"], unit) for b in report["bodies"]
+            if "balance" in b]
+    rows.append(_balance_row("all bodies", force, unit))
+    head = "".join(f"<th>{html.escape(h)}</th>" for h in (
+        "body", f"source force (Fx, Fy, Fz) [{unit}]", f"loaded force (Fx, Fy, Fz) [{unit}]",
+        "|loaded| / |source|", "angle [deg]", f"source moment [{moment_unit}]",
+        f"loaded moment [{moment_unit}]", "check"))
+    whole = force.get("source_surface")
+    notes = [f"Convention: {html.escape(force.get('convention', ''))}",
+             "A body is flagged when its loaded force differs from the source's by more than 2 % "
+             "in size or 5 degrees in direction."]
+    if whole is None:
+        notes.append("The source is a point cloud or a volume: it has no surface to take a "
+                     "force on, so only the loaded side is given.")
+    else:
+        notes.append(f"Whole source surface: {html.escape(_cell(whole))} {html.escape(unit)}"
+                     + (f"; {force['uncovered_source_faces']} source faces lie beyond every "
+                        "body's reach" if force.get("uncovered_source_faces") else "") + ".")
+    warnings = "".join(f"<p class=\"flag\">{html.escape(w)}</p>"
+                       for w in force.get("warnings", []))
+    return (f"<h2>Force balance</h2>{warnings}<table class=\"balance\"><tr>{head}</tr>"
+            + "\n".join(rows) + "</table>"
+            + "".join(f"<p class=\"note\">{n}</p>" for n in notes))
 
 
 def command_line():
