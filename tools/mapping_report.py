@@ -18,6 +18,10 @@ from vtk.util import numpy_support as ns
 
 import force_balance
 
+# A "Distance" this large is the distance volume's cap (no source point within its radius), no
+# length: it is counted as beyond reach and kept out of every statistic.
+BEYOND_REACH = 1e37
+
 
 def _array(data, name):
     array = data.GetArray(name)
@@ -125,10 +129,13 @@ def body_report(leaf, field_name, loaded, left_out):
     ("counted" says which); the statistics are taken over the values the load carries."""
     n = leaf.GetNumberOfPoints()
     distance = _array(leaf.GetPointData(), "Distance")
+    capped = distance >= BEYOND_REACH if distance is not None else np.zeros(0, bool)
+    measured = distance[~capped & np.isfinite(distance)] if distance is not None else []
     body = {
         "body": _text(leaf, "Body pathName") or "(geometry body)",
         "points": n,
-        "largest_distance": float(np.nanmax(distance)) if distance is not None and n else None,
+        "largest_distance": float(measured.max()) if len(measured) else None,
+        **({"beyond_reach": int(capped.sum())} if capped.any() else {}),
         "no_value": (left_out or {}).get("no value", 0),
         "dropped_by_tolerance": (left_out or {}).get("beyond tolerance", 0),
     }
@@ -359,7 +366,9 @@ def report_table(report):
         name = b["body"] if len(b["body"]) <= 48 else "..." + b["body"][-45:]
         lines.append(f"{name:48s} {b['nodes_loaded']:7d} {b['faces_loaded']:7d} "
                      f"{b['no_value']:8d} {b['dropped_by_tolerance']:8d} {_number(m['min'])} "
-                     f"{_number(m['max'])} {_number(m['mean'])} {_number(b['largest_distance'])}")
+                     f"{_number(m['max'])} {_number(m['mean'])} {_number(b['largest_distance'])}"
+                     + (f"  ({b['beyond_reach']} points beyond reach)"
+                        if b.get("beyond_reach") else ""))
     if "force" in report:
         lines += force_lines(report["force"], report["bodies"])
     return "\n".join(lines)
