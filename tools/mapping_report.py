@@ -3,11 +3,12 @@ was carried over.
 
 Per body: nodes and faces that the load took, what it left out (nodes of a temperature, faces of a
 pressure) for want of a value and beyond the tolerance, min / max / mean of the values the load
-carries against the source's, the largest distance to the source, and for pressures the total
-force on the body's loaded faces. The load's side is read from what the load writer did
-(loadscribe.last_loaded_fields and last_left_out_counts), never re-derived. For the whole mapping,
-for pressures: the total force on the source surface against the total over the loaded target
-faces (the conservation check).
+carries against the source's, the largest distance to the source, and for pressures the force
+balance of the body: the source's force over the faces it covers against the load's, in newtons
+(force_balance holds the convention and the rule). The load's side is read from what the load
+writer did (loadscribe.last_loaded_fields and last_left_out_counts), never re-derived. For the
+whole mapping, for pressures: the same balance over all bodies, with the warnings of every
+flagged one.
 """
 import json
 import math
@@ -221,10 +222,15 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
     everything = force_balance.Triangles.joined(loaded_tris)
     out["warnings"] = warnings = []
     if source_tris is None:  # a point cloud or a volume: no surface to take the force on
-        f, m, _ = everything.force(-1.0)
-        out.update({"source_surface": None, "source": None,
-                    "loaded": (f * force_factor + 0.0).tolist(),
-                    "loaded_moment": (m * moment_factor + 0.0).tolist(), "check": "n/a"})
+        def loaded_only(tris):
+            f, m, _ = tris.force(-1.0)
+            return {"source": None, "loaded": (f * force_factor + 0.0).tolist(),
+                    "loaded_moment": (m * moment_factor + 0.0).tolist(), "check": "n/a"}
+        by_path = {path: loaded_only(tris) for path, tris in zip(paths, loaded_tris)}
+        for body in bodies:
+            if body["body"] in by_path:
+                body["balance"] = by_path[body["body"]]
+        out.update({"source_surface": None, **loaded_only(everything)})
         return out
     f, m, _ = source_tris.force(+1.0)
     out.update({"source_surface": (f * force_factor + 0.0).tolist(),
