@@ -12,6 +12,11 @@ inline constexpr char kValidMaskArray[] = "vtkValidPointMask";
 // Point data (and cell data from the cell centres for pressures): the unsigned distance to the
 // source in model length units, measured by this mapping.
 inline constexpr char kDistanceArray[] = "Distance";
+// Cell data, unsigned char, on the mapped surface of a solid body when a pressure is mapped with a
+// tolerance from a source with faces: 1 where the face faces the source (its outward normal points
+// against the source's normal at the closest point; CFD normals point out of the fluid), 0 where
+// it turns away (the dry side of a thin wall, the rim of a duct's end). Those are not loaded.
+inline constexpr char kFacesSourceArray[] = "Faces source";
 // Field data, string: the unit of the mapped values.
 inline constexpr char kPressureUnitArray[] = "units_pressure";
 inline constexpr char kTemperatureUnitArray[] = "units_temperature";

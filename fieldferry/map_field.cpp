@@ -4,10 +4,12 @@
 #include <vtkDataObjectTreeIterator.h>
 #include <vtkFieldData.h>
 #include <vtkPointData.h>
+#include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 #include <vtkStringArray.h>
 
 #include <iterator>
+#include <memory>
 
 #include "checks.h"
 #include "common/errors.h"
@@ -15,6 +17,7 @@
 #include "common/print_sink.h"
 #include "common/tag_arrays.h"
 #include "export_file.h"
+#include "facing.h"
 #include "interpolation.h"
 #include "linear_fit.h"
 #include "source_distance.h"
@@ -174,6 +177,12 @@ void note_method_without_cells(const MappingRequest& request, vtkDataSet* source
       "fit\" and \"Coarse to fine\" map from points"));
 }
 
+// A body whose surface faces are faces of solid elements: only its wetted side is to be loaded.
+bool is_solid(vtkDataObject* leaf) {
+  const std::string* type = kelm::string_field(leaf, kelm::kMeshTypeArray);
+  return type && (*type == "tetra" || *type == "hexa");
+}
+
 vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, vtkDataSet* source,
                                         vtkDataSet* target, double coarse_radius) {
   switch (request.algorithm) {
@@ -238,27 +247,36 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   if (reads_points(request.algorithm)) source = with_point_values(source, in.names());
 
   std::optional<SourceDistance> distance;
+  std::unique_ptr<SourceFacing> facing;
   if (request.with_distance) {
     distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume);
+    if (pressure) facing = SourceFacing::of(source);
   }
+  // The diagnostic files hold the source and the last leaf measured: written once, after the
+  // leaves, since rewriting the whole source for every leaf costs more than the mapping.
+  vtkSmartPointer<vtkDataSet> last_measured;
   for (leaves->InitTraversal(); !leaves->IsDoneWithTraversal(); leaves->GoToNextItem()) {
     vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
     const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
     vtkSmartPointer<vtkDataSet> target = prepare_target(leaf, boundary_only, in.names());
     if (distance) {
       target = distance->measure(target, pressure);
-      if (request.diagnostics_dir) write_diagnostics(*request.diagnostics_dir, target, source);
+      last_measured = target;
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =
         interpolate(request, source, target,
                     request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre));
     tag_mapped_leaf(mapped_dataset, target, leaf);
+    if (facing && is_solid(leaf)) facing->mark(vtkPolyData::SafeDownCast(target), mapped_dataset);
     for (const Field& field : in.fields) {
       if (field.unit_array) kelm::add_string_field(mapped_dataset, field.unit_array, *field.units);
     }
     model->SetDataSet(leaves, mapped_dataset);
     mapped.push_back({body, static_cast<long long>(mapped_dataset->GetNumberOfPoints()),
                       static_cast<long long>(count_unmapped_points(mapped_dataset))});
+  }
+  if (last_measured && request.diagnostics_dir) {
+    write_diagnostics(*request.diagnostics_dir, last_measured, source);
   }
 }
 

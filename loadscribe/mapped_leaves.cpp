@@ -283,7 +283,8 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
                                   std::vector<uint32_t>& element_ids, const std::string& operation,
                                   const std::string& body, std::vector<char>* used_points,
                                   const std::vector<char>* valued_points,
-                                  std::size_t* without_value) {
+                                  std::size_t* without_value, const std::vector<char>* facing_cells,
+                                  std::size_t* facing_away) {
   vtkCellArray* polys = surface->GetPolys();
   const vtkIdType n = polys ? polys->GetNumberOfCells() : 0;
   // Cell IDs of a polydata run over vertices, lines, polygons, strips in that order.
@@ -294,6 +295,10 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
   auto take = [&](vtkIdType cell, vtkIdType size, auto* connectivity) {
     FaceRows* rows = size == 3 ? &tria : size == 4 ? &quad : nullptr;
     if (!rows) return;  // other polygon sizes are not loaded
+    if (facing_cells && !(*facing_cells)[std::size_t(first_poly + cell)]) {
+      if (facing_away) ++*facing_away;
+      return;
+    }
     bool valued = true;
     for (vtkIdType k = 0; k < size; ++k) {
       const vtkIdType point = vtkIdType(connectivity[k]);
@@ -339,9 +344,12 @@ ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32
 
 std::string left_out_line(const std::string& load, const std::string& body, const LeftOut& count,
                           const std::string& places) {
-  return kelm::message("Left out of the ", load, " load on body '", body, "': ", count.no_value,
-                       " ", places, " without a mapped value, ", count.beyond_tolerance,
-                       " beyond the tolerance");
+  std::string line = kelm::message("Left out of the ", load, " load on body '", body,
+                                   "': ", count.no_value, " ", places, " without a mapped value, ",
+                                   count.beyond_tolerance, " beyond the tolerance");
+  if (count.facing_away)
+    line += kelm::message(", ", count.facing_away, " facing away from the source");
+  return line;
 }
 
 std::size_t loadable_faces(vtkPolyData* surface) {
@@ -403,8 +411,16 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
   }
   const std::vector<char> valued = valued_points(pd, out.pressures, operation, name);
   std::vector<char> used(out.node_ids.size(), 0);
+  std::vector<char> facing;
+  if (surface->GetCellData()->GetAbstractArray(kelm::kFacesSourceArray)) {
+    facing.assign(std::size_t(surface->GetNumberOfCells()), 1);
+    for_each_value(one_component_array(surface->GetCellData(), kelm::kFacesSourceArray, "cell",
+                                       surface->GetNumberOfCells(), operation, name),
+                   [&](vtkIdType c, auto v) { facing[std::size_t(c)] = v != 0; });
+  }
   out.polygons = split_polygons(surface, out.node_ids, cell_element_ids, out.element_ids, operation,
-                                out.path, &used, &valued, &out.left_out.no_value);
+                                out.path, &used, &valued, &out.left_out.no_value,
+                                facing.empty() ? nullptr : &facing, &out.left_out.facing_away);
   // Only the pressures at the corners of loaded polygons reach the host.
   for (std::size_t i = 0; i < used.size(); ++i) {
     if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);

@@ -48,6 +48,9 @@ using ConnectivityArrays = std::vector<FaceRows>;
 struct LeftOut {
   std::size_t no_value = 0;
   std::size_t beyond_tolerance = 0;
+  // Faces of a solid that turn away from the source (the mapping's "Faces source" is 0): the dry
+  // side of a thin wall, the rim of a duct's end. Pressure loads only.
+  std::size_t facing_away = 0;
 };
 
 // The line printed for a body that a load left places out of, e.g. "Left out of the temperature
@@ -116,6 +119,7 @@ std::vector<std::pair<std::string, LeftOut>> left_out_per_body(const std::vector
     if (same == totals.end()) same = totals.insert(totals.end(), {body.path, LeftOut{}});
     same->second.no_value += body.left_out.no_value;
     same->second.beyond_tolerance += body.left_out.beyond_tolerance;
+    same->second.facing_away += body.left_out.facing_away;
   }
   return totals;
 }
@@ -124,13 +128,17 @@ std::vector<std::pair<std::string, LeftOut>> left_out_per_body(const std::vector
 // sizes left out. `element_ids` (per cell of `surface`) comes back reordered to match the rows.
 // `node_ids` holds the host node ID of every point; `used_points` (if given, one entry per point)
 // gets 1 at every point of a kept polygon. With `valued_points` (one entry per point), a polygon
-// with a point whose entry is 0 is left out too and counted in `*without_value`.
+// with a point whose entry is 0 is left out too and counted in `*without_value`; with
+// `facing_cells` (one entry per cell), a polygon whose entry is 0 is left out before that and
+// counted in `*facing_away`.
 ConnectivityArrays split_polygons(vtkPolyData* surface, const std::vector<uint32_t>& node_ids,
                                   const std::vector<uint32_t>& cell_element_ids,
                                   std::vector<uint32_t>& element_ids, const std::string& operation,
                                   const std::string& body, std::vector<char>* used_points = nullptr,
                                   const std::vector<char>* valued_points = nullptr,
-                                  std::size_t* without_value = nullptr);
+                                  std::size_t* without_value = nullptr,
+                                  const std::vector<char>* facing_cells = nullptr,
+                                  std::size_t* facing_away = nullptr);
 
 // The number of triangles and quadrilaterals of `surface`: the faces a pressure load can take.
 std::size_t loadable_faces(vtkPolyData* surface);

@@ -86,11 +86,12 @@ void report_left_out(const std::vector<Leaf>& bodies, const char* load, const ch
     py::dict entry;
     entry["no value"] = count.no_value;
     entry["beyond tolerance"] = count.beyond_tolerance;
+    if (count.facing_away) entry["facing away"] = count.facing_away;
     counts[py::str(path)] = entry;
   }
   self_module().attr("last_left_out_counts") = counts;
   for (const auto& [path, count] : totals) {
-    if (count.no_value || count.beyond_tolerance) {
+    if (count.no_value || count.beyond_tolerance || count.facing_away) {
       kelm::print_line(loadscribe_core::left_out_line(load, path, count, places));
     }
   }

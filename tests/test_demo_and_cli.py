@@ -157,7 +157,10 @@ class TestKelmMap:
     def test_tetrahedral_box_with_each_source_format(self, files, fmt):
         folder, tets, _, source = files
         out = folder / f"out-{fmt}"
-        run = kelm_map(tets, source[fmt], "--mesh-unit", "mm", "--source-unit", "mm", "--out",
+        # The box's faces enclose the body with outward normals, not a CFD wall (normals out of
+        # the fluid, onto the wall): with a tolerance every face would turn away from them.
+        run = kelm_map(tets, source[fmt], "--tolerance", "none", "--mesh-unit", "mm",
+                       "--source-unit", "mm", "--out",
                        out, "--no-pictures", "--quiet")
         assert run.returncode == 0, run.stderr
         report = json.loads((out / "report_pressure.json").read_text())
@@ -188,7 +191,8 @@ class TestKelmMap:
         else:
             path = source["csv"]
         out = folder / f"out-{method.split()[0]}"
-        run = kelm_map(tets, path, "--mesh-unit", "mm", "--source-unit", "mm", "--method",
+        run = kelm_map(tets, path, "--tolerance", "none", "--mesh-unit", "mm", "--source-unit", "mm",
+                       "--method",
                        method, "--out", out, "--no-pictures", "--quiet")
         assert run.returncode == 0, run.stderr
         (body,) = json.loads((out / "report_pressure.json").read_text())["bodies"]
@@ -253,6 +257,33 @@ class TestKelmMap:
                           "--out", folder / "apart", "--quiet", "--no-pictures")
         assert forced.returncode == 0, forced.stderr
 
+    def test_tolerance_auto_loads_the_wetted_face_only(self, files):
+        # The fluid under the hexahedral box: its CFD wall at z = 0, normals out of the fluid (+z).
+        folder, _, hexes, _ = files
+        plane = vtk.vtkPlaneSource()
+        plane.SetOrigin(-5, -5, 0)
+        plane.SetPoint1(105, -5, 0)
+        plane.SetPoint2(-5, 55, 0)
+        plane.SetResolution(11, 6)
+        plane.Update()
+        wall = plane.GetOutput()
+        faces = ns.numpy_to_vtk(np.full(wall.GetNumberOfCells(), 1000.0), deep=1)
+        faces.SetName("Pressure")
+        wall.GetCellData().AddArray(faces)
+        writer = vtk.vtkXMLPolyDataWriter()
+        writer.SetFileName(str(folder / "wall.vtp"))
+        writer.SetInputData(wall)
+        writer.Write()
+        out = folder / "auto"
+        run = kelm_map(hexes, folder / "wall.vtp", "--mesh-unit", "mm", "--source-unit", "mm",
+                       "--method", "Surface projection", "--out", out, "--no-pictures")
+        assert run.returncode == 0, run.stderr
+        assert "[input] tolerance auto: 11.18 (model units)" in run.stdout  # the box's faces
+        (body,) = json.loads((out / "report_pressure.json").read_text())["bodies"]
+        assert body["faces_loaded"] == 4 * 4  # the bottom, 4 x 4 quadrilaterals
+        assert body["facing_away"] == 4 * 4 * 2  # the rims' faces within 11.18 mm
+        assert body["dropped_by_tolerance"] == 6 * 4 * 4 - 16 - 32
+
     def test_two_fields_into_one_folder_keep_both_loads(self, files):
         folder, tets, _, source = files
         out = folder / "both"
@@ -303,7 +334,10 @@ class TestKelmMapFromCFD:
         path = case_writers.write_xml(folder / "cfd.vtm", case_writers.multiblock(
             {"walls": walls, "fluid": fluid}))
         out = folder / "moved"
-        run = kelm_map(tets, path, "--field", "Pressure=p", "--field", "Temperature=T",
+        # The body fills the space the walls enclose (a fluid's place, not a wall's), so its
+        # faces turn away from them: no tolerance, which would leave out faces that do.
+        run = kelm_map(tets, path, "--tolerance", "none", "--field", "Pressure=p",
+                       "--field", "Temperature=T",
                        "--scale", "Pressure=2", "--offset", "Pressure=1000", "--mesh-unit", "mm",
                        "--rotate", "0", "0", "1", "90", "--translate", "-20", "10", "30",
                        "--method", "Surface projection", "--out", out, "--no-pictures",
@@ -332,7 +366,8 @@ class TestKelmMapFromCFD:
         folder, tets = box
         case = case_writers.openfoam_case(folder / "case", extent=(0.1, 0.05, 0.02))
         out = folder / "foam"
-        run = kelm_map(tets, case, "--field", "Pressure=p", "--scale", "1000", "--mesh-unit",
+        run = kelm_map(tets, case, "--tolerance", "none", "--field", "Pressure=p", "--scale",
+                       "1000", "--mesh-unit",
                        "mm", "--method", "Surface projection", "--out", out, "--quiet")
         assert run.returncode == 0, run.stderr
         report = json.loads((out / "report_pressure.json").read_text())

@@ -178,3 +178,35 @@ def test_report_takes_the_source_force_from_face_values():
     assert report["force"]["source"] == pytest.approx([0, 0, 1000.0])
     assert report["force"]["loaded"] == pytest.approx([0, 0, -1000.0])
     assert report["force"]["check"] == "opposite"
+
+
+def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
+    # A 1 x 1 m plate 20 mm thick (4 x 4 x 2 hexahedra); the fluid below it, its CFD wall at z = 0
+    # with normals out of the fluid (+z). A tolerance of 50 mm reaches both sides of the wall.
+    n, t = 4, 0.02
+    xs, zs = np.linspace(0, 1, n + 1), np.linspace(0, t, 3)
+    xyz = np.array([(x, y, z) for x in xs for y in xs for z in zs])
+    at = lambda i, j, k: (i * (n + 1) + j) * 3 + k  # noqa: E731
+    hexes = [[at(i, j, k), at(i + 1, j, k), at(i + 1, j + 1, k), at(i, j + 1, k),
+              at(i, j, k + 1), at(i + 1, j, k + 1), at(i + 1, j + 1, k + 1), at(i, j + 1, k + 1)]
+             for i in range(n) for j in range(n) for k in range(2)]
+    model = kelm.Model("M")
+    model.add_part("P").add_mesh("Wall", np.arange(1, len(xyz) + 1), xyz,
+                                 {kelm.mesh.ElementTopology.Hexa8: (np.arange(1, 33), hexes)})
+    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+    plane = vtk.vtkPlaneSource()  # normal (point1 - origin) x (point2 - origin) = +z
+    plane.SetOrigin(-0.1, -0.1, 0)
+    plane.SetPoint1(1.1, -0.1, 0)
+    plane.SetPoint2(-0.1, 1.1, 0)
+    plane.SetResolution(6, 6)
+    plane.Update()
+    source = labelled(plane.GetOutput(), "Pressure", np.full(49, 1000.0), "m", "Pa")
+    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source,
+                                                 exported, True, 0.05)
+    loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", 0.05)
+    field = loadscribe.last_loaded_fields["M/P/Wall"]
+    assert len(field["face_identifiers"]) == n * n  # the wetted face only
+    bottom = {i + 1 for i, p in enumerate(xyz) if p[2] == 0}
+    assert all(set(face) <= bottom for face in field["face_identifiers"])
+    # 4 x 4 on top and 4 x 2 on each of the four rims turn away from the source.
+    assert loadscribe.last_left_out_counts["M/P/Wall"]["facing away"] == n * n + 4 * n * 2

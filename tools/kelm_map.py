@@ -53,8 +53,13 @@ def parse_arguments(argv):
                              "model units); applied first, then --rotate, then --translate")
     parser.add_argument("--method", default=METHODS[0], choices=METHODS,
                         help="mapping method [%(default)s]")
-    parser.add_argument("--tolerance", type=float, default=None,
-                        help="load only where the source is within this distance (model units)")
+    parser.add_argument("--tolerance", default="auto",
+                        help="load only where the source is within this distance (model units); "
+                             "'auto': derived from the face sizes of the source and the model "
+                             "(the default for a source with cells), 'none': everywhere")
+    parser.add_argument("--radius", type=float, default=None,
+                        help="\"Coarse to fine\" kernel radius (model units) [twice the "
+                             "source's median point spacing]")
     parser.add_argument("--boundary-only", action="store_true",
                         help="map onto the bodies' outer surfaces (pressures always are)")
     parser.add_argument("--mesh-unit", default="m", help="length unit of the mesh file [m]")
@@ -73,12 +78,22 @@ def parse_arguments(argv):
                         help="map even when the source's and the model's bounding boxes miss "
                              "each other or differ more than 20 times in size (usually a unit "
                              "mistake)")
+    parser.add_argument("--diagnostics", action="store_true",
+                        help="write the source and the last body with their distances to the "
+                             "source into OUT/diagnostics (with a tolerance)")
     parser.add_argument("--no-pictures", action="store_true", help="skip the picture")
     parser.add_argument("--quiet", action="store_true", help="no progress lines")
     parser.add_argument("--debug", action="store_true", help="show tracebacks of errors")
     args = parser.parse_args(argv)
-    if args.tolerance is not None and not args.tolerance >= 0:
-        parser.error(f"--tolerance must be a distance of 0 or more, not {args.tolerance}")
+    if args.tolerance not in ("auto", "none"):
+        try:
+            args.tolerance = float(args.tolerance)
+        except ValueError:
+            args.tolerance = math.nan
+        if not args.tolerance >= 0 or not math.isfinite(args.tolerance):
+            parser.error(f"--tolerance must be 'auto', 'none' or a distance of 0 or more")
+    if args.radius is not None and not (args.radius > 0 and math.isfinite(args.radius)):
+        parser.error(f"--radius must be a positive length, not {args.radius}")
     return args
 
 
@@ -183,6 +198,29 @@ def check_reverse(names, model):
                              "outward normals, so only a shell body can be reversed")
 
 
+def derived_lengths(args, source, model, stage):
+    """(tolerance, "Coarse to fine" radius) of the run in model units, derived where the user
+    gave none and printed."""
+    import mainroad
+    from auto_sizes import auto_radius, auto_tolerance
+    factor = mainroad.length_factor(source, model)
+    tolerance = args.tolerance
+    if tolerance == "auto":
+        tolerance = auto_tolerance(source, model, factor)
+        if tolerance is not None and not args.quiet:
+            print(f"[input] tolerance auto: {tolerance:.4g} (model units), the larger median face "
+                  "size of the source and of the model")
+    elif tolerance == "none":
+        tolerance = None
+    radius = args.radius
+    if radius is None and args.method == "Coarse to fine":
+        radius = auto_radius(source, factor)
+        if radius is not None and not args.quiet:
+            print(f"[input] \"Coarse to fine\" radius: {radius:.4g} (model units), twice the "
+                  "source's median point spacing")
+    return tolerance, radius
+
+
 def run(args):
     import cfdsource
     import kelm
@@ -223,15 +261,17 @@ def run(args):
         groups.setdefault(load == "Pressure" or args.boundary_only, []).append(load)
     applied = {load: {"array": array, "scale": scale.get(load, 1.0),
                       "offset": offset.get(load, 0.0)} for load, array in fields.items()}
+    tolerance, radius = derived_lengths(args, source, exported[0], stage)
     reports = []
     loadscribe.macro = ""
     for group in groups.values():
         try:
             reports += mainroad.map_fields(
-                [model], source, group, args.method, args.tolerance, args.boundary_only,
+                [model], source, group, args.method, tolerance, args.boundary_only,
                 args.out, pictures=not args.no_pictures, quiet=args.quiet,
                 require_overlap=not args.no_overlap_check, exported=exported, applied=applied,
-                transform=matrix, record_each=True, reverse=args.reverse)
+                transform=matrix, record_each=True, radius=radius,
+                diagnostics=args.diagnostics, reverse=args.reverse)
         except mainroad.ApartError as error:
             raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
                              "--source-unit, or map anyway with --no-overlap-check") from None

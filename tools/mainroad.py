@@ -102,7 +102,7 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
 
 def map_fields(entities, source, field_names, method, tolerance, boundary_only, out_dir,
                pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
-               transform=None, record_each=False, reverse=()):
+               transform=None, record_each=False, radius=None, diagnostics=False, reverse=()):
     """map_field for several fields of one source that map onto the same places (all onto the
     bodies' surfaces, or all onto the whole bodies): one mapping call finds the source points or
     cells each target point uses once and applies them to every field. Then each field gets its
@@ -120,12 +120,14 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
         model.DeepCopy(exported[0])
     factor = length_factor(source, model)
     with stage(f"map with \"{method}\""):
-        fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
-        os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
+        fieldferry.diagnostics_dir = None
+        if diagnostics:  # the source and the last leaf with their distances, for checking
+            fieldferry.diagnostics_dir = os.path.join(out_dir, "diagnostics")
+            os.makedirs(fieldferry.diagnostics_dir, exist_ok=True)
         try:
             mapped = fieldferry.map_scalar_field_to_mesh(
                 first, method, source, model, boundary_only, tolerance,
-                require_overlap=require_overlap, more_fields=field_names[1:],
+                require_overlap=require_overlap, more_fields=field_names[1:], radius=radius,
                 transform=None if transform is None else np.asarray(transform).tolist())
         except ValueError as error:
             if require_overlap and "bounding box" in str(error):

@@ -139,6 +139,7 @@ def body_report(leaf, field_name, loaded, left_out):
         **({"beyond_reach": int(capped.sum())} if capped.any() else {}),
         "no_value": (left_out or {}).get("no value", 0),
         "dropped_by_tolerance": (left_out or {}).get("beyond tolerance", 0),
+        "facing_away": (left_out or {}).get("facing away", 0),
     }
     if field_name == "Pressure":
         faces = loaded["face_identifiers"] if loaded else []
@@ -375,6 +376,10 @@ def report_table(report):
                      f"{_number(m['max'])} {_number(m['mean'])} {_number(b['largest_distance'])}"
                      + (f"  ({b['beyond_reach']} points beyond reach)"
                         if b.get("beyond_reach") else ""))
+    away = [(b["body"], b["facing_away"]) for b in report["bodies"] if b.get("facing_away")]
+    if away:
+        lines += ["", "faces of solids left out as facing away from the source (a thin wall's dry "
+                  "side, the rims of its ends): " + ", ".join(f"{n} of {body}" for body, n in away)]
     if "force" in report:
         lines += force_lines(report["force"], report["bodies"])
     return "\n".join(lines)

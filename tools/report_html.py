@@ -83,36 +83,66 @@ def distances(mapped):
     return every[~capped], int(np.count_nonzero(capped))
 
 
+def _any_point(dataset, flags):
+    """Per cell of `dataset`, whether any of its points is flagged."""
+    if dataset.IsA("vtkPolyData"):  # cell IDs run over vertices, lines, polygons, strips
+        arrays = [dataset.GetVerts(), dataset.GetLines(), dataset.GetPolys(), dataset.GetStrips()]
+    elif hasattr(dataset, "GetCells") and dataset.GetCells() is not None:
+        arrays = [dataset.GetCells()]
+    else:
+        points = [[dataset.GetCell(c).GetPointId(k)
+                   for k in range(dataset.GetCell(c).GetNumberOfPoints())]
+                  for c in range(dataset.GetNumberOfCells())]
+        return np.array([bool(flags[p].any()) for p in points], bool)
+    parts = []
+    for cells in arrays:
+        if cells is None or not cells.GetNumberOfCells():
+            continue
+        offsets = ns.vtk_to_numpy(cells.GetOffsetsArray()).astype(np.int64)
+        conn = ns.vtk_to_numpy(cells.GetConnectivityArray()).astype(np.int64)
+        hits = np.concatenate([[0], np.cumsum(flags[conn])])
+        parts.append(hits[offsets[1:]] > hits[offsets[:-1]])
+    return np.concatenate(parts) if parts else np.zeros(0, bool)
+
+
 def within_tolerance(mapped, tolerance):
-    """(the mapped multiblock with only the faces all of whose points lie within the tolerance,
-    a vtkPolyData of the other faces): the faces a load keeps and the ones it drops."""
+    """(the mapped multiblock with only the faces a load keeps, a vtkPolyData of the others):
+    kept are the faces all of whose points lie within the tolerance and, on a solid's surface the
+    mapping marked, that face the source ("Faces source" 1; the dry side is left out)."""
     import vtk
     kept, dropped = vtk.vtkMultiBlockDataSet(), vtk.vtkAppendPolyData()
     for index, leaf in enumerate(_leaves(mapped)):
-        if leaf.GetPointData().GetArray("Distance") is None:
+        distance = _point_values(leaf, "Distance")
+        if distance is None or not leaf.GetNumberOfCells():
             kept.SetBlock(index, leaf)
             continue
-        for block, above in ((kept, False), (dropped, True)):
+        drop = _any_point(leaf, ~(distance <= tolerance))
+        facing = leaf.GetCellData().GetArray("Faces source")
+        if facing is not None:
+            drop |= ns.vtk_to_numpy(facing).reshape(len(drop), -1)[:, 0] == 0
+        marked = leaf.NewInstance()
+        marked.ShallowCopy(leaf)
+        flag = ns.numpy_to_vtk(drop.astype(np.uint8), deep=1)
+        flag.SetName("report: dropped")
+        marked.GetCellData().AddArray(flag)
+        for block, value in ((kept, 0), (dropped, 1)):
             threshold = vtk.vtkThreshold()
-            threshold.SetInputData(leaf)
-            threshold.SetInputArrayToProcess(0, 0, 0, 0, "Distance")
-            if above:  # any point beyond: kept cells need every point within
-                threshold.SetUpperThreshold(np.nextafter(tolerance, np.inf))
-                threshold.SetThresholdFunction(vtk.vtkThreshold.THRESHOLD_UPPER)
-                threshold.AllScalarsOff()
-            else:
-                threshold.SetLowerThreshold(tolerance)
-                threshold.SetThresholdFunction(vtk.vtkThreshold.THRESHOLD_LOWER)
+            threshold.SetInputData(marked)
+            threshold.SetInputArrayToProcess(0, 0, 0, vtk.vtkDataObject.FIELD_ASSOCIATION_CELLS,
+                                             "report: dropped")
+            threshold.SetLowerThreshold(value - 0.5)
+            threshold.SetUpperThreshold(value + 0.5)
+            threshold.SetThresholdFunction(vtk.vtkThreshold.THRESHOLD_BETWEEN)
             surface = vtk.vtkGeometryFilter()
             surface.SetInputConnection(threshold.GetOutputPort())
             surface.Update()
             part = vtk.vtkPolyData()
             part.DeepCopy(surface.GetOutput())
             part.GetFieldData().DeepCopy(leaf.GetFieldData())
-            if above:
-                block.AddInputData(part)
+            if block is kept:
+                kept.SetBlock(index, part)
             else:
-                block.SetBlock(index, part)
+                dropped.AddInputData(part)
     dropped.AddInputData(vtk.vtkPolyData())  # an append filter needs an input
     dropped.Update()
     return kept, dropped.GetOutput()
@@ -248,7 +278,7 @@ def model_pictures(report, mapped, source, work_dir):
             viewer.display_mesh(mapped, "Point", field)
         caption = f"Mapped model: {field}{unit} (yellow: no value)"
     else:
-        # Faces the tolerance drops carry no load: drawn grey, not in the field's colours.
+        # Faces the load leaves out carry nothing: drawn grey, not in the field's colours.
         kept, dropped = within_tolerance(mapped, tolerance)
 
         def show_mapped(viewer):
@@ -263,8 +293,8 @@ def model_pictures(report, mapped, source, work_dir):
                 actor.SetMapper(mapper)
                 actor.GetProperty().SetColor(*DROPPED_COLOUR)
                 viewer.scene_renderer.AddActor(actor)
-        caption = (f"Mapped model: {field}{unit} (yellow: no value; grey: faces beyond the "
-                   f"tolerance, {dropped.GetNumberOfCells()})")
+        caption = (f"Mapped model: {field}{unit} (yellow: no value; grey: faces the load leaves "
+                   f"out, beyond the tolerance or facing away, {dropped.GetNumberOfCells()})")
     pictures = [
         (f"Source: {field}{unit}",
          _render(lambda v: v.display_mesh(shown_source, "Point", field), path("source"), value_range,

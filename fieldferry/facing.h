@@ -1,0 +1,35 @@
+// Which faces of a solid's surface face the source. Distance alone cannot tell the wetted face of
+// a thin wall from its dry side: a 2 mm wall under 4 mm CFD faces has both within any tolerance
+// that keeps the wetted one. A CFD surface's normals point out of the fluid, onto the wall, and a
+// wetted face's outward normal points back into the fluid: against the source's normal.
+#pragma once
+
+#include <vtkDataSet.h>
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
+#include <vtkStaticCellLocator.h>
+
+#include <memory>
+#include <vector>
+
+namespace fieldferry_core {
+
+class SourceFacing {
+ public:
+  // Nothing when the source has no faces (a point cloud, lines, a volume): its normals say nothing
+  // about which side of a wall it lies on.
+  static std::unique_ptr<SourceFacing> of(vtkDataSet* source);
+
+  // Adds the cell array "Faces source" to `mapped` (a solid's surface: one cell per face, in the
+  // order of `surface`): 1 for a face whose outward normal points against the normal of the
+  // source's face closest to its centre, 0 otherwise. Vertices and lines count as facing.
+  void mark(vtkPolyData* surface, vtkDataSet* mapped) const;
+
+ private:
+  explicit SourceFacing(vtkPolyData* faces);
+  vtkSmartPointer<vtkPolyData> faces_;
+  vtkSmartPointer<vtkStaticCellLocator> locator_;
+  std::vector<double> normals_;  // 3 per source face
+};
+
+}  // namespace fieldferry_core
