@@ -115,16 +115,6 @@ std::optional<std::array<double, 16>> transform_argument(py::object value, const
   return m;
 }
 
-std::vector<std::string> more_fields_argument(py::object value, const char* op) {
-  std::vector<std::string> names;
-  if (py::isinstance<py::str>(value) || !PySequence_Check(value.ptr())) {
-    kelm::raise_type_error(op, ": more_fields must be a list of field names, not ",
-                           kelm::bind::type_name(value));
-  }
-  for (py::handle name : value) names.push_back(text_argument(name, op, "more_fields"));
-  return names;
-}
-
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
@@ -149,7 +139,8 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.boundary_only = flag_argument(boundary_only, op, "boundary_only");
   request.with_distance = tolerance_given(tolerance, op);
   request.require_overlap = flag_argument(require_overlap, op, "require_overlap");
-  request.more_fields = more_fields_argument(more_fields, op);
+  request.more_fields =
+      kelm::bind::text_list_argument(more_fields, op, "more_fields", "a list of field names");
   request.transform = transform_argument(transform, op);
   const std::string cloud = text_argument(cloud_distance, op, "cloud_distance");
   if (cloud != "surface" && cloud != "nearest") {
