@@ -11,6 +11,10 @@
    finer each way in mm, and the cloud-capable methods also from a cloud scattered on it. Relative l2 error over the
    mapped points, largest and 99th percentile absolute error (field values 1 to 3.5), unmapped
    points.
+3. One large cell: "Surface projection" from a 7,200-triangle patch (61 x 61 nodes over 1 m^2)
+   with and without one far-field panel (a triangle some 200 m across, 50 m away), onto a
+   21 x 21 grid of 441 points just above the patch. Seconds of the method alone, best of five,
+   and their ratio: the search must not widen for cells far from the point.
 
 Environment: FERRY_BENCH_CELLS (default 100 -> 100^3 elements), as for bench_fieldferry.
 """
@@ -173,6 +177,31 @@ def accuracy_benchmark():
                   f"{int((~mapped).sum()):10d}{seconds:9.3f}", flush=True)
 
 
+def large_cell_benchmark():
+    s = np.linspace(0.0, 1.0, 61)
+    u, v = [a.ravel() for a in np.meshgrid(s, s, indexing="ij")]
+    patch = np.column_stack([u, v, np.zeros_like(u)])
+    triangles = grid_triangles(61, 61)
+    panel = np.array([[-100.0, -100.0, -50.0], [100.0, -100.0, -50.0], [0.0, 100.0, -50.0]])
+    sources = {"patch": labelled_source(triangulated(patch, triangles)),
+               "patch + panel": labelled_source(triangulated(
+                   np.vstack([patch, panel]), np.vstack([triangles, len(patch) + np.arange(3)])))}
+    t = np.linspace(0.0, 1.0, 21)
+    x, y = [a.ravel() for a in np.meshgrid(t, t, indexing="ij")]
+    target = point_cloud(np.column_stack([x, y, np.full_like(x, 0.01)]))
+    print(f"\none large cell: {len(triangles):,} triangles with and without one far-field panel "
+          f"onto {target.GetNumberOfPoints()} points")
+    print(f"{'method':22s}{'source':15s}{'method s':>10s}{'ratio':>9s}")
+    seconds = {}
+    for name, source in sources.items():
+        seconds[name], _, _ = measure(
+            lambda: fieldferry.interpolate_scalar_field_using_surface_projection(
+                "Pressure", source, target), repeat=5)
+        print(f"{'Surface projection':22s}{name:15s}{seconds[name]:10.4f}"
+              f"{seconds[name] / seconds['patch']:9.2f}", flush=True)
+
+
 if __name__ == "__main__":
     accuracy_benchmark()
+    large_cell_benchmark()
     speed_benchmark()

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/vtk_caster.h"
@@ -62,6 +63,19 @@ inline std::string text_argument(py::handle value, const std::string& operation,
     raise_type_error(operation, ": ", parameter, " must be text, not ", type_name(value));
   }
   return utf8_text(value);
+}
+
+// A list of texts: any sequence (list, tuple) of str, each read as text_argument reads it. A str
+// itself is refused, though Python would iterate it: its letters are no list of names.
+// `expected` says what the list holds ("a list of field names").
+inline std::vector<std::string> text_list_argument(py::handle value, const std::string& operation,
+                                                   const char* parameter, const char* expected) {
+  if (PyUnicode_Check(value.ptr()) || !PySequence_Check(value.ptr())) {
+    raise_type_error(operation, ": ", parameter, " must be ", expected, ", not ", type_name(value));
+  }
+  std::vector<std::string> texts;
+  for (py::handle item : value) texts.push_back(text_argument(item, operation, parameter));
+  return texts;
 }
 
 // A text argument that may be missing: None and "" count as not given, as in `if name:`.

@@ -116,22 +116,12 @@ std::optional<std::array<double, 16>> transform_argument(py::object value, const
   return m;
 }
 
-std::vector<std::string> more_fields_argument(py::object value, const char* op) {
-  std::vector<std::string> names;
-  if (py::isinstance<py::str>(value) || !PySequence_Check(value.ptr())) {
-    kelm::raise_type_error(op, ": more_fields must be a list of field names, not ",
-                           kelm::bind::type_name(value));
-  }
-  for (py::handle name : value) names.push_back(text_argument(name, op, "more_fields"));
-  return names;
-}
-
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
                                     py::object full_distance_volume, py::object require_overlap,
-                                    py::object more_fields, py::object transform,
-                                    py::object radius) {
+                                    py::object more_fields, py::object transform, py::object radius,
+                                    py::object cloud_distance) {
   constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
@@ -150,8 +140,15 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.boundary_only = flag_argument(boundary_only, op, "boundary_only");
   request.with_distance = tolerance_given(tolerance, op);
   request.require_overlap = flag_argument(require_overlap, op, "require_overlap");
-  request.more_fields = more_fields_argument(more_fields, op);
+  request.more_fields =
+      kelm::bind::text_list_argument(more_fields, op, "more_fields", "a list of field names");
   request.transform = transform_argument(transform, op);
+  const std::string cloud = text_argument(cloud_distance, op, "cloud_distance");
+  if (cloud != "surface" && cloud != "nearest") {
+    kelm::raise_value_error(op, ": cloud_distance must be 'surface' or 'nearest', not '", cloud,
+                            "'");
+  }
+  request.cloud_nearest = cloud == "nearest";
   if (!radius.is_none()) {
     const double r = real_argument(radius, op, "radius");
     if (!(r > 0) || !std::isfinite(r)) {
@@ -200,32 +197,36 @@ PYBIND11_MODULE(fieldferry, m) {
   m.attr("diagnostics_dir") = py::module_::import("tempfile").attr("gettempdir")();
   m.attr("last_unmapped_counts") = py::dict();
 
-  m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
-        py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
-        py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
-        py::arg("full_distance_volume") = py::bool_(false),
-        py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
-        py::arg("transform") = py::none(), py::arg("radius") = py::none(),
-        "Maps the source point field `field_name` onto every leaf of the model multiblock "
-        "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
-        "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
-        "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
-        "scaling the source into the model's length unit. \"Pressure\" maps onto body "
-        "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
-        "point cloud from its distance volume, evaluated only where the leaves read it unless "
-        "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
-        "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
-        "source whose bounding box misses the model's or differs from it more than 20 times in "
-        "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
-        "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
-        "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
-        "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A field held "
-        "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
-        "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
-        "for the others. "
-        "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
-        "a field of several components, a negative tolerance or an empty or non-finite source, "
-        "TypeError for arguments of the wrong kind.");
+  m.def(
+      "map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
+      py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
+      py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
+      py::arg("full_distance_volume") = py::bool_(false),
+      py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
+      py::arg("transform") = py::none(), py::arg("radius") = py::none(),
+      py::arg("cloud_distance") = py::str("surface"),
+      "Maps the source point field `field_name` onto every leaf of the model multiblock "
+      "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
+      "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
+      "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
+      "scaling the source into the model's length unit. \"Pressure\" maps onto body "
+      "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
+      "point cloud from its distance volume, evaluated only where the leaves read it unless "
+      "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
+      "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
+      "source whose bounding box misses the model's or differs from it more than 20 times in "
+      "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
+      "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
+      "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
+      "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A point cloud's "
+      "\"Distance\" is measured to the surface it samples (the plane of its nearest points; "
+      "cloud_distance='nearest': to its nearest point, through its distance volume). A field held "
+      "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
+      "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
+      "for the others. "
+      "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
+      "a field of several components, a negative tolerance or an empty or non-finite source, "
+      "TypeError for arguments of the wrong kind.");
 
   def_method(m, "interpolate_scalar_field_using_point_interpolator",
              &core::interpolate_scalar_field_using_point_interpolator,

@@ -63,6 +63,8 @@ bool has_polygons(vtkPolyData* surface) {
   return surface->GetNumberOfPolys() + surface->GetNumberOfStrips() > 0;
 }
 
+}  // namespace
+
 // Distance of each point and each cell centre of `target`, by `distance_to`.
 void add_distances(vtkDataSet* target, bool cell_centres,
                    const std::function<double(double*)>& distance_to) {
@@ -90,6 +92,8 @@ void add_distances(vtkDataSet* target, bool cell_centres,
   }
   target->GetCellData()->AddArray(cell_distance);
 }
+
+namespace {
 
 // Whether `data` has cells that enclose a volume: a point inside one is on the source.
 bool has_volume_cells(vtkDataSet* data) {

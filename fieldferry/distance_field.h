@@ -5,6 +5,7 @@
 #include <vtkDataSet.h>
 #include <vtkSmartPointer.h>
 
+#include <functional>
 #include <string>
 
 #include "common/mapped_leaf.h"
@@ -29,5 +30,10 @@ vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkData
 // A new dataset; `from_mesh` is never taken for a distance volume.
 vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
                                              bool cell_centres);
+
+// Adds to `target` the point array "Distance" (and with `cell_centres` the cell array, from each
+// cell's parametric centre) holding `distance_to` of each point, replacing any it had.
+void add_distances(vtkDataSet* target, bool cell_centres,
+                   const std::function<double(double*)>& distance_to);
 
 }  // namespace fieldferry_core

@@ -122,7 +122,8 @@ Inputs read_inputs(const MappingRequest& request) {
     in.factor = checked_length_factor(request.length_factor(in.source_length, in.model_length),
                                       kOperation, in.source_length, in.model_length);
   }
-  const bool volume_needed = request.with_distance && SourceDistance::needs_volume(source);
+  const bool volume_needed =
+      request.with_distance && request.cloud_nearest && SourceDistance::needs_volume(source);
   const bool default_radius =
       request.algorithm == MappingAlgorithm::coarse_to_fine && !request.coarse_radius;
   if ((default_radius || volume_needed) && in.model_length != "m") {
@@ -267,7 +268,8 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   std::optional<SourceDistance> distance;
   std::unique_ptr<SourceFacing> facing;
   if (request.with_distance) {
-    distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume);
+    distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume,
+                     request.cloud_nearest);
     if (pressure) facing = SourceFacing::of(source);
   }
   // The diagnostic files hold the source and the last leaf measured: written once, after the

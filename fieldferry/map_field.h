@@ -49,6 +49,9 @@ struct MappingRequest {
   // A point cloud's distance volume computed whole by vtkUnsignedDistance (the reference) instead
   // of only at the voxel corners the leaves' resampling reads. Both give the same "Distance".
   bool full_distance_volume = false;
+  // A point cloud's "Distance" to its nearest point (through the volume above) instead of to the
+  // surface it samples.
+  bool cloud_nearest = false;
   // A source whose bounding box misses the model's, or is more than 20 times larger or smaller,
   // raises ValueError instead of printing a warning.
   bool require_overlap = false;

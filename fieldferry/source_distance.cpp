@@ -36,8 +36,13 @@ bool SourceDistance::needs_volume(vtkDataSet* source) {
          !source->GetPointData()->GetAbstractArray(kImageScalarsArray);
 }
 
-SourceDistance::SourceDistance(vtkDataSet* source, double radius, bool full_volume)
+SourceDistance::SourceDistance(vtkDataSet* source, double radius, bool full_volume,
+                               bool cloud_nearest)
     : source_(source) {
+  if (needs_volume(source) && !cloud_nearest) {
+    surface_ = std::make_unique<CloudSurfaceDistance>(source);
+    return;
+  }
   if (needs_volume(source)) {
     cloud_ = true;
     vtkSmartPointer<vtkPolyData> cloud = as_point_cloud(source);
@@ -61,6 +66,13 @@ SourceDistance::SourceDistance(vtkDataSet* source, double radius, bool full_volu
 }
 
 vtkSmartPointer<vtkDataSet> SourceDistance::measure(vtkDataSet* target, bool cell_centres) {
+  if (surface_) {
+    vtkSmartPointer<vtkDataSet> measured;
+    measured.TakeReference(target->NewInstance());
+    measured->ShallowCopy(target);
+    add_distances(measured, cell_centres, [this](double* x) { return (*surface_)(x); });
+    return measured;
+  }
   if (!volume_) return measure_distance(target, source_, cell_centres);
   if (sparse_) sparse_->cover(target);
   vtkSmartPointer<vtkDataSet> measured =

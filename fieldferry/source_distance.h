@@ -1,9 +1,10 @@
 // The distance stage of a mapping with a tolerance: what each leaf's "Distance" is measured to,
-// prepared once per call. A point cloud is measured through its unsigned distance volume
-// (evaluated only at the voxel corners the leaves read, or whole), a distance volume (an image
-// carrying "ImageScalars") is resampled, and any other source is measured to its cells (0 inside
-// a volume cell). Every leaf is measured afresh: a "Distance" left by an earlier mapping, from
-// another source, is never taken for this one's.
+// prepared once per call. A point cloud is measured to the surface it samples (the plane of its
+// nearest points, cloud_surface.h), or, asked for, to its nearest point through its unsigned
+// distance volume (evaluated only at the voxel corners the leaves read, or whole); a distance
+// volume (an image carrying "ImageScalars") is resampled, and any other source is measured to its
+// cells (0 inside a volume cell). Every leaf is measured afresh: a "Distance" left by an earlier
+// mapping, from another source, is never taken for this one's.
 #pragma once
 
 #include <vtkDataSet.h>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "cloud_surface.h"
 #include "sparse_distance.h"
 
 namespace fieldferry_core {
@@ -21,7 +23,9 @@ class SourceDistance {
  public:
   // `source` in the model's length unit; `radius` of a point cloud's distance volume in the same
   // unit; `full_volume`: compute that volume whole (the reference) instead of where it is read.
-  SourceDistance(vtkDataSet* source, double radius, bool full_volume);
+  // `cloud_nearest`: a point cloud is measured to its nearest point (through the volume) instead
+  // of to the surface it samples.
+  SourceDistance(vtkDataSet* source, double radius, bool full_volume, bool cloud_nearest);
 
   // Whether a source needs the distance volume: a point cloud (no cells) that is no volume itself.
   static bool needs_volume(vtkDataSet* source);
@@ -35,6 +39,7 @@ class SourceDistance {
   vtkSmartPointer<vtkDataSet> volume_;  // a point cloud's distance volume, or a distance volume
   std::unique_ptr<SparseDistanceVolume> sparse_;
   std::optional<CappedCloudDistance> outside_;  // beyond a full volume's bounds
+  std::unique_ptr<CloudSurfaceDistance> surface_;
   bool cloud_ = false;
 };
 

@@ -10,7 +10,6 @@
 #include <vtkSMPThreadLocal.h>
 #include <vtkSMPThreadLocalObject.h>
 #include <vtkSMPTools.h>
-#include <vtkStaticPointLocator.h>
 #include <vtkTypeInt64Array.h>
 #include <vtkUnsignedCharArray.h>
 #include <vtkUnstructuredGrid.h>
@@ -19,8 +18,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
+#include "cell_tree.h"
 #include "checks.h"
 #include "common/errors.h"
 #include "interpolation.h"
@@ -32,23 +33,16 @@ namespace {
 
 constexpr char kOperation[] = "interpolate_scalar_field_using_surface_projection";
 
-// The source as the search reads it: coordinates, the points of each cell, the cells of each
-// point (compressed rows) and the largest diagonal of the cells' bounding boxes. Any point of a
-// cell lies within that diagonal of each of its vertices, which bounds the search below: the
-// closest cell has a vertex within (closest distance + largest diagonal) of the point, and no cell
-// of a vertex at distance d is nearer than d - largest diagonal. (A per-cell diagonal would prune
-// more on graded meshes, but reading it costs the search more than it saves on even ones: the
-// search is bound by memory reads, not arithmetic.) Coordinates and cells are read in
-// place where the source stores them as the search reads them (double coordinates, 64-bit cell
-// arrays), else copied.
+// The source as the search reads it: coordinates, the points of each cell, and a tree of the
+// cells' boxes (built last, from the rest). Coordinates and cells are read in place where the
+// source stores them as the search reads them (double coordinates, 64-bit cell arrays), else
+// copied.
 struct CellIndex {
   const double* xyz = nullptr;
   const vtkIdType* cell_offsets = nullptr;  // per cell, into cell_points
   const vtkIdType* cell_points = nullptr;
   const unsigned char* cell_type = nullptr;  // none: a polygon list, 3 points = triangle
-  std::vector<vtkIdType> point_offsets;      // per point, into point_cells
-  std::vector<vtkIdType> point_cells;
-  double largest_diagonal = 0.0;
+  std::unique_ptr<CellTree> tree;
 
   bool is_triangle(vtkIdType c) const {
     return cell_type ? cell_type[c] == VTK_TRIANGLE : cell_offsets[c + 1] - cell_offsets[c] == 3;
@@ -112,54 +106,65 @@ void read_points(vtkDataSet* source, CellIndex& index) {
   index.xyz = index.xyz_copy.data();
 }
 
+// Whether the triangle of edges ab and ac has an area, to the precision its closest point is
+// computed with; the box of a triangle and its closest point must agree on it.
+bool spans_a_plane(const double ab[3], const double ac[3]) {
+  double n[3];
+  vtkMath::Cross(ab, ac, n);
+  return vtkMath::Dot(n, n) > 1e-24 * (vtkMath::Dot(ab, ab) * vtkMath::Dot(ac, ac));
+}
+
 CellIndex index_cells(vtkDataSet* source) {
   CellIndex index;
-  const vtkIdType points = source->GetNumberOfPoints();
-  const vtkIdType cells = source->GetNumberOfCells();
   read_points(source, index);
   read_cells(source, index);
-
-  struct Largest {
-    const CellIndex& index;
-    vtkSMPThreadLocal<double> largest;
-    void Initialize() { largest.Local() = 0.0; }
-    void operator()(vtkIdType begin, vtkIdType end) {
-      double& d = largest.Local();
-      for (vtkIdType c = begin; c < end; ++c) d = std::max(d, diagonal(c));
-    }
-    void Reduce() {}
-    double diagonal(vtkIdType c) const {
-      if (index.cell_offsets[c + 1] == index.cell_offsets[c]) return 0.0;
-      double lo[3] = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
-                      std::numeric_limits<double>::max()};
-      double hi[3] = {-lo[0], -lo[1], -lo[2]};
-      for (vtkIdType k = index.cell_offsets[c]; k < index.cell_offsets[c + 1]; ++k) {
-        const double* x = &index.xyz[3 * index.cell_points[k]];
+  double bounds[6];
+  source->GetBounds(bounds);
+  // Each box is widened by a hair over the rounding of the closest points computed on it (a few
+  // units in the last place of the coordinates), so that no cell the exact search would pick, nor
+  // one tied with it, falls outside the bound. Triangles are projected onto exactly (their closest
+  // point is a weighted mean of the corners); the closest point VTK's cell code hands back can lie
+  // outside the corners' box (the plane of a warped quadrilateral or polygon, a curved quadratic
+  // edge, the parametric tolerance of a hexahedron), by less than the cell's own size.
+  double magnitude = 0;
+  for (double b : bounds) magnitude = std::max(magnitude, std::abs(b));
+  const double hair = 1e-12 * magnitude;
+  const CellIndex& in = index;
+  index.tree = std::make_unique<CellTree>(
+      source->GetNumberOfCells(), bounds, [&in, hair](vtkIdType c, double b[6]) {
+        const vtkIdType first = in.cell_offsets[c], last = in.cell_offsets[c + 1];
+        if (first == last) return false;
         for (int a = 0; a < 3; ++a) {
-          lo[a] = std::min(lo[a], x[a]);
-          hi[a] = std::max(hi[a], x[a]);
+          b[a] = std::numeric_limits<double>::infinity();
+          b[a + 3] = -b[a];
         }
-      }
-      return std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
-                       (hi[2] - lo[2]) * (hi[2] - lo[2]));
-    }
-  } largest{index, {}};
-  vtkSMPTools::For(0, cells, largest);
-  for (double d : largest.largest) index.largest_diagonal = std::max(index.largest_diagonal, d);
-  // A little more than computed, so that rounding cannot make the bound too tight.
-  index.largest_diagonal *= 1 + 1e-12;
-
-  const vtkIdType references = index.cell_offsets[cells];
-  index.point_offsets.assign(static_cast<size_t>(points) + 1, 0);
-  for (vtkIdType k = 0; k < references; ++k) ++index.point_offsets[index.cell_points[k] + 1];
-  for (vtkIdType p = 0; p < points; ++p) index.point_offsets[p + 1] += index.point_offsets[p];
-  index.point_cells.resize(static_cast<size_t>(references));
-  std::vector<vtkIdType> fill(index.point_offsets.begin(), index.point_offsets.end() - 1);
-  for (vtkIdType c = 0; c < cells; ++c) {
-    for (vtkIdType k = index.cell_offsets[c]; k < index.cell_offsets[c + 1]; ++k) {
-      index.point_cells[fill[index.cell_points[k]]++] = c;
-    }
-  }
+        for (vtkIdType k = first; k < last; ++k) {
+          const double* x = &in.xyz[3 * in.cell_points[k]];
+          for (int a = 0; a < 3; ++a) {
+            b[a] = std::min(b[a], x[a]);
+            b[a + 3] = std::max(b[a + 3], x[a]);
+          }
+        }
+        bool exact = false;
+        if (last - first == 3 && in.is_triangle(c)) {
+          const double* p = &in.xyz[3 * in.cell_points[first]];
+          const double* q = &in.xyz[3 * in.cell_points[first + 1]];
+          const double* r = &in.xyz[3 * in.cell_points[first + 2]];
+          const double ab[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
+          const double ac[3] = {r[0] - p[0], r[1] - p[1], r[2] - p[2]};
+          exact = spans_a_plane(ab, ac);
+        }
+        double pad = hair;
+        if (!exact) {
+          pad += std::sqrt((b[3] - b[0]) * (b[3] - b[0]) + (b[4] - b[1]) * (b[4] - b[1]) +
+                           (b[5] - b[2]) * (b[5] - b[2]));
+        }
+        for (int a = 0; a < 3; ++a) {
+          b[a] -= pad;
+          b[a + 3] += pad;
+        }
+        return true;
+      });
   return index;
 }
 
@@ -174,10 +179,7 @@ bool closest_on_triangle(const double p[3], const double a[3], const double b[3]
     ac[k] = c[k] - a[k];
     ap[k] = p[k] - a[k];
   }
-  double n[3];
-  vtkMath::Cross(ab, ac, n);
-  const double scale = vtkMath::Dot(ab, ab) * vtkMath::Dot(ac, ac);
-  if (!(vtkMath::Dot(n, n) > 1e-24 * scale)) return false;
+  if (!spans_a_plane(ab, ac)) return false;
   auto set = [&](double u, double v, double t) {
     w[0] = u;
     w[1] = v;
@@ -219,48 +221,40 @@ bool closest_on_triangle(const double p[3], const double a[3], const double b[3]
 class Projection {
  public:
   Projection(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
-             vtkStaticPointLocator* locator, const CellIndex& index, PointStencils& stencils)
+             const CellIndex& index, PointStencils& stencils)
       : source_(source),
         target_(target),
         order_(order),
-        locator_(locator),
         index_(index),
         stencils_(stencils),
-        max_cell_size_(std::max(1, source->GetMaxCellSize())) {
-    source->GetBounds(bounds_);
+        max_cell_size_(std::max(1, source->GetMaxCellSize())) {}
+
+  void Initialize() {
+    weights_.Local().assign(static_cast<size_t>(max_cell_size_), 0.0);
+    previous_.Local() = -1;
   }
 
-  void Initialize() { weights_.Local().assign(static_cast<size_t>(max_cell_size_), 0.0); }
-
   void operator()(vtkIdType begin, vtkIdType end) {
-    Search search{cell_.Local(), near_.Local(), weights_.Local(), vertices_.Local(), seen_.Local()};
+    vtkGenericCell* cell = cell_.Local();
+    std::vector<double>& weights = weights_.Local();
+    Closest& best = best_.Local();
+    vtkIdType& previous = previous_.Local();
     double x[3];
     for (vtkIdType k = begin; k < end; ++k) {
       const vtkIdType i = order_[k];
       target_->GetPoint(i, x);
-      Closest& best = best_.Local();
       best.cell = -1;
       best.dist2 = std::numeric_limits<double>::infinity();
-      // The cells of the nearest vertex are no farther than it, so the closest cell has a vertex
-      // within that distance plus the largest diagonal. The search widens only when the cells
-      // there are all degenerate, or the vertex belongs to none.
-      const vtkIdType nearest = locator_->FindClosestPoint(x);
-      const double reach = distance_to_far_corner(x, bounds_) + index_.largest_diagonal;
-      double radius = distance(x, nearest) + index_.largest_diagonal;
-      while (true) {
-        gather(x, radius, search);
-        evaluate(x, search, best);
-        if (radius >= reach) break;
-        if (best.cell >= 0) {
-          const double enough = std::sqrt(best.dist2) + index_.largest_diagonal;
-          if (enough <= radius) break;
-          radius = std::min(enough, reach);
-        } else {
-          // From a radius of 0 (a point on a vertex without cells, cells of no extent) too.
-          radius = std::min(std::max(2 * radius, 1e-6 * reach), reach);
-        }
-      }
+      // The points come in spatial order, so the previous point's cell is near this one's: it
+      // bounds the search from the start. It is evaluated again if the tree reaches it, which
+      // changes nothing; the result is the closest cell whatever the order of evaluation.
+      if (previous >= 0) evaluate(x, previous, cell, weights, best);
+      index_.tree->search(x, bound(best), [&](vtkIdType c) {
+        evaluate(x, c, cell, weights, best);
+        return bound(best);
+      });
       if (best.cell < 0) continue;  // stencil count stays 0: unmapped
+      previous = best.cell;
       stencils_.set(i, best.points, &index_.cell_points[index_.cell_offsets[best.cell]],
                     best.weights.data());
       stencils_.set_cell(i, best.cell);
@@ -270,17 +264,6 @@ class Projection {
   void Reduce() {}
 
  private:
-  struct Vertex {
-    vtkIdType point;
-    double distance;
-  };
-  struct Search {
-    vtkGenericCell* cell;
-    vtkIdList* near;
-    std::vector<double>& weights;
-    std::vector<Vertex>& vertices;
-    std::vector<vtkIdType>& seen;
-  };
   struct Closest {
     vtkIdType cell = -1;
     double dist2 = std::numeric_limits<double>::infinity();
@@ -288,24 +271,19 @@ class Projection {
     std::vector<double> weights;
   };
 
-  double distance(const double x[3], vtkIdType p) const {
-    return std::sqrt(vtkMath::Distance2BetweenPoints(x, &index_.xyz[3 * p]));
-  }
-
-  static double distance_to_far_corner(const double x[3], const double b[6]) {
-    double s = 0;
-    for (int a = 0; a < 3; ++a) {
-      const double d = std::max(std::abs(x[a] - b[2 * a]), std::abs(x[a] - b[2 * a + 1]));
-      s += d * d;
-    }
-    return std::sqrt(s);
+  // The squared distance within which a box may still hold the closest cell or one tied with it:
+  // a little over the best so far, as a box distance and a cell distance are rounded differently.
+  static double bound(const Closest& best) {
+    return best.cell >= 0 ? best.dist2 * (1 + 1e-12) : std::numeric_limits<double>::infinity();
   }
 
   // Cell c as the source would hand it out, built from the index (the source's own GetCell on
-  // polydata needs a cell map built first, which costs more than the whole search); polyhedra,
-  // which need their faces, come from the source (an unstructured grid, safe to read from
-  // several threads).
-  void load_cell(vtkIdType c, vtkGenericCell* cell) const {
+  // polydata needs a cell map built first, which costs more than the whole search), in `cell`.
+  // Polyhedra, which need their faces, come from the source (an unstructured grid, safe to read
+  // from several threads), each into a generic cell of its own in `polyhedron`: one that has held
+  // a polyhedron keeps parts of it, and finds no closest point on the next one (a distance of -1).
+  vtkGenericCell* load_cell(vtkIdType c, vtkGenericCell* cell,
+                            vtkSmartPointer<vtkGenericCell>& polyhedron) const {
     const vtkIdType first = index_.cell_offsets[c];
     const vtkIdType n = index_.cell_offsets[c + 1] - first;
     int type = 0;
@@ -315,8 +293,9 @@ class Projection {
       type = n == 3 ? VTK_TRIANGLE : n == 4 ? VTK_QUAD : VTK_POLYGON;
     }
     if (type == VTK_POLYHEDRON) {
-      source_->GetCell(c, cell);
-      return;
+      polyhedron = vtkSmartPointer<vtkGenericCell>::New();
+      source_->GetCell(c, polyhedron);
+      return polyhedron;
     }
     cell->SetCellType(type);
     cell->PointIds->SetNumberOfIds(n);
@@ -326,87 +305,59 @@ class Projection {
       cell->PointIds->SetId(k, p);
       cell->Points->SetPoint(k, &index_.xyz[3 * p]);
     }
+    return cell;
   }
 
-  // The source points within `radius`, nearest first.
-  void gather(const double x[3], double radius, Search& search) const {
-    locator_->FindPointsWithinRadius(radius, x, search.near);
-    auto& near = search.vertices;
-    near.clear();
-    for (vtkIdType k = 0; k < search.near->GetNumberOfIds(); ++k) {
-      const vtkIdType p = search.near->GetId(k);
-      near.push_back({p, distance(x, p)});
-    }
-    std::sort(near.begin(), near.end(), [](const Vertex& a, const Vertex& b) {
-      return a.distance < b.distance || (a.distance == b.distance && a.point < b.point);
-    });
-  }
-
-  // The cells of the gathered points, nearest point first, skipping cells that cannot beat the
-  // best so far. Ties go to the lowest cell id, so the result does not depend on the order of the
-  // search.
-  void evaluate(const double x[3], Search& search, Closest& best) const {
+  // Takes cell c as the best if it is nearer than the best so far, or as near with a lower id, so
+  // the result does not depend on the order of the search. Degenerate cells are skipped.
+  void evaluate(const double x[3], vtkIdType c, vtkGenericCell* cell, std::vector<double>& weights,
+                Closest& best) const {
     double closest[3], pcoords[3], dist2 = 0;
     int sub = 0;
-    std::vector<double>& weights = search.weights;
-    std::vector<vtkIdType>& seen = search.seen;
-    seen.clear();
-    for (const Vertex& vertex : search.vertices) {
-      if (best.cell >= 0 && vertex.distance - index_.largest_diagonal > std::sqrt(best.dist2)) {
-        break;
+    const vtkIdType first = index_.cell_offsets[c];
+    const int n = static_cast<int>(index_.cell_offsets[c + 1] - first);
+    if (n == 0) return;
+    bool found = false;
+    if (n == 3 && index_.is_triangle(c)) {
+      const vtkIdType* ids = &index_.cell_points[first];
+      found = closest_on_triangle(x, &index_.xyz[3 * ids[0]], &index_.xyz[3 * ids[1]],
+                                  &index_.xyz[3 * ids[2]], closest, weights.data());
+      if (found) dist2 = vtkMath::Distance2BetweenPoints(x, closest);
+    }
+    if (!found) {
+      // Other cells, and degenerate triangles, through the cell's own code: -1 means it has
+      // no closest point. The weights are those at the closest point (the ones at x may be
+      // an extrapolation when x is outside the cell).
+      vtkSmartPointer<vtkGenericCell> polyhedron;
+      vtkGenericCell* loaded = load_cell(c, cell, polyhedron);
+      const int inside = loaded->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data());
+      if (inside < 0 || !(dist2 >= 0) || !std::isfinite(dist2)) return;
+      // A polyhedron hands back a point of its boundary as the closest point of a point inside
+      // it; the weights at the point itself are the ones wanted there.
+      if (!(inside == 1 && polyhedron)) {
+        double on_cell[3];
+        double ignored = 0;
+        loaded->EvaluatePosition(closest, on_cell, sub, pcoords, ignored, weights.data());
       }
-      for (vtkIdType j = index_.point_offsets[vertex.point];
-           j < index_.point_offsets[vertex.point + 1]; ++j) {
-        const vtkIdType c = index_.point_cells[j];
-        if (std::find(seen.begin(), seen.end(), c) != seen.end()) continue;
-        seen.push_back(c);
-        const vtkIdType first = index_.cell_offsets[c];
-        const int n = static_cast<int>(index_.cell_offsets[c + 1] - first);
-        if (n == 0) continue;
-        bool found = false;
-        if (n == 3 && index_.is_triangle(c)) {
-          const vtkIdType* ids = &index_.cell_points[first];
-          found = closest_on_triangle(x, &index_.xyz[3 * ids[0]], &index_.xyz[3 * ids[1]],
-                                      &index_.xyz[3 * ids[2]], closest, weights.data());
-          if (found) dist2 = vtkMath::Distance2BetweenPoints(x, closest);
-        }
-        if (!found) {
-          // Other cells, and degenerate triangles, through the cell's own code: -1 means it has
-          // no closest point. The weights are those at the closest point (the ones at x may be
-          // an extrapolation when x is outside the cell).
-          load_cell(c, search.cell);
-          if (search.cell->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data()) < 0 ||
-              !std::isfinite(dist2)) {
-            continue;
-          }
-          double on_cell[3];
-          double ignored = 0;
-          search.cell->EvaluatePosition(closest, on_cell, sub, pcoords, ignored, weights.data());
-        }
-        if (dist2 < best.dist2 || (dist2 == best.dist2 && c < best.cell)) {
-          best.cell = c;
-          best.dist2 = dist2;
-          best.points = n;
-          best.weights.assign(weights.begin(), weights.begin() + n);
-        }
-      }
+    }
+    if (dist2 < best.dist2 || (dist2 == best.dist2 && c < best.cell)) {
+      best.cell = c;
+      best.dist2 = dist2;
+      best.points = n;
+      best.weights.assign(weights.begin(), weights.begin() + n);
     }
   }
 
   vtkDataSet* source_;
   vtkDataSet* target_;
   const std::vector<vtkIdType>& order_;
-  vtkStaticPointLocator* locator_;
   const CellIndex& index_;
   PointStencils& stencils_;
   int max_cell_size_;
-  double bounds_[6];
   vtkSMPThreadLocalObject<vtkGenericCell> cell_;
-  vtkSMPThreadLocalObject<vtkIdList> near_;
   vtkSMPThreadLocal<std::vector<double>> weights_;
-  vtkSMPThreadLocal<std::vector<Vertex>> vertices_;
-  vtkSMPThreadLocal<std::vector<vtkIdType>> seen_;
   vtkSMPThreadLocal<Closest> best_;
+  vtkSMPThreadLocal<vtkIdType> previous_;
 };
 
 }  // namespace
@@ -424,12 +375,9 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
   mark_active_scalars(from_mesh, field_name);
 
   const CellIndex index = index_cells(from_mesh);
-  auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-  locator->SetDataSet(from_mesh);
-  locator->BuildLocator();
   PointStencils stencils(to_mesh->GetNumberOfPoints(), std::max(1, from_mesh->GetMaxCellSize()));
   const std::vector<vtkIdType> order = spatial_order(to_mesh);
-  Projection projection(from_mesh, to_mesh, order, locator, index, stencils);
+  Projection projection(from_mesh, to_mesh, order, index, stencils);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), projection);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }

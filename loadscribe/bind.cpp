@@ -191,16 +191,22 @@ py::tuple build_solid_mesh_pressure_field_dict(py::handle mesh_pathname, py::han
 
 // ---- pressure load ----------------------------------------------------------------------------
 
-void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle tolerance_arg) {
+std::vector<std::string> reverse_argument(py::handle reverse, const char* operation) {
+  return kelm::bind::text_list_argument(reverse, operation, "reverse", "a list of body path names");
+}
+
+void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle tolerance_arg,
+                          py::handle reverse_arg) {
   auto* mesh =
       vtk_argument<vtkMultiBlockDataSet>(mesh_arg, kPressureOp, "mesh", "vtkMultiBlockDataSet");
   const std::string field_name = text_argument(field_arg, kPressureOp, "field_name");
   const auto tolerance = read_tolerance(tolerance_arg, kPressureOp, true);
+  const std::vector<std::string> reverse = reverse_argument(reverse_arg, kPressureOp);
   Recorder record(kPressureOp);
   self_module().attr("last_left_out_counts") = py::dict();
   self_module().attr("last_loaded_fields") = py::dict();
-  auto bodies =
-      core::read_pressure_leaves(mesh, field_name, tolerance ? &*tolerance : nullptr, kPressureOp);
+  auto bodies = core::read_pressure_leaves(mesh, field_name, tolerance ? &*tolerance : nullptr,
+                                           kPressureOp, reverse);
   report_left_out(bodies, "pressure", "faces");
   if (bodies.empty()) {
     kelm::raise_value_error(
@@ -274,21 +280,31 @@ PYBIND11_MODULE(loadscribe, m) {
 
   m.def(
       "create_kelm_load_from_vtk_field",
-      [](py::handle mesh, py::handle field_name, py::handle tolerance) {
+      [](py::handle mesh, py::handle field_name, py::handle tolerance, py::handle reverse) {
         constexpr char op[] = "loadscribe.create_kelm_load_from_vtk_field";
         vtk_argument<vtkMultiBlockDataSet>(mesh, op, "mesh", "vtkMultiBlockDataSet");
         const std::string name = text_argument(field_name, op, "field_name");
-        if (name == "Temperature") {
-          create_temperature_load(mesh, field_name, tolerance);
-        } else if (name == "Pressure") {
-          create_pressure_load(mesh, field_name, tolerance);
+        if (name == "Pressure") {
+          create_pressure_load(mesh, field_name, tolerance, reverse);
+          return;
         }
+        // Only a pressure has a direction to turn; a reverse given with another field would
+        // silently do nothing.
+        if (!reverse_argument(reverse, op).empty()) {
+          kelm::raise_value_error(op, ": reverse turns the pressure of shell bodies; field '", name,
+                                  "' has no direction to turn");
+        }
+        if (name == "Temperature") create_temperature_load(mesh, field_name, tolerance);
       },
-      py::arg("mesh"), py::arg("field_name"), py::arg("tolerance"),
+      py::arg("mesh"), py::arg("field_name"), py::arg("tolerance"), py::kw_only(),
+      py::arg("reverse") = py::tuple(),
       "Creates the host load of a mapped field: \"Temperature\" a temperature load on the nodes, "
       "\"Pressure\" a pressure load on shell elements or solid element faces; any other name "
       "does nothing. tolerance (a real or None) keeps only the nodes (temperature) or the faces "
-      "with all nodes (pressure) within that distance of the source. Returns None.");
+      "with all nodes (pressure) within that distance of the source. reverse: path names of "
+      "shell bodies whose pressure is negated (their element normals face away from the fluid); "
+      "ValueError for a solid, an unknown body or a field other than \"Pressure\". Returns "
+      "None.");
   m.def("create_temperature_load_from_vtk_field", &create_temperature_load, py::arg("mesh"),
         py::arg("field_name"), py::arg("tolerance"),
         "Creates one host temperature load on the nodes of every leaf of the mapped multiblock, "
@@ -308,11 +324,15 @@ PYBIND11_MODULE(loadscribe, m) {
       "vtkPolyData carrying the leaf's field data. point_or_cell is accepted and not used. "
       "Raises KeyError when the leaf has no point array \"Distance\".");
   m.def("create_pressure_load_from_vtk_field", &create_pressure_load, py::arg("mesh"),
-        py::arg("field_name"), py::arg("tolerance"),
+        py::arg("field_name"), py::arg("tolerance"), py::kw_only(),
+        py::arg("reverse") = py::tuple(),
         "Creates one host pressure load (property id 5) from the mapped surfaces: shell bodies "
         "load their elements, \"tetra\" and \"hexa\" bodies the matched element faces. "
-        "Triangles and quadrilaterals are loaded, other polygons left out. Records and prints "
-        "the script text when loadscribe.macro is text.");
+        "Triangles and quadrilaterals are loaded, other polygons left out. A shell's pressure "
+        "pushes against its element normals, a solid face's against its outward normal; "
+        "reverse (path names of shell bodies) negates the pressure of shells whose normals face "
+        "away from the fluid, ValueError for a solid or a name that is no body. Records and "
+        "prints the script text when loadscribe.macro is text.");
   m.def("build_surface_mesh_pressure_field_dict", &build_surface_mesh_pressure_field_dict,
         py::arg("mesh_pathname"), py::arg("connectivity_arrays"), py::arg("node_ids"),
         py::arg("element_ids"), py::arg("pressures"),

@@ -11,6 +11,7 @@
 #include <vtkTypeInt32Array.h>
 #include <vtkTypeInt64Array.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -373,12 +374,18 @@ std::size_t loadable_faces(vtkPolyData* surface) {
 
 PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                                 const std::string& field_name, const double* tolerance,
-                                const std::string& operation) {
+                                const std::string& operation, bool reversed) {
   PressureLeaf out;
   // The identity is read before any filtering.
   out.path = text_field(leaf, kelm::kBodyPathArray, operation, who("", index));
   const std::string name = who(out.path, index);
   out.mesh_type = text_field(leaf, kelm::kMeshTypeArray, operation, name);
+  if (reversed && out.solid()) {
+    kelm::raise_value_error(operation, ": reverse names the solid ", name, " (mesh type '",
+                            out.mesh_type,
+                            "'); a solid's faces push against their outward normals, so only a "
+                            "shell body can be reversed");
+  }
   vtkDataSet* dataset = as_dataset(leaf, operation, name);
   vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(dataset);
   if (tolerance) {
@@ -453,6 +460,12 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
       if (used[i]) require_finite(out.pressures[i], out.node_ids[i], field_name, operation, name);
     }
   }
+  // Turned where the load's values are read, so the host, the recorded text and
+  // last_loaded_fields all carry the same turned pressure.
+  if (reversed) {
+    for (double& p : out.pressures) p = -p;
+    for (double& p : out.face_pressures) p = -p;
+  }
   out.unit = text_field(surface, kelm::kPressureUnitArray, operation, name);
   return out;
 }
@@ -482,9 +495,24 @@ std::vector<TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
 std::vector<PressureLeaf> read_pressure_leaves(vtkMultiBlockDataSet* mesh,
                                                const std::string& field_name,
                                                const double* tolerance,
-                                               const std::string& operation) {
+                                               const std::string& operation,
+                                               const std::vector<std::string>& reverse) {
+  std::vector<std::string> paths;
+  for (const auto& leaf : mapped_leaves(mesh)) {
+    paths.push_back(*kelm::string_field(leaf, kelm::kBodyPathArray));
+  }
+  for (const std::string& name : reverse) {
+    if (std::find(paths.begin(), paths.end(), name) != paths.end()) continue;
+    std::string bodies;
+    for (const std::string& path : paths) bodies += (bodies.empty() ? "'" : ", '") + path + "'";
+    kelm::raise_value_error(operation, ": reverse names '", name,
+                            "', which is no body of the mapped multiblock; its bodies: ",
+                            bodies.empty() ? std::string("none") : bodies);
+  }
   return read_each_leaf(mesh, [&](vtkDataObject* leaf, std::size_t i) {
-    return read_pressure_leaf(leaf, i, field_name, tolerance, operation);
+    const std::string& path = *kelm::string_field(leaf, kelm::kBodyPathArray);
+    const bool reversed = std::find(reverse.begin(), reverse.end(), path) != reverse.end();
+    return read_pressure_leaf(leaf, i, field_name, tolerance, operation, reversed);
   });
 }
 

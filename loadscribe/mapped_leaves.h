@@ -89,15 +89,20 @@ struct PressureLeaf {
 // and a "Distance" of at most the tolerance, in the leaf's point order; a pressure keeps the
 // polygons of the distance filter (all their points within the tolerance). A pressure leaf with a
 // cell array of the field is loaded per face from it (a face whose value is NaN has none).
+// `reversed`: the pressures are negated (see read_pressure_leaves); ValueError for a solid body.
 TemperatureLeaf read_temperature_leaf(vtkDataObject* leaf, std::size_t index,
                                       const std::string& field_name, const double* tolerance,
                                       const std::string& operation);
 PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                                 const std::string& field_name, const double* tolerance,
-                                const std::string& operation);
+                                const std::string& operation, bool reversed = false);
 
 // Every mesh-body leaf of `mesh` read as above (`tolerance` null: no filtering), in traversal
-// order.
+// order. A shell pressure pushes against its elements' normals, which a mesher may have turned
+// either way; `reverse` names the shell bodies whose normals face the other way (away from the
+// fluid) and whose pressures are therefore negated, in the load and in the recorded text alike.
+// Raises ValueError, before any leaf is read, for a name that is no body of `mesh` (listing the
+// bodies) and for a solid body (its faces' outward normals fix the direction).
 std::vector<TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
                                                      const std::string& field_name,
                                                      const double* tolerance,
@@ -105,7 +110,8 @@ std::vector<TemperatureLeaf> read_temperature_leaves(vtkMultiBlockDataSet* mesh,
 std::vector<PressureLeaf> read_pressure_leaves(vtkMultiBlockDataSet* mesh,
                                                const std::string& field_name,
                                                const double* tolerance,
-                                               const std::string& operation);
+                                               const std::string& operation,
+                                               const std::vector<std::string>& reverse = {});
 
 // What a load left out per body path, in order of first appearance; leaves that share a path
 // are summed (both feed the same body's load).

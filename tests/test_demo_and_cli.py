@@ -207,7 +207,7 @@ class TestKelmMap:
         run = kelm_map(hexes, source["csv"], "--mesh-unit", "mm", "--model-unit", "m",
                        "--source-unit", "mm", "--tolerance", "0.01", "--out", out)
         assert run.returncode == 0, run.stderr
-        assert "[Pressure] map with" in run.stdout and "total force on the loaded faces" in run.stdout
+        assert "[Pressure] map with" in run.stdout and "Force balance, in N" in run.stdout
         report = json.loads((out / "report_pressure.json").read_text())
         assert report["bodies"][0]["faces_loaded"] == 6 * 4 * 4  # 4 x 4 quadrilaterals per side
         assert report["bodies"][0]["largest_distance"] < 0.01

@@ -173,8 +173,11 @@ def test_report_takes_the_source_force_from_face_values():
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", None)
     report = mapping_report(mapped, source, "Pressure", "Surface projection", None)
     assert report["source"]["values"] == "face values, each point taking the face it lands in"
-    assert report["force"]["source"] == pytest.approx([0, 0, -1000.0])
-    assert report["force"]["loaded_faces"] == pytest.approx([0, 0, -1000.0])
+    # The source's normals (+z) point onto the plate, and so do the plate's element normals:
+    # the fluid's push up is loaded as a push down.
+    assert report["force"]["source"] == pytest.approx([0, 0, 1000.0])
+    assert report["force"]["loaded"] == pytest.approx([0, 0, -1000.0])
+    assert report["force"]["check"] == "opposite"
 
 
 def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():

@@ -119,8 +119,29 @@ class TestPage:
             decoded(src)
         assert report["bodies"][0]["body"] in page.first_cells
         words = " ".join(page.text)
-        assert "on the loaded target faces" in words and "n/a (no surface)" in words
+        assert "loaded force (Fx, Fy, Fz) [N]" in words and "no surface to take a force" in words
+        # Distances to the surface the cloud samples: finite lengths everywhere, none capped.
+        assert all(b.get("beyond_reach", 0) == 0 for b in report["bodies"])
+        assert all(np.isfinite(b["largest_distance"]) for b in report["bodies"])
         assert not list((tmp_path / "out").glob(".report_*"))  # no picture files left behind
+
+
+def test_scalar_bar_labels_differ_and_capped_distances_are_no_lengths():
+    from report_html import distances, label_format
+    for lo, hi in ((100.0, 100.3), (101325.0, 101325.5), (0.0, 1.0), (-2e-7, 3e-7)):
+        fmt = label_format(lo, hi, 5)
+        assert len({fmt % v for v in np.linspace(lo, hi, 5)}) == 5, (lo, hi, fmt)
+    assert label_format(0.0, 1.0, 5) == "%.3g"  # no more digits than it takes
+    import vtk
+    from vtk.util import numpy_support as ns
+    leaf = vtk.vtkPolyData()
+    array = ns.numpy_to_vtk(np.array([0.25, 1e38, 0.5], np.float32), deep=1)
+    array.SetName("Distance")
+    leaf.GetPointData().AddArray(array)
+    root = vtk.vtkMultiBlockDataSet()
+    root.SetBlock(0, leaf)
+    measured, beyond = distances(root)
+    assert measured.tolist() == [0.25, 0.5] and beyond == 1
 
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",

@@ -69,6 +69,10 @@ def parse_arguments(argv):
     parser.add_argument("--field-unit", action="append", metavar="[LOAD=]UNIT",
                         help="unit of the field's values after --scale and --offset [Pa for "
                              "Pressure, K for Temperature]")
+    parser.add_argument("--reverse", action="append", metavar="BODY", default=[],
+                        help="turn the pressure on the shell body BODY (its path name, e.g. "
+                             "'plate/Part 1/plate'), whose element normals face away from the "
+                             "fluid; repeat for several")
     parser.add_argument("--out", default="kelm-map-out", help="output folder [%(default)s]")
     parser.add_argument("--no-overlap-check", action="store_true",
                         help="map even when the source's and the model's bounding boxes miss "
@@ -179,6 +183,21 @@ def check_method(method, source, path):
                          "mesh\", \"Linear fit\" or \"Coarse to fine\"")
 
 
+def check_reverse(names, model):
+    """The --reverse bodies, checked against the exported model: each a shell body of it."""
+    import mapping_report
+    kinds = {mapping_report._text(leaf, "Body pathName"): mapping_report._text(leaf, "mesh_type")
+             for leaf in mapping_report._leaves(model)}
+    kinds.pop(None, None)
+    for name in names:
+        if name not in kinds:
+            raise ValueError(f"--reverse {name}: no such body; the bodies: "
+                             f"{', '.join(repr(k) for k in kinds)}")
+        if kinds[name] in ("tetra", "hexa"):
+            raise ValueError(f"--reverse {name}: a solid body; a solid's faces push against their "
+                             "outward normals, so only a shell body can be reversed")
+
+
 def derived_lengths(args, source, model, stage):
     """(tolerance, "Coarse to fine" radius) of the run in model units, derived where the user
     gave none and printed."""
@@ -231,6 +250,7 @@ def run(args):
     os.makedirs(args.out, exist_ok=True)
     with stage("export the host model"):
         exported = mainroad.export_model([model], args.out)
+    check_reverse(args.reverse, exported[0])
     if matrix is not None:
         with stage("write the moved source"):
             mainroad.write_moved_source(source, exported[0], matrix, args.out)
@@ -251,7 +271,7 @@ def run(args):
                 args.out, pictures=not args.no_pictures, quiet=args.quiet,
                 require_overlap=not args.no_overlap_check, exported=exported, applied=applied,
                 transform=matrix, record_each=True, radius=radius,
-                diagnostics=args.diagnostics)
+                diagnostics=args.diagnostics, reverse=args.reverse)
         except mainroad.ApartError as error:
             raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
                              "--source-unit, or map anyway with --no-overlap-check") from None

@@ -85,26 +85,30 @@ def write_moved_source(source, model, matrix, out_dir):
 
 def map_field(entities, source, field_name, method, tolerance, boundary_only, out_dir,
               pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
-              transform=None):
+              transform=None, reverse=()):
     """Runs the road for one field; returns the report (a dict). Files written into out_dir:
     model.vtm, mapped_<field>.vtm, <field>.png, report_<field>.json / .txt / .html; the recorded
     host script accumulates in loadscribe.macro (the caller saves it). `exported`, from
     export_model, maps onto a copy of a model exported before (several fields from one export);
     `applied` ({"array", "scale", "offset"}) tells the report what the source's array was and
-    what was done to its values; `transform` (a 4x4 matrix) moves the source in model units."""
+    what was done to its values; `transform` (a 4x4 matrix) moves the source in model units;
+    `reverse` names the shell bodies whose pressure is turned (their normals face away from the
+    fluid)."""
     return map_fields(entities, source, [field_name], method, tolerance, boundary_only, out_dir,
                       pictures, quiet, require_overlap, exported,
-                      None if applied is None else {field_name: applied}, transform)[0]
+                      None if applied is None else {field_name: applied}, transform,
+                      reverse=reverse)[0]
 
 
 def map_fields(entities, source, field_names, method, tolerance, boundary_only, out_dir,
                pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
-               transform=None, record_each=False, radius=None, diagnostics=False):
+               transform=None, record_each=False, radius=None, diagnostics=False, reverse=()):
     """map_field for several fields of one source that map onto the same places (all onto the
     bodies' surfaces, or all onto the whole bodies): one mapping call finds the source points or
     cells each target point uses once and applies them to every field. Then each field gets its
     load, picture and report; with `record_each` each field's recording is saved on its own
-    (save_recording) and loadscribe.macro starts empty for the next. Returns the reports."""
+    (save_recording) and loadscribe.macro starts empty for the next. `reverse` applies to the
+    pressure's load. Returns the reports; each report's force warnings are printed."""
     first = field_names[0]
     stage = Stage(", ".join(field_names), quiet)
     if exported is None:
@@ -136,7 +140,8 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
     for field_name in field_names:
         reports.append(_load_and_report(
             mapped, body_map, source, field_name, method, tolerance, boundary_only, out_dir,
-            pictures, quiet, factor, unmapped, (applied or {}).get(field_name), transform))
+            pictures, quiet, factor, unmapped, (applied or {}).get(field_name), transform,
+            reverse))
         if record_each:
             save_recording(out_dir, field_name)
             loadscribe.macro = ""
@@ -144,7 +149,7 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
 
 
 def _load_and_report(mapped, body_map, source, field_name, method, tolerance, boundary_only,
-                     out_dir, pictures, quiet, factor, unmapped, applied, transform):
+                     out_dir, pictures, quiet, factor, unmapped, applied, transform, reverse):
     stage = Stage(field_name, quiet)
     tag = field_name.lower()
     unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
@@ -153,7 +158,9 @@ def _load_and_report(mapped, body_map, source, field_name, method, tolerance, bo
             loadscribe.macro = ""
         printed = io.StringIO()
         with contextlib.redirect_stdout(printed):  # the load prints the whole recording
-            loadscribe.create_kelm_load_from_vtk_field(mapped, field_name, tolerance)
+            loadscribe.create_kelm_load_from_vtk_field(
+                mapped, field_name, tolerance,
+                reverse=tuple(reverse) if field_name == "Pressure" else ())
     if not quiet:  # but what it left out is worth seeing at once
         for line in printed.getvalue().splitlines():
             if line.startswith("Left out of the "):
@@ -163,15 +170,22 @@ def _load_and_report(mapped, body_map, source, field_name, method, tolerance, bo
             take_picture(mapped, body_map, field_name, unit, os.path.join(out_dir, f"{tag}.png"))
     with stage("write the report"):
         report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor,
-                                applied=applied)
+                                applied=applied, transform=transform)
         report["unmapped_points"] = unmapped
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
         moved = "" if transform is None else f", transform={np.asarray(transform).tolist()!r}"
-        call = (f"fieldferry.map_scalar_field_to_mesh({field_name!r}, {method!r}, source, model, "
-                f"{boundary_only!r}, {tolerance!r}{moved})")
+        turned = f", reverse={tuple(reverse)!r}" if reverse and field_name == "Pressure" else ""
+        call = (f"mapped = fieldferry.map_scalar_field_to_mesh({field_name!r}, {method!r}, source, "
+                f"model, {boundary_only!r}, {tolerance!r}{moved})\n"
+                f"loadscribe.create_kelm_load_from_vtk_field(mapped, {field_name!r}, "
+                f"{tolerance!r}{turned})")
         write_html_report(report, mapped, source, os.path.join(out_dir, f"report_{tag}.html"),
                           pictures=pictures, call=call)
+    # The balance is the first thing an engineer checks: a load that is off is said at once,
+    # also in a quiet run.
+    for line in report.get("force", {}).get("warnings", []):
+        print(line, flush=True)
     return report
 
 

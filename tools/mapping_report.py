@@ -3,11 +3,12 @@ was carried over.
 
 Per body: nodes and faces that the load took, what it left out (nodes of a temperature, faces of a
 pressure) for want of a value and beyond the tolerance, min / max / mean of the values the load
-carries against the source's, the largest distance to the source, and for pressures the total
-force on the body's loaded faces. The load's side is read from what the load writer did
-(loadscribe.last_loaded_fields and last_left_out_counts), never re-derived. For the whole mapping,
-for pressures: the total force on the source surface against the total over the loaded target
-faces (the conservation check).
+carries against the source's, the largest distance to the source, and for pressures the force
+balance of the body: the source's force over the faces it covers against the load's, in newtons
+(force_balance holds the convention and the rule). The load's side is read from what the load
+writer did (loadscribe.last_loaded_fields and last_left_out_counts), never re-derived. For the
+whole mapping, for pressures: the same balance over all bodies, with the warnings of every
+flagged one.
 """
 import json
 import math
@@ -15,6 +16,12 @@ import math
 import numpy as np
 import vtk
 from vtk.util import numpy_support as ns
+
+import force_balance
+
+# A "Distance" this large is the distance volume's cap (no source point within its radius), no
+# length: it is counted as beyond reach and kept out of every statistic.
+BEYOND_REACH = 1e37
 
 
 def _array(data, name):
@@ -56,78 +63,40 @@ def _faces_within(dataset, inside):
     return int(np.count_nonzero(((sizes == 3) | (sizes == 4)) & ~outside))
 
 
-def _coordinates_by_node(leaf):
-    """{host node ID: (x, y, z)} of a mapped leaf's points."""
-    ids = _array(leaf.GetPointData(), "Node ID")
-    if ids is None or leaf.GetNumberOfPoints() == 0:
-        return {}
-    xyz = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(np.float64)
-    return dict(zip(ids.astype(np.int64).tolist(), xyz))
-
-
-def loaded_face_force(leaf, field):
-    """Total force sum(-p A n) of the faces a pressure load took ("face_identifiers" and their
-    "pressures", as handed to the host), at the leaf's coordinates of their nodes. Each face is
-    split into triangles from its first node; a triangle takes the mean of its nodes' pressures."""
-    at = _coordinates_by_node(leaf)
-    total = np.zeros(3)
-    for nodes, pressures in zip(field["face_identifiers"], field["pressures"]):
-        xyz = np.array([at[n] for n in nodes])
-        p = np.asarray(pressures, dtype=np.float64)
-        for k in range(1, len(nodes) - 1):
-            area_normal = 0.5 * np.cross(xyz[k] - xyz[0], xyz[k + 1] - xyz[0])
-            total -= (p[0] + p[k] + p[k + 1]) / 3.0 * area_normal
-    return total.tolist()
-
-
-def _as_surface(dataset):
-    """The polygons of a source: itself when it is polydata, the faces of a grid of surface
-    cells, None for a volume or a point cloud (no surface to take a force on)."""
-    if dataset.IsA("vtkPolyData"):
-        return dataset if dataset.GetNumberOfPolys() else None
-    if dataset.GetNumberOfCells() == 0 or dataset.GetMaxCellSize() == 0:
-        return None
-    types = vtk.vtkCellTypes()
-    dataset.GetCellTypes(types)
-    cell = vtk.vtkGenericCell()
-    for i in range(types.GetNumberOfTypes()):
-        cell.SetCellType(types.GetCellType(i))
-        if cell.GetCellDimension() != 2:
-            return None
-    geometry = vtk.vtkGeometryFilter()
-    geometry.SetInputData(dataset)
-    geometry.Update()
-    return geometry.GetOutput()
-
-
-def surface_force(dataset, field_name):
-    """Total force sum(-p A n) of a pressure field over the polygons of a surface, or None when
-    the dataset has no surface (a point cloud, a volume). Face values (cell data) act on their own
-    face; point values are taken as the mean of each triangle's points."""
-    surface = _as_surface(dataset)
-    if surface is None:
-        return None
-    on_faces = surface.GetPointData().GetArray(field_name) is None
-    if on_faces and surface.GetCellData().GetArray(field_name) is None:
-        return None
-    triangles = vtk.vtkTriangleFilter()
-    triangles.SetInputData(surface)
-    triangles.PassLinesOff()
-    triangles.PassVertsOff()
-    triangles.Update()
-    tri = triangles.GetOutput()
-    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
-    conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
-    a, b, c = xyz[conn[:, 0]], xyz[conn[:, 1]], xyz[conn[:, 2]]
-    area_normal = 0.5 * np.cross(b - a, c - a)  # |n| = area
+def source_areas(source, field_name):
+    """(values, weights) of the source's field: each face value weighted by its face's area, each
+    point value by a third of the area of the triangles around it; weights None when the source
+    has no surface (a point cloud or a volume counts its values alike)."""
+    surface = force_balance._as_surface(source)
+    held = source if surface is None else surface
+    values = _array(held.GetPointData(), field_name)
+    on_faces = values is None
     if on_faces:
-        pressure = ns.vtk_to_numpy(tri.GetCellData().GetArray(field_name)).astype(np.float64)
-        pressure = pressure[-len(conn):]  # the triangles follow any vertices and lines
-    else:
-        p = ns.vtk_to_numpy(tri.GetPointData().GetArray(field_name)).astype(np.float64)
-        pressure = p[conn].mean(axis=1)
-    ok = np.isfinite(pressure)
-    return (-(pressure[ok, None] * area_normal[ok]).sum(axis=0)).tolist()
+        values = _array(held.GetCellData(), field_name)
+    if values is None:
+        return None, None
+    values = values.reshape(len(values), -1)[:, 0]
+    if surface is None:
+        return values, None
+    sizes = vtk.vtkCellSizeFilter()
+    sizes.SetInputData(surface)
+    sizes.ComputeAreaOn()
+    sizes.ComputeVolumeOff()
+    sizes.ComputeLengthOff()
+    sizes.ComputeVertexCountOff()
+    sizes.Update()
+    area = _array(sizes.GetOutput().GetCellData(), "Area")
+    if on_faces:
+        return (values, area) if len(area) == len(values) else (values, None)
+    # A point takes a share of every polygon it is a corner of.
+    polys = surface.GetPolys()
+    offsets = ns.vtk_to_numpy(polys.GetOffsetsArray()).astype(np.int64)
+    conn = ns.vtk_to_numpy(polys.GetConnectivityArray()).astype(np.int64)
+    sizes_of = np.diff(offsets)
+    first = surface.GetNumberOfVerts() + surface.GetNumberOfLines()
+    share = np.repeat(area[first:first + len(sizes_of)] / np.maximum(sizes_of, 1), sizes_of)
+    weights = np.bincount(conn, weights=share, minlength=len(values))[:len(values)]
+    return values, weights
 
 
 def values_used(source, field_name, method):
@@ -142,11 +111,16 @@ def values_used(source, field_name, method):
     return "face values averaged to the points by face area"
 
 
-def field_stats(values):
-    finite = values[np.isfinite(values)] if values is not None else np.zeros(0)
-    if finite.size == 0:
+def field_stats(values, weights=None):
+    """min / max / mean of the finite values; the mean weighted by `weights` when given (and not
+    all zero)."""
+    ok = np.isfinite(values) if values is not None else np.zeros(0, bool)
+    if not ok.any():
         return {"min": None, "max": None, "mean": None}
-    return {"min": float(finite.min()), "max": float(finite.max()), "mean": float(finite.mean())}
+    finite = values[ok]
+    w = None if weights is None else weights[ok]
+    mean = finite.mean() if w is None or not w.sum() > 0 else (finite * w).sum() / w.sum()
+    return {"min": float(finite.min()), "max": float(finite.max()), "mean": float(mean)}
 
 
 def body_report(leaf, field_name, loaded, left_out):
@@ -156,10 +130,13 @@ def body_report(leaf, field_name, loaded, left_out):
     ("counted" says which); the statistics are taken over the values the load carries."""
     n = leaf.GetNumberOfPoints()
     distance = _array(leaf.GetPointData(), "Distance")
+    capped = distance >= BEYOND_REACH if distance is not None else np.zeros(0, bool)
+    measured = distance[~capped & np.isfinite(distance)] if distance is not None else []
     body = {
         "body": _text(leaf, "Body pathName") or "(geometry body)",
         "points": n,
-        "largest_distance": float(np.nanmax(distance)) if distance is not None and n else None,
+        "largest_distance": float(measured.max()) if len(measured) else None,
+        **({"beyond_reach": int(capped.sum())} if capped.any() else {}),
         "no_value": (left_out or {}).get("no value", 0),
         "dropped_by_tolerance": (left_out or {}).get("beyond tolerance", 0),
         "facing_away": (left_out or {}).get("facing away", 0),
@@ -174,7 +151,6 @@ def body_report(leaf, field_name, loaded, left_out):
             "nodes_loaded": len(by_node),
             "faces_loaded": len(faces),
             "mapped": field_stats(np.fromiter(by_node.values(), float, len(by_node))),
-            "force_on_loaded_faces": loaded_face_force(leaf, loaded) if loaded else None,
         })
     elif field_name == "Temperature":
         node_ids = loaded["node_ids"] if loaded else []
@@ -205,23 +181,99 @@ NO_LOAD = ("mapped, no host load: only \"Pressure\" and \"Temperature\" become h
            "(the recorded host script has no load for this field)")
 
 
+def _model_length_unit(mapped):
+    """The model's length unit: the first part of the unit-system label the export gave the
+    root (or, failing that, its first leaf)."""
+    label = _text(mapped, "unit_system_label")
+    if label is None:
+        label = next((_text(leaf, "unit_system_label") for leaf in _leaves(mapped)
+                      if _text(leaf, "unit_system_label")), None)
+    return label.split("-")[0] if label else None
+
+
+def force_units(length_unit, pressure_unit):
+    """(newtons per force unit, N m per moment unit, force unit, moment unit) of forces summed
+    as pressure x area in the model's units: N and N m through the unit converter, or the
+    model's own units, named, when either unit is unknown to it."""
+    import gaugeshift
+    convert = gaugeshift.gaugeshift_factor().get_gaugeshift_factor
+    try:
+        metres = convert("Length", length_unit, "m")[0]
+        pascals = convert("Pressure", pressure_unit, "Pa")[0]
+    except (ValueError, AttributeError):
+        length, pressure = length_unit or "model length unit", pressure_unit or "pressure unit"
+        return 1.0, 1.0, f"{pressure} x {length}^2", f"{pressure} x {length}^3"
+    return pascals * metres ** 2, pascals * metres ** 3, "N", "N m"
+
+
+def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor, transform):
+    """The force balance (see force_balance): a "balance" entry in each body of `bodies` that got
+    a load, and the whole mapping's entry (returned), with the warnings of every flagged one."""
+    if unit is None:
+        unit = next((_text(leaf, "units_pressure") for leaf in _leaves(mapped)
+                     if _text(leaf, "units_pressure")), None)
+    force_factor, moment_factor, force_unit, moment_unit = force_units(
+        _model_length_unit(mapped), unit)
+    out = {"convention": force_balance.CONVENTION, "unit": force_unit,
+           "moment_unit": moment_unit}
+    leaf_of = {_text(leaf, "Body pathName"): leaf for leaf in _leaves(mapped)}
+    paths = [path for path in loaded if path in leaf_of]
+    loaded_tris = [force_balance.loaded_triangles(leaf_of[path], loaded[path]) for path in paths]
+    source_tris = force_balance.source_triangles(source, "Pressure", length_factor, transform)
+    everything = force_balance.Triangles.joined(loaded_tris)
+    out["warnings"] = warnings = []
+    if source_tris is None:  # a point cloud or a volume: no surface to take the force on
+        def loaded_only(tris):
+            f, m, _ = tris.force(-1.0)
+            return {"source": None, "loaded": (f * force_factor + 0.0).tolist(),
+                    "loaded_moment": (m * moment_factor + 0.0).tolist(), "check": "n/a"}
+        by_path = {path: loaded_only(tris) for path, tris in zip(paths, loaded_tris)}
+        for body in bodies:
+            if body["body"] in by_path:
+                body["balance"] = by_path[body["body"]]
+        out.update({"source_surface": None, **loaded_only(everything)})
+        return out
+    f, m, _ = source_tris.force(+1.0)
+    out.update({"source_surface": (f * force_factor + 0.0).tolist(),
+                "source_surface_moment": (m * moment_factor + 0.0).tolist()})
+    owner = force_balance.coverage(source_tris, loaded_tris, tolerance)
+    by_path = {}
+    for index, (path, tris) in enumerate(zip(paths, loaded_tris)):
+        entry = force_balance.balance(source_tris.part(owner == index), tris, force_factor,
+                                      moment_factor)
+        by_path[path] = entry
+        line = force_balance.warning(f"body '{path}'", entry, force_unit)
+        if line:
+            warnings.append(line)
+    for body in bodies:
+        if body["body"] in by_path:
+            body["balance"] = by_path[body["body"]]
+    total = force_balance.balance(source_tris.part(owner >= 0), everything, force_factor,
+                                  moment_factor)
+    out.update(total)
+    out["uncovered_source_faces"] = int(np.count_nonzero(owner < 0))
+    line = force_balance.warning("all bodies", total, force_unit)
+    if line:
+        warnings.append(line)
+    return out
+
+
 def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
-                   source_length_factor=1.0, loaded=None, left_out=None, applied=None):
+                   source_length_factor=1.0, loaded=None, left_out=None, applied=None,
+                   transform=None):
     """A dict for JSON: the mapping's settings, the source's field, one entry per body and, for
     pressures, the force balance. The loads' side comes from what the load writer did:
     `loaded` ({body path: FE field handed to the host}) and `left_out` ({body path: counts}),
     by default loadscribe's `last_loaded_fields` and `last_left_out_counts` of the last load.
-    `source_length_factor` turns the source's lengths into the model's (the mapping scales a
-    copy of the source by it), so both forces are in model units. `applied` (a dict, e.g.
-    {"array": "p", "scale": 1.2, "offset": 0.0}) says what was done to the source's array before
-    the mapping; the report repeats it."""
+    `source_length_factor` turns the source's lengths into the model's and `transform` (a 4x4
+    matrix, model units) moves it, as the mapping placed the source, so both forces are in the
+    model's axes. `applied` (a dict, e.g. {"array": "p", "scale": 1.2, "offset": 0.0}) says what
+    was done to the source's array before the mapping; the report repeats it."""
     import loadscribe
     loaded = loadscribe.last_loaded_fields if loaded is None else loaded
     left_out = loadscribe.last_left_out_counts if left_out is None else left_out
     makes_load = field_name in ("Pressure", "Temperature")
-    source_values = _array(source.GetPointData(), field_name)
-    if source_values is None:
-        source_values = _array(source.GetCellData(), field_name)
+    source_values, source_weights = source_areas(source, field_name)
     bodies = []
     for leaf in _leaves(mapped):
         path = _text(leaf, "Body pathName")
@@ -232,20 +284,15 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
         "source": {"points": source.GetNumberOfPoints(), "cells": source.GetNumberOfCells(),
                    "values": values_used(source, field_name, method),
                    **({"applied": applied} if applied else {}),
-                   **field_stats(source_values)},
+                   **({"mean_weighted_by": "area"} if source_weights is not None else {}),
+                   **field_stats(source_values, source_weights)},
         "bodies": bodies,
     }
     if not makes_load:
         report["load"] = NO_LOAD
     if field_name == "Pressure":
-        forces = [b["force_on_loaded_faces"] for b in bodies if b.get("force_on_loaded_faces")]
-        source_force = surface_force(source, field_name)
-        if source_force is not None:
-            source_force = [c * source_length_factor ** 2 for c in source_force]
-        report["force"] = {
-            "source": source_force,
-            "loaded_faces": np.sum(forces, axis=0).tolist() if forces else [0.0, 0.0, 0.0],
-        }
+        report["force"] = force_report(mapped, source, bodies, loaded, tolerance, unit,
+                                       source_length_factor, transform)
     return report
 
 
@@ -263,6 +310,43 @@ def _vector(v):
     if v is None:
         return "n/a (the source has no surface)"
     return "(" + ", ".join(f"{c:.4g}" for c in v) + f")  |F| = {math.sqrt(sum(c * c for c in v)):.4g}"
+
+
+MARKS = {"ok": "ok", "differs": "! DIFFERS", "opposite": "! OPPOSITE", "no source": "! NO SOURCE",
+         "not judged": "net ~ 0", "nothing loaded": "-", "n/a": "-"}
+
+
+def _balance_row(name, entry):
+    ratio, angle = entry.get("ratio"), entry.get("angle")
+    return (f"{name:48s} {_triple(entry.get('source'))} {_triple(entry.get('loaded'))} "
+            f"{'-' if ratio is None else f'{ratio:.4f}':>7s} "
+            f"{'-' if angle is None else f'{angle:.1f}':>6s}  {MARKS.get(entry.get('check'), '')}")
+
+
+def _triple(v):
+    text = "-" if v is None else "(" + ", ".join(f"{c:.4g}" for c in v) + ")"
+    return f"{text:34s}"
+
+
+def force_lines(force, bodies):
+    """The force balance as text: the convention, one row per loaded body and the total."""
+    unit, moment_unit = force["unit"], force["moment_unit"]
+    lines = ["", f"Force balance, in {unit} (moments in {moment_unit}): {force['convention']}",
+             f"{'body':48s} {'source force (Fx, Fy, Fz)':34s} {'loaded force (Fx, Fy, Fz)':34s} "
+             f"{'ratio':>7s} {'angle':>6s}  check"]
+    for b in bodies:
+        if "balance" in b:
+            name = b["body"] if len(b["body"]) <= 48 else "..." + b["body"][-45:]
+            lines.append(_balance_row(name, b["balance"]))
+    lines.append(_balance_row("all bodies", force))
+    lines += [f"source surface, whole: {_vector(force.get('source_surface'))}",
+              f"moment of the loaded faces: {_triple(force.get('loaded_moment')).strip()}"
+              + (f", of the source faces the bodies take: {_triple(force['source_moment']).strip()}"
+                 if force.get("source_moment") else "")]
+    if force.get("uncovered_source_faces"):
+        lines.append(f"source faces no body takes: {force['uncovered_source_faces']} "
+                     "(beyond every body's reach)")
+    return lines
 
 
 def report_table(report):
@@ -289,14 +373,15 @@ def report_table(report):
         name = b["body"] if len(b["body"]) <= 48 else "..." + b["body"][-45:]
         lines.append(f"{name:48s} {b['nodes_loaded']:7d} {b['faces_loaded']:7d} "
                      f"{b['no_value']:8d} {b['dropped_by_tolerance']:8d} {_number(m['min'])} "
-                     f"{_number(m['max'])} {_number(m['mean'])} {_number(b['largest_distance'])}")
+                     f"{_number(m['max'])} {_number(m['mean'])} {_number(b['largest_distance'])}"
+                     + (f"  ({b['beyond_reach']} points beyond reach)"
+                        if b.get("beyond_reach") else ""))
     away = [(b["body"], b["facing_away"]) for b in report["bodies"] if b.get("facing_away")]
     if away:
         lines += ["", "faces of solids left out as facing away from the source (a thin wall's dry "
                   "side, the rims of its ends): " + ", ".join(f"{n} of {body}" for body, n in away)]
     if "force" in report:
-        lines += ["", f"total force on the source surface: {_vector(report['force']['source'])}",
-                  f"total force on the loaded faces:   {_vector(report['force']['loaded_faces'])}"]
+        lines += force_lines(report["force"], report["bodies"])
     return "\n".join(lines)
 
 

@@ -197,10 +197,10 @@ class TestCoarseToFine:
 
 
 def map_block(source, algorithm="Point cloud or mesh", field="Temperature", units="m-kg-s-N-K",
-              tolerance=None, boundary_only=False, **model_args):
+              tolerance=None, boundary_only=False, cloud_distance="surface", **model_args):
     model = hex_block_model(units=units, **model_args)
     result = fieldferry.map_scalar_field_to_mesh(field, algorithm, source, model, boundary_only,
-                                                 tolerance)
+                                                 tolerance, cloud_distance=cloud_distance)
     assert result is model
     return model, [leaf for _, leaf in leaves(model)]
 
@@ -313,7 +313,8 @@ class TestDistances:
     def test_point_cloud_distance_comes_from_the_unsigned_distance_volume(self):
         source = random_cloud(20000, seed=15)
         _, (leaf,) = map_block(source, "Point cloud or mesh", tolerance=0.01,
-                               size=(0.6, 0.6, 0.6), origin=(0.2, 0.2, 0.2))
+                               size=(0.6, 0.6, 0.6), origin=(0.2, 0.2, 0.2),
+                               cloud_distance="nearest")
         distance = point_array(leaf, "Distance")
         nearest = points_of(source)[nearest_indices(points_of(leaf), points_of(source))]
         exact = np.linalg.norm(points_of(leaf) - nearest, axis=1)
@@ -326,11 +327,32 @@ class TestDistances:
         # The distance volume's radius is 0.05 m in model units: a cloud in mm gives the same
         # distances as the same cloud in m (a radius of 0.05 mm would cap nearly every distance).
         pts = np.random.default_rng(21).random((20000, 3))
-        kwargs = dict(tolerance=0.01, size=(0.6, 0.6, 0.6), origin=(0.2, 0.2, 0.2))
+        kwargs = dict(tolerance=0.01, size=(0.6, 0.6, 0.6), origin=(0.2, 0.2, 0.2),
+                      cloud_distance="nearest")
         _, (in_m,) = map_block(cloud(pts, smooth, "m"), **kwargs)
         _, (in_mm,) = map_block(cloud(pts * 1000, smooth, "mm"), **kwargs)
         assert point_array(in_mm, "Distance").max() < 0.05
         assert np.allclose(point_array(in_mm, "Distance"), point_array(in_m, "Distance"), atol=1e-4)
+
+    def test_a_cloud_is_measured_to_the_surface_it_samples(self):
+        # CFD face centres 4 mm apart on a wall at z = 0 (jittered); a plate 2 mm thick on it,
+        # meshed at other places than the cloud's points. A 1 mm tolerance keeps the wall's own
+        # face and drops its far side, which the nearest-point distance cannot tell apart.
+        rng = np.random.default_rng(8)
+        g = np.arange(-2, 52, 4.0)
+        xy = np.array([(x, y) for x in g for y in g]) + rng.uniform(-1, 1, (len(g) ** 2, 2))
+        source = cloud(np.column_stack([xy, np.zeros(len(xy))]), linear, "mm")
+        model = hex_block_model(n=(7, 7, 1), size=(0.05, 0.05, 0.002), units="mm-kg-s-N-K")
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Linear fit", source, model, False, 1.0)
+        (_, leaf), = leaves(model)
+        z, distance = points_of(leaf)[:, 2], point_array(leaf, "Distance")
+        assert distance[z == 0].max() < 1e-9 and np.allclose(distance[z == 2], 2.0)
+        nearest = np.linalg.norm(points_of(leaf)[:, :2][z == 0, None] - xy[None], axis=2).min(1)
+        assert nearest.max() > 1.0  # to the nearest point, the wall itself is beyond 1 mm
+        _, (far,) = map_block(source, "Linear fit", tolerance=1.0, cloud_distance="surface",
+                              n=(2, 2, 1), size=(0.05, 0.05, 0.002), origin=(0.2, 0, 0),
+                              units="mm-kg-s-N-K")
+        assert point_array(far, "Distance").min() > 100  # beside the cloud, not on its plane
 
     def test_volume_leaf_keeps_its_cells_and_gets_distances(self):
         source = label_source(with_fields(plane_surface(4, size=1.0, z=0.0), linear))
@@ -347,7 +369,8 @@ class TestDistances:
         for full in (False, True):
             model = hex_block_model(n=(6, 4, 4), size=(1.5, 1, 1))
             fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh", source, model,
-                                                False, 0.01, full_distance_volume=full)
+                                                False, 0.01, full_distance_volume=full,
+                                                cloud_distance="nearest")
             (leaf,) = [leaf for _, leaf in leaves(model)]
             got[full] = point_array(leaf, "Distance")
         x = points_of(leaf)[:, 0]

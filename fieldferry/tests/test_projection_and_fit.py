@@ -156,6 +156,58 @@ class TestCurvedSurfaces:
         assert errors["Linear fit"] <= errors["Point cloud or mesh"] / 10
 
 
+class TestProjectionSearch:
+    def test_one_far_field_panel_among_fine_facets(self):
+        # A patch of 3,200 triangles over [0, 1]^2 at z = 0 and one quadrilateral 200 m across at
+        # z = -50. The field is linear, so each point must get it at the nearer of its two feet,
+        # both known in closed form: on the patch above, beside and below it, on the panel from
+        # 25.05 m below the patch (24.95 m from the panel) and beyond.
+        patch = plane_surface(40)
+        rows = [[patch.GetCell(c).GetPointId(k) for k in range(3)]
+                for c in range(patch.GetNumberOfCells())]
+        n = patch.GetNumberOfPoints()
+        corners = [[-100, -100, -50], [100, -100, -50], [100, 100, -50], [-100, 100, -50]]
+        source = label_source(with_fields(
+            polydata(np.vstack([points_of(patch), corners]), rows + [list(range(n, n + 4))]),
+            linear))
+        g = np.linspace(-0.5, 1.5, 21)
+        x, y = [a.ravel() for a in np.meshgrid(g, g)]
+        layers = [(1, 0.01), (1, -24.95), (1, -25.05), (60, -30.0)]  # (scale of x and y, z)
+        targets = np.vstack([np.column_stack([k * x, k * y, np.full_like(x, z)])
+                             for k, z in layers])
+        out = fieldferry.interpolate_scalar_field_using_surface_projection(
+            "Pressure", source, polydata(targets, []))
+        on_patch = np.column_stack([np.clip(targets[:, :2], 0, 1), np.zeros(len(targets))])
+        on_panel = np.column_stack([np.clip(targets[:, :2], -100, 100),
+                                    np.full(len(targets), -50.0)])
+        patch_nearer = (np.linalg.norm(targets - on_patch, axis=1)
+                        < np.linalg.norm(targets - on_panel, axis=1))
+        assert 0 < patch_nearer.sum() < len(targets)
+        feet = np.where(patch_nearer[:, None], on_patch, on_panel)
+        assert np.allclose(point_array(out, "Pressure"), linear(feet), rtol=0, atol=1e-9)
+        assert (point_array(out, MASK) == 1).all()
+
+    def test_projection_onto_polyhedra(self):
+        # Two unit cubes as polyhedra, 2 m apart: points above, beside and inside either take the
+        # field at their foot (inside: at the point itself).
+        cube = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0],
+                         [0, 0, 1], [1, 0, 1], [1, 1, 1], [0, 1, 1]], dtype=float)
+        grid = vtk.vtkUnstructuredGrid()
+        grid.SetPoints(cloud(np.vstack([cube, cube + [3, 0, 0]]), linear).GetPoints())
+        faces = [[0, 3, 2, 1], [4, 5, 6, 7], [0, 1, 5, 4], [1, 2, 6, 5], [2, 3, 7, 6], [3, 0, 4, 7]]
+        for first in (0, 8):
+            stream = vtk.vtkIdList()
+            for i in [len(faces)] + [i for f in faces for i in [len(f)] + [first + k for k in f]]:
+                stream.InsertNextId(i)
+            grid.InsertNextCell(vtk.VTK_POLYHEDRON, stream)
+        targets = [[0.5, 0.5, 2.0], [3.5, 0.5, 2.0], [5.0, 0.5, 0.5], [-1.0, 0.5, 0.5],
+                   [3.2, 0.4, 0.5]]
+        feet = [[0.5, 0.5, 1.0], [3.5, 0.5, 1.0], [4.0, 0.5, 0.5], [0.0, 0.5, 0.5], [3.2, 0.4, 0.5]]
+        out = fieldferry.interpolate_scalar_field_using_surface_projection(
+            "Pressure", label_source(with_fields(grid, linear)), polydata(targets, []))
+        assert np.allclose(point_array(out, "Pressure"), linear(np.array(feet)), atol=1e-5)
+
+
 class TestLikeTheOtherMethods:
     @pytest.mark.parametrize("method", list(FUNCTIONS))
     def test_same_input_gives_the_same_bits(self, method, coarse_shell):

@@ -238,6 +238,7 @@ TEST(MappingWithTolerance, SparseVolumeGivesTheFullVolumesDistances) {
     request.to_mesh = models[full ? 0 : 1];
     request.with_distance = true;
     request.full_distance_volume = full;
+    request.cloud_nearest = true;  // the volume path
     request.length_factor = [](const std::string& from, const std::string& to) {
       EXPECT_EQ(to, "mm");
       return from == "m" ? 1000.0 : 1.0;

@@ -85,6 +85,9 @@ class TestModuleTopLevel:
             length, _, _, force = label.split("-")[:4]
             pascals = self.NEWTONS[force] / metres("Length", length, "m")[0] ** 2
             assert pascals == pytest.approx(self.PASCALS[unit], rel=1e-9), (unit, label)
+            # The mapping report converts the same units to newtons with the unit converter.
+            assert metres("Pressure", unit, "Pa")[0] == pytest.approx(self.PASCALS[unit],
+                                                                      rel=1e-12), unit
 
     def test_each_temperature_is_scripted_in_a_system_of_its_scale(self):
         scale = {"K": "K", "C": "degC", "F": "degF"}
@@ -377,6 +380,22 @@ class TestShellPressure:
         field = env.created[0].kwargs["pressureValues"]["M/P/Skin"]
         assert field["element_ids"] == [30, 40]
         assert field["face_identifiers"] == [[1, 2, 3], [2, 4, 5, 3]]
+
+    def test_reverse_negates_the_named_shells_pressure_in_the_load_and_the_recording(self, plate,
+                                                                                      skin):
+        rim = leaf("M/P/Rim", [31, 32, 33], [1.0, 2.0, 3.0], polygons=[(0, 1, 2)],
+                   element_ids=[2])
+        loadscribe.macro = ""
+        loadscribe.create_kelm_load_from_vtk_field(multiblock(skin_leaf(), rim), "Pressure", None,
+                                                   reverse=("M/P/Skin",))
+        fields = env.created[0].kwargs["pressureValues"]
+        assert fields["M/P/Skin"]["pressures"] == [[-10.0, -20.0, -30.0],
+                                                   [-20.0, -40.0, -50.0, -30.0]]
+        assert fields["M/P/Rim"]["pressures"] == [[1.0, 2.0, 3.0]]  # not named: as mapped
+        assert fields is loadscribe.last_loaded_fields
+        assert ('pressure_field["pressures"] = [[-10.0, -20.0, -30.0], '
+                '[-20.0, -40.0, -50.0, -30.0]]') in loadscribe.macro
+        loadscribe.macro = None
 
     def test_builder_called_directly(self, skin):
         elements, field = loadscribe.build_surface_mesh_pressure_field_dict(
@@ -893,6 +912,27 @@ class TestBadInput:
         with pytest.raises(TypeError, match="macro must be None .* or text, not bytes"):
             loadscribe.create_pressure_load_from_vtk_field(mesh, "Pressure", None)
         assert host_calls() == []
+
+    def test_reverse_names_shell_bodies_of_a_pressure(self, skin, solids):
+        mesh = multiblock(skin_leaf(), solid_leaf("M/P/Tet", "tetra", [11, 12, 13, 14],
+                                                  [(0, 2, 1)], [7]))
+        load = loadscribe.create_pressure_load_from_vtk_field
+        with pytest.raises(ValueError, match="reverse names the solid body 'M/P/Tet' "
+                                             r"\(mesh type 'tetra'\); .* only a shell body"):
+            load(mesh, "Pressure", None, reverse=["M/P/Tet"])
+        with pytest.raises(ValueError, match="reverse names 'M/P/Sk', which is no body of the "
+                                             "mapped multiblock; its bodies: 'M/P/Skin', 'M/P/Tet'"):
+            load(mesh, "Pressure", None, reverse=["M/P/Skin", "M/P/Sk"])
+        with pytest.raises(TypeError, match="reverse must be a list of body path names, not str"):
+            load(mesh, "Pressure", None, reverse="M/P/Skin")
+        with pytest.raises(TypeError, match="reverse must be text, not int"):
+            load(mesh, "Pressure", None, reverse=[7])
+        with pytest.raises(TypeError):  # keyword only: a fourth place is no reverse
+            load(mesh, "Pressure", None, ["M/P/Skin"])
+        with pytest.raises(ValueError, match="field 'Temperature' has no direction to turn"):
+            loadscribe.create_kelm_load_from_vtk_field(mesh, "Temperature", None,
+                                                       reverse=["M/P/Skin"])
+        assert host_calls() == [] and env.created == []
 
     def test_leaf_arrays_of_the_wrong_shape(self, skin):
         body = skin_leaf()

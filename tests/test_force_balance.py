@@ -1,0 +1,277 @@
+"""The force balance tells the truth: the force on the structure, in newtons, the same on the
+source's side and the load's when the load is right, turned round when a shell's normals face away
+from the fluid, and flagged when the two differ by more than 2 % or 5 degrees.
+
+Flat plates and a closed box, in mm, under a pressure linear in position (kPa), so that every
+force and moment is known in closed form; mapped with "Surface projection", which carries a
+linear field exactly.
+"""
+import json
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+import vtk
+from vtk.util import numpy_support as ns
+
+import fieldferry
+import kelm
+import loadscribe
+import treewalk
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tools"))
+from mapping_report import mapping_report, report_table  # noqa: E402
+
+T = kelm.mesh.ElementTopology
+METHOD = "Surface projection"
+P0, GX, GY = 100.0, 0.1, 0.05  # p = P0 + GX x + GY y in kPa, x and y in mm
+
+
+def pressure(xyz):
+    return P0 + GX * xyz[:, 0] + GY * xyz[:, 1]
+
+
+def labelled(poly, values, length_unit="mm", unit="kPa", on_cells=False):
+    array = ns.numpy_to_vtk(np.asarray(values, np.float64), deep=1)
+    array.SetName("Pressure")
+    (poly.GetCellData() if on_cells else poly.GetPointData()).AddArray(array)
+    for name, value in (("current_units_length", length_unit), ("units_pressure", unit)):
+        label = vtk.vtkStringArray()
+        label.SetName(name)
+        label.InsertNextValue(value)
+        poly.GetFieldData().AddArray(label)
+    return poly
+
+
+def plane(origin, point1, point2, resolution):
+    source = vtk.vtkPlaneSource()
+    source.SetOrigin(*origin)
+    source.SetPoint1(*point1)
+    source.SetPoint2(*point2)
+    source.SetResolution(*resolution)
+    source.Update()
+    return source.GetOutput()
+
+
+def plate_source():
+    """A CFD wall at z = 0 whose normals point up (+z): the fluid lies below and pushes the
+    plates up. It reaches beyond the plates, which take only the part over them."""
+    poly = plane((-100, -100, 0), (1100, -100, 0), (-100, 1600, 0), (24, 34))
+    return labelled(poly, pressure(ns.vtk_to_numpy(poly.GetPoints().GetData())))
+
+
+def add_plate(part, name, y0, normal_up, n=(10, 5)):
+    """A 1000 x 500 mm Quad4 plate at z = 0 from y = y0, element normals +z or -z."""
+    nx, ny = n
+    xs, ys = np.linspace(0, 1000, nx + 1), np.linspace(y0, y0 + 500, ny + 1)
+    xyz = np.array([(x, y, 0.0) for y in ys for x in xs]) / 1000.0
+    quads = [[i + (nx + 1) * j, i + 1 + (nx + 1) * j, i + 1 + (nx + 1) * (j + 1),
+              i + (nx + 1) * (j + 1)] for j in range(ny) for i in range(nx)]
+    quads = quads if normal_up else [q[::-1] for q in quads]
+    return part.add_mesh(name, np.arange(1, len(xyz) + 1), xyz,
+                         {T.Quad4: (np.arange(1, len(quads) + 1), quads)})
+
+
+def plate_force(y0):
+    """(force z in N, moment (x, y) in N m) of p over the plate [0, 1000] x [y0, y0 + 500] mm
+    pushing along +z: F = int p dA, M = int (y p, -x p) dA."""
+    a, b0, b1 = 1000.0, y0, y0 + 500.0
+    dy, dy2, dy3 = b1 - b0, (b1 ** 2 - b0 ** 2) / 2, (b1 ** 3 - b0 ** 3) / 3
+    force = P0 * a * dy + GX * a ** 2 / 2 * dy + GY * a * dy2          # kPa mm^2
+    m_x = P0 * a * dy2 + GX * a ** 2 / 2 * dy2 + GY * a * dy3          # kPa mm^3
+    m_y = -(P0 * a ** 2 / 2 * dy + GX * a ** 3 / 3 * dy + GY * a ** 2 / 2 * dy2)
+    return force * 1e-3, (m_x * 1e-6, m_y * 1e-6)  # kPa mm^2 = 1e-3 N, kPa mm^3 = 1e-6 N m
+
+
+def add_box(part, name, topology, n=(4, 2, 2), size=(200.0, 100.0, 50.0)):
+    """A solid box of Hexa8 elements, or Tetra4 (six per hexahedron), size in mm."""
+    nx, ny, nz = n
+    grid = np.stack(np.meshgrid(*(np.linspace(0, s, k + 1) for s, k in zip(size, n)),
+                                indexing="ij"), -1)
+    index = np.arange(grid[..., 0].size).reshape(grid.shape[:3])
+    xyz = grid.reshape(-1, 3) / 1000.0
+    hexes = [[index[i, j, k], index[i + 1, j, k], index[i + 1, j + 1, k], index[i, j + 1, k],
+              index[i, j, k + 1], index[i + 1, j, k + 1], index[i + 1, j + 1, k + 1],
+              index[i, j + 1, k + 1]]
+             for i in range(nx) for j in range(ny) for k in range(nz)]
+    rows = hexes
+    if topology == T.Tetra4:  # six tetrahedra around the diagonal 0-6, each turned positive
+        rows = []
+        for h in hexes:
+            for a, b in ((1, 2), (2, 3), (3, 7), (7, 4), (4, 5), (5, 1)):
+                tet = [h[0], h[a], h[b], h[6]]
+                e = xyz[tet[1:]] - xyz[tet[0]]
+                rows.append(tet if np.linalg.det(e) > 0 else [tet[0], tet[2], tet[1], tet[3]])
+    return part.add_mesh(name, np.arange(1, len(xyz) + 1), xyz,
+                         {topology: (np.arange(1, len(rows) + 1), rows)})
+
+
+def box_source(size=(200.0, 100.0, 50.0), even=False):
+    """The box's wall as the CFD of a flow around it sees it: normals out of the fluid, into
+    the box; the linear pressure, or an even 100 kPa."""
+    cube = vtk.vtkCubeSource()
+    cube.SetBounds(0, size[0], 0, size[1], 0, size[2])
+    clean = vtk.vtkCleanPolyData()
+    clean.SetInputConnection(cube.GetOutputPort())
+    turn = vtk.vtkReverseSense()
+    turn.SetInputConnection(clean.GetOutputPort())
+    turn.ReverseCellsOn()
+    turn.Update()
+    poly = vtk.vtkPolyData()
+    poly.DeepCopy(turn.GetOutput())
+    poly.GetPointData().Initialize()
+    xyz = ns.vtk_to_numpy(poly.GetPoints().GetData())
+    return labelled(poly, np.full(len(xyz), P0) if even else pressure(xyz))
+
+
+def mapped_report(build, source, reverse=(), tamper=None, tolerance=None):
+    """Builds a model in mm with `build(part)`, maps `source` onto it, loads it (turning the
+    `reverse` bodies) and returns the report, of the load as `tamper` changes it if given."""
+    kelm.reset()
+    kelm.setApplicationUnitSystem("mm-kg-s-mN-K")
+    model = kelm.Model("M")
+    build(model.add_part("P"))
+    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", METHOD, source, exported, True,
+                                                 tolerance)
+    loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", tolerance, reverse=reverse)
+    loaded = loadscribe.last_loaded_fields
+    return mapping_report(mapped, source, "Pressure", METHOD, tolerance, "kPa",
+                          loaded=tamper(loaded) if tamper else loaded)
+
+
+def balances(report):
+    return {b["body"]: b["balance"] for b in report["bodies"] if "balance" in b}
+
+
+def build_plates(part):
+    add_plate(part, "Away", 0.0, normal_up=True)      # normals away from the fluid
+    add_plate(part, "Toward", 1000.0, normal_up=False)  # normals toward it
+
+
+class TestShellPlates:
+    def test_forces_in_newtons_and_the_plate_facing_away_is_turned_round(self):
+        report = mapped_report(build_plates, plate_source())
+        force = report["force"]
+        assert (force["unit"], force["moment_unit"]) == ("N", "N m")
+        by_body = balances(report)
+        for name, y0 in (("M/P/Away", 0.0), ("M/P/Toward", 1000.0)):
+            fz, (mx, my) = plate_force(y0)
+            entry = by_body[name]
+            assert entry["source"] == pytest.approx([0, 0, fz], abs=1e-6 * fz)
+            assert entry["source_moment"] == pytest.approx([mx, my, 0], abs=1e-6 * fz)
+            # The plate facing away from the fluid pushes it down: the force turned round.
+            sign = -1 if name == "M/P/Away" else 1
+            assert entry["loaded"] == pytest.approx([0, 0, sign * fz], abs=1e-6 * fz)
+            assert entry["loaded_moment"] == pytest.approx([sign * mx, sign * my, 0],
+                                                           abs=1e-6 * fz)
+        assert by_body["M/P/Away"]["check"] == "opposite"
+        assert by_body["M/P/Away"]["angle"] == pytest.approx(180.0)
+        assert by_body["M/P/Toward"]["check"] == "ok"
+        # The source reaches 100 mm beyond the plates on every side: those faces are nobody's.
+        assert force["source_surface"][2] > force["source"][2] > 0
+        assert force["uncovered_source_faces"] > 0
+        (warning, total) = force["warnings"]
+        assert warning.startswith("Warning: body 'M/P/Away': loaded force 8.125e+04 N points "
+                                  "against the source's 8.125e+04 N (180 degrees apart): a shell "
+                                  "whose normals face away from the fluid")
+        assert total.startswith("Warning: all bodies: loaded force")
+        balance_table = report_table(report).split("Force balance, in N (moments in N m): ")[1]
+        assert [line.split()[-1] for line in balance_table.splitlines()
+                if line.startswith(("M/P/Away ", "M/P/Toward "))] == ["OPPOSITE", "ok"]
+
+    def test_reverse_turns_the_plate_facing_away_and_the_recording_with_it(self):
+        loadscribe.macro = ""
+        report = mapped_report(build_plates, plate_source(), reverse=["M/P/Away"])
+        fz = plate_force(0.0)[0]
+        assert balances(report)["M/P/Away"]["loaded"] == pytest.approx([0, 0, fz], abs=1e-6 * fz)
+        assert {e["check"] for e in balances(report).values()} == {"ok"}
+        assert report["force"]["check"] == "ok" and report["force"]["warnings"] == []
+        away = loadscribe.last_loaded_fields["M/P/Away"]["pressures"]
+        assert max(max(row) for row in away) < 0  # the pressures handed over are negated
+        assert str(away[0]) in loadscribe.macro
+        loadscribe.macro = None
+
+
+class TestSolidBox:
+    @pytest.mark.parametrize("topology", [T.Hexa8, T.Tetra4])
+    def test_solid_faces_push_inward_like_the_fluid(self, topology):
+        report = mapped_report(lambda part: add_box(part, "Box", topology), box_source())
+        # F = -grad p V: (0.1, 0.05) kPa/mm over a 200 x 100 x 50 mm box, (-100, -50, 0) N.
+        (entry,) = balances(report).values()
+        assert entry["source"] == pytest.approx([-100.0, -50.0, 0], abs=1e-6)
+        assert entry["loaded"] == pytest.approx([-100.0, -50.0, 0], abs=1e-6)
+        assert entry["loaded_moment"] == pytest.approx(entry["source_moment"], abs=1e-9)
+        assert entry["check"] == "ok" and report["force"]["uncovered_source_faces"] == 0
+
+    def test_an_even_pressure_on_a_closed_box_is_not_judged(self):
+        # Its net force is nothing but round-off on either side: no ratio or angle means anything.
+        report = mapped_report(lambda part: add_box(part, "Box", T.Hexa8), box_source(even=True))
+        (entry,) = balances(report).values()
+        assert entry["check"] == "not judged" and report["force"]["warnings"] == []
+
+    @pytest.mark.parametrize("error, check", [(("size", 1.01), "ok"), (("size", 1.03), "differs"),
+                                              (("tilt", 3.0), "ok"), (("tilt", 8.0), "differs")])
+    def test_a_load_off_by_more_than_2_percent_or_5_degrees_is_flagged(self, error, check):
+        def wrong(loaded):
+            (field,) = loaded.values()
+            kind, amount = error
+            if kind == "size":
+                field["pressures"] = [[amount * p for p in row] for row in field["pressures"]]
+            else:  # a pressure added on the top (z = 50 mm) pushes the box down, across F
+                extra = np.hypot(100, 50) * np.tan(np.radians(amount)) / 20.0  # 20 N per kPa
+                field["pressures"] = [
+                    [p + extra for p in row] if all((n - 1) % 3 == 2 for n in nodes) else row
+                    for nodes, row in zip(field["face_identifiers"], field["pressures"])]
+            return loaded
+
+        report = mapped_report(lambda part: add_box(part, "Box", T.Hexa8), box_source(),
+                               tamper=wrong)
+        (entry,) = balances(report).values()
+        assert entry["check"] == check
+        if check == "differs":
+            assert report["force"]["warnings"][0].startswith(
+                "Warning: body 'M/P/Box': loaded force ")
+            assert " N differs from the source's 111.8 N by " in report["force"]["warnings"][0]
+
+
+class TestKelmMap:
+    def test_a_plate_facing_away_is_warned_about_and_reverse_turns_it(self, tmp_path):
+        from test_demo_and_cli import kelm_map
+        # The "Away" plate as a mesh file in mm (its quadrilaterals' normals +z) and the source.
+        grid = vtk.vtkUnstructuredGrid()
+        plate = plane((0, 0, 0), (1000, 0, 0), (0, 500, 0), (10, 5))
+        grid.SetPoints(plate.GetPoints())
+        grid.SetCells(vtk.VTK_QUAD, plate.GetPolys())
+        for path, data, writer in (
+                (tmp_path / "plate.vtu", grid, vtk.vtkXMLUnstructuredGridWriter()),
+                (tmp_path / "wall.vtp", plate_source(), vtk.vtkXMLPolyDataWriter())):
+            writer.SetFileName(str(path))
+            writer.SetInputData(data)
+            writer.Write()
+        common = [tmp_path / "plate.vtu", tmp_path / "wall.vtp", "--mesh-unit", "mm",
+                  "--source-unit", "mm", "--field-unit", "kPa", "--method", METHOD,
+                  "--no-pictures", "--quiet"]
+        body = "plate/Part 1/plate"
+        run = kelm_map(*common, "--out", tmp_path / "as-meshed")
+        assert run.returncode == 0, run.stderr
+        assert (f"Warning: body '{body}': loaded force 8.125e+04 N points against the source's "
+                "8.125e+04 N") in run.stdout
+        report = json.loads((tmp_path / "as-meshed" / "report_pressure.json").read_text())
+        assert report["bodies"][0]["balance"]["check"] == "opposite"
+        assert "class=\"flag\"" in (tmp_path / "as-meshed" / "report_pressure.html").read_text()
+
+        turned = kelm_map(*common, "--reverse", body, "--out", tmp_path / "turned")
+        assert turned.returncode == 0, turned.stderr
+        assert "Warning" not in turned.stdout
+        report = json.loads((tmp_path / "turned" / "report_pressure.json").read_text())
+        assert report["force"]["loaded"] == pytest.approx([0, 0, 81250.0])
+        assert "-100.0" in (tmp_path / "turned" / "recorded_loads.py").read_text()
+
+        unknown = kelm_map(*common, "--reverse", "plate", "--out", tmp_path / "unknown")
+        assert unknown.returncode == 1
+        assert (f"kelm-map: error: --reverse plate: no such body; the bodies: '{body}'"
+                in unknown.stderr)
