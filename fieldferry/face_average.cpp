@@ -5,7 +5,6 @@
 #include <vtkFieldData.h>
 #include <vtkGenericCell.h>
 #include <vtkIdList.h>
-#include <vtkIdTypeArray.h>
 #include <vtkMath.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
@@ -25,31 +24,27 @@
 #include <vector>
 
 #include "checks.h"
+#include "closest_cell.h"
 #include "common/errors.h"
 #include "common/mapped_leaf.h"
 #include "interpolation.h"
 #include "point_stencils.h"
 #include "source_cells.h"
-#include "surface_projection.h"
 
 namespace fieldferry_core {
 
 namespace {
 
 constexpr char kOperation[] = "interpolate_scalar_field_using_face_average";
-// The source's cell ids, as a cell array of the copy that "Surface projection" searches: it hands
-// a cell array on to each point from the cell the point landed in, which tells the cell found.
-constexpr char kCellIdArray[] = "fieldferry face average cell";
 // A triangle is cut into at most this many rows of sub-triangles (32 x 32 samples): a face far
 // larger than the source faces under it gets fewer samples per source face, never unbounded work.
 constexpr int kMostRows = 32;
 // A walk longer than this is left to the full search.
 constexpr int kMostSteps = 64;
 // A face's centre that a walk finds this close to the source, relative to the face's size, lies
-// on it (closer is rounding): that cell is its closest, and no full search is needed.
+// on it (closer is rounding): that cell is its closest, and no search is needed.
 constexpr double kOnSource = 1e-9;
-// A face's centre is walked to from at most this many of its neighbours' starts, then from the
-// source point nearest it, before it is left to the full search.
+// A face's centre is walked to from at most this many of its neighbours' starts.
 constexpr size_t kMostStarts = 4;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // More than one neighbour across an edge (the walk then reads them all).
@@ -195,59 +190,6 @@ struct Links {
       for (vtkIdType k = 0; k < all.size_of(f); ++k) faces[fill[all.points_of(f)[k]]++] = f;
     }
   }
-};
-
-// ---- the full search ----------------------------------------------------------------------------
-
-// "Surface projection" at a set of points: the source values at each point's closest point on the
-// source's cells, and the cell that point is on. It finds the cells the walks start from where a
-// face's centre is off the source, and settles the samples a walk cannot, so that every sample
-// follows the one rule of that search.
-class FullSearch {
- public:
-  FullSearch(const std::string& field_name, vtkDataSet* source)
-      : field_name_(field_name), source_(source) {}
-
-  struct Found {
-    vtkSmartPointer<vtkDataSet> data;
-    vtkDataArray* mask = nullptr;
-    vtkDataArray* cell = nullptr;
-    bool valid(vtkIdType i) const { return mask && cell && mask->GetComponent(i, 0) != 0; }
-    vtkIdType cell_of(vtkIdType i) const {
-      return static_cast<vtkIdType>(cell->GetComponent(i, 0));
-    }
-  };
-
-  Found at(const std::vector<double>& xyz) {
-    Found found;
-    if (xyz.empty()) return found;
-    if (!tagged_) {
-      tagged_.TakeReference(source_->NewInstance());
-      tagged_->ShallowCopy(source_);
-      auto ids = vtkSmartPointer<vtkIdTypeArray>::New();
-      ids->SetName(kCellIdArray);
-      ids->SetNumberOfTuples(source_->GetNumberOfCells());
-      for (vtkIdType c = 0; c < source_->GetNumberOfCells(); ++c) ids->SetValue(c, c);
-      tagged_->GetCellData()->AddArray(ids);
-    }
-    auto coordinates = vtkSmartPointer<vtkDoubleArray>::New();
-    coordinates->SetNumberOfComponents(3);
-    coordinates->SetNumberOfTuples(static_cast<vtkIdType>(xyz.size() / 3));
-    std::copy(xyz.begin(), xyz.end(), coordinates->GetPointer(0));
-    auto points = vtkSmartPointer<vtkPoints>::New();
-    points->SetData(coordinates);
-    auto at = vtkSmartPointer<vtkPolyData>::New();
-    at->SetPoints(points);
-    found.data = interpolate_scalar_field_using_surface_projection(field_name_, tagged_, at);
-    found.mask = found.data->GetPointData()->GetArray(kValidMaskArray);
-    found.cell = found.data->GetPointData()->GetArray(kCellIdArray);
-    return found;
-  }
-
- private:
-  std::string field_name_;
-  vtkDataSet* source_;
-  vtkSmartPointer<vtkDataSet> tagged_;
 };
 
 // ---- the walk -----------------------------------------------------------------------------------
@@ -492,30 +434,54 @@ int rows(double longest, double size) {
   return std::max(1, static_cast<int>(std::ceil(longest / size)));
 }
 
+// The channels' values at a point of cell c whose interpolation weights there are w: a face value
+// as it is, point values weighted.
+void values_at(const std::vector<Channel>& channels, const SourceCells& cells, vtkIdType c,
+               const double* w, double* out) {
+  const vtkIdType* p = cells.points(c);
+  const vtkIdType n = cells.size(c);
+  for (const Channel& channel : channels) {
+    const int nc = channel.components;
+    for (int comp = 0; comp < nc; ++comp) {
+      double v = 0;
+      if (channel.per_cell) {
+        v = channel.values[c * nc + comp];
+      } else {
+        for (vtkIdType k = 0; k < n; ++k) v += w[k] * channel.values[p[k] * nc + comp];
+      }
+      out[channel.offset + comp] = v;
+    }
+  }
+}
+
 // Samples every face: the centroid of each sub-triangle, weighted by its area, each walked to its
 // closest point on the source and summed into the face's sums (or left pending).
 class Sampler {
  public:
   Sampler(vtkPolyData* target, const Faces& faces, const std::vector<vtkIdType>& order,
-          const std::vector<vtkIdType>& starts, vtkDataSet* source, const SourceCells& cells,
-          const Walker* walker, const std::vector<Channel>& channels, std::vector<double>& sums,
-          std::vector<double>& weights, std::atomic<std::uint8_t>* hit)
+          const std::vector<vtkIdType>& starts, const ClosestCells& closest, const Walker* walker,
+          const std::vector<Channel>& channels, std::vector<double>& sums,
+          std::vector<double>& weights, std::atomic<std::uint8_t>* covered)
       : target_(target),
         faces_(faces),
         order_(order),
         starts_(starts),
-        cells_(cells),
+        cells_(closest.cells()),
         walker_(walker),
         channels_(channels),
         width_(width_of(channels)),
         sums_(sums),
         weights_(weights),
-        hit_(hit),
-        max_cell_size_(std::max(1, source->GetMaxCellSize())) {
+        covered_(covered),
+        max_cell_size_(closest.max_cell_size()) {
     for (const Channel& channel : channels) point_channels_ |= !channel.per_cell;
   }
 
-  void Initialize() { local_.Local().cell_weights.assign(static_cast<size_t>(max_cell_size_), 0); }
+  void Initialize() {
+    Local& local = local_.Local();
+    local.cell_weights.assign(static_cast<size_t>(max_cell_size_), 0);
+    local.values.assign(static_cast<size_t>(width_), 0);
+  }
 
   void operator()(vtkIdType begin, vtkIdType end) {
     Local& local = local_.Local();
@@ -536,7 +502,7 @@ class Sampler {
 
  private:
   struct Local {
-    std::vector<double> cell_weights;
+    std::vector<double> cell_weights, values;
     Walker::Scratch scratch;
     std::vector<Pending> pending;
   };
@@ -571,7 +537,7 @@ class Sampler {
         }
         total += weight;
         Hit hit;
-        if (walker_ && walker_->walk(x, from, hit, local.scratch, hit_)) {
+        if (walker_ && walker_->walk(x, from, hit, local.scratch, covered_)) {
           from = hit.cell;
           add(sum, weight, hit, local);
         } else {
@@ -594,13 +560,13 @@ class Sampler {
   }
 
   void add(double* sum, double weight, const Hit& hit, Local& local) {
-    hit_[hit.cell].store(1, std::memory_order_relaxed);
-    const vtkIdType* p = cells_.points(hit.cell);
+    covered_[hit.cell].store(1, std::memory_order_relaxed);
     const vtkIdType n = cells_.size(hit.cell);
     const double* w = hit.w;  // a triangle's own weights
     if (point_channels_ && n != 3) {
       // Other cells interpolate with their own functions (bilinear on a quadrilateral), at the
       // closest point.
+      const vtkIdType* p = cells_.points(hit.cell);
       vtkGenericCell* cell = cell_.Local();
       cell->SetCellType(cells_.type(hit.cell));
       cell->PointIds->SetNumberOfIds(n);
@@ -614,18 +580,8 @@ class Sampler {
       cell->EvaluatePosition(hit.x, closest, sub, pcoords, dist2, local.cell_weights.data());
       w = local.cell_weights.data();
     }
-    for (const Channel& channel : channels_) {
-      const int nc = channel.components;
-      for (int comp = 0; comp < nc; ++comp) {
-        double v = 0;
-        if (channel.per_cell) {
-          v = channel.values[hit.cell * nc + comp];
-        } else {
-          for (vtkIdType k = 0; k < n; ++k) v += w[k] * channel.values[p[k] * nc + comp];
-        }
-        sum[channel.offset + comp] += weight * v;
-      }
-    }
+    values_at(channels_, cells_, hit.cell, w, local.values.data());
+    for (int k = 0; k < width_; ++k) sum[k] += weight * local.values[k];
   }
 
   vtkPolyData* target_;
@@ -639,12 +595,69 @@ class Sampler {
   bool point_channels_ = false;
   std::vector<double>& sums_;
   std::vector<double>& weights_;
-  std::atomic<std::uint8_t>* hit_;
+  std::atomic<std::uint8_t>* covered_;
   int max_cell_size_;
   vtkSMPThreadLocal<Local> local_;
   // Thread-local objects are copies of one exemplar: a cell of its own per thread needs this.
   vtkSMPThreadLocalObject<vtkGenericCell> cell_;
 };
+
+// The full search at many points, threaded: each point's closest cell (-1: none) and the
+// channels' values there.
+class Search {
+ public:
+  Search(const ClosestCells& closest, const std::vector<double>& xyz,
+         const std::vector<Channel>& channels, std::vector<vtkIdType>& cell,
+         std::vector<double>& values)
+      : closest_(closest), xyz_(xyz), channels_(channels), cell_(cell), values_(values) {}
+
+  void Initialize() {
+    weights_.Local().assign(static_cast<size_t>(closest_.max_cell_size()), 0.0);
+    previous_.Local() = -1;
+  }
+
+  void operator()(vtkIdType begin, vtkIdType end) {
+    vtkGenericCell* scratch = scratch_.Local();
+    std::vector<double>& weights = weights_.Local();
+    ClosestCells::Closest& best = best_.Local();
+    vtkIdType& previous = previous_.Local();
+    const int width = width_of(channels_);
+    for (vtkIdType i = begin; i < end; ++i) {
+      // The last point's cell bounds the search; the result does not depend on it.
+      closest_.find(&xyz_[3 * i], previous, scratch, weights, best);
+      cell_[i] = best.cell;
+      if (best.cell < 0) continue;
+      previous = best.cell;
+      values_at(channels_, closest_.cells(), best.cell, best.weights.data(), &values_[i * width]);
+    }
+  }
+
+  void Reduce() {}
+
+ private:
+  const ClosestCells& closest_;
+  const std::vector<double>& xyz_;
+  const std::vector<Channel>& channels_;
+  std::vector<vtkIdType>& cell_;
+  std::vector<double>& values_;
+  vtkSMPThreadLocalObject<vtkGenericCell> scratch_;
+  vtkSMPThreadLocal<std::vector<double>> weights_;
+  vtkSMPThreadLocal<ClosestCells::Closest> best_;
+  vtkSMPThreadLocal<vtkIdType> previous_;
+};
+
+// Closest cells and values at the points `xyz` (3 per point) by the full search.
+void search_at(ClosestCells& closest, const std::vector<double>& xyz,
+               const std::vector<Channel>& channels, std::vector<vtkIdType>& cell,
+               std::vector<double>& values) {
+  const auto n = static_cast<vtkIdType>(xyz.size() / 3);
+  cell.assign(static_cast<size_t>(n), -1);
+  values.assign(static_cast<size_t>(n) * width_of(channels), kNaN);
+  if (n == 0) return;
+  closest.build_tree();
+  Search search(closest, xyz, channels, cell, values);
+  vtkSMPTools::For(0, n, search);
+}
 
 // Whether every cell is a polygon the walk can cross: triangles, quadrilaterals, polygons.
 bool all_polygons(const SourceCells& cells) {
@@ -687,6 +700,73 @@ std::vector<vtkIdType> spatial_order_of(const Faces& faces) {
   return spatial_order(centres);
 }
 
+// The cell each face's walks start from: its centre's closest cell. Where a walk from a
+// neighbour's start (or the last face's) puts the centre on the source, the cell it lands on;
+// else the full search's, bounded from the start by where the walk ended. Faces are taken in
+// spatial order, one after another, so that each can start from its neighbours'. The first face
+// of a sheet has no neighbour on it: its walk starts at the source point nearest its centre (a
+// point locator costs less than the tree of the full search, which such a source may never need).
+std::vector<vtkIdType> starts_of(const Faces& faces, const std::vector<vtkIdType>& order,
+                                 vtkIdType points, ClosestCells& closest, vtkDataSet* source,
+                                 const Walker* walker) {
+  std::vector<vtkIdType> starts(static_cast<size_t>(faces.count()), -1);
+  const Links links(faces, points);
+  std::vector<vtkIdType> tried;
+  Walker::Scratch scratch;
+  vtkSmartPointer<vtkStaticPointLocator> locator;
+  auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  std::vector<double> weights(static_cast<size_t>(closest.max_cell_size()));
+  ClosestCells::Closest best;
+  vtkIdType last = -1;
+  for (vtkIdType f : order) {
+    const double* centre = &faces.centre[3 * f];
+    const double near = kOnSource * faces.size[f];
+    vtkIdType hint = -1;
+    // Whether a walk from `from` ends on the source (the start found) or near it (a hint).
+    auto walk_from = [&](vtkIdType from) {
+      Hit hit;
+      if (!walker->walk(centre, from, hit, scratch)) return false;
+      if (hit.dist2 <= near * near) starts[f] = hit.cell;
+      hint = hit.cell;
+      return true;
+    };
+    if (walker) {
+      tried.clear();
+      for (vtkIdType k = 0; k < faces.size_of(f); ++k) {
+        const vtkIdType p = faces.points_of(f)[k];
+        for (vtkIdType j = links.first[p]; j < links.first[p + 1]; ++j) {
+          const vtkIdType start = starts[links.faces[j]];
+          if (start >= 0 && std::find(tried.begin(), tried.end(), start) == tried.end()) {
+            tried.push_back(start);
+          }
+        }
+      }
+      if (tried.size() > kMostStarts) tried.resize(kMostStarts);
+      if (last >= 0 && std::find(tried.begin(), tried.end(), last) == tried.end()) {
+        tried.push_back(last);
+      }
+      const bool walked = std::any_of(tried.begin(), tried.end(), walk_from);
+      if (!walked && !closest.has_tree()) {
+        if (!locator) {
+          locator = vtkSmartPointer<vtkStaticPointLocator>::New();
+          locator->SetDataSet(source);
+          locator->BuildLocator();
+        }
+        const vtkIdType nearest = locator->FindClosestPoint(centre);
+        const SourceCells& cells = closest.cells();
+        if (nearest >= 0 && cells.cell_count_of(nearest) > 0) walk_from(cells.cells_of(nearest)[0]);
+      }
+    }
+    if (starts[f] < 0) {
+      closest.build_tree();
+      closest.find(centre, hint, cell, weights, best);
+      starts[f] = best.cell;
+    }
+    if (starts[f] >= 0) last = starts[f];
+  }
+  return starts;
+}
+
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
@@ -724,114 +804,42 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
   const vtkIdType n_faces = faces.count();
   const std::vector<vtkIdType> order = spatial_order_of(faces);
 
-  SourceCells cells(sampled);
+  ClosestCells closest(sampled);
+  const SourceCells& cells = closest.cells();
   std::unique_ptr<Walker> walker;
-  if (all_polygons(cells)) walker = std::make_unique<Walker>(cells);
-
-  // The cell each face's walks start from: the one its centre lies on, found by walking from the
-  // last face's, or else the centre's closest cell from the full search. The search also gives
-  // the points on no face their values.
-  std::vector<vtkIdType> starts(static_cast<size_t>(n_faces), -1);
-  std::vector<vtkIdType> searched;
-  std::vector<double> search_at;
-  if (walker) {
-    // A face's neighbours (faces sharing a point with it) lie on the sheet it lies on more surely
-    // than the last face in spatial order, which may lie across an edge of the body.
-    const Links links(faces, n_points);
-    std::vector<vtkIdType> tried;
-    Walker::Scratch scratch;
-    vtkSmartPointer<vtkStaticPointLocator> locator;
-    for (vtkIdType f : order) {
-      tried.clear();
-      for (vtkIdType k = 0; k < faces.size_of(f); ++k) {
-        const vtkIdType p = faces.points_of(f)[k];
-        for (vtkIdType j = links.first[p]; j < links.first[p + 1]; ++j) {
-          const vtkIdType start = starts[links.faces[j]];
-          if (start >= 0 && std::find(tried.begin(), tried.end(), start) == tried.end()) {
-            tried.push_back(start);
-          }
-        }
-      }
-      if (tried.size() > kMostStarts) tried.resize(kMostStarts);
-      const double* centre = &faces.centre[3 * f];
-      const double near = kOnSource * faces.size[f];
-      auto lands = [&](vtkIdType from) {
-        Hit hit;
-        if (!walker->walk(centre, from, hit, scratch) || hit.dist2 > near * near) return false;
-        starts[f] = hit.cell;
-        return true;
-      };
-      if (std::any_of(tried.begin(), tried.end(), lands)) continue;
-      // The first face of a sheet: from a cell of the source point nearest its centre.
-      if (!locator) {
-        locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-        locator->SetDataSet(sampled);
-        locator->BuildLocator();
-      }
-      const vtkIdType nearest = locator->FindClosestPoint(centre);
-      if (nearest >= 0 && cells.cell_count_of(nearest) > 0) lands(cells.cells_of(nearest)[0]);
-    }
-  }
-  for (vtkIdType f : order) {
-    if (starts[f] >= 0) continue;
-    searched.push_back(f);
-    search_at.insert(search_at.end(), &faces.centre[3 * f], &faces.centre[3 * f] + 3);
-  }
-  std::vector<vtkIdType> lone;
-  for (vtkIdType p = 0; p < n_points; ++p) {
-    if (faces.point_on_face[p]) continue;
-    lone.push_back(p);
-    double x[3];
-    out->GetPoint(p, x);
-    search_at.insert(search_at.end(), x, x + 3);
-  }
-  FullSearch search(field_name, sampled);
-  const FullSearch::Found started = search.at(search_at);
-  for (size_t i = 0; i < searched.size(); ++i) {
-    if (started.valid(static_cast<vtkIdType>(i))) {
-      starts[searched[i]] = started.cell_of(static_cast<vtkIdType>(i));
-    }
-  }
+  if (all_polygons(cells)) walker = std::make_unique<Walker>(closest.cells());
+  const std::vector<vtkIdType> starts =
+      starts_of(faces, order, n_points, closest, sampled, walker.get());
 
   std::vector<double> sums(static_cast<size_t>(n_faces) * width, 0.0);
   std::vector<double> weights(static_cast<size_t>(n_faces), 0.0);
-  std::unique_ptr<std::atomic<std::uint8_t>[]> hit(
+  std::unique_ptr<std::atomic<std::uint8_t>[]> covered(
       new std::atomic<std::uint8_t>[static_cast<size_t>(cells.cells())]);
-  for (vtkIdType c = 0; c < cells.cells(); ++c) hit[c].store(0, std::memory_order_relaxed);
-  Sampler sampler(out, faces, order, starts, sampled, cells, walker.get(), channels, sums, weights,
-                  hit.get());
+  for (vtkIdType c = 0; c < cells.cells(); ++c) covered[c].store(0, std::memory_order_relaxed);
+  Sampler sampler(out, faces, order, starts, closest, walker.get(), channels, sums, weights,
+                  covered.get());
   vtkSMPTools::For(0, static_cast<vtkIdType>(order.size()), sampler);
 
-  // The samples the walks left, in one full search. A face any of whose samples finds no cell
+  // The samples the walks left, by the full search. A face any of whose samples finds no cell
   // gets no value.
   std::vector<char> failed(static_cast<size_t>(n_faces), 0);
   for (vtkIdType f = 0; f < n_faces; ++f) failed[f] = starts[f] < 0;
   const std::vector<Pending> pending = sampler.pending();
-  if (!pending.empty()) {
-    std::vector<double> xyz;
-    xyz.reserve(3 * pending.size());
-    for (const Pending& sample : pending) xyz.insert(xyz.end(), sample.x, sample.x + 3);
-    const FullSearch::Found found = search.at(xyz);
-    std::vector<vtkDataArray*> arrays;
-    for (const Channel& channel : channels) {
-      arrays.push_back(found.data->GetPointData()->GetArray(channel.name.c_str()));
+  std::vector<double> xyz;
+  xyz.reserve(3 * pending.size());
+  for (const Pending& sample : pending) xyz.insert(xyz.end(), sample.x, sample.x + 3);
+  std::vector<vtkIdType> found;
+  std::vector<double> found_values;
+  search_at(closest, xyz, channels, found, found_values);
+  for (size_t i = 0; i < pending.size(); ++i) {
+    const Pending& sample = pending[i];
+    if (found[i] < 0) {
+      failed[sample.face] = 1;
+      continue;
     }
-    for (size_t i = 0; i < pending.size(); ++i) {
-      const Pending& sample = pending[i];
-      const auto id = static_cast<vtkIdType>(i);
-      if (!found.valid(id)) {
-        failed[sample.face] = 1;
-        continue;
-      }
-      hit[found.cell_of(id)].store(1, std::memory_order_relaxed);
-      double* sum = &sums[static_cast<size_t>(sample.face) * width];
-      for (size_t c = 0; c < channels.size(); ++c) {
-        for (int comp = 0; comp < channels[c].components; ++comp) {
-          const double v = arrays[c] ? arrays[c]->GetComponent(id, comp) : kNaN;
-          sum[channels[c].offset + comp] += sample.weight * v;
-        }
-      }
-    }
+    covered[found[i]].store(1, std::memory_order_relaxed);
+    double* sum = &sums[static_cast<size_t>(sample.face) * width];
+    for (int k = 0; k < width; ++k) sum[k] += sample.weight * found_values[i * width + k];
   }
 
   // Each face's average; then each point's mean over the faces with a value around it, by area
@@ -872,18 +880,21 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
           area_sum[p] > 0 ? by_area[p * width + c] / area_sum[p] : plain[p * width + c] / count[p];
     }
   }
+  std::vector<vtkIdType> lone;
+  xyz.clear();
+  for (vtkIdType p = 0; p < n_points; ++p) {
+    if (faces.point_on_face[p]) continue;
+    lone.push_back(p);
+    double x[3];
+    out->GetPoint(p, x);
+    xyz.insert(xyz.end(), x, x + 3);
+  }
+  search_at(closest, xyz, channels, found, found_values);
   for (size_t j = 0; j < lone.size(); ++j) {
-    const auto id = static_cast<vtkIdType>(searched.size() + j);
-    if (!started.valid(id)) continue;
-    const vtkIdType p = lone[j];
-    valid[p] = 1;
-    for (const Channel& channel : channels) {
-      vtkDataArray* array = started.data->GetPointData()->GetArray(channel.name.c_str());
-      for (int comp = 0; comp < channel.components; ++comp) {
-        point_values[p * width + channel.offset + comp] =
-            array ? array->GetComponent(id, comp) : kNaN;
-      }
-    }
+    if (found[j] < 0) continue;
+    valid[lone[j]] = 1;
+    std::copy(&found_values[j * width], &found_values[j * width] + width,
+              &point_values[lone[j] * width]);
   }
 
   // The arrays: per point, and per cell where the target has no cell array of that name (its
@@ -929,14 +940,14 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
   set_valid_mask(out, valid.data());
 
   if (walker) {
-    double covered = 0;
+    double area = 0;
     for (vtkIdType c = 0; c < cells.cells(); ++c) {
-      if (hit[c].load(std::memory_order_relaxed)) covered += polygon_area(cells, c);
+      if (covered[c].load(std::memory_order_relaxed)) area += polygon_area(cells, c);
     }
-    auto area = vtkSmartPointer<vtkDoubleArray>::New();
-    area->SetName(kelm::kSourceAreaCoveredArray);
-    area->InsertNextValue(covered);
-    out->GetFieldData()->AddArray(area);
+    auto array = vtkSmartPointer<vtkDoubleArray>::New();
+    array->SetName(kelm::kSourceAreaCoveredArray);
+    array->InsertNextValue(area);
+    out->GetFieldData()->AddArray(array);
   }
   return out;
 }

@@ -53,9 +53,18 @@ class SourceCells {
   std::vector<vtkIdType> point_offsets_, point_cells_;
 };
 
+// Whether the triangle of edges ab and ac has an area, to the precision its closest point is
+// computed with; the box of a triangle and its closest point must agree on it.
+inline bool spans_a_plane(const double ab[3], const double ac[3]) {
+  double n[3];
+  vtkMath::Cross(ab, ac, n);
+  return vtkMath::Dot(n, n) > 1e-24 * (vtkMath::Dot(ab, ab) * vtkMath::Dot(ac, ac));
+}
+
 // The closest point of triangle abc to p and its barycentric weights, by the triangle's Voronoi
 // regions (vertex, edge, face): a weight is exactly 0 when the closest point lies on the edge or
-// at the vertex opposite it. False for a triangle without area, which has no such regions.
+// at the vertex opposite it. False for a triangle without area, which has no such regions (the
+// general cell code handles it, and skips it).
 inline bool closest_on_triangle(const double p[3], const double a[3], const double b[3],
                                 const double c[3], double closest[3], double w[3]) {
   double ab[3], ac[3], ap[3];
@@ -64,10 +73,7 @@ inline bool closest_on_triangle(const double p[3], const double a[3], const doub
     ac[k] = c[k] - a[k];
     ap[k] = p[k] - a[k];
   }
-  double n[3];
-  vtkMath::Cross(ab, ac, n);
-  const double scale = vtkMath::Dot(ab, ab) * vtkMath::Dot(ac, ac);
-  if (!(vtkMath::Dot(n, n) > 1e-24 * scale)) return false;
+  if (!spans_a_plane(ab, ac)) return false;
   auto set = [&](double u, double v, double t) {
     w[0] = u;
     w[1] = v;
