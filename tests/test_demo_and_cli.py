@@ -232,6 +232,8 @@ class TestKelmMap:
         (["{tets}", "{csv}", "--field-unit", "kPsi"], "--field-unit: unknown pressure unit 'kPsi'"),
         (["{tets}", "{csv}", "--mesh-unit", "mm", "--source-unit", "mm", "--method",
           "Mesh only"], "\"Mesh only\" maps nothing from a source without cells"),
+        (["{tets}", "{csv}", "--field", "Temperature", "--method", "Face average"],
+         "but Temperature would map onto every node: give --boundary-only"),
     ])
     def test_errors_in_the_users_files_are_one_line(self, files, args, message):
         folder, tets, _, source = files

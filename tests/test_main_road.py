@@ -210,3 +210,50 @@ def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
     assert all(set(face) <= bottom for face in field["face_identifiers"])
     # 4 x 4 on top and 4 x 2 on each of the four rims turn away from the source.
     assert loadscribe.last_left_out_counts["M/P/Wall"]["facing away"] == n * n + 4 * n * 2
+
+
+def test_a_face_average_loads_the_source_force_and_reports_the_area_it_covers():
+    import sys
+    from pathlib import Path
+    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+    from mapping_report import mapping_report
+
+    # The plate of the test above, 1 x 1 m, wetted below; the CFD wall twice as long (0 <= x <= 2)
+    # in faces that do not line up with the plate's, holding p = 1000 + 500 x + 300 y per face.
+    n, t = 4, 0.02
+    xs, zs = np.linspace(0, 1, n + 1), np.linspace(0, t, 3)
+    xyz = np.array([(x, y, z) for x in xs for y in xs for z in zs])
+    at = lambda i, j, k: (i * (n + 1) + j) * 3 + k  # noqa: E731
+    hexes = [[at(i, j, k), at(i + 1, j, k), at(i + 1, j + 1, k), at(i, j + 1, k),
+              at(i, j, k + 1), at(i + 1, j, k + 1), at(i + 1, j + 1, k + 1), at(i, j + 1, k + 1)]
+             for i in range(n) for j in range(n) for k in range(2)]
+    model = kelm.Model("M")
+    model.add_part("P").add_mesh("Wall", np.arange(1, len(xyz) + 1), xyz,
+                                 {kelm.mesh.ElementTopology.Hexa8: (np.arange(1, 33), hexes)})
+    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+    plane = vtk.vtkPlaneSource()  # normal +z, out of the fluid
+    plane.SetOrigin(0, 0, 0)
+    plane.SetPoint1(2, 0, 0)
+    plane.SetPoint2(0, 1, 0)
+    plane.SetResolution(26, 13)
+    plane.Update()
+    source = labelled(plane.GetOutput(), "Pressure", [], "m", "Pa")
+    source.GetPointData().RemoveArray("Pressure")
+    centres = vtk.vtkCellCenters()
+    centres.SetInputData(source)
+    centres.Update()
+    c = ns.vtk_to_numpy(centres.GetOutput().GetPoints().GetData())
+    faces = ns.numpy_to_vtk(1000 + 500 * c[:, 0] + 300 * c[:, 1], deep=True)
+    faces.SetName("Pressure")
+    source.GetCellData().AddArray(faces)
+    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Face average", source, exported,
+                                                 True, 0.05)
+    loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", 0.05)
+    field = loadscribe.last_loaded_fields["M/P/Wall"]
+    assert len(field["face_identifiers"]) == n * n  # the wetted face only
+    assert all(len(set(row)) == 1 for row in field["pressures"])  # one value per face
+    report = mapping_report(mapped, source, "Pressure", "Face average", 0.05)
+    exact = 1000 + 500 / 2 + 300 / 2  # the mean pressure over the plate times its 1 m^2
+    assert report["force"]["loaded"] == pytest.approx([0, 0, exact], rel=5e-3, abs=1e-6 * exact)
+    assert report["source_area"]["whole"] == pytest.approx(2.0)
+    assert report["source_area"]["share"] == pytest.approx(0.5, rel=1e-6)

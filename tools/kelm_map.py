@@ -18,7 +18,8 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-METHODS = ("Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection", "Linear fit")
+METHODS = ("Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection", "Linear fit",
+           "Face average")
 DEFAULT_UNITS = {"Pressure": "Pa", "Temperature": "K"}
 
 
@@ -166,6 +167,11 @@ def checked_options(args):
     import motion
 
     fields = field_options(args)
+    onto_nodes = [f for f in fields if f != "Pressure" and not args.boundary_only]
+    if args.method == "Face average" and onto_nodes:
+        raise ValueError(f"\"Face average\" averages over the faces of the bodies' surfaces, but "
+                         f"{', '.join(onto_nodes)} would map onto every node: give "
+                         "--boundary-only, or map it with another --method")
     scale = per_field("--scale", args.scale, fields, number)
     offset = per_field("--offset", args.offset, fields, number)
     units = {**{f: DEFAULT_UNITS.get(f, "") for f in fields},
@@ -177,8 +183,8 @@ def checked_options(args):
 
 def check_method(method, source, path):
     """A method that can give no point a value from this source is refused before mapping."""
-    if method == "Mesh only" and source.GetNumberOfCells() == 0:
-        raise ValueError(f"{path}: \"Mesh only\" maps nothing from a source without cells (this "
+    if method in ("Mesh only", "Face average") and source.GetNumberOfCells() == 0:
+        raise ValueError(f"{path}: \"{method}\" maps nothing from a source without cells (this "
                          f"one is {source.GetNumberOfPoints()} points); use \"Point cloud or "
                          "mesh\", \"Linear fit\" or \"Coarse to fine\"")
 

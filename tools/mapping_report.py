@@ -108,6 +108,8 @@ def values_used(source, field_name, method):
         return None
     if method in ("Mesh only", "Surface projection"):
         return "face values, each point taking the face it lands in"
+    if method == "Face average":
+        return "face values, each face of a body taking their mean over it"
     return "face values averaged to the points by face area"
 
 
@@ -258,6 +260,28 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
     return out
 
 
+def source_area_covered(mapped, source, length_factor=1.0):
+    """{"whole": the source surface's area, "covered": the source area the bodies' faces cover,
+    "share": covered / whole}, in model units, from the "Source area covered" a face average
+    leaves on each mapped body (the source faces its faces' samples landed on, summed over the
+    bodies: a source face under two bodies counts twice); None without it."""
+    covered = [_array(leaf.GetFieldData(), "Source area covered") for leaf in _leaves(mapped)]
+    covered = [float(c[0]) for c in covered if c is not None and len(c)]
+    surface = force_balance._as_surface(source)
+    if not covered or surface is None:
+        return None
+    sizes = vtk.vtkCellSizeFilter()
+    sizes.SetInputData(surface)
+    sizes.ComputeAreaOn()
+    sizes.ComputeVolumeOff()
+    sizes.ComputeLengthOff()
+    sizes.ComputeVertexCountOff()
+    sizes.Update()
+    whole = float(np.nansum(_array(sizes.GetOutput().GetCellData(), "Area"))) * length_factor ** 2
+    return {"whole": whole, "covered": sum(covered),
+            "share": sum(covered) / whole if whole > 0 else None}
+
+
 def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
                    source_length_factor=1.0, loaded=None, left_out=None, applied=None,
                    transform=None):
@@ -290,6 +314,9 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
     }
     if not makes_load:
         report["load"] = NO_LOAD
+    area = source_area_covered(mapped, source, source_length_factor)
+    if area is not None:
+        report["source_area"] = area
     if field_name == "Pressure":
         report["force"] = force_report(mapped, source, bodies, loaded, tolerance, unit,
                                        source_length_factor, transform)
@@ -380,6 +407,11 @@ def report_table(report):
     if away:
         lines += ["", "faces of solids left out as facing away from the source (a thin wall's dry "
                   "side, the rims of its ends): " + ", ".join(f"{n} of {body}" for body, n in away)]
+    if report.get("source_area"):
+        area = report["source_area"]
+        share = "" if area["share"] is None else f" ({100 * area['share']:.1f} %)"
+        lines += ["", f"source area covered by the bodies' faces: {area['covered']:.4g} of "
+                      f"{area['whole']:.4g}{share}"]
     if "force" in report:
         lines += force_lines(report["force"], report["bodies"])
     return "\n".join(lines)
