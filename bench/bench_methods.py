@@ -1,4 +1,5 @@
-"""The two mapping methods past nearest-point accuracy, against "Point cloud or mesh".
+"""The mapping methods past nearest-point accuracy, against "Point cloud or mesh", and "Face
+average" against "Surface projection".
 
 1. Speed: a 1,000,000-point source onto the surface of the 1,000,000-hexahedron body of
    bench_fieldferry ("Pressure", no tolerance): "Surface projection" from a triangulated surface of
@@ -6,12 +7,19 @@
    1,000,000-point cloud of bench_fieldferry, each against "Point cloud or mesh" from the same
    source in the same run. Seconds of the whole mapping call (the surface extraction of the body
    included) and of the method alone on the extracted surface, best of two, and their ratios.
-2. Accuracy: all five methods on one curved case, a cylindrical shell (radius 0.5 m, height 1 m;
+2. Accuracy: the five methods that give each point its own value on one curved case, a cylindrical shell (radius 0.5 m, height 1 m;
    model in m) whose nodes lie on the true cylinder, from a triangulation of it about four times
    finer each way in mm, and the cloud-capable methods also from a cloud scattered on it. Relative l2 error over the
    mapped points, largest and 99th percentile absolute error (field values 1 to 3.5), unmapped
    points.
-3. One large cell: "Surface projection" from a 7,200-triangle patch (61 x 61 nodes over 1 m^2)
+   "Face average" from the same triangulated surface, against "Surface projection" in the same
+   run; and both from that surface moved 1 mm outwards, off the body's faces (a face centre that
+   lies on the source needs no search; off it, every face's centre is searched).
+3. Force: a plate of 20 x 20 quadrilaterals from a 240 x 240 triangulation holding face values of
+   a stagnation peak about half a target face wide: the force the mapped values carry (faces with
+   their own value for "Face average", the mean of their nodes' values for the others, as the
+   loads apply them) against the source's, in per cent.
+4. One large cell: "Surface projection" from a 7,200-triangle patch (61 x 61 nodes over 1 m^2)
    with and without one far-field panel (a triangle some 200 m across, 50 m away), onto a
    21 x 21 grid of 441 points just above the patch. Seconds of the method alone, best of five,
    and their ratio: the search must not widen for cells far from the point.
@@ -103,21 +111,29 @@ def speed_benchmark():
     bare = {"Point cloud or mesh": fieldferry.interpolate_scalar_field_using_point_interpolator,
             "Surface projection": fieldferry.interpolate_scalar_field_using_surface_projection,
             "Linear fit": fieldferry.interpolate_scalar_field_using_linear_fit}
-    for method, source, name in (("Surface projection", surface, "surface"),
-                                 ("Linear fit", cloud, "cloud")):
+    bare["Face average"] = fieldferry.interpolate_scalar_field_using_face_average
+    moved = vtk.vtkPolyData()
+    moved.DeepCopy(surface)
+    xyz = ns.vtk_to_numpy(moved.GetPoints().GetData())
+    xyz[:] = (xyz - 0.5) * 1.002 + 0.5
+    moved.GetPoints().Modified()
+    for method, source, name, reference in (
+            ("Surface projection", surface, "surface", "Point cloud or mesh"),
+            ("Linear fit", cloud, "cloud", "Point cloud or mesh"),
+            ("Face average", surface, "surface", "Surface projection"),
+            ("Face average", moved, "off 1mm", "Surface projection")):
         times = {}
-        for m in ("Point cloud or mesh", method):
+        for m in (reference, method):
             def mapping():
                 fieldferry.map_scalar_field_to_mesh("Pressure", m, source, model_of(body), False,
                                                     None)
             whole, _, _ = measure(mapping, repeat=2)
             alone, _, _ = measure(lambda: bare[m]("Pressure", source, target), repeat=2)
             times[m] = (whole, alone)
-        for m in ("Point cloud or mesh", method):
+        for m in (reference, method):
             whole, alone = times[m]
-            reference = times["Point cloud or mesh"]
-            print(f"{m:22s}{name:9s}{whole:11.3f}{whole / reference[0]:7.2f}{alone:10.3f}"
-                  f"{alone / reference[1]:7.2f}", flush=True)
+            print(f"{m:22s}{name:9s}{whole:11.3f}{whole / times[reference][0]:7.2f}{alone:10.3f}"
+                  f"{alone / times[reference][1]:7.2f}", flush=True)
 
 
 def cylinder(rings, around, radius=0.5, height=1.0, phase=0.0):
@@ -177,6 +193,72 @@ def accuracy_benchmark():
                   f"{int((~mapped).sum()):10d}{seconds:9.3f}", flush=True)
 
 
+def carried_force(leaf, method):
+    """-sum(p A n) over the leaf's polygons: each face's own value for "Face average", the mean of
+    its corners' values otherwise (the integral of the load's pressure, linear over a triangle,
+    bilinear over a parallelogram)."""
+    xyz = ns.vtk_to_numpy(leaf.GetPoints().GetData()).astype(float)
+    offsets = ns.vtk_to_numpy(leaf.GetPolys().GetOffsetsArray())
+    rows = ns.vtk_to_numpy(leaf.GetPolys().GetConnectivityArray()).reshape(len(offsets) - 1, -1)
+    corners = xyz[rows]
+    area = 0.5 * np.cross(corners[:, 2] - corners[:, 0], corners[:, -1] - corners[:, 1])
+    if rows.shape[1] == 3:
+        area = 0.5 * np.cross(corners[:, 1] - corners[:, 0], corners[:, 2] - corners[:, 0])
+    if method == "Face average":
+        p = ns.vtk_to_numpy(leaf.GetCellData().GetArray("Pressure"))[-len(rows):]
+    else:
+        p = ns.vtk_to_numpy(leaf.GetPointData().GetArray("Pressure"))[rows].mean(axis=1)
+    return -(p[:, None] * area).sum(axis=0)
+
+
+PEAK_WIDTH = 0.03  # m, about half a target face
+
+
+def peak(p):
+    """A stagnation peak of 1 bar, PEAK_WIDTH wide, off the target's nodes."""
+    r2 = (p[:, 0] - 0.513) ** 2 + (p[:, 1] - 0.468) ** 2
+    return 1e5 * np.exp(-r2 / PEAK_WIDTH ** 2)
+
+
+def force_benchmark():
+    n = 240
+    s = np.linspace(0.0, 1.0, n + 1)
+    u, v = [a.ravel() for a in np.meshgrid(s, s, indexing="ij")]
+    points = np.column_stack([u, v, np.zeros_like(u)])
+    source = triangulated(points, grid_triangles(n + 1, n + 1))
+    corners = points[grid_triangles(n + 1, n + 1)]
+    centres = corners.mean(axis=1)
+    faces = ns.numpy_to_vtk(peak(centres), deep=1)
+    faces.SetName("Pressure")
+    source.GetCellData().AddArray(faces)
+    for name, value in (("current_units_length", "m"), ("units_pressure", "Pa")):
+        source.GetFieldData().AddArray(string_array(name, value))
+    exact = -(peak(centres)[:, None] * 0.5 * np.cross(
+        corners[:, 1] - corners[:, 0], corners[:, 2] - corners[:, 0])).sum(axis=0)
+    plate = vtk.vtkPlaneSource()
+    plate.SetResolution(20, 20)
+    plate.SetOrigin(0, 0, 0)
+    plate.SetPoint1(1, 0, 0)
+    plate.SetPoint2(0, 1, 0)
+    plate.Update()
+    print(f"\nforce on a 1 x 1 m plate of 20 x 20 quadrilaterals from {source.GetNumberOfCells():,} "
+          f"triangles holding face values of a peak {PEAK_WIDTH} m wide: |F| = "
+          f"{np.linalg.norm(exact):.1f} N")
+    print(f"{'method':22s}{'|F| off by %':>14s}{'seconds':>9s}")
+    for method in ("Point cloud or mesh", "Surface projection", "Linear fit", "Face average"):
+        body = vtk.vtkPolyData()
+        body.DeepCopy(plate.GetOutput())
+        body.GetFieldData().AddArray(string_array("Body pathName", "Bench/Plate"))
+
+        def run():
+            model = model_of(body)
+            fieldferry.map_scalar_field_to_mesh("Pressure", method, source, model, True, None)
+            return model.GetBlock(0)
+        seconds, _, leaf = measure(run, repeat=1)
+        off = 100 * (np.linalg.norm(carried_force(leaf, method)) / np.linalg.norm(exact) - 1)
+        print(f"{method:22s}{off:14.3f}{seconds:9.3f}", flush=True)
+
+
 def large_cell_benchmark():
     s = np.linspace(0.0, 1.0, 61)
     u, v = [a.ravel() for a in np.meshgrid(s, s, indexing="ij")]
@@ -203,5 +285,6 @@ def large_cell_benchmark():
 
 if __name__ == "__main__":
     accuracy_benchmark()
+    force_benchmark()
     large_cell_benchmark()
     speed_benchmark()
