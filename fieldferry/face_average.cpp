@@ -46,6 +46,8 @@ constexpr int kMostSteps = 64;
 constexpr double kOnSource = 1e-9;
 // A face's centre is walked to from at most this many of its neighbours' starts.
 constexpr size_t kMostStarts = 4;
+// Faces per block of the pass that finds where their walks start.
+constexpr vtkIdType kBlock = 256;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // More than one neighbour across an edge (the walk then reads them all).
 constexpr vtkIdType kSeveral = -2;
@@ -210,7 +212,7 @@ struct Hit {
 // Finds a sample's closest point on a source of polygons by walking from a cell nearby (the last
 // sample's) over the cells across the edge or around the vertex its closest point lies on, as
 // long as they bring it nearer. Consecutive samples lie a source face or so apart, so a walk
-// reads a cell or two where the full search reads some thirty and a locator.
+// reads a cell or two where the full search descends a tree of boxes from its root.
 class Walker {
  public:
   struct Scratch {
@@ -700,70 +702,129 @@ std::vector<vtkIdType> spatial_order_of(const Faces& faces) {
   return spatial_order(centres);
 }
 
-// The cell each face's walks start from: its centre's closest cell. Where a walk from a
-// neighbour's start (or the last face's) puts the centre on the source, the cell it lands on;
-// else the full search's, bounded from the start by where the walk ended. Faces are taken in
-// spatial order, one after another, so that each can start from its neighbours'. The first face
-// of a sheet has no neighbour on it: its walk starts at the source point nearest its centre (a
-// point locator costs less than the tree of the full search, which such a source may never need).
+// The cells the faces' walks start from: each face's centre's closest cell. Where a walk puts the
+// centre on the source, the cell it lands on; else the full search's, bounded from the start by
+// where the walk ended. The faces are taken in blocks of kBlock, consecutive in spatial order,
+// each block on one thread and its faces one after another: a face walks from the starts of its
+// neighbours earlier in its block (or of the face before it), and the first face of a block, or
+// of a sheet, from the source point nearest its centre. A face's start depends on its block
+// only, so it is the same whatever the threads.
+class Starts {
+ public:
+  Starts(const Faces& faces, const std::vector<vtkIdType>& order, const Links& links,
+         const Walker& walker, const SourceCells& cells, vtkStaticPointLocator* locator,
+         std::vector<vtkIdType>& starts, std::vector<vtkIdType>& hints)
+      : faces_(faces),
+        order_(order),
+        links_(links),
+        walker_(walker),
+        cells_(cells),
+        locator_(locator),
+        starts_(starts),
+        hints_(hints),
+        position_(order.size()) {
+    for (size_t k = 0; k < order.size(); ++k) position_[order[k]] = static_cast<vtkIdType>(k);
+  }
+
+  void Initialize() {}
+
+  void operator()(vtkIdType begin, vtkIdType end) {
+    Local& local = local_.Local();
+    for (vtkIdType block = begin; block < end; ++block) {
+      const vtkIdType first = block * kBlock;
+      const vtkIdType last = std::min(first + kBlock, static_cast<vtkIdType>(order_.size()));
+      for (vtkIdType k = first; k < last; ++k) start(order_[k], first, local);
+    }
+  }
+
+  void Reduce() {}
+
+ private:
+  struct Local {
+    Walker::Scratch scratch;
+    std::vector<vtkIdType> tried;
+  };
+
+  void start(vtkIdType f, vtkIdType block_first, Local& local) {
+    const double* centre = &faces_.centre[3 * f];
+    const double near = kOnSource * faces_.size[f];
+    // Whether a walk from `from` ends at all: on the source (the start found) or off it (a hint).
+    auto walk_from = [&](vtkIdType from) {
+      Hit hit;
+      if (!walker_.walk(centre, from, hit, local.scratch)) return false;
+      if (hit.dist2 <= near * near) starts_[f] = hit.cell;
+      hints_[f] = hit.cell;
+      return true;
+    };
+    std::vector<vtkIdType>& tried = local.tried;
+    tried.clear();
+    const vtkIdType here = position_[f];
+    for (vtkIdType k = 0; k < faces_.size_of(f); ++k) {
+      const vtkIdType p = faces_.points_of(f)[k];
+      for (vtkIdType j = links_.first[p]; j < links_.first[p + 1]; ++j) {
+        const vtkIdType g = links_.faces[j];
+        if (position_[g] < block_first || position_[g] >= here) continue;  // not yet, or not ours
+        const vtkIdType start = hints_[g];
+        if (start >= 0 && std::find(tried.begin(), tried.end(), start) == tried.end()) {
+          tried.push_back(start);
+        }
+      }
+    }
+    if (tried.size() > kMostStarts) tried.resize(kMostStarts);
+    if (here > block_first && hints_[order_[here - 1]] >= 0 &&
+        std::find(tried.begin(), tried.end(), hints_[order_[here - 1]]) == tried.end()) {
+      tried.push_back(hints_[order_[here - 1]]);
+    }
+    if (std::any_of(tried.begin(), tried.end(), walk_from)) return;
+    const vtkIdType nearest = locator_->FindClosestPoint(centre);
+    if (nearest >= 0 && cells_.cell_count_of(nearest) > 0) walk_from(cells_.cells_of(nearest)[0]);
+  }
+
+  const Faces& faces_;
+  const std::vector<vtkIdType>& order_;
+  const Links& links_;
+  const Walker& walker_;
+  const SourceCells& cells_;
+  vtkStaticPointLocator* locator_;
+  std::vector<vtkIdType>& starts_;
+  std::vector<vtkIdType>& hints_;
+  std::vector<vtkIdType> position_;
+  vtkSMPThreadLocal<Local> local_;
+};
+
 std::vector<vtkIdType> starts_of(const Faces& faces, const std::vector<vtkIdType>& order,
                                  vtkIdType points, ClosestCells& closest, vtkDataSet* source,
                                  const Walker* walker) {
-  std::vector<vtkIdType> starts(static_cast<size_t>(faces.count()), -1);
-  const Links links(faces, points);
-  std::vector<vtkIdType> tried;
-  Walker::Scratch scratch;
-  vtkSmartPointer<vtkStaticPointLocator> locator;
-  auto cell = vtkSmartPointer<vtkGenericCell>::New();
-  std::vector<double> weights(static_cast<size_t>(closest.max_cell_size()));
-  ClosestCells::Closest best;
-  vtkIdType last = -1;
+  const vtkIdType n = faces.count();
+  std::vector<vtkIdType> starts(static_cast<size_t>(n), -1), hints(starts);
+  if (walker) {
+    const Links links(faces, points);
+    auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
+    locator->SetDataSet(source);
+    locator->BuildLocator();
+    Starts pass(faces, order, links, *walker, closest.cells(), locator, starts, hints);
+    vtkSMPTools::For(0, (n + kBlock - 1) / kBlock, 1, pass);
+  }
+  // The centres a walk did not put on the source, by the full search.
+  std::vector<vtkIdType> searched;
+  std::vector<double> at;
   for (vtkIdType f : order) {
-    const double* centre = &faces.centre[3 * f];
-    const double near = kOnSource * faces.size[f];
-    vtkIdType hint = -1;
-    // Whether a walk from `from` ends on the source (the start found) or near it (a hint).
-    auto walk_from = [&](vtkIdType from) {
-      Hit hit;
-      if (!walker->walk(centre, from, hit, scratch)) return false;
-      if (hit.dist2 <= near * near) starts[f] = hit.cell;
-      hint = hit.cell;
-      return true;
-    };
-    if (walker) {
-      tried.clear();
-      for (vtkIdType k = 0; k < faces.size_of(f); ++k) {
-        const vtkIdType p = faces.points_of(f)[k];
-        for (vtkIdType j = links.first[p]; j < links.first[p + 1]; ++j) {
-          const vtkIdType start = starts[links.faces[j]];
-          if (start >= 0 && std::find(tried.begin(), tried.end(), start) == tried.end()) {
-            tried.push_back(start);
-          }
-        }
-      }
-      if (tried.size() > kMostStarts) tried.resize(kMostStarts);
-      if (last >= 0 && std::find(tried.begin(), tried.end(), last) == tried.end()) {
-        tried.push_back(last);
-      }
-      const bool walked = std::any_of(tried.begin(), tried.end(), walk_from);
-      if (!walked && !closest.has_tree()) {
-        if (!locator) {
-          locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-          locator->SetDataSet(source);
-          locator->BuildLocator();
-        }
-        const vtkIdType nearest = locator->FindClosestPoint(centre);
-        const SourceCells& cells = closest.cells();
-        if (nearest >= 0 && cells.cell_count_of(nearest) > 0) walk_from(cells.cells_of(nearest)[0]);
-      }
-    }
-    if (starts[f] < 0) {
-      closest.build_tree();
-      closest.find(centre, hint, cell, weights, best);
+    if (starts[f] >= 0) continue;
+    searched.push_back(f);
+    at.insert(at.end(), &faces.centre[3 * f], &faces.centre[3 * f] + 3);
+  }
+  if (searched.empty()) return starts;
+  closest.build_tree();
+  vtkSMPTools::For(0, static_cast<vtkIdType>(searched.size()), [&](vtkIdType begin, vtkIdType end) {
+    auto cell = vtkSmartPointer<vtkGenericCell>::New();
+    std::vector<double> weights(static_cast<size_t>(closest.max_cell_size()));
+    ClosestCells::Closest best;
+    for (vtkIdType i = begin; i < end; ++i) {
+      const vtkIdType f = searched[i];
+      closest.find(&at[3 * i], hints[f], cell, weights, best);
       starts[f] = best.cell;
     }
-    if (starts[f] >= 0) last = starts[f];
-  }
+  });
   return starts;
 }
 
