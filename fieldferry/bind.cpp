@@ -250,7 +250,8 @@ PYBIND11_MODULE(fieldferry, m) {
              "as cell arrays, NaN where a face got no value; its points take the area-weighted "
              "mean of the faces around them (a point on no face the value at its closest point). "
              "\"vtkValidPointMask\" is 1 where a point got a value; from a source of polygons "
-             "the field data \"Source area covered\" holds the area of the source faces sampled. "
+             "the field data \"Source area covered\" holds the area of the source faces the "
+             "samples reached. "
              "Raises ValueError for a source without cells or a target that is not polydata.");
   def_method(m, "interpolate_scalar_field_using_linear_fit",
              &core::interpolate_scalar_field_using_linear_fit,

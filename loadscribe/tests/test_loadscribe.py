@@ -422,6 +422,13 @@ class TestFaceValues:
         assert ('pressure_field["pressures"] = [[300.0, 300.0, 300.0], [400.0, 400.0, 400.0, '
                 '400.0]]\n') in loadscribe.macro
 
+    def test_a_reversed_shell_turns_its_face_values(self, skin):
+        loadscribe.create_pressure_load_from_vtk_field(
+            multiblock(skin_leaf(face_values=[400.0, 300.0])), "Pressure", None,
+            reverse=["M/P/Skin"])
+        assert loadscribe.last_loaded_fields["M/P/Skin"]["pressures"] == [[-300.0] * 3,
+                                                                          [-400.0] * 4]
+
     def test_solid_faces_keep_their_value_through_the_rotation(self, solids):
         body = solid_leaf("M/P/Tet", "tetra", [11, 12, 13, 14], [(0, 2, 1), (1, 2, 3)], [7, 7],
                           face_values=[5.5, 6.5])
