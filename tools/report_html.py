@@ -411,6 +411,10 @@ def force_section(report):
         notes.append(f"Whole source surface: {html.escape(_cell(whole))} {html.escape(unit)}"
                      + (f"; {force['uncovered_source_faces']} source faces lie beyond every "
                         "body's reach" if force.get("uncovered_source_faces") else "") + ".")
+    area = report.get("source_area")
+    if area and area.get("share") is not None:
+        notes.append(f"Source area covered by the bodies' faces (face average): "
+                     f"{area['covered']:.4g} of {area['whole']:.4g} ({100 * area['share']:.1f} %).")
     warnings = "".join(f"<p class=\"flag\">{html.escape(w)}</p>"
                        for w in force.get("warnings", []))
     return (f"<h2>Force balance</h2>{warnings}<table class=\"balance\"><tr>{head}</tr>"
