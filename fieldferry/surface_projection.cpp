@@ -220,13 +220,16 @@ bool closest_on_triangle(const double p[3], const double a[3], const double b[3]
 
 class Projection {
  public:
+  // `distances` (one per target point), if given, receives each point's distance to its closest
+  // cell (infinity where none was found).
   Projection(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
-             const CellIndex& index, PointStencils& stencils)
+             const CellIndex& index, PointStencils& stencils, double* distances = nullptr)
       : source_(source),
         target_(target),
         order_(order),
         index_(index),
         stencils_(stencils),
+        distances_(distances),
         max_cell_size_(std::max(1, source->GetMaxCellSize())) {}
 
   void Initialize() {
@@ -253,6 +256,7 @@ class Projection {
         evaluate(x, c, cell, weights, best);
         return bound(best);
       });
+      if (distances_) distances_[i] = std::sqrt(best.dist2);
       if (best.cell < 0) continue;  // stencil count stays 0: unmapped
       previous = best.cell;
       stencils_.set(i, best.points, &index_.cell_points[index_.cell_offsets[best.cell]],
@@ -353,6 +357,7 @@ class Projection {
   const std::vector<vtkIdType>& order_;
   const CellIndex& index_;
   PointStencils& stencils_;
+  double* distances_;
   int max_cell_size_;
   vtkSMPThreadLocalObject<vtkGenericCell> cell_;
   vtkSMPThreadLocal<std::vector<double>> weights_;
@@ -380,6 +385,19 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
   Projection projection(from_mesh, to_mesh, order, index, stencils);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), projection);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
+}
+
+std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target) {
+  std::vector<double> distances(static_cast<size_t>(target->GetNumberOfPoints()),
+                                std::numeric_limits<double>::infinity());
+  if (source->GetNumberOfCells() == 0 || distances.empty()) return distances;
+  const CellIndex index = index_cells(source);
+  // The search fills stencils as it goes; one entry each, as only the distances are kept.
+  PointStencils stencils(target->GetNumberOfPoints(), std::max(1, source->GetMaxCellSize()));
+  const std::vector<vtkIdType> order = spatial_order(target);
+  Projection projection(source, target, order, index, stencils, distances.data());
+  vtkSMPTools::For(0, target->GetNumberOfPoints(), projection);
+  return distances;
 }
 
 }  // namespace fieldferry_core

@@ -9,6 +9,7 @@
 #include <vtkSmartPointer.h>
 
 #include <string>
+#include <vector>
 
 namespace fieldferry_core {
 
@@ -18,5 +19,10 @@ namespace fieldferry_core {
 // for an empty source, a missing field or non-finite coordinates.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+
+// The distance from each point of `target` to its closest point on the cells of `source` (0
+// inside a volume cell), found by the same search: one entry per target point, infinity where no
+// cell is found (a source without cells, or only degenerate ones).
+std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target);
 
 }  // namespace fieldferry_core
