@@ -7,12 +7,13 @@ ratio (target: at most 1.5).
 Environment: FERRY_BENCH_CELLS (default 100 -> 100^3 elements), as for bench_fieldferry.
 """
 import fieldferry
-from bench_fieldferry import CELLS, hex_body, model_of
+from bench_fieldferry import CELLS, hex_body, model_of, string_array
 from bench_methods import cube_surface, labelled_source, triangulated
 from floor import measure
 
 fieldferry.diagnostics_dir = None
 body = hex_body(CELLS)
+body.GetFieldData().AddArray(string_array("mesh_type", "hexa"))  # a solid: the facing test runs
 source = labelled_source(triangulated(*cube_surface(130)))
 
 

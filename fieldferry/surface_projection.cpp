@@ -223,13 +223,15 @@ class Projection {
   // `distances` (one per target point), if given, receives each point's distance to its closest
   // cell (infinity where none was found).
   Projection(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
-             const CellIndex& index, PointStencils& stencils, double* distances = nullptr)
+             const CellIndex& index, PointStencils& stencils, double* distances = nullptr,
+             vtkIdType* cells = nullptr)
       : source_(source),
         target_(target),
         order_(order),
         index_(index),
         stencils_(stencils),
         distances_(distances),
+        cells_(cells),
         max_cell_size_(std::max(1, source->GetMaxCellSize())) {}
 
   void Initialize() {
@@ -257,6 +259,7 @@ class Projection {
         return bound(best);
       });
       if (distances_) distances_[i] = std::sqrt(best.dist2);
+      if (cells_) cells_[i] = best.cell;
       if (best.cell < 0) continue;  // stencil count stays 0: unmapped
       previous = best.cell;
       stencils_.set(i, best.points, &index_.cell_points[index_.cell_offsets[best.cell]],
@@ -358,6 +361,7 @@ class Projection {
   const CellIndex& index_;
   PointStencils& stencils_;
   double* distances_;
+  vtkIdType* cells_;
   int max_cell_size_;
   vtkSMPThreadLocalObject<vtkGenericCell> cell_;
   vtkSMPThreadLocal<std::vector<double>> weights_;
@@ -387,15 +391,18 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }
 
-std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target) {
-  std::vector<double> distances(static_cast<size_t>(target->GetNumberOfPoints()),
-                                std::numeric_limits<double>::infinity());
-  if (source->GetNumberOfCells() == 0 || distances.empty()) return distances;
+std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target,
+                                           std::vector<vtkIdType>* closest) {
+  const auto n = static_cast<size_t>(target->GetNumberOfPoints());
+  std::vector<double> distances(n, std::numeric_limits<double>::infinity());
+  if (closest) closest->assign(n, -1);
+  if (source->GetNumberOfCells() == 0 || n == 0) return distances;
   const CellIndex index = index_cells(source);
   // The search fills stencils as it goes; one entry each, as only the distances are kept.
   PointStencils stencils(target->GetNumberOfPoints(), std::max(1, source->GetMaxCellSize()));
   const std::vector<vtkIdType> order = spatial_order(target);
-  Projection projection(source, target, order, index, stencils, distances.data());
+  Projection projection(source, target, order, index, stencils, distances.data(),
+                        closest ? closest->data() : nullptr);
   vtkSMPTools::For(0, target->GetNumberOfPoints(), projection);
   return distances;
 }
