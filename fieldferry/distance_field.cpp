@@ -4,17 +4,15 @@
 #include <vtkCellData.h>
 #include <vtkCellTypes.h>
 #include <vtkDataSetSurfaceFilter.h>
-#include <vtkDistancePolyDataFilter.h>
 #include <vtkDoubleArray.h>
 #include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkImageData.h>
-#include <vtkImplicitPolyDataDistance.h>
 #include <vtkMath.h>
 #include <vtkPointData.h>
+#include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkResampleWithDataSet.h>
-#include <vtkStaticCellLocator.h>
 #include <vtkStaticPointLocator.h>
 
 #include <algorithm>
@@ -25,6 +23,7 @@
 #include "checks.h"
 #include "common/dataset_checks.h"
 #include "common/errors.h"
+#include "surface_projection.h"
 
 namespace fieldferry_core {
 
@@ -108,46 +107,50 @@ bool has_volume_cells(vtkDataSet* data) {
   return false;
 }
 
-vtkSmartPointer<vtkDataSet> measured_point_by_point(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
-                                                    vtkPolyData* surface, bool cell_centres) {
+// The distance to a point cloud: to the nearest of its points. They are taken from the source
+// itself: the surface of a grid whose cells have no faces (vertices, lines) or no cells at all
+// keeps none of its points.
+vtkSmartPointer<vtkDataSet> measured_to_points(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                               bool cell_centres) {
   vtkSmartPointer<vtkDataSet> out;
   out.TakeReference(to_mesh->NewInstance());
   out->ShallowCopy(to_mesh);
-  std::function<double(double*)> to_surface;
-  auto distance = vtkSmartPointer<vtkImplicitPolyDataDistance>::New();
   auto points = vtkSmartPointer<vtkStaticPointLocator>::New();
-  if (has_polygons(surface)) {
-    distance->SetInput(surface);
-    to_surface = [&](double* x) { return std::fabs(distance->EvaluateFunction(x)); };
-  } else {
-    // A point cloud has nothing but its points to be near to. They are taken from the source
-    // itself: the surface of a grid whose cells have no faces (vertices, lines) or no cells at
-    // all keeps none of its points.
-    points->SetDataSet(from_mesh);
-    points->BuildLocator();
-    to_surface = [&](double* x) {
-      double nearest[3];
-      from_mesh->GetPoint(points->FindClosestPoint(x), nearest);
-      return std::sqrt(vtkMath::Distance2BetweenPoints(x, nearest));
-    };
-  }
-  if (!has_volume_cells(from_mesh)) {
-    add_distances(out, cell_centres, to_surface);
-    return out;
-  }
-  // A volume source (a thermal result, a CFD volume) covers the points inside its cells: they
-  // are on it, not as far away as its skin.
-  auto cells = vtkSmartPointer<vtkStaticCellLocator>::New();
-  cells->SetDataSet(from_mesh);
-  cells->BuildLocator();
-  auto cell = vtkSmartPointer<vtkGenericCell>::New();
-  std::vector<double> weights(static_cast<size_t>(std::max(from_mesh->GetMaxCellSize(), 1)));
+  points->SetDataSet(from_mesh);
+  points->BuildLocator();
   add_distances(out, cell_centres, [&](double* x) {
-    double pcoords[3];
-    if (cells->FindCell(x, 0.0, cell, pcoords, weights.data()) >= 0) return 0.0;
-    return to_surface(x);
+    double nearest[3];
+    from_mesh->GetPoint(points->FindClosestPoint(x), nearest);
+    return std::sqrt(vtkMath::Distance2BetweenPoints(x, nearest));
   });
   return out;
+}
+
+// The parametric centre of every cell of `target`, as bare points.
+vtkSmartPointer<vtkPolyData> cell_centres_of(vtkDataSet* target) {
+  auto centres = vtkSmartPointer<vtkPoints>::New();
+  centres->SetDataTypeToDouble();
+  centres->SetNumberOfPoints(target->GetNumberOfCells());
+  auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  std::vector<double> weights(static_cast<size_t>(std::max(target->GetMaxCellSize(), 1)));
+  double pcoords[3], x[3];
+  for (vtkIdType c = 0; c < target->GetNumberOfCells(); ++c) {
+    target->GetCell(c, cell);
+    int sub_id = cell->GetParametricCenter(pcoords);
+    cell->EvaluateLocation(sub_id, pcoords, x, weights.data());
+    centres->SetPoint(c, x);
+  }
+  auto out = vtkSmartPointer<vtkPolyData>::New();
+  out->SetPoints(centres);
+  return out;
+}
+
+vtkSmartPointer<vtkDoubleArray> distance_array(const std::vector<double>& values) {
+  auto array = vtkSmartPointer<vtkDoubleArray>::New();
+  array->SetName(kDistanceArray);
+  array->SetNumberOfTuples(static_cast<vtkIdType>(values.size()));
+  std::copy(values.begin(), values.end(), array->GetPointer(0));
+  return array;
 }
 
 }  // namespace
@@ -156,25 +159,39 @@ vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* fr
                                              bool cell_centres) {
   require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
   require_points(from_mesh, kOperation, "the source (from_mesh)");
-  vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
-  if (!surface) {
-    auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
-    extract->SetInputData(from_mesh);
-    extract->Update();
-    surface = extract->GetOutput();
+  // What the distance is measured to: a volume source's cells (a point inside one is at 0), else
+  // the source's faces; a source with neither is a cloud of points.
+  vtkSmartPointer<vtkDataSet> cells;
+  if (has_volume_cells(from_mesh)) {
+    cells = from_mesh;
+  } else {
+    vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
+    if (!surface) {
+      auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
+      extract->SetInputData(from_mesh);
+      extract->Update();
+      surface = extract->GetOutput();
+    }
+    if (has_polygons(surface)) {
+      auto faces = vtkSmartPointer<vtkPolyData>::New();  // the polygons alone
+      faces->SetPoints(surface->GetPoints());
+      faces->SetPolys(surface->GetPolys());
+      faces->SetStrips(surface->GetStrips());
+      cells = faces;
+    }
   }
-  auto* target = vtkPolyData::SafeDownCast(to_mesh);
-  if (!target || target->GetNumberOfCells() == 0 || !has_polygons(surface) ||
-      has_volume_cells(from_mesh)) {
-    return measured_point_by_point(to_mesh, from_mesh, surface, cell_centres);
+  if (!cells) return measured_to_points(to_mesh, from_mesh, cell_centres);
+  // The closest-cell search of "Surface projection": exact distances to the cells, at a cost that
+  // depends on the cells near each point only.
+  vtkSmartPointer<vtkDataSet> out;
+  out.TakeReference(to_mesh->NewInstance());
+  out->ShallowCopy(to_mesh);
+  out->GetPointData()->AddArray(distance_array(closest_cell_distances(cells, out)));
+  if (cell_centres) {
+    out->GetCellData()->AddArray(
+        distance_array(closest_cell_distances(cells, cell_centres_of(out))));
   }
-  auto filter = vtkSmartPointer<vtkDistancePolyDataFilter>::New();
-  filter->SetInputDataObject(0, to_mesh);
-  filter->SetInputDataObject(1, surface);
-  filter->SetSignedDistance(false);
-  filter->SetComputeCellCenterDistance(cell_centres);
-  filter->Update();
-  return vtkSmartPointer<vtkDataSet>(filter->GetOutput(0));
+  return out;
 }
 
 vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,

@@ -2,7 +2,6 @@
 
 #include <vtkCellArray.h>
 #include <vtkCellData.h>
-#include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkMath.h>
 #include <vtkPoints.h>
@@ -10,6 +9,7 @@
 #include <vtkUnsignedCharArray.h>
 
 #include "common/mapped_leaf.h"
+#include "surface_projection.h"
 
 namespace fieldferry_core {
 
@@ -42,9 +42,6 @@ std::unique_ptr<SourceFacing> SourceFacing::of(vtkDataSet* source) {
 }
 
 SourceFacing::SourceFacing(vtkPolyData* faces) : faces_(faces) {
-  locator_ = vtkSmartPointer<vtkStaticCellLocator>::New();
-  locator_->SetDataSet(faces_);
-  locator_->BuildLocator();
   normals_.resize(static_cast<size_t>(3 * faces_->GetNumberOfCells()));
   auto ids = vtkSmartPointer<vtkIdList>::New();
   for (vtkIdType c = 0; c < faces_->GetNumberOfCells(); ++c) {
@@ -55,29 +52,42 @@ SourceFacing::SourceFacing(vtkPolyData* faces) : faces_(faces) {
 
 void SourceFacing::mark(vtkPolyData* surface, vtkDataSet* mapped) const {
   const vtkIdType cells = surface->GetNumberOfCells();
+  // Each face's centre and normal; the source face closest to the centre by the closest-cell
+  // search of "Surface projection".
+  auto centres = vtkSmartPointer<vtkPoints>::New();
+  centres->SetDataTypeToDouble();
+  centres->SetNumberOfPoints(cells);
+  std::vector<double> normals(static_cast<size_t>(3 * cells), 0.0);
+  std::vector<char> polygon(static_cast<size_t>(cells), 0);
+  auto ids = vtkSmartPointer<vtkIdList>::New();
+  for (vtkIdType c = 0; c < cells; ++c) {
+    surface->GetCellPoints(c, ids);
+    double centre[3] = {0, 0, 0}, x[3];
+    for (vtkIdType k = 0; k < ids->GetNumberOfIds(); ++k) {
+      surface->GetPoint(ids->GetId(k), x);
+      for (int a = 0; a < 3; ++a) centre[a] += x[a] / double(ids->GetNumberOfIds());
+    }
+    centres->SetPoint(c, centre);
+    polygon[static_cast<size_t>(c)] =
+        ids->GetNumberOfIds() >= 3 && surface->GetCellType(c) != VTK_POLY_LINE;
+    if (polygon[static_cast<size_t>(c)]) {
+      polygon_normal(surface->GetPoints(), ids, &normals[static_cast<size_t>(3 * c)]);
+    }
+  }
+  auto at = vtkSmartPointer<vtkPolyData>::New();
+  at->SetPoints(centres);
+  std::vector<vtkIdType> closest;
+  closest_cell_distances(faces_, at, &closest);
   auto facing = vtkSmartPointer<vtkUnsignedCharArray>::New();
   facing->SetName(kelm::kFacesSourceArray);
   facing->SetNumberOfTuples(cells);
-  auto ids = vtkSmartPointer<vtkIdList>::New();
-  auto cell = vtkSmartPointer<vtkGenericCell>::New();
   for (vtkIdType c = 0; c < cells; ++c) {
-    surface->GetCellPoints(c, ids);
-    unsigned char faces = 1;
-    if (ids->GetNumberOfIds() >= 3 && surface->GetCellType(c) != VTK_POLY_LINE) {
-      double normal[3], centre[3] = {0, 0, 0}, x[3];
-      polygon_normal(surface->GetPoints(), ids, normal);
-      for (vtkIdType k = 0; k < ids->GetNumberOfIds(); ++k) {
-        surface->GetPoint(ids->GetId(k), x);
-        for (int a = 0; a < 3; ++a) centre[a] += x[a] / double(ids->GetNumberOfIds());
-      }
-      double closest[3], dist2 = 0;
-      vtkIdType source_cell = -1;
-      int sub_id = 0;
-      locator_->FindClosestPoint(centre, closest, cell, source_cell, sub_id, dist2);
-      if (source_cell >= 0) {
-        faces = vtkMath::Dot(normal, &normals_[static_cast<size_t>(3 * source_cell)]) < 0;
-      }
-    }
+    const auto i = static_cast<size_t>(c);
+    const vtkIdType source_cell = closest[i];
+    // Vertices and lines have no side; a face with no source face found keeps its load.
+    const bool faces =
+        !polygon[i] || source_cell < 0 ||
+        vtkMath::Dot(&normals[3 * i], &normals_[static_cast<size_t>(3 * source_cell)]) < 0;
     facing->SetValue(c, faces);
   }
   mapped->GetCellData()->AddArray(facing);

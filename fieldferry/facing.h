@@ -7,7 +7,6 @@
 #include <vtkDataSet.h>
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
-#include <vtkStaticCellLocator.h>
 
 #include <memory>
 #include <vector>
@@ -28,7 +27,6 @@ class SourceFacing {
  private:
   explicit SourceFacing(vtkPolyData* faces);
   vtkSmartPointer<vtkPolyData> faces_;
-  vtkSmartPointer<vtkStaticCellLocator> locator_;
   std::vector<double> normals_;  // 3 per source face
 };
 

@@ -5,6 +5,8 @@
 #include <vtkSMPThreadLocalObject.h>
 #include <vtkSMPTools.h>
 
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "checks.h"
@@ -21,9 +23,16 @@ constexpr char kOperation[] = "interpolate_scalar_field_using_surface_projection
 
 class Projection {
  public:
+  // `distances` and `cells` (one per target point), if given, receive each point's distance to
+  // its closest cell and that cell (infinity and -1 where none was found).
   Projection(vtkDataSet* target, const std::vector<vtkIdType>& order, const ClosestCells& closest,
-             PointStencils& stencils)
-      : target_(target), order_(order), closest_(closest), stencils_(stencils) {}
+             PointStencils& stencils, double* distances = nullptr, vtkIdType* cells = nullptr)
+      : target_(target),
+        order_(order),
+        closest_(closest),
+        stencils_(stencils),
+        distances_(distances),
+        cells_(cells) {}
 
   void Initialize() {
     weights_.Local().assign(static_cast<size_t>(closest_.max_cell_size()), 0.0);
@@ -41,6 +50,8 @@ class Projection {
       target_->GetPoint(i, x);
       // The points come in spatial order, so the previous point's cell is near this one's.
       closest_.find(x, previous, cell, weights, best);
+      if (distances_) distances_[i] = std::sqrt(best.dist2);
+      if (cells_) cells_[i] = best.cell;
       if (best.cell < 0) continue;  // stencil count stays 0: unmapped
       previous = best.cell;
       stencils_.set(i, best.points, closest_.cells().points(best.cell), best.weights.data());
@@ -55,6 +66,8 @@ class Projection {
   const std::vector<vtkIdType>& order_;
   const ClosestCells& closest_;
   PointStencils& stencils_;
+  double* distances_;
+  vtkIdType* cells_;
   vtkSMPThreadLocalObject<vtkGenericCell> cell_;
   vtkSMPThreadLocal<std::vector<double>> weights_;
   vtkSMPThreadLocal<ClosestCells::Closest> best_;
@@ -82,6 +95,23 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
   Projection projection(to_mesh, order, closest, stencils);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), projection);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
+}
+
+std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target,
+                                           std::vector<vtkIdType>* closest_cells) {
+  const auto n = static_cast<size_t>(target->GetNumberOfPoints());
+  std::vector<double> distances(n, std::numeric_limits<double>::infinity());
+  if (closest_cells) closest_cells->assign(n, -1);
+  if (source->GetNumberOfCells() == 0 || n == 0) return distances;
+  ClosestCells closest(source);
+  closest.build_tree();
+  // The search fills stencils as it goes; one entry each, as only the distances are kept.
+  PointStencils stencils(target->GetNumberOfPoints(), closest.max_cell_size());
+  const std::vector<vtkIdType> order = spatial_order(target);
+  Projection projection(target, order, closest, stencils, distances.data(),
+                        closest_cells ? closest_cells->data() : nullptr);
+  vtkSMPTools::For(0, target->GetNumberOfPoints(), projection);
+  return distances;
 }
 
 }  // namespace fieldferry_core

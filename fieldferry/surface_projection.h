@@ -9,6 +9,7 @@
 #include <vtkSmartPointer.h>
 
 #include <string>
+#include <vector>
 
 namespace fieldferry_core {
 
@@ -18,5 +19,12 @@ namespace fieldferry_core {
 // for an empty source, a missing field or non-finite coordinates.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+
+// The distance from each point of `target` to its closest point on the cells of `source` (0
+// inside a volume cell), found by the same search: one entry per target point, infinity where no
+// cell is found (a source without cells, or only degenerate ones). `closest`, if given, gets each
+// point's closest cell (-1 where none).
+std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target,
+                                           std::vector<vtkIdType>* closest = nullptr);
 
 }  // namespace fieldferry_core

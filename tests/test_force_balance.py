@@ -207,11 +207,19 @@ class TestSolidBox:
         assert entry["loaded_moment"] == pytest.approx(entry["source_moment"], abs=1e-9)
         assert entry["check"] == "ok" and report["force"]["uncovered_source_faces"] == 0
 
-    def test_an_even_pressure_on_a_closed_box_is_not_judged(self):
+    def test_an_even_pressure_on_a_closed_box_is_judged_by_direction_only(self):
         # Its net force is nothing but round-off on either side: no ratio or angle means anything.
         report = mapped_report(lambda part: add_box(part, "Box", T.Hexa8), box_source(even=True))
         (entry,) = balances(report).values()
         assert entry["check"] == "not judged" and report["force"]["warnings"] == []
+        # The same load pushing the walls into the fluid has a net force as small, yet is wrong.
+        def turned(loaded):
+            return {path: {**field, "pressures": [[-p for p in face] for face in field["pressures"]]}
+                    for path, field in loaded.items()}
+        report = mapped_report(lambda part: add_box(part, "Box", T.Hexa8), box_source(even=True),
+                               tamper=turned)
+        (entry,) = balances(report).values()
+        assert entry["check"] == "opposite" and len(report["force"]["warnings"]) == 2
 
     @pytest.mark.parametrize("error, check", [(("size", 1.01), "ok"), (("size", 1.03), "differs"),
                                               (("tilt", 3.0), "ok"), (("tilt", 8.0), "differs")])

@@ -190,15 +190,21 @@ def _polydata(xyz):
 
 
 def coverage(source, bodies, tolerance):
-    """For each source triangle, the index into `bodies` (each body's loaded Triangles) of the
-    body it belongs to, -1 for none: its centre lies within the reach (the tolerance, or without
+    """(owner, agree): for each source triangle, the index into `bodies` (each body's loaded
+    Triangles) of the body it belongs to, -1 for none, and how its normal and that of the loaded
+    face under it agree (see below; NaN for none). It belongs to a body when its centre lies
+    within the reach (the tolerance, or without
     one the source face's longest edge) of the nearest loaded face, and over that face rather
     than beyond the loaded surface's rim (the offset leans at most 45 degrees from the face's
     normal; a rim's overshoot lies along the surface)."""
     owner = np.full(len(source), -1)
+    # How each owned source face and the loaded face under it agree: +1 where the load pushes the
+    # way the source does (a wetted solid face, a shell facing the fluid), -1 where it pushes the
+    # other way (a shell facing away from the fluid, not turned round).
+    agree = np.full(len(source), np.nan)
     loaded = Triangles.joined(bodies)
     if not len(loaded) or not len(source):
-        return owner
+        return owner, agree
     body_of = np.repeat(np.arange(len(bodies)), [len(b) for b in bodies])
     reach = np.full(len(source), float(tolerance)) if tolerance is not None else source.edge
     low, high = loaded.xyz.reshape(-1, 3).min(axis=0), loaded.xyz.reshape(-1, 3).max(axis=0)
@@ -223,7 +229,12 @@ def coverage(source, bodies, tolerance):
     over = along >= distance * math.sqrt(0.5)
     ok = (distance <= reach[near]) & (on_face | over)
     owner[near[ok]] = body_of[cells[ok]]
-    return owner
+    source_area = np.linalg.norm(source.a[near], axis=1)
+    source_normal = source.a[near] / np.where(source_area > 0, source_area, 1.0)[:, None]
+    # The two faces' forces, +p a on the source and -p a on the load, each as a direction.
+    agree[near[ok]] = (-(source_normal[ok] * normal[ok]).sum(axis=1)
+                       * np.sign(source.p[near[ok]]) * np.sign(loaded.p[cells[ok]]))
+    return owner, agree
 
 
 def _angle(u, v):
@@ -233,9 +244,20 @@ def _angle(u, v):
     return math.degrees(math.acos(max(-1.0, min(1.0, float(np.dot(u, v) / (nu * nv))))))
 
 
-def balance(source, loaded, force_factor, moment_factor):
+def orientation(source, agree):
+    """The pressure- and area-weighted mean of `agree` over source triangles: +1 when every loaded
+    face under them pushes the way the source does, -1 when every one pushes the other way."""
+    weight = np.abs(source.p) * np.linalg.norm(source.a, axis=1)
+    ok = np.isfinite(agree)
+    total = weight[ok].sum()
+    return float((weight[ok] * agree[ok]).sum() / total) if total > 0 else None
+
+
+def balance(source, loaded, force_factor, moment_factor, agree=None):
     """One balance entry from the source triangles a body (or all bodies) covers and its loaded
-    triangles; forces times `force_factor` (to N), moments times `moment_factor` (to N m)."""
+    triangles; forces times `force_factor` (to N), moments times `moment_factor` (to N m).
+    `agree` (per source triangle, from coverage) judges the direction of loads whose net force is
+    too small to judge: a reversed shell under a nearly even pressure."""
     f_src, m_src, gross_src = source.force(+1.0)
     f_load, m_load, gross_load = loaded.force(-1.0)
     size_src, size_load = float(np.linalg.norm(f_src)), float(np.linalg.norm(f_load))
@@ -252,6 +274,8 @@ def balance(source, loaded, force_factor, moment_factor):
         entry["check"] = "nothing loaded"
     elif not len(source):
         entry["check"] = "no source"
+    elif agree is not None and (orientation(source, agree) or 0.0) < 0:
+        entry["check"] = "opposite"  # most of the pressure pushes the wall into the fluid
     elif size_src < NET_SHARE * gross_src and size_load < NET_SHARE * gross_load:
         entry["check"] = "not judged"
     elif entry["angle"] is not None and entry["angle"] > 90.0:
@@ -279,8 +303,10 @@ def warning(name, entry, unit):
         return (f"Warning: {name}: loaded force {size_load:.4g} {unit}, but no source face lies "
                 "within reach of its loaded faces to compare it with")
     if check == "opposite":
+        apart = ("its faces push against the source's" if entry["angle"] is None
+                 else f"{entry['angle']:.0f} degrees apart")
         return (f"Warning: {name}: loaded force {size_load:.4g} {unit} points against the "
-                f"source's {size_src:.4g} {unit} ({entry['angle']:.0f} degrees apart): a shell "
+                f"source's {size_src:.4g} {unit} ({apart}): a shell "
                 "whose normals face away from the fluid (turn its pressure with kelm-map "
                 "--reverse BODY or reverse= in the load call), or a solid loaded on both sides")
     percent = 100.0 * abs(size_load - size_src) / size_src if size_src else math.inf

@@ -238,11 +238,12 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
     f, m, _ = source_tris.force(+1.0)
     out.update({"source_surface": (f * force_factor + 0.0).tolist(),
                 "source_surface_moment": (m * moment_factor + 0.0).tolist()})
-    owner = force_balance.coverage(source_tris, loaded_tris, tolerance)
+    owner, agree = force_balance.coverage(source_tris, loaded_tris, tolerance)
     by_path = {}
     for index, (path, tris) in enumerate(zip(paths, loaded_tris)):
-        entry = force_balance.balance(source_tris.part(owner == index), tris, force_factor,
-                                      moment_factor)
+        mine = owner == index
+        entry = force_balance.balance(source_tris.part(mine), tris, force_factor, moment_factor,
+                                      agree[mine])
         by_path[path] = entry
         line = force_balance.warning(f"body '{path}'", entry, force_unit)
         if line:
@@ -251,7 +252,7 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
         if body["body"] in by_path:
             body["balance"] = by_path[body["body"]]
     total = force_balance.balance(source_tris.part(owner >= 0), everything, force_factor,
-                                  moment_factor)
+                                  moment_factor, agree[owner >= 0])
     out.update(total)
     out["uncovered_source_faces"] = int(np.count_nonzero(owner < 0))
     line = force_balance.warning("all bodies", total, force_unit)
