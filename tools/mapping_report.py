@@ -264,7 +264,7 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
 def source_area_covered(mapped, source, length_factor=1.0):
     """{"whole": the source surface's area, "covered": the source area the bodies' faces cover,
     "share": covered / whole}, in model units, from the "Source area covered" a face average
-    leaves on each mapped body (the source faces its faces' samples landed on, summed over the
+    leaves on each mapped body (the source faces its faces' samples reached, summed over the
     bodies: a source face under two bodies counts twice); None without it."""
     covered = [_array(leaf.GetFieldData(), "Source area covered") for leaf in _leaves(mapped)]
     covered = [float(c[0]) for c in covered if c is not None and len(c)]
