@@ -19,9 +19,12 @@ METHODS = ["interpolate_scalar_field_using_point_interpolator",
            "interpolate_scalar_field_using_probe_filter",
            "interpolate_coarse_field_onto_fine_field",
            "interpolate_scalar_field_using_surface_projection",
-           "interpolate_scalar_field_using_linear_fit"]
+           "interpolate_scalar_field_using_linear_fit",
+           "interpolate_scalar_field_using_face_average"]
 ALGORITHMS = ["Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection",
-              "Linear fit"]
+              "Linear fit", "Face average"]
+# The methods that refuse a source without cells.
+ON_CELLS = ("Surface projection", "Face average")
 JUNK = st.one_of(st.none(), st.just(float("nan")), st.just(float("inf")), st.text(max_size=3),
                  st.integers(-2**70, 2**70), st.just([]), st.just([[1, 2], [3]]), st.just({}),
                  st.just(object()), st.builds(vtk.vtkTable), st.builds(vtk.vtkMultiBlockDataSet))
@@ -109,8 +112,11 @@ def test_interpolation_of_well_formed_inputs(source, target, method, field):
         source.GetPointData().GetArray("Pressure").SetName("Temperature")
     operation = getattr(fieldferry, method)
     out = expect_success_or_error(M, operation, field, source, target)
-    if method.endswith("surface_projection") and not source.GetNumberOfCells():
-        assert out is None, "projection refuses a source without cells"
+    if method.endswith(("surface_projection", "face_average")) and not source.GetNumberOfCells():
+        assert out is None, "projection and face average refuse a source without cells"
+        return
+    if method.endswith("face_average") and not target.IsA("vtkPolyData"):
+        assert out is None, "face average refuses a target that is no surface"
         return
     assert out is not None, "a finite, non-empty source maps onto any finite target"
     check_mapped(out, target, field)
@@ -303,11 +309,14 @@ def test_mapping_well_formed_models(source_unit, model_unit, data):
         add_text(source, "current_units_length", model_unit)
     model, bodies = data.draw(models(model_unit))
     algorithm = data.draw(st.sampled_from(ALGORITHMS))
-    if algorithm == "Surface projection" and not with_cells:
+    if algorithm in ON_CELLS and not with_cells:
         algorithm = "Linear fit"  # the refusal of a cloud is tested with the methods
+    boundary_only = data.draw(st.booleans())
+    if algorithm == "Face average" and field != "Pressure":
+        boundary_only = True  # onto every node it is refused, a broken case below
     fieldferry.diagnostics_dir = None
     out = expect_success_or_error(M, fieldferry.map_scalar_field_to_mesh, field, algorithm, source,
-                                  model, data.draw(st.booleans()), tolerance)
+                                  model, boundary_only, tolerance)
     assert out is model, "a well-formed mapping succeeds and hands back the model"
     check_model(model, bodies, field)
     if tolerance is not None:
@@ -405,7 +414,7 @@ def test_mapping_broken_inputs(case):
 
 
 @settings(max_examples=4)
-@given(sources(min_points=1), st.sampled_from([a for a in ALGORITHMS if a != "Surface projection"]))
+@given(sources(min_points=1), st.sampled_from([a for a in ALGORITHMS if a not in ON_CELLS]))
 def test_mapping_a_point_cloud_with_tolerance(source, algorithm):
     if source.GetNumberOfCells():
         return
