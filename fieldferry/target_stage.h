@@ -12,9 +12,9 @@ namespace fieldferry_core {
 
 // `leaf` as a mapping samples onto it: its outer surface when `boundary_only`, and without what
 // an earlier mapping left on it (the point and cell arrays of the fields mapped now,
-// "vtkValidPointMask", the point and cell arrays "Distance" and the field data "Source area
-// covered"), so that neither the method, the distance stage nor the load can take them for this
-// mapping's. The leaf itself is not changed.
+// "vtkValidPointMask", the point and cell arrays "Distance", the cell array "Faces source" and the
+// field data "Source area covered"), so that neither the method, the distance stage nor the load
+// can take them for this mapping's. The leaf itself is not changed.
 vtkSmartPointer<vtkDataSet> prepare_target(vtkDataSet* leaf, bool boundary_only,
                                            const std::vector<std::string>& fields);
 

@@ -182,6 +182,8 @@ class TestLikeTheOtherMethods:
         assert leaf.GetCellData().GetArray("Pressure") is None
         assert leaf.GetFieldData().GetArray("Source area covered") is None
         assert leaf.GetCellData().GetArray("Faces source") is not None
+        leaf = map_surface(source, model)  # no tolerance: no facing test, none left over
+        assert leaf.GetCellData().GetArray("Faces source") is None
 
 
 class TestRefused:
