@@ -34,6 +34,18 @@ def _text(dataset, name):
     return array.GetValue(0) if array is not None and array.GetNumberOfValues() else None
 
 
+def _face_areas(surface):
+    """The area of each cell of a surface."""
+    sizes = vtk.vtkCellSizeFilter()
+    sizes.SetInputData(surface)
+    sizes.ComputeAreaOn()
+    sizes.ComputeVolumeOff()
+    sizes.ComputeLengthOff()
+    sizes.ComputeVertexCountOff()
+    sizes.Update()
+    return _array(sizes.GetOutput().GetCellData(), "Area")
+
+
 def _leaves(multiblock):
     it = multiblock.NewIterator()
     it.SkipEmptyNodesOn()
@@ -78,14 +90,7 @@ def source_areas(source, field_name):
     values = values.reshape(len(values), -1)[:, 0]
     if surface is None:
         return values, None
-    sizes = vtk.vtkCellSizeFilter()
-    sizes.SetInputData(surface)
-    sizes.ComputeAreaOn()
-    sizes.ComputeVolumeOff()
-    sizes.ComputeLengthOff()
-    sizes.ComputeVertexCountOff()
-    sizes.Update()
-    area = _array(sizes.GetOutput().GetCellData(), "Area")
+    area = _face_areas(surface)
     if on_faces:
         return (values, area) if len(area) == len(values) else (values, None)
     # A point takes a share of every polygon it is a corner of.
@@ -271,14 +276,7 @@ def source_area_covered(mapped, source, length_factor=1.0):
     surface = force_balance._as_surface(source)
     if not covered or surface is None:
         return None
-    sizes = vtk.vtkCellSizeFilter()
-    sizes.SetInputData(surface)
-    sizes.ComputeAreaOn()
-    sizes.ComputeVolumeOff()
-    sizes.ComputeLengthOff()
-    sizes.ComputeVertexCountOff()
-    sizes.Update()
-    whole = float(np.nansum(_array(sizes.GetOutput().GetCellData(), "Area"))) * length_factor ** 2
+    whole = float(np.nansum(_face_areas(surface))) * length_factor ** 2
     return {"whole": whole, "covered": sum(covered),
             "share": sum(covered) / whole if whole > 0 else None}
 
