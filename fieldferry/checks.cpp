@@ -87,6 +87,13 @@ void require_source_field(vtkDataSet* data, const std::string& field_name,
   }
 }
 
+void require_source_cells(vtkDataSet* data, const std::string& operation, const char* method) {
+  if (data->GetNumberOfCells() > 0) return;
+  kelm::raise_value_error(operation, ": \"", method, "\" needs a source with cells; the source ",
+                          "(from_mesh) is ", data->GetNumberOfPoints(),
+                          " points without cells (\"Linear fit\" maps from a point cloud)");
+}
+
 void require_finite_points(vtkDataSet* data, const std::string& operation,
                            const std::string& what) {
   kelm::require_sound_dataset(data, operation, what);

@@ -17,6 +17,10 @@ void require_finite_points(vtkDataSet* data, const std::string& operation, const
 // Raises ValueError when `data` has no points, then checks its coordinates as above.
 void require_points(vtkDataSet* data, const std::string& operation, const std::string& what);
 
+// Raises ValueError when the source `data` has no cells: `method` (its name, quoted in the
+// message) reads the source's cells, and a point cloud has none.
+void require_source_cells(vtkDataSet* data, const std::string& operation, const char* method);
+
 // Raises KeyError when the source `data` has no point or cell data array `field_name` (listing
 // the arrays it has), TypeError when that array holds no numbers.
 void require_source_field(vtkDataSet* data, const std::string& field_name,

@@ -155,32 +155,25 @@ vtkSmartPointer<vtkDoubleArray> distance_array(const std::vector<double>& values
 
 }  // namespace
 
-vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
-                                             bool cell_centres) {
-  require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
-  require_points(from_mesh, kOperation, "the source (from_mesh)");
-  // What the distance is measured to: a volume source's cells (a point inside one is at 0), else
-  // the source's faces; a source with neither is a cloud of points.
-  vtkSmartPointer<vtkDataSet> cells;
-  if (has_volume_cells(from_mesh)) {
-    cells = from_mesh;
-  } else {
-    vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
-    if (!surface) {
-      auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
-      extract->SetInputData(from_mesh);
-      extract->Update();
-      surface = extract->GetOutput();
-    }
-    if (has_polygons(surface)) {
-      auto faces = vtkSmartPointer<vtkPolyData>::New();  // the polygons alone
-      faces->SetPoints(surface->GetPoints());
-      faces->SetPolys(surface->GetPolys());
-      faces->SetStrips(surface->GetStrips());
-      cells = faces;
-    }
+vtkSmartPointer<vtkDataSet> distance_cells(vtkDataSet* from_mesh) {
+  if (has_volume_cells(from_mesh)) return from_mesh;
+  vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
+  if (!surface) {
+    auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
+    extract->SetInputData(from_mesh);
+    extract->Update();
+    surface = extract->GetOutput();
   }
-  if (!cells) return measured_to_points(to_mesh, from_mesh, cell_centres);
+  if (!has_polygons(surface)) return nullptr;
+  auto faces = vtkSmartPointer<vtkPolyData>::New();  // the polygons alone
+  faces->SetPoints(surface->GetPoints());
+  faces->SetPolys(surface->GetPolys());
+  faces->SetStrips(surface->GetStrips());
+  return faces;
+}
+
+vtkSmartPointer<vtkDataSet> measure_to_cells(vtkDataSet* to_mesh, const ClosestCells& cells,
+                                             bool cell_centres) {
   // The closest-cell search of "Surface projection": exact distances to the cells, at a cost that
   // depends on the cells near each point only.
   vtkSmartPointer<vtkDataSet> out;
@@ -192,6 +185,17 @@ vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* fr
         distance_array(closest_cell_distances(cells, cell_centres_of(out))));
   }
   return out;
+}
+
+vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                             bool cell_centres) {
+  require_finite_points(to_mesh, kOperation, "the target (to_mesh)");
+  require_points(from_mesh, kOperation, "the source (from_mesh)");
+  vtkSmartPointer<vtkDataSet> cells = distance_cells(from_mesh);
+  if (!cells) return measured_to_points(to_mesh, from_mesh, cell_centres);
+  ClosestCells index(cells);
+  index.build_tree();
+  return measure_to_cells(to_mesh, index, cell_centres);
 }
 
 vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkDataSet* from_mesh,

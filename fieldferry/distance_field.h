@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "closest_cell.h"
 #include "common/mapped_leaf.h"
 
 namespace fieldferry_core {
@@ -29,6 +30,15 @@ vtkSmartPointer<vtkDataSet> generate_distance_field(vtkDataSet* to_mesh, vtkData
 // its points when it has none (a point cloud), and 0 for a point inside one of its volume cells.
 // A new dataset; `from_mesh` is never taken for a distance volume.
 vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* from_mesh,
+                                             bool cell_centres);
+
+// What a source's distance is measured to: its volume cells (a point inside one is at 0), else its
+// polygons (of its surface, for a grid); nothing for a source with neither (a cloud of points).
+vtkSmartPointer<vtkDataSet> distance_cells(vtkDataSet* from_mesh);
+
+// `to_mesh` measured as measure_distance does, against the index of distance_cells(source) built
+// once (its tree built) for all the targets of a call.
+vtkSmartPointer<vtkDataSet> measure_to_cells(vtkDataSet* to_mesh, const ClosestCells& cells,
                                              bool cell_centres);
 
 // Adds to `target` the point array "Distance" (and with `cell_centres` the cell array, from each

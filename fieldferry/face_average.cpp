@@ -319,8 +319,10 @@ class Walker {
     return true;
   }
 
-  // The cells other than `cell` with the edge (a, b).
-  void sharing(vtkIdType a, vtkIdType b, vtkIdType cell, std::vector<vtkIdType>& out) const {
+  // Calls visit(c) for each cell c other than `cell` with the edge (a, b): the cells of both
+  // points, each point's listed in increasing order, merged.
+  template <typename Visit>
+  void for_each_sharing(vtkIdType a, vtkIdType b, vtkIdType cell, Visit&& visit) const {
     const vtkIdType *i = cells_.cells_of(a), *i_end = i + cells_.cell_count_of(a);
     const vtkIdType *j = cells_.cells_of(b), *j_end = j + cells_.cell_count_of(b);
     while (i != i_end && j != j_end) {
@@ -329,30 +331,22 @@ class Walker {
       } else if (*j < *i) {
         ++j;
       } else {
-        if (*i != cell) out.push_back(*i);
+        if (*i != cell) visit(*i);
         ++i;
         ++j;
       }
     }
   }
 
-  // The one cell other than `cell` with the edge (a, b) (among the cells of both points, each
-  // point's listed in increasing order); -1 for none, kSeveral for more.
+  // The cells other than `cell` with the edge (a, b).
+  void sharing(vtkIdType a, vtkIdType b, vtkIdType cell, std::vector<vtkIdType>& out) const {
+    for_each_sharing(a, b, cell, [&](vtkIdType c) { out.push_back(c); });
+  }
+
+  // The one cell other than `cell` with the edge (a, b); -1 for none, kSeveral for more.
   vtkIdType neighbour(vtkIdType cell, vtkIdType a, vtkIdType b) const {
     vtkIdType one = -1;
-    const vtkIdType *i = cells_.cells_of(a), *i_end = i + cells_.cell_count_of(a);
-    const vtkIdType *j = cells_.cells_of(b), *j_end = j + cells_.cell_count_of(b);
-    while (i != i_end && j != j_end) {
-      if (*i < *j) {
-        ++i;
-      } else if (*j < *i) {
-        ++j;
-      } else {
-        if (*i != cell) one = one == -1 ? *i : kSeveral;
-        ++i;
-        ++j;
-      }
-    }
+    for_each_sharing(a, b, cell, [&](vtkIdType c) { one = one == -1 ? c : kSeveral; });
     return one;
   }
 
@@ -833,13 +827,7 @@ std::vector<vtkIdType> starts_of(const Faces& faces, const std::vector<vtkIdType
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
   check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
-  if (from_mesh->GetNumberOfCells() == 0) {
-    kelm::raise_value_error("fieldferry.", kOperation,
-                            ": \"Face average\" needs a source with cells; the source (from_mesh) "
-                            "is ",
-                            from_mesh->GetNumberOfPoints(),
-                            " points without cells (\"Linear fit\" maps from a point cloud)");
-  }
+  require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Face average");
   auto* target = vtkPolyData::SafeDownCast(to_mesh);
   if (!target) {
     kelm::raise_value_error("fieldferry.", kOperation,

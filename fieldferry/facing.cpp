@@ -41,7 +41,9 @@ std::unique_ptr<SourceFacing> SourceFacing::of(vtkDataSet* source) {
   return std::unique_ptr<SourceFacing>(new SourceFacing(faces));
 }
 
-SourceFacing::SourceFacing(vtkPolyData* faces) : faces_(faces) {
+SourceFacing::SourceFacing(vtkPolyData* faces)
+    : faces_(faces), closest_(std::make_unique<ClosestCells>(faces)) {
+  closest_->build_tree();
   normals_.resize(static_cast<size_t>(3 * faces_->GetNumberOfCells()));
   auto ids = vtkSmartPointer<vtkIdList>::New();
   for (vtkIdType c = 0; c < faces_->GetNumberOfCells(); ++c) {
@@ -77,7 +79,7 @@ void SourceFacing::mark(vtkPolyData* surface, vtkDataSet* mapped) const {
   auto at = vtkSmartPointer<vtkPolyData>::New();
   at->SetPoints(centres);
   std::vector<vtkIdType> closest;
-  closest_cell_distances(faces_, at, &closest);
+  closest_cell_distances(*closest_, at, &closest);
   auto facing = vtkSmartPointer<vtkUnsignedCharArray>::New();
   facing->SetName(kelm::kFacesSourceArray);
   facing->SetNumberOfTuples(cells);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "closest_cell.h"
+
 namespace fieldferry_core {
 
 class SourceFacing {
@@ -27,7 +29,8 @@ class SourceFacing {
  private:
   explicit SourceFacing(vtkPolyData* faces);
   vtkSmartPointer<vtkPolyData> faces_;
-  std::vector<double> normals_;  // 3 per source face
+  std::unique_ptr<ClosestCells> closest_;  // the source's faces, indexed once for every leaf
+  std::vector<double> normals_;            // 3 per source face
 };
 
 }  // namespace fieldferry_core

@@ -62,7 +62,15 @@ SourceDistance::SourceDistance(vtkDataSet* source, double radius, bool full_volu
   // An image carrying "ImageScalars" is a distance volume already; any other image is a field
   // volume, measured to its cells like a grid.
   auto* image = vtkImageData::SafeDownCast(source);
-  if (image && image->GetPointData()->GetAbstractArray(kImageScalarsArray)) volume_ = image;
+  if (image && image->GetPointData()->GetAbstractArray(kImageScalarsArray)) {
+    volume_ = image;
+    return;
+  }
+  cells_ = distance_cells(source);
+  if (cells_) {
+    closest_ = std::make_unique<ClosestCells>(cells_);
+    closest_->build_tree();
+  }
 }
 
 vtkSmartPointer<vtkDataSet> SourceDistance::measure(vtkDataSet* target, bool cell_centres) {
@@ -73,6 +81,7 @@ vtkSmartPointer<vtkDataSet> SourceDistance::measure(vtkDataSet* target, bool cel
     add_distances(measured, cell_centres, [this](double* x) { return (*surface_)(x); });
     return measured;
   }
+  if (closest_) return measure_to_cells(target, *closest_, cell_centres);
   if (!volume_) return measure_distance(target, source_, cell_centres);
   if (sparse_) sparse_->cover(target);
   vtkSmartPointer<vtkDataSet> measured =

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "closest_cell.h"
 #include "cloud_surface.h"
 #include "sparse_distance.h"
 
@@ -40,6 +41,8 @@ class SourceDistance {
   std::unique_ptr<SparseDistanceVolume> sparse_;
   std::optional<CappedCloudDistance> outside_;  // beyond a full volume's bounds
   std::unique_ptr<CloudSurfaceDistance> surface_;
+  vtkSmartPointer<vtkDataSet> cells_;      // what any other source is measured to
+  std::unique_ptr<ClosestCells> closest_;  // its cells, indexed once for every leaf
   bool cloud_ = false;
 };
 

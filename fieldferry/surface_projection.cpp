@@ -79,13 +79,7 @@ class Projection {
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
   check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
-  if (from_mesh->GetNumberOfCells() == 0) {
-    kelm::raise_value_error("fieldferry.", kOperation,
-                            ": \"Surface projection\" needs a source "
-                            "with cells; the source (from_mesh) is ",
-                            from_mesh->GetNumberOfPoints(),
-                            " points without cells (\"Linear fit\" maps from a point cloud)");
-  }
+  require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Surface projection");
   mark_active_scalars(from_mesh, field_name);
 
   ClosestCells closest(from_mesh);
@@ -97,14 +91,12 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }
 
-std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target,
+std::vector<double> closest_cell_distances(const ClosestCells& closest, vtkDataSet* target,
                                            std::vector<vtkIdType>* closest_cells) {
   const auto n = static_cast<size_t>(target->GetNumberOfPoints());
   std::vector<double> distances(n, std::numeric_limits<double>::infinity());
   if (closest_cells) closest_cells->assign(n, -1);
-  if (source->GetNumberOfCells() == 0 || n == 0) return distances;
-  ClosestCells closest(source);
-  closest.build_tree();
+  if (n == 0) return distances;
   // The search fills stencils as it goes; one entry each, as only the distances are kept.
   PointStencils stencils(target->GetNumberOfPoints(), closest.max_cell_size());
   const std::vector<vtkIdType> order = spatial_order(target);
@@ -112,6 +104,18 @@ std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* targe
                         closest_cells ? closest_cells->data() : nullptr);
   vtkSMPTools::For(0, target->GetNumberOfPoints(), projection);
   return distances;
+}
+
+std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target,
+                                           std::vector<vtkIdType>* closest_cells) {
+  if (source->GetNumberOfCells() == 0) {
+    if (closest_cells) closest_cells->assign(static_cast<size_t>(target->GetNumberOfPoints()), -1);
+    return std::vector<double>(static_cast<size_t>(target->GetNumberOfPoints()),
+                               std::numeric_limits<double>::infinity());
+  }
+  ClosestCells closest(source);
+  closest.build_tree();
+  return closest_cell_distances(closest, target, closest_cells);
 }
 
 }  // namespace fieldferry_core

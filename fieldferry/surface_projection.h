@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "closest_cell.h"
+
 namespace fieldferry_core {
 
 // A new dataset like to_mesh with every source point array sampled at the closest points and
@@ -25,6 +27,11 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
 // cell is found (a source without cells, or only degenerate ones). `closest`, if given, gets each
 // point's closest cell (-1 where none).
 std::vector<double> closest_cell_distances(vtkDataSet* source, vtkDataSet* target,
+                                           std::vector<vtkIdType>* closest = nullptr);
+
+// The same from an index of a source with cells built once (its tree built), for a caller that
+// measures several targets against one source.
+std::vector<double> closest_cell_distances(const ClosestCells& index, vtkDataSet* target,
                                            std::vector<vtkIdType>* closest = nullptr);
 
 }  // namespace fieldferry_core

@@ -142,6 +142,16 @@ def sources(folder):
     return written
 
 
+def replayed_loads(mesh, out):
+    """The host functions the folder's recorded_loads.py calls, replayed on a fresh host holding
+    the mesh (in mm, model named "box" as kelm-map names it)."""
+    kelm.reset()
+    kelm.setApplicationUnitSystem("mm-kg-s-N-K")
+    kelm.io.load_model(str(mesh), model_name="box", length_unit="mm")
+    exec(compile((out / "recorded_loads.py").read_text(), "recorded_loads.py", "exec"), {})
+    return [c.function for c in kelm.environment.created]
+
+
 def kelm_map(*args):
     return subprocess.run([str(ROOT / "kelm-map"), *map(str, args)], capture_output=True,
                           text=True)
@@ -296,11 +306,7 @@ class TestKelmMap:
             assert run.returncode == 0, run.stderr
         assert "no host load for 'Heat flux'" in run.stdout
         assert "mapped, no host load" in (out / "report_heat flux.txt").read_text()
-        kelm.reset()
-        kelm.setApplicationUnitSystem("mm-kg-s-N-K")
-        kelm.io.load_model(str(tets), model_name="box", length_unit="mm")
-        exec(compile((out / "recorded_loads.py").read_text(), "recorded_loads.py", "exec"), {})
-        assert [c.function for c in kelm.environment.created] == [
+        assert replayed_loads(tets, out) == [
             "createPressurePropertyStaticVariable", "createLoadPressure",
             "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
 
@@ -356,11 +362,7 @@ class TestKelmMapFromCFD:
         reader.SetFileName(str(out / "source_moved.vtp"))
         reader.Update()
         assert reader.GetOutput().GetBounds() == pytest.approx((0, 100, 0, 50, 0, 20), abs=1e-9)
-        kelm.reset()
-        kelm.setApplicationUnitSystem("mm-kg-s-N-K")
-        kelm.io.load_model(str(tets), model_name="box", length_unit="mm")
-        exec(compile((out / "recorded_loads.py").read_text(), "recorded_loads.py", "exec"), {})
-        assert [c.function for c in kelm.environment.created] == [
+        assert replayed_loads(tets, out) == [
             "createPressurePropertyStaticVariable", "createLoadPressure",
             "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
 

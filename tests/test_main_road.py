@@ -180,10 +180,9 @@ def test_report_takes_the_source_force_from_face_values():
     assert report["force"]["check"] == "opposite"
 
 
-def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
-    # A 1 x 1 m plate 20 mm thick (4 x 4 x 2 hexahedra); the fluid below it, its CFD wall at z = 0
-    # with normals out of the fluid (+z). A tolerance of 50 mm reaches both sides of the wall.
-    n, t = 4, 0.02
+def thin_wall(n, t=0.02):
+    """(node coordinates, exported model) of a 1 x 1 m plate t thick in n x n x 2 hexahedra,
+    body "M/P/Wall", its lower face at z = 0."""
     xs, zs = np.linspace(0, 1, n + 1), np.linspace(0, t, 3)
     xyz = np.array([(x, y, z) for x in xs for y in xs for z in zs])
     at = lambda i, j, k: (i * (n + 1) + j) * 3 + k  # noqa: E731
@@ -192,8 +191,16 @@ def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
              for i in range(n) for j in range(n) for k in range(2)]
     model = kelm.Model("M")
     model.add_part("P").add_mesh("Wall", np.arange(1, len(xyz) + 1), xyz,
-                                 {kelm.mesh.ElementTopology.Hexa8: (np.arange(1, 33), hexes)})
-    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+                                 {kelm.mesh.ElementTopology.Hexa8:
+                                  (np.arange(1, len(hexes) + 1), hexes)})
+    return xyz, treewalk.create_vtk_dataset_from_kelm_entities([model])
+
+
+def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
+    # A 1 x 1 m plate 20 mm thick (4 x 4 x 2 hexahedra); the fluid below it, its CFD wall at z = 0
+    # with normals out of the fluid (+z). A tolerance of 50 mm reaches both sides of the wall.
+    n = 4
+    xyz, exported = thin_wall(n)
     plane = vtk.vtkPlaneSource()  # normal (point1 - origin) x (point2 - origin) = +z
     plane.SetOrigin(-0.1, -0.1, 0)
     plane.SetPoint1(1.1, -0.1, 0)
@@ -220,17 +227,8 @@ def test_a_face_average_loads_the_source_force_and_reports_the_area_it_covers():
 
     # The plate of the test above, 1 x 1 m, wetted below; the CFD wall twice as long (0 <= x <= 2)
     # in faces that do not line up with the plate's, holding p = 1000 + 500 x + 300 y per face.
-    n, t = 4, 0.02
-    xs, zs = np.linspace(0, 1, n + 1), np.linspace(0, t, 3)
-    xyz = np.array([(x, y, z) for x in xs for y in xs for z in zs])
-    at = lambda i, j, k: (i * (n + 1) + j) * 3 + k  # noqa: E731
-    hexes = [[at(i, j, k), at(i + 1, j, k), at(i + 1, j + 1, k), at(i, j + 1, k),
-              at(i, j, k + 1), at(i + 1, j, k + 1), at(i + 1, j + 1, k + 1), at(i, j + 1, k + 1)]
-             for i in range(n) for j in range(n) for k in range(2)]
-    model = kelm.Model("M")
-    model.add_part("P").add_mesh("Wall", np.arange(1, len(xyz) + 1), xyz,
-                                 {kelm.mesh.ElementTopology.Hexa8: (np.arange(1, 33), hexes)})
-    exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
+    n = 4
+    xyz, exported = thin_wall(n)
     plane = vtk.vtkPlaneSource()  # normal +z, out of the fluid
     plane.SetOrigin(0, 0, 0)
     plane.SetPoint1(2, 0, 0)
