@@ -176,7 +176,8 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
 }
 
 // Binds one interpolation method: (field_name, from_mesh, to_mesh) -> a new dataset.
-using Method = vtkSmartPointer<vtkDataSet> (*)(const std::string&, vtkDataSet*, vtkDataSet*);
+using Method = vtkSmartPointer<vtkDataSet> (*)(const std::string&, vtkDataSet*, vtkDataSet*,
+                                               core::SourceIndex*);
 void def_method(py::module_& m, const char* name, Method method, const char* doc) {
   const std::string op = std::string("fieldferry.") + name;
   m.def(
@@ -184,7 +185,8 @@ void def_method(py::module_& m, const char* name, Method method, const char* doc
       [op, method](py::object field_name, py::object from_mesh, py::object to_mesh) {
         return method(text_argument(field_name, op.c_str(), "field_name"),
                       vtk_argument<vtkDataSet>(from_mesh, op.c_str(), "from_mesh", "VTK dataset"),
-                      vtk_argument<vtkDataSet>(to_mesh, op.c_str(), "to_mesh", "VTK dataset"));
+                      vtk_argument<vtkDataSet>(to_mesh, op.c_str(), "to_mesh", "VTK dataset"),
+                      nullptr);
       },
       py::arg("field_name"), py::arg("from_mesh"), py::arg("to_mesh"), doc);
 }
@@ -238,7 +240,11 @@ PYBIND11_MODULE(fieldferry, m) {
              "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
              "source cell get 0 and \"vtkValidPointMask\" 0.");
   def_method(m, "interpolate_scalar_field_using_surface_projection",
-             &core::interpolate_scalar_field_using_surface_projection,
+             [](const std::string& field, vtkDataSet* from, vtkDataSet* to,
+                core::SourceIndex* shared) {
+               return core::interpolate_scalar_field_using_surface_projection(field, from, to,
+                                                                              shared);
+             },
              "\"Surface projection\": a new dataset like to_mesh whose points take the source "
              "values at their closest point on the source's cells, interpolated with that cell's "
              "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "

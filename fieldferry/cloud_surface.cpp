@@ -1,33 +1,26 @@
 #include "cloud_surface.h"
 
-#include <vtkIdList.h>
 #include <vtkMath.h>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace fieldferry_core {
 
-CloudSurfaceDistance::CloudSurfaceDistance(vtkDataSet* cloud) : cloud_(cloud) {
-  locator_ = vtkSmartPointer<vtkStaticPointLocator>::New();
-  locator_->SetDataSet(cloud_);
-  locator_->BuildLocator();
-}
-
 double CloudSurfaceDistance::operator()(const double x[3]) const {
-  auto near = vtkSmartPointer<vtkIdList>::New();
-  double at[3] = {x[0], x[1], x[2]};
-  locator_->FindClosestNPoints(kCloudSurfaceNeighbours, at, near);
-  const vtkIdType n = near->GetNumberOfIds();
+  vtkIdType near[kCloudSurfaceNeighbours];
+  const int n = points_.nearest_k(x, kCloudSurfaceNeighbours, near);
+  if (n == 0) return std::numeric_limits<double>::infinity();
   double p[kCloudSurfaceNeighbours][3], centre[3] = {0, 0, 0};
-  for (vtkIdType k = 0; k < n; ++k) {
-    cloud_->GetPoint(near->GetId(k), p[k]);
+  for (int k = 0; k < n; ++k) {
+    cloud_->GetPoint(near[k], p[k]);
     for (int a = 0; a < 3; ++a) centre[a] += p[k][a] / double(n);
   }
   const double nearest = std::sqrt(vtkMath::Distance2BetweenPoints(x, p[0]));
   if (n < 3) return nearest;
   double cov[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  for (vtkIdType k = 0; k < n; ++k) {
+  for (int k = 0; k < n; ++k) {
     for (int a = 0; a < 3; ++a) {
       for (int b = 0; b < 3; ++b) cov[a][b] += (p[k][a] - centre[a]) * (p[k][b] - centre[b]);
     }
@@ -49,7 +42,7 @@ double CloudSurfaceDistance::operator()(const double x[3]) const {
     double in_plane[3] = {v[0] - h * normal[0], v[1] - h * normal[1], v[2] - h * normal[2]};
     return vtkMath::Norm(in_plane);
   };
-  for (vtkIdType k = 0; k < n; ++k) {
+  for (int k = 0; k < n; ++k) {
     double d[3] = {p[k][0] - centre[0], p[k][1] - centre[1], p[k][2] - centre[2]};
     reach = std::max(reach, along(d));
   }

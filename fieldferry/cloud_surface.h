@@ -7,8 +7,8 @@
 #pragma once
 
 #include <vtkDataSet.h>
-#include <vtkSmartPointer.h>
-#include <vtkStaticPointLocator.h>
+
+#include "point_tree.h"
 
 namespace fieldferry_core {
 
@@ -16,7 +16,9 @@ inline constexpr int kCloudSurfaceNeighbours = 10;
 
 class CloudSurfaceDistance {
  public:
-  explicit CloudSurfaceDistance(vtkDataSet* cloud);
+  // `points`: the tree of the cloud's points, kept by the caller while this is used.
+  CloudSurfaceDistance(vtkDataSet* cloud, const PointTree& points)
+      : cloud_(cloud), points_(points) {}
 
   // The distance from x to the plane of its nearest cloud points (their least-squares plane,
   // where their spread across it is below a tenth of their spread along it), combined with how
@@ -25,8 +27,8 @@ class CloudSurfaceDistance {
   double operator()(const double x[3]) const;
 
  private:
-  vtkSmartPointer<vtkDataSet> cloud_;
-  vtkSmartPointer<vtkStaticPointLocator> locator_;
+  vtkDataSet* cloud_;
+  const PointTree& points_;
 };
 
 }  // namespace fieldferry_core

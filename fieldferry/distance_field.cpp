@@ -8,12 +8,10 @@
 #include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkImageData.h>
-#include <vtkMath.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkResampleWithDataSet.h>
-#include <vtkStaticPointLocator.h>
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +21,7 @@
 #include "checks.h"
 #include "common/dataset_checks.h"
 #include "common/errors.h"
+#include "point_tree.h"
 #include "surface_projection.h"
 
 namespace fieldferry_core {
@@ -115,13 +114,11 @@ vtkSmartPointer<vtkDataSet> measured_to_points(vtkDataSet* to_mesh, vtkDataSet* 
   vtkSmartPointer<vtkDataSet> out;
   out.TakeReference(to_mesh->NewInstance());
   out->ShallowCopy(to_mesh);
-  auto points = vtkSmartPointer<vtkStaticPointLocator>::New();
-  points->SetDataSet(from_mesh);
-  points->BuildLocator();
+  const PointTree points(from_mesh);
   add_distances(out, cell_centres, [&](double* x) {
-    double nearest[3];
-    from_mesh->GetPoint(points->FindClosestPoint(x), nearest);
-    return std::sqrt(vtkMath::Distance2BetweenPoints(x, nearest));
+    double dist2 = 0;
+    points.nearest(x, &dist2);
+    return std::sqrt(dist2);
   });
   return out;
 }
@@ -165,6 +162,10 @@ vtkSmartPointer<vtkDataSet> distance_cells(vtkDataSet* from_mesh) {
     surface = extract->GetOutput();
   }
   if (!has_polygons(surface)) return nullptr;
+  // A surface of polygons alone is its own: its search can serve the method too.
+  if (surface == from_mesh && surface->GetNumberOfVerts() + surface->GetNumberOfLines() == 0) {
+    return surface;
+  }
   auto faces = vtkSmartPointer<vtkPolyData>::New();  // the polygons alone
   faces->SetPoints(surface->GetPoints());
   faces->SetPolys(surface->GetPolys());
@@ -173,13 +174,15 @@ vtkSmartPointer<vtkDataSet> distance_cells(vtkDataSet* from_mesh) {
 }
 
 vtkSmartPointer<vtkDataSet> measure_to_cells(vtkDataSet* to_mesh, const ClosestCells& cells,
-                                             bool cell_centres) {
+                                             bool cell_centres,
+                                             const std::vector<double>* point_distances) {
   // The closest-cell search of "Surface projection": exact distances to the cells, at a cost that
   // depends on the cells near each point only.
   vtkSmartPointer<vtkDataSet> out;
   out.TakeReference(to_mesh->NewInstance());
   out->ShallowCopy(to_mesh);
-  out->GetPointData()->AddArray(distance_array(closest_cell_distances(cells, out)));
+  out->GetPointData()->AddArray(
+      distance_array(point_distances ? *point_distances : closest_cell_distances(cells, out)));
   if (cell_centres) {
     out->GetCellData()->AddArray(
         distance_array(closest_cell_distances(cells, cell_centres_of(out))));

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "closest_cell.h"
 #include "common/mapped_leaf.h"
@@ -37,9 +38,11 @@ vtkSmartPointer<vtkDataSet> measure_distance(vtkDataSet* to_mesh, vtkDataSet* fr
 vtkSmartPointer<vtkDataSet> distance_cells(vtkDataSet* from_mesh);
 
 // `to_mesh` measured as measure_distance does, against the index of distance_cells(source) built
-// once (its tree built) for all the targets of a call.
+// once (its tree built) for all the targets of a call; the points' distances taken from
+// `point_distances` when given (found by the same search already).
 vtkSmartPointer<vtkDataSet> measure_to_cells(vtkDataSet* to_mesh, const ClosestCells& cells,
-                                             bool cell_centres);
+                                             bool cell_centres,
+                                             const std::vector<double>* point_distances = nullptr);
 
 // Adds to `target` the point array "Distance" (and with `cell_centres` the cell array, from each
 // cell's parametric centre) holding `distance_to` of each point, replacing any it had.

@@ -12,7 +12,6 @@
 #include <vtkSMPThreadLocal.h>
 #include <vtkSMPThreadLocalObject.h>
 #include <vtkSMPTools.h>
-#include <vtkStaticPointLocator.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +19,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -706,14 +706,14 @@ std::vector<vtkIdType> spatial_order_of(const Faces& faces) {
 class Starts {
  public:
   Starts(const Faces& faces, const std::vector<vtkIdType>& order, const Links& links,
-         const Walker& walker, const SourceCells& cells, vtkStaticPointLocator* locator,
+         const Walker& walker, const SourceCells& cells, const PointTree& points,
          std::vector<vtkIdType>& starts, std::vector<vtkIdType>& hints)
       : faces_(faces),
         order_(order),
         links_(links),
         walker_(walker),
         cells_(cells),
-        locator_(locator),
+        points_(points),
         starts_(starts),
         hints_(hints),
         position_(order.size()) {
@@ -770,7 +770,7 @@ class Starts {
       tried.push_back(hints_[order_[here - 1]]);
     }
     if (std::any_of(tried.begin(), tried.end(), walk_from)) return;
-    const vtkIdType nearest = locator_->FindClosestPoint(centre);
+    const vtkIdType nearest = points_.nearest(centre);
     if (nearest >= 0 && cells_.cell_count_of(nearest) > 0) walk_from(cells_.cells_of(nearest)[0]);
   }
 
@@ -779,7 +779,7 @@ class Starts {
   const Links& links_;
   const Walker& walker_;
   const SourceCells& cells_;
-  vtkStaticPointLocator* locator_;
+  const PointTree& points_;
   std::vector<vtkIdType>& starts_;
   std::vector<vtkIdType>& hints_;
   std::vector<vtkIdType> position_;
@@ -788,15 +788,13 @@ class Starts {
 
 std::vector<vtkIdType> starts_of(const Faces& faces, const std::vector<vtkIdType>& order,
                                  vtkIdType points, ClosestCells& closest, vtkDataSet* source,
-                                 const Walker* walker) {
+                                 SourceIndex& shared, const Walker* walker) {
   const vtkIdType n = faces.count();
   std::vector<vtkIdType> starts(static_cast<size_t>(n), -1), hints(starts);
   if (walker) {
     const Links links(faces, points);
-    auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-    locator->SetDataSet(source);
-    locator->BuildLocator();
-    Starts pass(faces, order, links, *walker, closest.cells(), locator, starts, hints);
+    Starts pass(faces, order, links, *walker, closest.cells(), shared.points_of(source), starts,
+                hints);
     vtkSMPTools::For(0, (n + kBlock - 1) / kBlock, 1, pass);
   }
   // The centres a walk did not put on the source, by the full search.
@@ -825,8 +823,9 @@ std::vector<vtkIdType> starts_of(const Faces& faces, const std::vector<vtkIdType
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
-  check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared) {
+  check_method_arguments(kOperation, field_name, from_mesh, to_mesh, shared);
   require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Face average");
   auto* target = vtkPolyData::SafeDownCast(to_mesh);
   if (!target) {
@@ -853,12 +852,14 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
   const vtkIdType n_faces = faces.count();
   const std::vector<vtkIdType> order = spatial_order_of(faces);
 
-  ClosestCells closest(sampled);
+  std::optional<SourceIndex> own;
+  if (!shared) shared = &own.emplace(sampled);
+  ClosestCells& closest = shared->cells_of(sampled);
   const SourceCells& cells = closest.cells();
   std::unique_ptr<Walker> walker;
   if (all_polygons(cells)) walker = std::make_unique<Walker>(closest.cells());
   const std::vector<vtkIdType> starts =
-      starts_of(faces, order, n_points, closest, sampled, walker.get());
+      starts_of(faces, order, n_points, closest, sampled, *shared, walker.get());
 
   std::vector<double> sums(static_cast<size_t>(n_faces) * width, 0.0);
   std::vector<double> weights(static_cast<size_t>(n_faces), 0.0);

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "source_index.h"
+
 namespace fieldferry_core {
 
 // A new surface like to_mesh (vtkPolyData) carrying every source array as a cell array (one value
@@ -20,6 +22,7 @@ namespace fieldferry_core {
 // cells and a target that is not a surface, and as every method does for an empty source, a
 // missing field or non-finite coordinates.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared = nullptr);
 
 }  // namespace fieldferry_core

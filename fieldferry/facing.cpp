@@ -32,18 +32,27 @@ void polygon_normal(vtkPoints* points, vtkIdList* ids, double n[3]) {
 
 }  // namespace
 
-std::unique_ptr<SourceFacing> SourceFacing::of(vtkDataSet* source) {
-  auto* poly = vtkPolyData::SafeDownCast(source);
+std::unique_ptr<SourceFacing> SourceFacing::of(SourceIndex& index) {
+  auto* poly = vtkPolyData::SafeDownCast(index.source());
   if (!poly || poly->GetNumberOfPolys() == 0) return nullptr;
   auto faces = vtkSmartPointer<vtkPolyData>::New();
   faces->SetPoints(poly->GetPoints());
   faces->SetPolys(poly->GetPolys());
-  return std::unique_ptr<SourceFacing>(new SourceFacing(faces));
+  return std::unique_ptr<SourceFacing>(new SourceFacing(faces, index));
 }
 
-SourceFacing::SourceFacing(vtkPolyData* faces)
-    : faces_(faces), closest_(std::make_unique<ClosestCells>(faces)) {
-  closest_->build_tree();
+namespace {
+
+ClosestCells& searched(SourceIndex& index, vtkPolyData* faces) {
+  ClosestCells& closest = index.cells_of(faces);
+  closest.build_tree();
+  return closest;
+}
+
+}  // namespace
+
+SourceFacing::SourceFacing(vtkPolyData* faces, SourceIndex& index)
+    : faces_(faces), closest_(searched(index, faces)) {
   normals_.resize(static_cast<size_t>(3 * faces_->GetNumberOfCells()));
   auto ids = vtkSmartPointer<vtkIdList>::New();
   for (vtkIdType c = 0; c < faces_->GetNumberOfCells(); ++c) {
@@ -79,7 +88,7 @@ void SourceFacing::mark(vtkPolyData* surface, vtkDataSet* mapped) const {
   auto at = vtkSmartPointer<vtkPolyData>::New();
   at->SetPoints(centres);
   std::vector<vtkIdType> closest;
-  closest_cell_distances(*closest_, at, &closest);
+  closest_cell_distances(closest_, at, &closest);
   auto facing = vtkSmartPointer<vtkUnsignedCharArray>::New();
   facing->SetName(kelm::kFacesSourceArray);
   facing->SetNumberOfTuples(cells);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "closest_cell.h"
+#include "source_index.h"
 
 namespace fieldferry_core {
 
@@ -19,7 +20,8 @@ class SourceFacing {
  public:
   // Nothing when the source has no faces (a point cloud, lines, a volume): its normals say nothing
   // about which side of a wall it lies on.
-  static std::unique_ptr<SourceFacing> of(vtkDataSet* source);
+  // The source's faces are searched through `index` (kept by the caller while this is used).
+  static std::unique_ptr<SourceFacing> of(SourceIndex& index);
 
   // Adds the cell array "Faces source" to `mapped` (a solid's surface: one cell per face, in the
   // order of `surface`): 1 for a face whose outward normal points against the normal of the
@@ -27,9 +29,9 @@ class SourceFacing {
   void mark(vtkPolyData* surface, vtkDataSet* mapped) const;
 
  private:
-  explicit SourceFacing(vtkPolyData* faces);
+  SourceFacing(vtkPolyData* faces, SourceIndex& index);
   vtkSmartPointer<vtkPolyData> faces_;
-  std::unique_ptr<ClosestCells> closest_;  // the source's faces, indexed once for every leaf
+  const ClosestCells& closest_;  // the source's faces, indexed once for every leaf
   std::vector<double> normals_;            // 3 per source face
 };
 

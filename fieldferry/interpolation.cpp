@@ -12,10 +12,11 @@
 #include <vtkResampleWithDataSet.h>
 #include <vtkStaticPointLocator.h>
 #include <vtkUnsignedCharArray.h>
-#include <vtkVoronoiKernel.h>
+#include <vtkSMPTools.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "checks.h"
@@ -23,6 +24,7 @@
 #include "common/errors.h"
 #include "common/tag_arrays.h"
 #include "distance_field.h"
+#include "point_stencils.h"
 #include "source_fields.h"
 
 namespace fieldferry_core {
@@ -34,7 +36,9 @@ constexpr double kGaussianSharpness = 2.0;
 }  // namespace
 
 void check_method_arguments(const char* operation, const std::string& field_name,
-                            vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+                            vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+                            const SourceIndex* shared) {
+  if (shared) return;
   const std::string op = std::string("fieldferry.") + operation;
   // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
   // silent zeros; neither is a mapping.
@@ -190,30 +194,37 @@ vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::s
 }
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared) {
   check_method_arguments("interpolate_scalar_field_using_point_interpolator", field_name, from_mesh,
-                         to_mesh);
+                         to_mesh, shared);
   const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
   from_mesh = points;
-  auto kernel = vtkSmartPointer<vtkVoronoiKernel>::New();
-  auto interpolator = vtkSmartPointer<vtkPointInterpolator>::New();
   mark_active_scalars(from_mesh, field_name);
-  vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
-  interpolator->SetSourceData(source_for(target, from_mesh, field_name));
-  interpolator->SetInputData(target);
-  interpolator->SetKernel(kernel);
-  interpolator->Update();
-  vtkSmartPointer<vtkDataSet> out = interpolator->GetOutput();
+  std::optional<SourceIndex> own;
+  if (!shared) shared = &own.emplace(from_mesh);
+  const PointTree& tree = shared->points_of(from_mesh);
   // The nearest source point always exists: every point is mapped.
-  std::vector<std::uint8_t> valid(static_cast<size_t>(out->GetNumberOfPoints()), 1);
-  set_valid_mask(out, valid.data());
-  return out;
+  PointStencils stencils(to_mesh->GetNumberOfPoints(), 1);
+  const std::vector<vtkIdType> order = spatial_order(to_mesh);
+  vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), [&](vtkIdType begin, vtkIdType end) {
+    const double one = 1.0;
+    double x[3];
+    for (vtkIdType k = begin; k < end; ++k) {
+      const vtkIdType i = order[k];
+      to_mesh->GetPoint(i, x);
+      const vtkIdType nearest = tree.nearest(x);
+      stencils.set(i, 1, &nearest, &one);
+    }
+  });
+  return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared) {
   check_method_arguments("interpolate_scalar_field_using_probe_filter", field_name, from_mesh,
-                         to_mesh);
+                         to_mesh, shared);
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
   vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
@@ -231,9 +242,9 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
 
 vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
-    const CoarseToFineOptions& options) {
+    const CoarseToFineOptions& options, SourceIndex* shared) {
   check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh,
-                         to_mesh);
+                         to_mesh, shared);
   const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
   from_mesh = points;
   if (!(options.radius > 0) || !std::isfinite(options.radius)) {

@@ -12,18 +12,26 @@
 #include <string>
 
 #include "common/mapped_leaf.h"
+#include "source_index.h"
 
 namespace fieldferry_core {
 
 using kelm::kValidMaskArray;
 
-// "Point cloud or mesh": Voronoi kernel, each target point takes its nearest source point's value.
+// Every method takes, last, the mapping call's index of the source (source_index.h): handed one, it
+// searches the source through it and leaves the checks to the mapping; without, it checks its
+// arguments and indexes the source for this call alone.
+
+// "Point cloud or mesh": each target point takes its nearest source point's values (the lowest id
+// among equally near ones).
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared = nullptr);
 
 // "Mesh only": each target point is located in a source cell; 0 and mask 0 where it is in none.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared = nullptr);
 
 struct CoarseToFineOptions {
   // Gaussian kernel radius in the source's (= model's) length unit: 0.01 metre in a model in m.
@@ -37,15 +45,17 @@ struct CoarseToFineOptions {
 // target. Mask 0 where a grid corner weighing in on the point had no source point within radius.
 vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
-    const CoarseToFineOptions& options = {});
+    const CoarseToFineOptions& options = {}, SourceIndex* shared = nullptr);
 
 // Number of points whose "vtkValidPointMask" is 0 (all points when the array is missing).
 vtkIdType count_unmapped_points(vtkDataSet* mapped);
 
-// What every method checks first: a source with points and a numeric point array `field_name`, a
-// target with finite coordinates. `operation` is the function name without "fieldferry.".
+// What every method called alone checks first: a source with points and a numeric point array
+// `field_name`, a target with finite coordinates. `operation` is the function name without
+// "fieldferry.". Nothing when `shared` is given: the mapping call checked them already.
 void check_method_arguments(const char* operation, const std::string& field_name,
-                            vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+                            vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+                            const SourceIndex* shared = nullptr);
 
 // Sets the point array "vtkValidPointMask" of `data` to `valid` (one byte per point, 1 = got a
 // value), replacing any earlier mask.

@@ -1,13 +1,11 @@
 #include "linear_fit.h"
 
-#include <vtkIdList.h>
 #include <vtkMath.h>
-#include <vtkSMPThreadLocalObject.h>
 #include <vtkSMPTools.h>
-#include <vtkStaticPointLocator.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "checks.h"
 #include "interpolation.h"
@@ -23,19 +21,18 @@ constexpr char kOperation[] = "interpolate_scalar_field_using_linear_fit";
 class Fit {
  public:
   Fit(vtkDataSet* source, vtkDataSet* target, const std::vector<vtkIdType>& order,
-      vtkStaticPointLocator* locator, PointStencils& stencils)
-      : source_(source), target_(target), order_(order), locator_(locator), stencils_(stencils) {}
+      const PointTree& tree, PointStencils& stencils)
+      : source_(source), target_(target), order_(order), tree_(tree), stencils_(stencils) {}
 
   void Initialize() {}
 
   void operator()(vtkIdType begin, vtkIdType end) {
-    vtkIdList* near = near_.Local();
     double x[3];
+    vtkIdType near[kLinearFitNeighbours];
     for (vtkIdType k = begin; k < end; ++k) {
       const vtkIdType i = order_[k];
       target_->GetPoint(i, x);
-      locator_->FindClosestNPoints(kLinearFitNeighbours, x, near);
-      fit(x, near, i);
+      fit(x, near, tree_.nearest_k(x, kLinearFitNeighbours, near), i);
     }
   }
 
@@ -47,21 +44,21 @@ class Fit {
   // sum w_k (d_k - m)(d_k - m)^T / W: value = sum (w_k / W) f_k + sum over resolved j of
   // g_j t_j, slope g_j = sum (w_k / W) s_kj f_k / l_j with s_kj = (d_k - m).e_j, and t_j = -m.e_j
   // the target point's offset from the centroid along e_j.
-  void fit(const double x[3], vtkIdList* near, vtkIdType i) {
-    const int n = static_cast<int>(near->GetNumberOfIds());
+  // `near`: the n nearest source points, nearest first (ties by id).
+  void fit(const double x[3], const vtkIdType* near, int n, vtkIdType i) {
     double d[kLinearFitNeighbours][3];
     double w[kLinearFitNeighbours];
     double c[kLinearFitNeighbours];
     vtkIdType ids[kLinearFitNeighbours];
     double far2 = 0;
     for (int k = 0; k < n; ++k) {
-      ids[k] = near->GetId(k);
+      ids[k] = near[k];
       source_->GetPoint(ids[k], d[k]);
       for (int a = 0; a < 3; ++a) d[k][a] -= x[a];
       far2 = std::max(far2, vtkMath::Dot(d[k], d[k]));
     }
     if (n < 2 || far2 == 0) {
-      nearest(near, x, i);
+      nearest(near, i);
       return;
     }
     const double soft2 = far2 / 100;
@@ -89,7 +86,7 @@ class Fit {
     // are one point: their "slopes" would be noise divided by noise.
     const double rounding2 = 1e-18 * (far2 + vtkMath::Dot(x, x));
     if (!(spread[0] > rounding2) || !std::isfinite(spread[0])) {
-      nearest(near, x, i);
+      nearest(near, i);
       return;
     }
     double t[3] = {0, 0, 0};
@@ -109,44 +106,34 @@ class Fit {
     stencils_.set(i, n, ids, c);
   }
 
-  // The locator lists the nearest first; among points at the same distance the lowest id wins,
-  // so that the value does not depend on the locator's order.
-  void nearest(vtkIdList* near, const double x[3], vtkIdType i) {
-    vtkIdType best = near->GetId(0);
-    double y[3];
-    source_->GetPoint(best, y);
-    const double d0 = vtkMath::Distance2BetweenPoints(x, y);
-    for (vtkIdType k = 1; k < near->GetNumberOfIds(); ++k) {
-      source_->GetPoint(near->GetId(k), y);
-      if (vtkMath::Distance2BetweenPoints(x, y) == d0) best = std::min(best, near->GetId(k));
-    }
+  // The tree lists the nearest first, the lowest id first among equally near points.
+  void nearest(const vtkIdType* near, vtkIdType i) {
     const double one = 1.0;
-    stencils_.set(i, 1, &best, &one);
+    stencils_.set(i, 1, near, &one);
   }
 
   vtkDataSet* source_;
   vtkDataSet* target_;
   const std::vector<vtkIdType>& order_;
-  vtkStaticPointLocator* locator_;
+  const PointTree& tree_;
   PointStencils& stencils_;
-  vtkSMPThreadLocalObject<vtkIdList> near_;
 };
 
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std::string& field_name,
                                                                       vtkDataSet* from_mesh,
-                                                                      vtkDataSet* to_mesh) {
-  check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
+                                                                      vtkDataSet* to_mesh,
+                                                                      SourceIndex* shared) {
+  check_method_arguments(kOperation, field_name, from_mesh, to_mesh, shared);
   const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
   from_mesh = points;
   mark_active_scalars(from_mesh, field_name);
-  auto locator = vtkSmartPointer<vtkStaticPointLocator>::New();
-  locator->SetDataSet(from_mesh);
-  locator->BuildLocator();
+  std::optional<SourceIndex> own;
+  if (!shared) shared = &own.emplace(from_mesh);
   PointStencils stencils(to_mesh->GetNumberOfPoints(), kLinearFitNeighbours);
   const std::vector<vtkIdType> order = spatial_order(to_mesh);
-  Fit fit(from_mesh, to_mesh, order, locator, stencils);
+  Fit fit(from_mesh, to_mesh, order, shared->points_of(from_mesh), stencils);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), fit);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }

@@ -18,6 +18,8 @@
 
 #include <string>
 
+#include "source_index.h"
+
 namespace fieldferry_core {
 
 inline constexpr int kLinearFitNeighbours = 10;
@@ -29,6 +31,7 @@ inline constexpr double kLinearFitFlatness = 1e-6;
 // field or non-finite coordinates.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std::string& field_name,
                                                                       vtkDataSet* from_mesh,
-                                                                      vtkDataSet* to_mesh);
+                                                                      vtkDataSet* to_mesh,
+                                                                      SourceIndex* shared = nullptr);
 
 }  // namespace fieldferry_core

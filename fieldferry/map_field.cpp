@@ -23,6 +23,7 @@
 #include "linear_fit.h"
 #include "source_distance.h"
 #include "source_fields.h"
+#include "source_index.h"
 #include "source_stage.h"
 #include "surface_projection.h"
 #include "target_stage.h"
@@ -199,25 +200,30 @@ bool is_solid(vtkDataObject* leaf) {
   return type && (*type == "tetra" || *type == "hexa");
 }
 
-vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, vtkDataSet* source,
-                                        vtkDataSet* target, double coarse_radius) {
+// `distances`: for "Surface projection", each point's distance from the projection itself.
+vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, SourceIndex& index,
+                                        vtkDataSet* target, double coarse_radius,
+                                        std::vector<double>* distances) {
+  const std::string& field = request.field_name;
+  vtkDataSet* source = index.source();
   switch (request.algorithm) {
     case MappingAlgorithm::point_cloud_or_mesh:
-      return interpolate_scalar_field_using_point_interpolator(request.field_name, source, target);
+      return interpolate_scalar_field_using_point_interpolator(field, source, target, &index);
     case MappingAlgorithm::mesh_only:
-      return interpolate_scalar_field_using_probe_filter(request.field_name, source, target);
+      return interpolate_scalar_field_using_probe_filter(field, source, target, &index);
     case MappingAlgorithm::surface_projection:
-      return interpolate_scalar_field_using_surface_projection(request.field_name, source, target);
+      return interpolate_scalar_field_using_surface_projection(field, source, target, &index,
+                                                               distances);
     case MappingAlgorithm::linear_fit:
-      return interpolate_scalar_field_using_linear_fit(request.field_name, source, target);
+      return interpolate_scalar_field_using_linear_fit(field, source, target, &index);
     case MappingAlgorithm::face_average:
-      return interpolate_scalar_field_using_face_average(request.field_name, source, target);
+      return interpolate_scalar_field_using_face_average(field, source, target, &index);
     case MappingAlgorithm::coarse_to_fine:
       break;
   }
   CoarseToFineOptions options;
   options.radius = coarse_radius;
-  return interpolate_coarse_field_onto_fine_field(request.field_name, source, target, options);
+  return interpolate_coarse_field_onto_fine_field(field, source, target, options, &index);
 }
 
 void write_diagnostics(const std::string& folder, vtkDataSet* leaf, vtkDataSet* source) {
@@ -265,13 +271,19 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   note_method_without_cells(request, source);
   if (reads_points(request.algorithm)) source = with_point_values(source, in.names());
 
+  SourceIndex index(source);
   std::optional<SourceDistance> distance;
   std::unique_ptr<SourceFacing> facing;
   if (request.with_distance) {
-    distance.emplace(source, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume,
+    distance.emplace(index, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume,
                      request.cloud_nearest);
-    if (pressure) facing = SourceFacing::of(source);
+    if (pressure) facing = SourceFacing::of(index);
   }
+  // "Surface projection" finds each point's closest point on the source's cells: the distance
+  // stage would search the same cells again.
+  const bool projection_measures = distance && distance->measures_source_cells() &&
+                                   request.algorithm == MappingAlgorithm::surface_projection;
+  std::vector<double> projected;
   // The diagnostic files hold the source and the last leaf measured: written once, after the
   // leaves, since rewriting the whole source for every leaf costs more than the mapping.
   vtkSmartPointer<vtkDataSet> last_measured;
@@ -279,13 +291,18 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
     vtkSmartPointer<vtkDataSet> leaf = vtkDataSet::SafeDownCast(leaves->GetCurrentDataObject());
     const std::string body = leaf_name(leaf, leaves->GetCurrentFlatIndex());
     vtkSmartPointer<vtkDataSet> target = prepare_target(leaf, boundary_only, in.names());
-    if (distance) {
+    if (distance && !projection_measures) {
       target = distance->measure(target, pressure);
       last_measured = target;
     }
     vtkSmartPointer<vtkDataSet> mapped_dataset =
-        interpolate(request, source, target,
-                    request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre));
+        interpolate(request, index, target,
+                    request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre),
+                    projection_measures ? &projected : nullptr);
+    if (projection_measures) {
+      mapped_dataset = distance->measure(mapped_dataset, pressure, &projected);
+      last_measured = mapped_dataset;
+    }
     tag_mapped_leaf(mapped_dataset, target, leaf);
     if (facing && is_solid(leaf)) facing->mark(vtkPolyData::SafeDownCast(target), mapped_dataset);
     for (const Field& field : in.fields) {

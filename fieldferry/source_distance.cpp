@@ -36,11 +36,12 @@ bool SourceDistance::needs_volume(vtkDataSet* source) {
          !source->GetPointData()->GetAbstractArray(kImageScalarsArray);
 }
 
-SourceDistance::SourceDistance(vtkDataSet* source, double radius, bool full_volume,
+SourceDistance::SourceDistance(SourceIndex& index, double radius, bool full_volume,
                                bool cloud_nearest)
-    : source_(source) {
+    : source_(index.source()) {
+  vtkDataSet* source = source_;
   if (needs_volume(source) && !cloud_nearest) {
-    surface_ = std::make_unique<CloudSurfaceDistance>(source);
+    surface_ = std::make_unique<CloudSurfaceDistance>(source, index.points_of(source));
     return;
   }
   if (needs_volume(source)) {
@@ -68,12 +69,14 @@ SourceDistance::SourceDistance(vtkDataSet* source, double radius, bool full_volu
   }
   cells_ = distance_cells(source);
   if (cells_) {
-    closest_ = std::make_unique<ClosestCells>(cells_);
-    closest_->build_tree();
+    ClosestCells& closest = index.cells_of(cells_);
+    closest.build_tree();
+    closest_ = &closest;
   }
 }
 
-vtkSmartPointer<vtkDataSet> SourceDistance::measure(vtkDataSet* target, bool cell_centres) {
+vtkSmartPointer<vtkDataSet> SourceDistance::measure(vtkDataSet* target, bool cell_centres,
+                                                    const std::vector<double>* point_distances) {
   if (surface_) {
     vtkSmartPointer<vtkDataSet> measured;
     measured.TakeReference(target->NewInstance());
@@ -81,7 +84,7 @@ vtkSmartPointer<vtkDataSet> SourceDistance::measure(vtkDataSet* target, bool cel
     add_distances(measured, cell_centres, [this](double* x) { return (*surface_)(x); });
     return measured;
   }
-  if (closest_) return measure_to_cells(target, *closest_, cell_centres);
+  if (closest_) return measure_to_cells(target, *closest_, cell_centres, point_distances);
   if (!volume_) return measure_distance(target, source_, cell_centres);
   if (sparse_) sparse_->cover(target);
   vtkSmartPointer<vtkDataSet> measured =

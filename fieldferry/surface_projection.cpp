@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "checks.h"
@@ -77,16 +78,24 @@ class Projection {
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh) {
-  check_method_arguments(kOperation, field_name, from_mesh, to_mesh);
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared, std::vector<double>* distances) {
+  check_method_arguments(kOperation, field_name, from_mesh, to_mesh, shared);
   require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Surface projection");
   mark_active_scalars(from_mesh, field_name);
 
-  ClosestCells closest(from_mesh);
+  std::optional<SourceIndex> own;
+  if (!shared) shared = &own.emplace(from_mesh);
+  ClosestCells& closest = shared->cells_of(from_mesh);
   closest.build_tree();
   PointStencils stencils(to_mesh->GetNumberOfPoints(), closest.max_cell_size());
   const std::vector<vtkIdType> order = spatial_order(to_mesh);
-  Projection projection(to_mesh, order, closest, stencils);
+  if (distances) {
+    distances->assign(static_cast<size_t>(to_mesh->GetNumberOfPoints()),
+                      std::numeric_limits<double>::infinity());
+  }
+  Projection projection(to_mesh, order, closest, stencils,
+                        distances ? distances->data() : nullptr);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), projection);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "closest_cell.h"
+#include "source_index.h"
 
 namespace fieldferry_core {
 
@@ -19,8 +20,12 @@ namespace fieldferry_core {
 // "vtkValidPointMask" 1 wherever a closest cell was found (everywhere, unless every cell near the
 // point is degenerate). Raises ValueError for a source without cells, and as every method does
 // for an empty source, a missing field or non-finite coordinates.
+// `distances`, if given, receives each point's distance to its closest point on the source (0
+// inside a volume cell, infinity where no cell was found): the "Distance" a mapping with a
+// tolerance needs, from the same search.
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh);
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared = nullptr, std::vector<double>* distances = nullptr);
 
 // The distance from each point of `target` to its closest point on the cells of `source` (0
 // inside a volume cell), found by the same search: one entry per target point, infinity where no

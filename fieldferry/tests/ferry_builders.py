@@ -97,13 +97,8 @@ def plane_surface(n, size=1.0, z=0.0, origin=(0.0, 0.0)):
     return polydata(points, tris)
 
 
-def hex_block_model(n=(4, 4, 4), size=(1.0, 1.0, 1.0), origin=(0, 0, 0), units="m-kg-s-N-K",
-                    name="Block", extra_bodies=()):
-    """A host model with one hexahedral block body, exported through treewalk in `units`."""
-    kelm.reset()
-    kelm.setApplicationUnitSystem(units)
-    model = kelm.Model("M")
-    part = model.add_part("P")
+def hex_block(n, size, origin):
+    """(coordinates, rows of 8 in VTK order) of a block of n[0] x n[1] x n[2] hexahedra."""
     axes = [np.linspace(o, o + s, k + 1) for o, s, k in zip(origin, size, n)]
     gx, gy, gz = np.meshgrid(*axes, indexing="ij")
     coords = np.column_stack([gx.ravel(), gy.ravel(), gz.ravel()])
@@ -112,12 +107,39 @@ def hex_block_model(n=(4, 4, 4), size=(1.0, 1.0, 1.0), origin=(0, 0, 0), units="
              node(i, j, k + 1), node(i + 1, j, k + 1), node(i + 1, j + 1, k + 1),
              node(i, j + 1, k + 1)]
             for i in range(n[0]) for j in range(n[1]) for k in range(n[2])]
+    return coords, rows
+
+
+def hex_block_model(n=(4, 4, 4), size=(1.0, 1.0, 1.0), origin=(0, 0, 0), units="m-kg-s-N-K",
+                    name="Block", extra_bodies=()):
+    """A host model with one hexahedral block body, exported through treewalk in `units`."""
+    kelm.reset()
+    kelm.setApplicationUnitSystem(units)
+    model = kelm.Model("M")
+    part = model.add_part("P")
+    coords, rows = hex_block(n, size, origin)
     part.add_mesh(name, 101 + 2 * np.arange(len(coords)), coords,
                   {T.Hexa8: (1001 + np.arange(len(rows)), from_vtk_order(T.Hexa8, rows))})
     for body_name, body_coords, topology, body_rows in extra_bodies:
         part.add_mesh(body_name, 50001 + np.arange(len(body_coords)), body_coords,
                       {topology: (90001 + np.arange(len(body_rows)),
                                   from_vtk_order(topology, body_rows))})
+    return treewalk.create_vtk_dataset_from_kelm_entities([model])
+
+
+def cube_in_bodies(n, cuts):
+    """A host model of the unit cube of n^3 hexahedra cut into cuts^3 bodies (each with nodes of
+    its own), exported through treewalk in metres."""
+    kelm.reset()
+    kelm.setApplicationUnitSystem("m-kg-s-N-K")
+    model = kelm.Model("M")
+    part = model.add_part("P")
+    k = n // cuts
+    for b, (i, j, l) in enumerate(np.ndindex(cuts, cuts, cuts)):
+        coords, rows = hex_block((k, k, k), (k / n,) * 3, (i * k / n, j * k / n, l * k / n))
+        part.add_mesh(f"Body {b}", 100000 * (b + 1) + np.arange(len(coords)), coords,
+                      {T.Hexa8: (100000 * (b + 1) + np.arange(len(rows)),
+                                 from_vtk_order(T.Hexa8, rows))})
     return treewalk.create_vtk_dataset_from_kelm_entities([model])
 
 

@@ -12,7 +12,7 @@ import fieldferry
 import gaugeshift
 from kelm.mesh import ElementTopology as T
 
-from ferry_builders import (cloud, expected_splat_mask, gmsh_box_with_hole, gmsh_cylinder_shell,
+from ferry_builders import (cloud, cube_in_bodies, expected_splat_mask, gmsh_box_with_hole, gmsh_cylinder_shell,
                             has_point_within, hex_block_model, host_model_of, label_source,
                             leaves, nearest_indices, plane_surface, point_array, points_of,
                             polydata, string_field, with_face_values, with_fields)
@@ -81,6 +81,55 @@ class TestPointCloudOrMesh:
         nearest = nearest_indices(points_of(leaf), points_of(source))
         assert np.array_equal(point_array(leaf, "Temperature"),
                               point_array(source, "Temperature")[nearest])
+
+
+def hollow_cloud(n, seed):
+    """n random points on the six faces of the unit cube carrying the smooth field."""
+    p = np.random.default_rng(seed).random((n, 3))
+    p[np.arange(n), np.arange(n) % 3] = (np.arange(n) // 3) % 2
+    return cloud(p, smooth)
+
+
+class TestManyBodies:
+    """A cube cut into eight bodies: the faces they share lie deep inside the source cloud, far
+    from every source point, where a bin search used to take milliseconds a point."""
+
+    def test_inner_nodes_take_their_nearest_point_of_a_hollow_cloud(self):
+        source = hollow_cloud(3000, seed=40)
+        model = cube_in_bodies(8, 2)
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Point cloud or mesh", source, model,
+                                            False, 0.25)
+        bodies = leaves(model)
+        assert len(bodies) == 8
+        for _, leaf in bodies:
+            nearest = nearest_indices(points_of(leaf), points_of(source))
+            assert np.array_equal(point_array(leaf, "Temperature"),
+                                  point_array(source, "Temperature")[nearest])
+
+    @pytest.mark.parametrize("algorithm", ["Point cloud or mesh", "Linear fit"])
+    def test_eight_bodies_map_as_one(self, algorithm):
+        source = hollow_cloud(2000, seed=41)
+        values = {}
+        for cuts in (1, 2):
+            model = cube_in_bodies(8, cuts)
+            fieldferry.map_scalar_field_to_mesh("Pressure", algorithm, source, model, True, 0.25)
+            for _, leaf in leaves(model):
+                for x, v in zip(points_of(leaf), point_array(leaf, "Pressure")):
+                    values.setdefault(tuple(np.round(x, 9)), set()).add(float(v))
+        assert all(len(seen) == 1 for seen in values.values())
+
+    def test_surface_projection_measures_the_distance_by_its_own_search(self):
+        source = label_source(with_fields(plane_surface(10, size=1.0, z=0.37), linear))
+        model = cube_in_bodies(4, 2)
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source, model, True,
+                                            0.3)
+        for _, leaf in leaves(model):
+            p = points_of(leaf)
+            assert np.allclose(point_array(leaf, "Distance"), np.abs(p[:, 2] - 0.37), atol=1e-12)
+            cells = leaf.GetCellData().GetArray("Distance")
+            assert cells.GetNumberOfTuples() == leaf.GetNumberOfCells()
+            on_plane = np.column_stack([p[:, :2], np.full(len(p), 0.37)])
+            assert np.allclose(point_array(leaf, "Pressure"), linear(on_plane))
 
 
 class TestMeshOnly:
