@@ -15,4 +15,8 @@ enum class ExportResult { written, skipped, failed };
 ExportResult export_vtk_file(vtkDataObject* dataset, const std::string& filename, bool binary,
                              std::string* written_path = nullptr);
 
+// The same, the arrays appended raw (neither encoded nor compressed): what the mapping's
+// diagnostic files use, as compressing a ten-million-point source took longer than mapping it.
+ExportResult export_raw_vtk_file(vtkDataObject* dataset, const std::string& filename);
+
 }  // namespace fieldferry_core

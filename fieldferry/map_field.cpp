@@ -229,8 +229,8 @@ vtkSmartPointer<vtkDataSet> interpolate(const MappingRequest& request, SourceInd
 void write_diagnostics(const std::string& folder, vtkDataSet* leaf, vtkDataSet* source) {
   // Not checked: a folder that cannot be written does not stop the mapping.
   const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-  export_vtk_file(leaf, base + kToMeshDiagnostic, true);
-  export_vtk_file(source, base + kFromMeshDiagnostic, true);
+  export_raw_vtk_file(leaf, base + kToMeshDiagnostic);
+  export_raw_vtk_file(source, base + kFromMeshDiagnostic);
 }
 
 }  // namespace

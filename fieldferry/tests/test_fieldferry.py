@@ -470,9 +470,15 @@ class TestDriver:
         assert fieldferry.last_unmapped_counts == {"M/P/Block": 125 - 25}
 
     def test_diagnostic_files_go_into_the_diagnostics_folder(self):
-        map_block(random_cloud(200, seed=19), tolerance=0.1, field="Pressure")
+        source = random_cloud(200, seed=19)
+        map_block(source, tolerance=0.1, field="Pressure")
         written = sorted(os.listdir(fieldferry.diagnostics_dir))
         assert written == ["from_mesh_with_unisgned_distances.vtp", "to_mesh_with_distances.vtp"]
+        reader = vtk.vtkXMLPolyDataReader()
+        reader.SetFileName(os.path.join(fieldferry.diagnostics_dir, written[0]))
+        reader.Update()
+        assert np.array_equal(point_array(reader.GetOutput(), "Pressure"),
+                              point_array(source, "Pressure"))
 
     def test_no_diagnostic_files_without_tolerance_or_without_folder(self, monkeypatch, tmp_path):
         map_block(random_cloud(200, seed=20))
