@@ -12,6 +12,7 @@
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkResampleWithDataSet.h>
+#include <vtkSMPTools.h>
 
 #include <algorithm>
 #include <cmath>
@@ -69,11 +70,14 @@ void add_distances(vtkDataSet* target, bool cell_centres,
   auto point_distance = vtkSmartPointer<vtkDoubleArray>::New();
   point_distance->SetName(kDistanceArray);
   point_distance->SetNumberOfTuples(target->GetNumberOfPoints());
-  double x[3];
-  for (vtkIdType i = 0; i < target->GetNumberOfPoints(); ++i) {
-    target->GetPoint(i, x);
-    point_distance->SetValue(i, distance_to(x));
-  }
+  // Each point on its own: the distance functions only read their source.
+  vtkSMPTools::For(0, target->GetNumberOfPoints(), [&](vtkIdType begin, vtkIdType end) {
+    double x[3];
+    for (vtkIdType i = begin; i < end; ++i) {
+      target->GetPoint(i, x);
+      point_distance->SetValue(i, distance_to(x));
+    }
+  });
   target->GetPointData()->AddArray(point_distance);
   if (!cell_centres) return;
   auto cell_distance = vtkSmartPointer<vtkDoubleArray>::New();
@@ -81,7 +85,7 @@ void add_distances(vtkDataSet* target, bool cell_centres,
   cell_distance->SetNumberOfTuples(target->GetNumberOfCells());
   auto cell = vtkSmartPointer<vtkGenericCell>::New();
   std::vector<double> weights(static_cast<size_t>(std::max(target->GetMaxCellSize(), 1)));
-  double pcoords[3];
+  double pcoords[3], x[3];
   for (vtkIdType c = 0; c < target->GetNumberOfCells(); ++c) {
     target->GetCell(c, cell);
     int sub_id = cell->GetParametricCenter(pcoords);

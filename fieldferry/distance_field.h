@@ -45,7 +45,8 @@ vtkSmartPointer<vtkDataSet> measure_to_cells(vtkDataSet* to_mesh, const ClosestC
                                              const std::vector<double>* point_distances = nullptr);
 
 // Adds to `target` the point array "Distance" (and with `cell_centres` the cell array, from each
-// cell's parametric centre) holding `distance_to` of each point, replacing any it had.
+// cell's parametric centre) holding `distance_to` of each point, replacing any it had. `distance_to`
+// is called from several threads at once.
 void add_distances(vtkDataSet* target, bool cell_centres,
                    const std::function<double(double*)>& distance_to);
 

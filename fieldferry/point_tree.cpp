@@ -15,11 +15,6 @@ constexpr std::size_t kLeafSize = 16;
 
 }  // namespace
 
-struct PointTree::Entry {
-  double x[3];
-  std::uint32_t id;
-};
-
 // The best points found so far, sorted by (squared distance, id).
 struct PointTree::Search {
   const double* x;
@@ -51,7 +46,8 @@ PointTree::PointTree(vtkDataSet* source) {
                             " points; a nearest-point search takes fewer than 2^32");
   }
   if (n == 0) return;
-  std::vector<Entry> entries(static_cast<std::size_t>(n));
+  std::vector<Entry>& entries = entries_;
+  entries.resize(static_cast<std::size_t>(n));
   double box[6] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                    std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                    std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
@@ -68,19 +64,14 @@ PointTree::PointTree(vtkDataSet* source) {
   const std::size_t inner = (std::size_t(1) << depth_) - 1;
   split_.resize(inner);
   axis_.resize(inner);
-  build(entries, 0, 0, entries.size(), box, 0);
-  points_.resize(3 * entries.size());
-  ids_.resize(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::copy(entries[i].x, entries[i].x + 3, &points_[3 * i]);
-    ids_[i] = entries[i].id;
-  }
+  build(0, 0, entries.size(), box, 0);
 }
 
 // Splits [begin, end) at its middle along the longest side of the node's box: the halves have
 // equal counts, so the tree's shape follows from the count alone and needs no child pointers.
-void PointTree::build(std::vector<Entry>& entries, std::size_t node, std::size_t begin,
-                      std::size_t end, double box[6], int level) {
+void PointTree::build(std::size_t node, std::size_t begin, std::size_t end, double box[6],
+                      int level) {
+  std::vector<Entry>& entries = entries_;
   if (level == depth_) return;
   int axis = 0;
   for (int a = 1; a < 3; ++a) {
@@ -94,11 +85,11 @@ void PointTree::build(std::vector<Entry>& entries, std::size_t node, std::size_t
   axis_[node] = static_cast<std::uint8_t>(axis);
   const double high = box[2 * axis + 1];
   box[2 * axis + 1] = split;
-  build(entries, 2 * node + 1, begin, mid, box, level + 1);
+  build(2 * node + 1, begin, mid, box, level + 1);
   box[2 * axis + 1] = high;
   const double low = box[2 * axis];
   box[2 * axis] = split;
-  build(entries, 2 * node + 2, mid, end, box, level + 1);
+  build(2 * node + 2, mid, end, box, level + 1);
   box[2 * axis] = low;
 }
 
@@ -109,9 +100,9 @@ void PointTree::descend(std::size_t node, std::size_t begin, std::size_t end, in
   if (level == depth_) {
     const double* x = search.x;
     for (std::size_t i = begin; i < end; ++i) {
-      const double* p = &points_[3 * i];
+      const double* p = entries_[i].x;
       const double d0 = p[0] - x[0], d1 = p[1] - x[1], d2 = p[2] - x[2];
-      search.offer(d0 * d0 + d1 * d1 + d2 * d2, ids_[i]);
+      search.offer(d0 * d0 + d1 * d1 + d2 * d2, entries_[i].id);
     }
     return;
   }
@@ -147,14 +138,15 @@ vtkIdType PointTree::nearest(const double x[3], double* dist2) const {
 }
 
 int PointTree::nearest_k(const double x[3], int k, vtkIdType* ids, double* dist2) const {
-  k = std::max(0, std::min({k, kMaxNeighbours, static_cast<int>(std::min<std::size_t>(
-                                                   ids_.size(), kMaxNeighbours))}));
+  k = std::max(0, std::min({k, kMaxNeighbours,
+                            static_cast<int>(std::min<std::size_t>(entries_.size(),
+                                                                   kMaxNeighbours))}));
   if (k == 0) return 0;
   Search search;
   search.x = x;
   search.k = k;
   double off[3] = {0, 0, 0};
-  descend(0, 0, ids_.size(), 0, off, 0.0, search);
+  descend(0, 0, entries_.size(), 0, off, 0.0, search);
   for (int i = 0; i < search.count; ++i) {
     ids[i] = search.id[i];
     if (dist2) dist2[i] = search.dist2[i];

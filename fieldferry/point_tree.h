@@ -21,7 +21,7 @@ class PointTree {
   // ValueError for a source of 2^32 points or more.
   explicit PointTree(vtkDataSet* source);
 
-  vtkIdType size() const { return static_cast<vtkIdType>(ids_.size()); }
+  vtkIdType size() const { return static_cast<vtkIdType>(entries_.size()); }
 
   // The nearest point's id and its squared distance; among points at the same distance the
   // lowest id, so that the answer does not depend on the tree's order. -1 for an empty tree.
@@ -34,15 +34,17 @@ class PointTree {
 
  private:
   struct Search;
-  struct Entry;
-  void build(std::vector<Entry>& entries, std::size_t node, std::size_t begin, std::size_t end,
-             double box[6], int level);
+  // A point's coordinates and its id in the source, 32 bytes: a leaf is one stretch of memory.
+  struct Entry {
+    double x[3];
+    std::uint32_t id;
+  };
+  void build(std::size_t node, std::size_t begin, std::size_t end, double box[6], int level);
   void descend(std::size_t node, std::size_t begin, std::size_t end, int level, double off[3],
                double rd, Search& search) const;
 
   int depth_ = 0;                    // leaves are the nodes at this depth
-  std::vector<double> points_;       // 3 per point, in tree order
-  std::vector<std::uint32_t> ids_;   // the source id of each point in tree order
+  std::vector<Entry> entries_;       // in tree order
   std::vector<double> split_;        // per inner node (implicit layout: children 2i+1, 2i+2)
   std::vector<std::uint8_t> axis_;
 };
