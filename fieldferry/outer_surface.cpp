@@ -1,19 +1,33 @@
 #include "outer_surface.h"
 
 #include <vtkCellArray.h>
+#include <vtkCellArrayIterator.h>
 #include <vtkCellData.h>
 #include <vtkCellTypes.h>
 #include <vtkDataSetSurfaceFilter.h>
 #include <vtkGenericCell.h>
+#include <vtkHexahedron.h>
+#include <vtkIdTypeArray.h>
 #include <vtkPointData.h>
 #include <vtkPoints.h>
+#include <vtkPyramid.h>
+#include <vtkTetra.h>
+#include <vtkUnsignedCharArray.h>
+#include <vtkUnstructuredGrid.h>
+#include <vtkVoxel.h>
+#include <vtkWedge.h>
 
 #include <algorithm>
+#include <bitset>
+#include <cstdint>
+#include <limits>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/original_order.h"
+#include "face_set.h"
 
 namespace fieldferry_core {
 namespace {
@@ -140,9 +154,318 @@ void add_midside_vertices(vtkDataSet* body, vtkPolyData* surface) {
   surface->SetVerts(verts);
 }
 
+// ---- The walk over the body's own cells -------------------------------------------------------
+
+// The linear solids whose faces the walk knows, with VTK's face tables (corner positions, -1 after
+// a triangle's third). The filter puts these faces out with their smallest corner ID first and
+// otherwise in the tables' cyclic order, a voxel's (given in pixel order) as a quadrilateral's.
+struct SolidFaces {
+  int points;
+  int faces;
+  const vtkIdType* (*face)(vtkIdType);
+  bool pixel_order;
+};
+
+const SolidFaces* solid_faces(int type) {
+  static const SolidFaces tetra{4, 4, &vtkTetra::GetFaceArray, false};
+  static const SolidFaces voxel{8, 6, &vtkVoxel::GetFaceArray, true};
+  static const SolidFaces hexahedron{8, 6, &vtkHexahedron::GetFaceArray, false};
+  static const SolidFaces wedge{6, 5, &vtkWedge::GetFaceArray, false};
+  static const SolidFaces pyramid{5, 5, &vtkPyramid::GetFaceArray, false};
+  switch (type) {
+    case VTK_TETRA:
+      return &tetra;
+    case VTK_VOXEL:
+      return &voxel;
+    case VTK_HEXAHEDRON:
+      return &hexahedron;
+    case VTK_WEDGE:
+      return &wedge;
+    case VTK_PYRAMID:
+      return &pyramid;
+    default:
+      return nullptr;
+  }
+}
+
+enum class Kind { vertex, line, polygon, strip, solid, other };
+
+Kind kind_of(int type) {
+  switch (type) {
+    case VTK_VERTEX:
+    case VTK_POLY_VERTEX:
+      return Kind::vertex;
+    case VTK_LINE:
+    case VTK_POLY_LINE:
+      return Kind::line;
+    case VTK_TRIANGLE:
+    case VTK_QUAD:
+    case VTK_PIXEL:
+    case VTK_POLYGON:
+      return Kind::polygon;
+    case VTK_TRIANGLE_STRIP:
+      return Kind::strip;
+    default:
+      return solid_faces(type) ? Kind::solid : Kind::other;
+  }
+}
+
+// One polygon of the surface before renumbering: a solid's face or a strip's triangle.
+struct Corners {
+  int n = 0;
+  std::array<vtkIdType, 4> id{};
+};
+
+// Face `f` of a solid as the filter puts it out.
+Corners face_corners(const SolidFaces& table, int f, const vtkIdType* cell_points) {
+  const vtkIdType* face = table.face(f);
+  Corners c;
+  while (c.n < 4 && face[c.n] >= 0) {
+    c.id[std::size_t(c.n)] = cell_points[face[c.n]];
+    ++c.n;
+  }
+  if (table.pixel_order && c.n == 4) std::swap(c.id[2], c.id[3]);
+  std::rotate(c.id.begin(), std::min_element(c.id.begin(), c.id.begin() + c.n), c.id.begin() + c.n);
+  return c;
+}
+
+// The face's identity as the filter matches faces: a triangle by its three corners, a
+// quadrilateral by its corners and which one lies opposite the smallest (either orientation).
+// False for a face that names a point twice (a collapsed element), whose matching the walk does
+// not try to reproduce.
+template <class Id>
+bool face_key(const Corners& c, typename FaceSet<Id>::Key& key) {
+  key.fill(FaceSet<Id>::kNone);
+  if (c.n == 3) {
+    for (std::size_t k = 0; k < 3; ++k) key[k] = Id(c.id[k]);
+    std::sort(key.begin(), key.begin() + 3);
+    return key[0] != key[1] && key[1] != key[2];
+  }
+  // Corner 0 is the smallest; 2 is opposite it.
+  key = {Id(c.id[0]), Id(c.id[2]), Id(std::min(c.id[1], c.id[3])), Id(std::max(c.id[1], c.id[3]))};
+  return key[0] != key[1] && key[0] != key[2] && key[1] != key[2] && key[1] != key[3] &&
+         key[2] != key[3];
+}
+
+// The surface's cells of one kind, first in body point IDs, then renumbered.
+struct KindCells {
+  std::vector<vtkIdType> offsets{0};
+  std::vector<vtkIdType> connectivity;
+  std::vector<vtkIdType> source;  // the body cell of each
+
+  void add(const vtkIdType* points, vtkIdType n, vtkIdType cell) {
+    connectivity.insert(connectivity.end(), points, points + n);
+    offsets.push_back(vtkIdType(connectivity.size()));
+    source.push_back(cell);
+  }
+
+  // Several polygons of one body cell, in the order that ordering by original IDs gives them: by
+  // their sorted corner IDs, then by their corner sequence.
+  void add_sorted(std::vector<Corners>& polygons, vtkIdType cell) {
+    auto sorted = [](const Corners& c) {
+      std::vector<vtkIdType> ids(c.id.begin(), c.id.begin() + c.n);
+      std::sort(ids.begin(), ids.end());
+      return ids;
+    };
+    auto raw = [](const Corners& c) {
+      return std::vector<vtkIdType>(c.id.begin(), c.id.begin() + c.n);
+    };
+    std::sort(polygons.begin(), polygons.end(), [&](const Corners& a, const Corners& b) {
+      const auto sa = sorted(a), sb = sorted(b);
+      return sa != sb ? sa < sb : raw(a) < raw(b);
+    });
+    for (const Corners& c : polygons) add(c.id.data(), c.n, cell);
+  }
+};
+
+vtkSmartPointer<vtkIdTypeArray> id_array(const std::vector<vtkIdType>& values) {
+  auto array = vtkSmartPointer<vtkIdTypeArray>::New();
+  array->SetNumberOfTuples(vtkIdType(values.size()));
+  std::copy(values.begin(), values.end(), array->GetPointer(0));
+  return array;
+}
+
+vtkSmartPointer<vtkIdList> id_list(const std::vector<vtkIdType>& values) {
+  auto list = vtkSmartPointer<vtkIdList>::New();
+  list->SetNumberOfIds(vtkIdType(values.size()));
+  std::copy(values.begin(), values.end(), list->GetPointer(0));
+  return list;
+}
+
+vtkSmartPointer<vtkIdList> first_ids(vtkIdType n) {
+  auto list = vtkSmartPointer<vtkIdList>::New();
+  list->SetNumberOfIds(n);
+  std::iota(list->GetPointer(0), list->GetPointer(0) + n, vtkIdType{0});
+  return list;
+}
+
+// The points the surface uses, one bit per body point, and each one's number on the surface.
+class UsedPoints {
+ public:
+  explicit UsedPoints(vtkIdType points) : bits_(std::size_t(points + 63) / 64, 0) {}
+  void mark(vtkIdType p) { bits_[std::size_t(p) >> 6] |= std::uint64_t(1) << (p & 63); }
+  void number() {
+    before_.resize(bits_.size());
+    vtkIdType count = 0;
+    for (std::size_t w = 0; w < bits_.size(); ++w) {
+      before_[w] = count;
+      count += vtkIdType(std::bitset<64>(bits_[w]).count());
+    }
+    count_ = count;
+  }
+  vtkIdType count() const { return count_; }
+  vtkIdType surface_id(vtkIdType p) const {
+    const std::size_t w = std::size_t(p) >> 6;
+    const std::uint64_t below = bits_[w] & ((std::uint64_t(1) << (p & 63)) - 1);
+    return before_[w] + vtkIdType(std::bitset<64>(below).count());
+  }
+  std::vector<vtkIdType> body_ids() const {
+    std::vector<vtkIdType> ids;
+    ids.reserve(std::size_t(count_));
+    for (std::size_t w = 0; w < bits_.size(); ++w) {
+      for (std::uint64_t b = bits_[w]; b; b &= b - 1) {
+        ids.push_back(vtkIdType(w * 64) + vtkIdType(__builtin_ctzll(b)));
+      }
+    }
+    return ids;
+  }
+
+ private:
+  std::vector<std::uint64_t> bits_;
+  std::vector<vtkIdType> before_;  // one per 64 body points
+  vtkIdType count_ = 0;
+};
+
+// The surface vtkDataSetSurfaceFilter makes of an unstructured grid of linear cells, ordered by
+// original IDs, or nullptr where the grid holds anything whose treatment the walk does not
+// reproduce exactly: other cell types, ghosts, collapsed faces, a point count the type does not
+// have, no cells at all (the filter then leaves the arrays out).
+template <class Id>
+vtkSmartPointer<vtkPolyData> walked_surface(vtkUnstructuredGrid* grid) {
+  const vtkIdType n_cells = grid->GetNumberOfCells();
+  vtkCellArray* cells = grid->GetCells();
+  vtkUnsignedCharArray* types = grid->GetCellTypesArray();
+  if (!n_cells || !cells || !types || types->GetNumberOfTuples() != n_cells) return nullptr;
+  if (grid->GetCellGhostArray() || grid->GetPointGhostArray()) return nullptr;
+  for (vtkIdType c = 0; c < n_cells; ++c) {
+    if (kind_of(types->GetValue(c)) == Kind::other) return nullptr;
+  }
+
+  // Walk 1: the faces of solids met once, each remembered by the first cell it was met in.
+  FaceSet<Id> faces;
+  typename FaceSet<Id>::Key key;
+  auto walk = vtk::TakeSmartPointer(cells->NewIterator());
+  for (walk->GoToFirstCell(); !walk->IsDoneWithTraversal(); walk->GoToNextCell()) {
+    vtkIdType n = 0;
+    const vtkIdType* points = nullptr;
+    walk->GetCurrentCell(n, points);
+    const vtkIdType c = walk->GetCurrentCellId();
+    const SolidFaces* table = solid_faces(types->GetValue(c));
+    if (!table) continue;
+    if (n != table->points) return nullptr;
+    for (int f = 0; f < table->faces; ++f) {
+      if (!face_key<Id>(face_corners(*table, f, points), key)) return nullptr;
+      faces.toggle(key, Id(c), std::uint8_t(f));
+    }
+  }
+  std::vector<std::pair<Id, std::uint8_t>> boundary;  // (cell, face)
+  for (const auto& e : faces.remaining()) boundary.emplace_back(e.cell, e.face);
+  faces = FaceSet<Id>();
+  std::sort(boundary.begin(), boundary.end());
+
+  // Walk 2: the surface's cells by kind in body cell order, a solid's faces and a strip's
+  // triangles where their cell stands.
+  KindCells verts, lines, polys;
+  std::size_t next_face = 0;
+  std::vector<Corners> local;
+  vtkIdType pixel[4];
+  for (walk->GoToFirstCell(); !walk->IsDoneWithTraversal(); walk->GoToNextCell()) {
+    vtkIdType n = 0;
+    const vtkIdType* points = nullptr;
+    walk->GetCurrentCell(n, points);
+    const vtkIdType c = walk->GetCurrentCellId();
+    const int type = types->GetValue(c);
+    local.clear();
+    switch (kind_of(type)) {
+      case Kind::vertex:
+        verts.add(points, n, c);
+        break;
+      case Kind::line:
+        lines.add(points, n, c);
+        break;
+      case Kind::polygon:
+        if (type == VTK_PIXEL && n == 4) {
+          pixel[0] = points[0], pixel[1] = points[1], pixel[2] = points[3], pixel[3] = points[2];
+          points = pixel;
+        }
+        polys.add(points, n, c);
+        break;
+      case Kind::strip:
+        for (vtkIdType i = 0; i + 2 < n; ++i) {
+          Corners t;
+          t.n = 3;
+          t.id = {points[i + (i % 2)], points[i + 1 - (i % 2)], points[i + 2], 0};
+          local.push_back(t);
+        }
+        polys.add_sorted(local, c);
+        break;
+      case Kind::solid:
+        for (; next_face < boundary.size() && vtkIdType(boundary[next_face].first) == c;
+             ++next_face) {
+          local.push_back(face_corners(*solid_faces(type), boundary[next_face].second, points));
+        }
+        polys.add_sorted(local, c);
+        break;
+      case Kind::other:
+        break;
+    }
+  }
+
+  // Points: those the cells use, in body order.
+  UsedPoints used(grid->GetNumberOfPoints());
+  KindCells* kinds[] = {&verts, &lines, &polys};
+  for (KindCells* kind : kinds) {
+    for (vtkIdType p : kind->connectivity) used.mark(p);
+  }
+  used.number();
+  auto surface = vtkSmartPointer<vtkPolyData>::New();
+  auto points = vtkSmartPointer<vtkPoints>::New();
+  points->SetDataType(grid->GetPoints()->GetDataType());
+  points->SetNumberOfPoints(used.count());
+  {
+    const vtkSmartPointer<vtkIdList> from = id_list(used.body_ids());
+    grid->GetPoints()->GetData()->GetTuples(from, points->GetData());
+    surface->SetPoints(points);
+    vtkPointData* pd = surface->GetPointData();
+    pd->CopyGlobalIdsOn();
+    pd->CopyAllocate(grid->GetPointData(), used.count());
+    pd->CopyData(grid->GetPointData(), from, first_ids(used.count()));
+  }
+
+  void (vtkPolyData::*set[])(vtkCellArray*) = {&vtkPolyData::SetVerts, &vtkPolyData::SetLines,
+                                               &vtkPolyData::SetPolys};
+  std::vector<vtkIdType> sources;
+  for (std::size_t k = 0; k < 3; ++k) {
+    KindCells& kind = *kinds[k];
+    for (vtkIdType& p : kind.connectivity) p = used.surface_id(p);
+    auto array = vtkSmartPointer<vtkCellArray>::New();
+    array->SetData(id_array(kind.offsets), id_array(kind.connectivity));
+    (surface->*set[k])(array);
+    sources.insert(sources.end(), kind.source.begin(), kind.source.end());
+    kind = KindCells();
+  }
+  const vtkIdType n_out = vtkIdType(sources.size());
+  vtkCellData* cd = surface->GetCellData();
+  cd->CopyGlobalIdsOn();
+  cd->CopyAllocate(grid->GetCellData(), n_out);
+  cd->CopyData(grid->GetCellData(), id_list(sources), first_ids(n_out));
+  surface->GetFieldData()->PassData(grid->GetFieldData());
+  return surface;
+}
+
 }  // namespace
 
-vtkSmartPointer<vtkPolyData> outer_surface(vtkDataSet* body) {
+vtkSmartPointer<vtkPolyData> filtered_outer_surface(vtkDataSet* body) {
   auto filter = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();
   filter->SetInputData(kelm::numbered_copy(body, kOriginalPoints, kOriginalCells));
   filter->SetNonlinearSubdivisionLevel(0);
@@ -151,6 +474,20 @@ vtkSmartPointer<vtkPolyData> outer_surface(vtkDataSet* body) {
   if (has_nonlinear_cells(body)) add_midside_vertices(body, surface);
   kelm::order_by_original_ids(surface, kOriginalPoints, kOriginalCells);
   return surface;
+}
+
+vtkSmartPointer<vtkPolyData> walked_outer_surface(vtkDataSet* body) {
+  auto* grid = vtkUnstructuredGrid::SafeDownCast(body);
+  if (!grid) return nullptr;
+  constexpr vtkIdType kNarrow = vtkIdType(std::numeric_limits<std::uint32_t>::max());
+  return grid->GetNumberOfPoints() < kNarrow && grid->GetNumberOfCells() < kNarrow
+             ? walked_surface<std::uint32_t>(grid)
+             : walked_surface<std::uint64_t>(grid);
+}
+
+vtkSmartPointer<vtkPolyData> outer_surface(vtkDataSet* body) {
+  vtkSmartPointer<vtkPolyData> surface = walked_outer_surface(body);
+  return surface ? surface : filtered_outer_surface(body);
 }
 
 }  // namespace fieldferry_core
