@@ -8,6 +8,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -50,7 +51,17 @@ class HostSequence {
   // Converts every entry into dst[0 .. size()), checking integers against [lo, hi].
   template <typename T>
   void copy_to(T* dst, T lo = std::numeric_limits<T>::lowest(),
-               T hi = std::numeric_limits<T>::max()) const;
+               T hi = std::numeric_limits<T>::max()) const {
+    copy_range_to(dst, 0, size_, lo, hi);
+  }
+
+  // Converts entries [first, first + count) into dst[0 .. count) with the checks of copy_to, for
+  // a caller that needs a few rows of a large host array rather than all of it. Messages give
+  // positions within the whole sequence. Only the entries and rows in the range are checked.
+  template <typename T>
+  void copy_range_to(T* dst, std::size_t first, std::size_t count,
+                     T lo = std::numeric_limits<T>::lowest(),
+                     T hi = std::numeric_limits<T>::max()) const;
 
   template <typename T>
   std::vector<T> to_vector(T lo = std::numeric_limits<T>::lowest(),
@@ -62,9 +73,9 @@ class HostSequence {
 
  private:
   template <typename T, typename S>
-  void copy_buffer(T* dst, T lo, T hi) const;
+  void copy_buffer(T* dst, std::size_t first, std::size_t count, T lo, T hi) const;
   template <typename T>
-  void copy_sequence(T* dst, T lo, T hi) const;
+  void copy_sequence(T* dst, std::size_t first, std::size_t count, T lo, T hi) const;
   template <typename T>
   T convert_item(PyObject* item, std::size_t position, T lo, T hi) const;
   template <typename T>
@@ -153,56 +164,68 @@ template <typename T>
 }
 
 template <typename T>
-void HostSequence::copy_to(T* dst, T lo, T hi) const {
-  if (size_ == 0) return;  // an empty array has no entries to check, whatever its dtype
-  if (!is_buffer_) return copy_sequence(dst, lo, hi);
+void HostSequence::copy_range_to(T* dst, std::size_t first, std::size_t count, T lo, T hi) const {
+  if (first > size_ || count > size_ - first) {
+    raise_value_error(where_.prefix(), where_.what, where_.of_body(), " has ", size_,
+                      " entries; a read of ", count, " from entry ", first, " passes its end");
+  }
+  if (count == 0) return;  // an empty range has no entries to check, whatever the dtype
+  if (!is_buffer_) return copy_sequence(dst, first, count, lo, hi);
   switch (format_) {
     case 'b':
-      return copy_buffer<T, int8_t>(dst, lo, hi);
+      return copy_buffer<T, int8_t>(dst, first, count, lo, hi);
     case 'B':
-      return copy_buffer<T, uint8_t>(dst, lo, hi);
+      return copy_buffer<T, uint8_t>(dst, first, count, lo, hi);
     case '?':
-      return copy_buffer<T, bool>(dst, lo, hi);
+      return copy_buffer<T, bool>(dst, first, count, lo, hi);
     case 'h':
-      return copy_buffer<T, int16_t>(dst, lo, hi);
+      return copy_buffer<T, int16_t>(dst, first, count, lo, hi);
     case 'H':
-      return copy_buffer<T, uint16_t>(dst, lo, hi);
+      return copy_buffer<T, uint16_t>(dst, first, count, lo, hi);
     case 'i':
-      return copy_buffer<T, int32_t>(dst, lo, hi);
+      return copy_buffer<T, int32_t>(dst, first, count, lo, hi);
     case 'I':
-      return copy_buffer<T, uint32_t>(dst, lo, hi);
+      return copy_buffer<T, uint32_t>(dst, first, count, lo, hi);
     case 'l':
-      return copy_buffer<T, long>(dst, lo, hi);
+      return copy_buffer<T, long>(dst, first, count, lo, hi);
     case 'L':
-      return copy_buffer<T, unsigned long>(dst, lo, hi);
+      return copy_buffer<T, unsigned long>(dst, first, count, lo, hi);
     case 'q':
-      return copy_buffer<T, long long>(dst, lo, hi);
+      return copy_buffer<T, long long>(dst, first, count, lo, hi);
     case 'Q':
-      return copy_buffer<T, unsigned long long>(dst, lo, hi);
+      return copy_buffer<T, unsigned long long>(dst, first, count, lo, hi);
     case 'f':
-      return copy_buffer<T, float>(dst, lo, hi);
+      return copy_buffer<T, float>(dst, first, count, lo, hi);
     case 'd':
-      return copy_buffer<T, double>(dst, lo, hi);
+      return copy_buffer<T, double>(dst, first, count, lo, hi);
   }
 }
 
 template <typename T, typename S>
-void HostSequence::copy_buffer(T* dst, T lo, T hi) const {
+void HostSequence::copy_buffer(T* dst, std::size_t first, std::size_t count, T lo, T hi) const {
   if constexpr (std::is_integral_v<T> && std::is_floating_point_v<S>) {
     raise_type_error(where_.prefix(), where_.what, where_.of_body(),
                      " must hold integers, got an array of floating-point numbers");
   } else {
-    // Walk the buffer in C order whatever its strides (an odometer over the dimensions).
+    // Walk the buffer in C order whatever its strides (an odometer over the dimensions), from
+    // the index of entry `first`.
     const int ndim = buffer_.ndim;
-    std::vector<Py_ssize_t> index(ndim, 0);
+    Py_ssize_t index[PyBUF_MAX_NDIM];
+    std::size_t rest = first;
+    for (int d = ndim - 1; d >= 0; --d) {
+      index[d] = Py_ssize_t(rest % std::size_t(buffer_.shape[d]));
+      rest /= std::size_t(buffer_.shape[d]);
+    }
     const char* base = static_cast<const char*>(buffer_.buf);
     const Py_ssize_t inner_stride = buffer_.strides[ndim - 1];
     const Py_ssize_t inner = buffer_.shape[ndim - 1];
-    std::size_t position = 0;
-    while (position < size_) {
+    std::size_t position = first;
+    const std::size_t end = first + count;
+    while (position < end) {
       const char* row = base;
       for (int d = 0; d < ndim - 1; ++d) row += index[d] * buffer_.strides[d];
-      for (Py_ssize_t k = 0; k < inner; ++k, ++position) {
+      const Py_ssize_t stop = std::min(inner, index[ndim - 1] + Py_ssize_t(end - position));
+      for (Py_ssize_t k = index[ndim - 1]; k < stop; ++k, ++position) {
         S value;
         std::memcpy(&value, row + k * inner_stride, sizeof(S));
         if constexpr (std::is_integral_v<T>) {
@@ -212,8 +235,9 @@ void HostSequence::copy_buffer(T* dst, T lo, T hi) const {
                                         : (unsigned long long)(value) > (unsigned long long)(hi);
           if (outside) out_of_range(static_cast<long double>(value), position, lo, hi);
         }
-        dst[position] = static_cast<T>(value);
+        dst[position - first] = static_cast<T>(value);
       }
+      index[ndim - 1] = 0;
       for (int d = ndim - 2; d >= 0; --d) {
         if (++index[d] < buffer_.shape[d]) break;
         index[d] = 0;
@@ -262,22 +286,21 @@ T HostSequence::convert_item(PyObject* item, std::size_t position, T lo, T hi) c
 }
 
 template <typename T>
-void HostSequence::copy_sequence(T* dst, T lo, T hi) const {
-  PyObject* seq = obj_.ptr();
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
-  PyObject** items = PySequence_Fast_ITEMS(seq);
+void HostSequence::copy_sequence(T* dst, std::size_t first, std::size_t count, T lo, T hi) const {
+  PyObject** items = PySequence_Fast_ITEMS(obj_.ptr());
+  const std::size_t end = first + count;
   if (row_width_ == 0) {
-    for (Py_ssize_t i = 0; i < n; ++i) {
+    for (std::size_t i = first; i < end; ++i) {
       if (is_row(items[i])) {
         raise_value_error(where_.prefix(), where_.what, where_.of_body(),
                           " mixes numbers and rows: entry ", i, " is a row");
       }
-      dst[i] = convert_item<T>(items[i], std::size_t(i), lo, hi);
+      dst[i - first] = convert_item<T>(items[i], i, lo, hi);
     }
     return;
   }
-  std::size_t position = 0;
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  std::size_t position = first;
+  for (std::size_t i = first / row_width_; position < end; ++i) {
     PyObject* row = items[i];
     if (!is_row(row)) {
       raise_value_error(where_.prefix(), where_.what, where_.of_body(),
@@ -292,8 +315,9 @@ void HostSequence::copy_sequence(T* dst, T lo, T hi) const {
                         " has ", width, " entries, row 0 has ", row_width_);
     }
     PyObject** cells = PySequence_Fast_ITEMS(fast.ptr());
-    for (Py_ssize_t k = 0; k < width; ++k, ++position) {
-      dst[position] = convert_item<T>(cells[k], position, lo, hi);
+    const std::size_t stop = std::min(row_width_, position % row_width_ + (end - position));
+    for (std::size_t k = position % row_width_; k < stop; ++k, ++position) {
+      dst[position - first] = convert_item<T>(cells[k], position, lo, hi);
     }
   }
 }

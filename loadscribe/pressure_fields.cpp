@@ -88,6 +88,10 @@ SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityA
 
   SolidPressureField out;
   std::vector<uint32_t> slot_of_position(all_ids.size(), kelm::IdLookup::kAbsent);
+  // The node IDs of each element met (its slot), read from the host once however many of its
+  // faces are loaded: slot_nodes[slot_start[slot] ...], nodes_per_element entries.
+  std::vector<uint32_t> slot_nodes;
+  std::vector<std::size_t> slot_start;
   std::vector<uint32_t> polygon_slot(element_ids.size());
   std::vector<uint8_t> polygon_face(element_ids.size());
   std::size_t polygon = 0;
@@ -108,11 +112,18 @@ SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityA
                                 "' is a ", host_block.name,
                                 " element, which has no solid faces to load");
       }
-      const int width = nodes_per_element(host_block.topology);
-      uint32_t element_nodes[20];
-      const uint32_t* positions =
-          host_block.connectivity.data() + (position - block_start[b]) * std::size_t(width);
-      for (int k = 0; k < width; ++k) element_nodes[k] = mesh.node_ids[positions[k]];
+      uint32_t slot = slot_of_position[position];
+      if (slot == kelm::IdLookup::kAbsent) {
+        slot = slot_of_position[position] = uint32_t(out.target.positions.size());
+        out.target.positions.push_back(position);
+        const int width = nodes_per_element(host_block.topology);
+        slot_start.push_back(slot_nodes.size());
+        slot_nodes.resize(slot_nodes.size() + std::size_t(width));
+        uint32_t* nodes = slot_nodes.data() + slot_start.back();
+        host_block.read_row(position - block_start[b], nodes);
+        for (int k = 0; k < width; ++k) nodes[k] = mesh.node_ids[nodes[k]];
+      }
+      const uint32_t* element_nodes = slot_nodes.data() + slot_start[slot];
       const int face = match_face(row, block.width, element_nodes, host_block.topology);
       if (face < 0) {
         kelm::raise_value_error(operation, ": polygon ", polygon, " of body '", body,
@@ -121,11 +132,7 @@ SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityA
                                 " with corner node IDs ",
                                 row_text(element_nodes, corner_count(host_block.topology)));
       }
-      if (slot_of_position[position] == kelm::IdLookup::kAbsent) {
-        slot_of_position[position] = uint32_t(out.target.positions.size());
-        out.target.positions.push_back(position);
-      }
-      polygon_slot[polygon] = slot_of_position[position];
+      polygon_slot[polygon] = slot;
       polygon_face[polygon] = uint8_t(face);
       out.rotated |= rotate_face_row(row, host_block.topology, face);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,14 +43,20 @@ void check_polygon_counts(const ConnectivityArrays& rows, std::size_t element_co
 void require_finite_pressures(const PressureField& field, const std::string& operation,
                               const std::string& body);
 
-// What the solid builder reads of the host mesh.
+// What the solid builder reads of the host mesh. The element rows stay with the host and are
+// read one at a time: a load reaches the elements under a wetted surface, a small share of a
+// large solid, and copying every row first would cost more than the whole load.
 struct HostSolidMesh {
   struct Block {
+    // Fills positions[0 .. nodes_per_element) with the row of the block's element `element`
+    // (its position in element_ids): positions into node_ids, each checked to lie among them
+    // (raises value_error naming the entry otherwise).
+    using RowReader = std::function<void(std::size_t element, uint32_t* positions)>;
+
     SolidTopology topology = SolidTopology::kNone;
-    std::string name;                    // the topology's name, for messages
-    std::vector<uint32_t> element_ids;   // in host order
-    std::vector<uint32_t> connectivity;  // positions into node_ids, nodes_per_element per element;
-                                         // empty for topologies without faces
+    std::string name;                   // the topology's name, for messages
+    std::vector<uint32_t> element_ids;  // in host order
+    RowReader read_row;                 // empty for topologies without faces
   };
   std::vector<uint32_t> node_ids;
   std::vector<Block> blocks;  // in the order of the host's elementIDs mapping
@@ -71,9 +78,10 @@ struct SolidPressureField {
 
 // Matches every polygon (row i of the rows, block after block, with element_ids[i]) to a face of
 // its own element, whatever that element's topology, and rotates the rows in place as the host's
-// face node order needs (see rotate_face_row). Raises key_error for an element ID the host mesh
-// lacks and ValueError for an element without faces or a polygon that is none of its faces. With
-// `face_values` (one per polygon) each face carries its own value instead of its nodes' pressures.
+// face node order needs (see rotate_face_row). Reads the host row of each element it meets once,
+// and no other. Raises key_error for an element ID the host mesh lacks and ValueError for an
+// element without faces or a polygon that is none of its faces. With `face_values` (one per
+// polygon) each face carries its own value instead of its nodes' pressures.
 SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityArrays& rows,
                                         const std::vector<uint32_t>& node_ids,
                                         const std::vector<uint32_t>& element_ids,

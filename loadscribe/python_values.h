@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -196,7 +197,8 @@ inline loadscribe_core::SolidTopology solid_topology_of(py::handle key, py::hand
 }
 
 // What the solid builder reads of the host mesh `host_mesh` (nodeIDs, elementIDs,
-// elementConnectivities), checked: positions within the nodes, whole element rows.
+// elementConnectivities), checked: whole element rows, and positions within the nodes for each
+// row read. The connectivities stay in the host's objects; each block's reader keeps them.
 inline loadscribe_core::HostSolidMesh read_host_solid_mesh(py::handle host_mesh,
                                                            const char* operation,
                                                            const std::string& body) {
@@ -219,15 +221,20 @@ inline loadscribe_core::HostSolidMesh read_host_solid_mesh(py::handle host_mesh,
       if (!connectivities.contains(entry[0])) {
         kelm::raise_key_error(operation, ": mesh '", body, "' has no ", what);
       }
-      kelm::bind::HostSequence conn(connectivities[entry[0]], {operation, what, body});
+      auto conn = std::make_shared<const kelm::bind::HostSequence>(
+          connectivities[entry[0]], kelm::bind::Where{operation, what, body});
       const std::size_t width = std::size_t(loadscribe_core::nodes_per_element(block.topology));
-      conn.require_rows_of(width);
-      if (conn.size() != width * block.element_ids.size() || (nodes == 0 && conn.size() > 0)) {
-        kelm::raise_value_error(operation, ": ", what, " of mesh '", body, "' holds ", conn.size(),
+      conn->require_rows_of(width);
+      // The sizes alone must agree up front; the entries are checked as their rows are read.
+      if (conn->size() != width * block.element_ids.size() || (nodes == 0 && conn->size() > 0)) {
+        kelm::raise_value_error(operation, ": ", what, " of mesh '", body, "' holds ", conn->size(),
                                 " node positions for ", block.element_ids.size(), " elements of ",
                                 width, " nodes over ", nodes, " nodes");
       }
-      block.connectivity = conn.to_vector<uint32_t>(0, uint32_t(nodes ? nodes - 1 : 0));
+      const uint32_t last = uint32_t(nodes ? nodes - 1 : 0);
+      block.read_row = [conn, width, last](std::size_t element, uint32_t* positions) {
+        conn->copy_range_to<uint32_t>(positions, element * width, width, 0, last);
+      };
     }
     mesh.blocks.push_back(std::move(block));
   }

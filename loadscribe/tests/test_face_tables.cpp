@@ -5,6 +5,7 @@
 #include <vtkIdList.h>
 #include <vtkSmartPointer.h>
 
+#include <numeric>
 #include <set>
 #include <utility>
 
@@ -79,11 +80,14 @@ HostSolidMesh two_topology_mesh() {
   HostSolidMesh mesh;
   for (uint32_t id = 10; id < 18; ++id) mesh.node_ids.push_back(id);
   for (uint32_t id = 20; id < 40; ++id) mesh.node_ids.push_back(id);
-  HostSolidMesh::Block hexa8{SolidTopology::kHexa8, "Hexa8", {5}, {}};
-  for (uint32_t p = 0; p < 8; ++p) hexa8.connectivity.push_back(p);
-  HostSolidMesh::Block hexa20{SolidTopology::kHexa20, "Hexa20", {3}, {}};
-  for (uint32_t p = 8; p < 28; ++p) hexa20.connectivity.push_back(p);
-  mesh.blocks = {hexa8, hexa20};
+  // One element per block: its row is positions 0..7, then 8..27.
+  auto row_from = [](uint32_t first, int width) -> HostSolidMesh::Block::RowReader {
+    return [first, width](std::size_t, uint32_t* positions) {
+      std::iota(positions, positions + width, first);
+    };
+  };
+  mesh.blocks = {{SolidTopology::kHexa8, "Hexa8", {5}, row_from(0, 8)},
+                 {SolidTopology::kHexa20, "Hexa20", {3}, row_from(8, 20)}};
   return mesh;
 }
 
@@ -103,7 +107,15 @@ TEST(SolidPressureField, EachPolygonUsesItsOwnElementsTopology) {
 }
 
 TEST(SolidPressureField, FacesOfOneElementGroupInPolygonOrder) {
-  const HostSolidMesh mesh = two_topology_mesh();
+  HostSolidMesh mesh = two_topology_mesh();
+  std::vector<int> reads(mesh.blocks.size(), 0);
+  for (std::size_t b = 0; b < mesh.blocks.size(); ++b) {
+    mesh.blocks[b].read_row = [&reads, b, read = mesh.blocks[b].read_row](std::size_t element,
+                                                                          uint32_t* positions) {
+      ++reads[b];
+      read(element, positions);
+    };
+  }
   ConnectivityArrays rows = {FaceRows{"quad", 4, {14, 15, 16, 17, 20, 21, 22, 23, 10, 13, 12, 11}}};
   std::vector<uint32_t> node_ids;
   for (uint32_t id = 10; id < 24; ++id) node_ids.push_back(id);
@@ -114,4 +126,6 @@ TEST(SolidPressureField, FacesOfOneElementGroupInPolygonOrder) {
   EXPECT_EQ(out.target.offsets, (std::vector<uint32_t>{0, 2, 3}));
   EXPECT_EQ(out.target.faces, (std::vector<uint8_t>{1, 0, 0}));
   EXPECT_FALSE(out.rotated);
+  // Element 5 carries two of the polygons; its host row is read once.
+  EXPECT_EQ(reads, (std::vector<int>{1, 1}));
 }

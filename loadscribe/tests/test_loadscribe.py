@@ -1,6 +1,7 @@
 """The load writer through its Python interface, against the stand-in host."""
 import ast
 import math
+import re
 import subprocess
 import sys
 
@@ -594,6 +595,28 @@ class TestSolidFaces:
                                                         [7], [2.0, 3.0, 4.0])
         assert listed["tria"] == [[13, 14, 12]]
 
+    def test_host_rows_in_any_form_and_only_the_loaded_ones_read(self, solids):
+        mesh = kelm.getMesh("M/P/Mixed")
+        expected = mixed_faces()
+        tetra4, tetra10 = [(0, 1, 2, 3), (0, 1, 2, 4)], [tuple(range(4, 14))]
+        for rows4, rows10 in (
+                (np.asfortranarray(np.array(tetra4, np.int32)), np.array(tetra10, np.uint16)),
+                ([p for row in tetra4 for p in row], list(tetra10[0])),  # flat lists
+                ([list(row) for row in tetra4], tetra10),  # nested rows
+                ([(0, 1, 2, 99), tetra4[1]], tetra10)):  # element 1 is loaded by no polygon
+            mesh.override(elementConnectivities={T.Tetra4: rows4, T.Tetra10: rows10})
+            assert mixed_faces() == expected
+
+
+def mixed_faces():
+    """Faces and field of a load on "M/P/Mixed": Tetra10 element 9 face 2 and Tetra4 element 2
+    face 1; Tetra4 element 1 carries none."""
+    nodes = [200, 201, 204, 205, 206, 207]
+    faces, field = loadscribe.build_solid_mesh_pressure_field_dict(
+        "M/P/Mixed", "tetra", {"tria": [[205, 206, 207], [200, 201, 204]]}, nodes, [9, 2],
+        [float(n) for n in nodes])
+    return entities(faces), field
+
 
 def temperature_block(path, nodes, values):
     return (f'mesh = kelm.getMesh("{path}")\n'
@@ -992,6 +1015,17 @@ class TestBadInput:
         with pytest.raises(ValueError, match=r"elementConnectivities\[Tetra4\].*'M/P/Tet'"):
             loadscribe.build_solid_mesh_pressure_field_dict(
                 "M/P/Tet", "tetra", {"tria": [[11, 12, 13]]}, [11, 12, 13], [7], [1.0, 2.0, 3.0])
+
+    def test_host_row_of_a_loaded_element_out_of_range(self, solids):
+        # Element 2's row, read as an array or as nested rows: entry 6 of the block.
+        mesh = kelm.getMesh("M/P/Mixed")
+        tetra10 = [tuple(range(4, 14))]
+        for rows in (np.array([(0, 1, 2, 3), (0, 1, 99, 4)]), [(0, 1, 2, 3), (0, 1, 99, 4)]):
+            mesh.override(elementConnectivities={T.Tetra4: rows, T.Tetra10: tetra10})
+            with pytest.raises(ValueError, match=re.escape(
+                    "loadscribe.build_solid_mesh_pressure_field_dict: elementConnectivities"
+                    "[Tetra4] 99 at position 6 of body 'M/P/Mixed' is outside [0, 13]")):
+                mixed_faces()
 
 
 class TestMalformedLeavesFoundByFuzzing:
