@@ -62,27 +62,11 @@ bool has_polygons(vtkPolyData* surface) {
   return surface->GetNumberOfPolys() + surface->GetNumberOfStrips() > 0;
 }
 
-}  // namespace
-
-// Distance of each point and each cell centre of `target`, by `distance_to`.
-void add_distances(vtkDataSet* target, bool cell_centres,
-                   const std::function<double(double*)>& distance_to) {
-  auto point_distance = vtkSmartPointer<vtkDoubleArray>::New();
-  point_distance->SetName(kDistanceArray);
-  point_distance->SetNumberOfTuples(target->GetNumberOfPoints());
-  // Each point on its own: the distance functions only read their source.
-  vtkSMPTools::For(0, target->GetNumberOfPoints(), [&](vtkIdType begin, vtkIdType end) {
-    double x[3];
-    for (vtkIdType i = begin; i < end; ++i) {
-      target->GetPoint(i, x);
-      point_distance->SetValue(i, distance_to(x));
-    }
-  });
-  target->GetPointData()->AddArray(point_distance);
-  if (!cell_centres) return;
-  auto cell_distance = vtkSmartPointer<vtkDoubleArray>::New();
-  cell_distance->SetName(kDistanceArray);
-  cell_distance->SetNumberOfTuples(target->GetNumberOfCells());
+// The parametric centre of every cell of `target`, as bare points.
+vtkSmartPointer<vtkPolyData> cell_centres_of(vtkDataSet* target) {
+  auto centres = vtkSmartPointer<vtkPoints>::New();
+  centres->SetDataTypeToDouble();
+  centres->SetNumberOfPoints(target->GetNumberOfCells());
   auto cell = vtkSmartPointer<vtkGenericCell>::New();
   std::vector<double> weights(static_cast<size_t>(std::max(target->GetMaxCellSize(), 1)));
   double pcoords[3], x[3];
@@ -90,9 +74,38 @@ void add_distances(vtkDataSet* target, bool cell_centres,
     target->GetCell(c, cell);
     int sub_id = cell->GetParametricCenter(pcoords);
     cell->EvaluateLocation(sub_id, pcoords, x, weights.data());
-    cell_distance->SetValue(c, distance_to(x));
+    centres->SetPoint(c, x);
   }
-  target->GetCellData()->AddArray(cell_distance);
+  auto out = vtkSmartPointer<vtkPolyData>::New();
+  out->SetPoints(centres);
+  return out;
+}
+
+// Each point of `data` on its own: the distance functions only read their source.
+vtkSmartPointer<vtkDoubleArray> distances_of(vtkDataSet* data,
+                                             const std::function<double(double*)>& distance_to) {
+  auto distance = vtkSmartPointer<vtkDoubleArray>::New();
+  distance->SetName(kDistanceArray);
+  distance->SetNumberOfTuples(data->GetNumberOfPoints());
+  vtkSMPTools::For(0, data->GetNumberOfPoints(), [&](vtkIdType begin, vtkIdType end) {
+    double x[3];
+    for (vtkIdType i = begin; i < end; ++i) {
+      data->GetPoint(i, x);
+      distance->SetValue(i, distance_to(x));
+    }
+  });
+  return distance;
+}
+
+}  // namespace
+
+// Distance of each point and each cell centre of `target`, by `distance_to`.
+void add_distances(vtkDataSet* target, bool cell_centres,
+                   const std::function<double(double*)>& distance_to) {
+  target->GetPointData()->AddArray(distances_of(target, distance_to));
+  if (cell_centres) {
+    target->GetCellData()->AddArray(distances_of(cell_centres_of(target), distance_to));
+  }
 }
 
 namespace {
@@ -124,25 +137,6 @@ vtkSmartPointer<vtkDataSet> measured_to_points(vtkDataSet* to_mesh, vtkDataSet* 
     points.nearest(x, &dist2);
     return std::sqrt(dist2);
   });
-  return out;
-}
-
-// The parametric centre of every cell of `target`, as bare points.
-vtkSmartPointer<vtkPolyData> cell_centres_of(vtkDataSet* target) {
-  auto centres = vtkSmartPointer<vtkPoints>::New();
-  centres->SetDataTypeToDouble();
-  centres->SetNumberOfPoints(target->GetNumberOfCells());
-  auto cell = vtkSmartPointer<vtkGenericCell>::New();
-  std::vector<double> weights(static_cast<size_t>(std::max(target->GetMaxCellSize(), 1)));
-  double pcoords[3], x[3];
-  for (vtkIdType c = 0; c < target->GetNumberOfCells(); ++c) {
-    target->GetCell(c, cell);
-    int sub_id = cell->GetParametricCenter(pcoords);
-    cell->EvaluateLocation(sub_id, pcoords, x, weights.data());
-    centres->SetPoint(c, x);
-  }
-  auto out = vtkSmartPointer<vtkPolyData>::New();
-  out->SetPoints(centres);
   return out;
 }
 

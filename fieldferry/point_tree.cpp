@@ -1,5 +1,7 @@
 #include "point_tree.h"
 
+#include <vtkSMPTools.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -12,6 +14,8 @@ namespace {
 
 // Points per leaf at most: a leaf is scanned whole, which is cheaper than descending further.
 constexpr std::size_t kLeafSize = 16;
+// Levels split before the subtrees are handed to threads: 2^4 subtrees keep a few threads busy.
+constexpr int kSequentialLevels = 4;
 
 }  // namespace
 
@@ -64,15 +68,30 @@ PointTree::PointTree(vtkDataSet* source) {
   const std::size_t inner = (std::size_t(1) << depth_) - 1;
   split_.resize(inner);
   axis_.resize(inner);
-  build(0, 0, entries.size(), box, 0);
+  // The first levels split the whole array one after another; the subtrees below them are
+  // disjoint stretches of it, built on VTK's threads.
+  std::vector<Subtree> subtrees;
+  build(0, 0, entries.size(), box, 0, &subtrees);
+  vtkSMPTools::For(0, static_cast<vtkIdType>(subtrees.size()), [&](vtkIdType first, vtkIdType last) {
+    for (vtkIdType s = first; s < last; ++s) {
+      Subtree& t = subtrees[static_cast<std::size_t>(s)];
+      build(t.node, t.begin, t.end, t.box, t.level, nullptr);
+    }
+  });
 }
 
 // Splits [begin, end) at its middle along the longest side of the node's box: the halves have
 // equal counts, so the tree's shape follows from the count alone and needs no child pointers.
 void PointTree::build(std::size_t node, std::size_t begin, std::size_t end, double box[6],
-                      int level) {
+                      int level, std::vector<Subtree>* deferred) {
   std::vector<Entry>& entries = entries_;
   if (level == depth_) return;
+  if (deferred && level == kSequentialLevels) {
+    Subtree t{node, begin, end, {}, level};
+    std::copy(box, box + 6, t.box);
+    deferred->push_back(t);
+    return;
+  }
   int axis = 0;
   for (int a = 1; a < 3; ++a) {
     if (box[2 * a + 1] - box[2 * a] > box[2 * axis + 1] - box[2 * axis]) axis = a;
@@ -85,11 +104,11 @@ void PointTree::build(std::size_t node, std::size_t begin, std::size_t end, doub
   axis_[node] = static_cast<std::uint8_t>(axis);
   const double high = box[2 * axis + 1];
   box[2 * axis + 1] = split;
-  build(2 * node + 1, begin, mid, box, level + 1);
+  build(2 * node + 1, begin, mid, box, level + 1, deferred);
   box[2 * axis + 1] = high;
   const double low = box[2 * axis];
   box[2 * axis] = split;
-  build(2 * node + 2, mid, end, box, level + 1);
+  build(2 * node + 2, mid, end, box, level + 1, deferred);
   box[2 * axis] = low;
 }
 

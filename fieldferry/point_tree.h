@@ -39,7 +39,15 @@ class PointTree {
     double x[3];
     std::uint32_t id;
   };
-  void build(std::size_t node, std::size_t begin, std::size_t end, double box[6], int level);
+  struct Subtree {
+    std::size_t node, begin, end;
+    double box[6];
+    int level;
+  };
+  // Splits the node and its descendants down to `stop` (exclusive); the subtrees met at `stop`
+  // are left in `deferred` when it is given.
+  void build(std::size_t node, std::size_t begin, std::size_t end, double box[6], int level,
+             std::vector<Subtree>* deferred);
   void descend(std::size_t node, std::size_t begin, std::size_t end, int level, double off[3],
                double rd, Search& search) const;
 
