@@ -52,14 +52,7 @@ ClosestCells& searched(SourceIndex& index, vtkPolyData* faces) {
 }  // namespace
 
 SourceFacing::SourceFacing(vtkPolyData* faces, SourceIndex& index)
-    : faces_(faces), closest_(searched(index, faces)) {
-  normals_.resize(static_cast<size_t>(3 * faces_->GetNumberOfCells()));
-  auto ids = vtkSmartPointer<vtkIdList>::New();
-  for (vtkIdType c = 0; c < faces_->GetNumberOfCells(); ++c) {
-    faces_->GetCellPoints(c, ids);
-    polygon_normal(faces_->GetPoints(), ids, &normals_[static_cast<size_t>(3 * c)]);
-  }
-}
+    : faces_(faces), closest_(searched(index, faces)) {}
 
 void SourceFacing::mark(vtkPolyData* surface, vtkDataSet* mapped) const {
   const vtkIdType cells = surface->GetNumberOfCells();
@@ -92,13 +85,19 @@ void SourceFacing::mark(vtkPolyData* surface, vtkDataSet* mapped) const {
   auto facing = vtkSmartPointer<vtkUnsignedCharArray>::New();
   facing->SetName(kelm::kFacesSourceArray);
   facing->SetNumberOfTuples(cells);
+  // The normals of the source faces found, only: a CFD wall has far more faces than a body's
+  // surface finds.
+  double source_normal[3];
   for (vtkIdType c = 0; c < cells; ++c) {
     const auto i = static_cast<size_t>(c);
     const vtkIdType source_cell = closest[i];
     // Vertices and lines have no side; a face with no source face found keeps its load.
-    const bool faces =
-        !polygon[i] || source_cell < 0 ||
-        vtkMath::Dot(&normals[3 * i], &normals_[static_cast<size_t>(3 * source_cell)]) < 0;
+    bool faces = !polygon[i] || source_cell < 0;
+    if (!faces) {
+      faces_->GetCellPoints(source_cell, ids);
+      polygon_normal(faces_->GetPoints(), ids, source_normal);
+      faces = vtkMath::Dot(&normals[3 * i], source_normal) < 0;
+    }
     facing->SetValue(c, faces);
   }
   mapped->GetCellData()->AddArray(facing);

@@ -9,7 +9,6 @@
 #include <vtkSmartPointer.h>
 
 #include <memory>
-#include <vector>
 
 #include "closest_cell.h"
 #include "source_index.h"
@@ -32,7 +31,6 @@ class SourceFacing {
   SourceFacing(vtkPolyData* faces, SourceIndex& index);
   vtkSmartPointer<vtkPolyData> faces_;
   const ClosestCells& closest_;  // the source's faces, indexed once for every leaf
-  std::vector<double> normals_;            // 3 per source face
 };
 
 }  // namespace fieldferry_core

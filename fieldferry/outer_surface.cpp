@@ -11,6 +11,7 @@
 #include <vtkPointData.h>
 #include <vtkPoints.h>
 #include <vtkPyramid.h>
+#include <vtkSMPTools.h>
 #include <vtkTetra.h>
 #include <vtkUnsignedCharArray.h>
 #include <vtkUnstructuredGrid.h>
@@ -18,6 +19,7 @@
 #include <vtkWedge.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bitset>
 #include <cstdint>
 #include <limits>
@@ -336,6 +338,63 @@ class UsedPoints {
   vtkIdType count_ = 0;
 };
 
+// Stretches of cells walked at once, and the fewest cells worth a stretch of their own.
+constexpr vtkIdType kStretches = 16;
+constexpr vtkIdType kCellsPerStretch = 1 << 16;
+
+// The faces of solids met an odd number of times (cell, face number), sorted; false for a cell
+// whose point count its type does not have or a collapsed face. The cells are walked in
+// kStretches stretches on VTK's threads, each into a face set of its own; what a stretch leaves
+// (its share of the boundary and the faces it shares with the stretches beside it, a cross-section
+// each in an FE export's order) is then toggled into one set, stretch after stretch, so the
+// result does not depend on the threads.
+template <class Id>
+bool solid_boundary(vtkUnstructuredGrid* grid, std::vector<std::pair<Id, std::uint8_t>>& out) {
+  const vtkIdType n_cells = grid->GetNumberOfCells();
+  vtkCellArray* cells = grid->GetCells();
+  vtkUnsignedCharArray* types = grid->GetCellTypesArray();
+  const vtkIdType stretches =
+      std::max<vtkIdType>(1, std::min(kStretches, n_cells / kCellsPerStretch));
+  std::vector<std::vector<typename FaceSet<Id>::Entry>> left(static_cast<std::size_t>(stretches));
+  std::atomic<bool> malformed{false};
+  vtkSMPTools::For(0, stretches, 1, [&](vtkIdType first, vtkIdType last) {
+    for (vtkIdType s = first; s < last && !malformed; ++s) {
+      const vtkIdType end = n_cells * (s + 1) / stretches;
+      FaceSet<Id> faces;
+      typename FaceSet<Id>::Key key;
+      auto walk = vtk::TakeSmartPointer(cells->NewIterator());
+      for (walk->GoToCell(n_cells * s / stretches); walk->GetCurrentCellId() < end;
+           walk->GoToNextCell()) {
+        vtkIdType n = 0;
+        const vtkIdType* points = nullptr;
+        walk->GetCurrentCell(n, points);
+        const vtkIdType c = walk->GetCurrentCellId();
+        const SolidFaces* table = solid_faces(types->GetValue(c));
+        if (!table) continue;
+        bool sound = n == table->points;
+        for (int f = 0; sound && f < table->faces; ++f) {
+          sound = face_key<Id>(face_corners(*table, f, points), key);
+          if (sound) faces.toggle(key, Id(c), std::uint8_t(f));
+        }
+        if (!sound) {
+          malformed = true;
+          return;
+        }
+      }
+      left[static_cast<std::size_t>(s)] = faces.remaining();
+    }
+  });
+  if (malformed) return false;
+  FaceSet<Id> faces;
+  for (auto& stretch : left) {
+    for (const auto& e : stretch) faces.toggle(e.key, e.cell, e.face);
+    stretch = {};
+  }
+  for (const auto& e : faces.remaining()) out.emplace_back(e.cell, e.face);
+  std::sort(out.begin(), out.end());
+  return true;
+}
+
 // The surface vtkDataSetSurfaceFilter makes of an unstructured grid of linear cells, ordered by
 // original IDs, or nullptr where the grid holds anything whose treatment the walk does not
 // reproduce exactly: other cell types, ghosts, collapsed faces, a point count the type does not
@@ -351,27 +410,9 @@ vtkSmartPointer<vtkPolyData> walked_surface(vtkUnstructuredGrid* grid) {
     if (kind_of(types->GetValue(c)) == Kind::other) return nullptr;
   }
 
-  // Walk 1: the faces of solids met once, each remembered by the first cell it was met in.
-  FaceSet<Id> faces;
-  typename FaceSet<Id>::Key key;
-  auto walk = vtk::TakeSmartPointer(cells->NewIterator());
-  for (walk->GoToFirstCell(); !walk->IsDoneWithTraversal(); walk->GoToNextCell()) {
-    vtkIdType n = 0;
-    const vtkIdType* points = nullptr;
-    walk->GetCurrentCell(n, points);
-    const vtkIdType c = walk->GetCurrentCellId();
-    const SolidFaces* table = solid_faces(types->GetValue(c));
-    if (!table) continue;
-    if (n != table->points) return nullptr;
-    for (int f = 0; f < table->faces; ++f) {
-      if (!face_key<Id>(face_corners(*table, f, points), key)) return nullptr;
-      faces.toggle(key, Id(c), std::uint8_t(f));
-    }
-  }
+  // Walk 1: the faces of solids met once, each with the cell it was met in.
   std::vector<std::pair<Id, std::uint8_t>> boundary;  // (cell, face)
-  for (const auto& e : faces.remaining()) boundary.emplace_back(e.cell, e.face);
-  faces = FaceSet<Id>();
-  std::sort(boundary.begin(), boundary.end());
+  if (!solid_boundary(grid, boundary)) return nullptr;
 
   // Walk 2: the surface's cells by kind in body cell order, a solid's faces and a strip's
   // triangles where their cell stands.
@@ -379,6 +420,7 @@ vtkSmartPointer<vtkPolyData> walked_surface(vtkUnstructuredGrid* grid) {
   std::size_t next_face = 0;
   std::vector<Corners> local;
   vtkIdType pixel[4];
+  auto walk = vtk::TakeSmartPointer(cells->NewIterator());
   for (walk->GoToFirstCell(); !walk->IsDoneWithTraversal(); walk->GoToNextCell()) {
     vtkIdType n = 0;
     const vtkIdType* points = nullptr;

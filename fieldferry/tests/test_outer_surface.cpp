@@ -211,6 +211,13 @@ TEST(OuterSurface, TetrahedraAsTheFilter) { expect_filter_result(block(3, tetrah
 
 TEST(OuterSurface, WedgesAsTheFilter) { expect_filter_result(block(2, wedges)); }
 
+// 140,608 hexahedra: walked in stretches whose shared faces meet only when they are put together.
+TEST(OuterSurface, BodyWalkedInStretchesAsTheFilter) {
+  auto grid = block(52, hexahedron);
+  expect_filter_result(grid);
+  EXPECT_EQ(outer_surface(grid)->GetNumberOfPolys(), 6 * 52 * 52);
+}
+
 TEST(OuterSurface, VoxelsAndPyramidsAsTheFilter) {
   expect_filter_result(block(3, voxels_pyramids));
 }
