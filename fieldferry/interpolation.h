@@ -18,8 +18,8 @@ namespace fieldferry_core {
 
 using kelm::kValidMaskArray;
 
-// Every method takes, last, the mapping call's index of the source (source_index.h): handed one, it
-// searches the source through it and leaves the checks to the mapping; without, it checks its
+// Every method takes the mapping call's index of the source (`shared`, source_index.h): handed one,
+// it searches the source through it and leaves the checks to the mapping; without, it checks its
 // arguments and indexes the source for this call alone.
 
 // "Point cloud or mesh": each target point takes its nearest source point's values (the lowest id
