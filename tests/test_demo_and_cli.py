@@ -1,6 +1,5 @@
 """The demo host script and kelm-map, end to end (run under a virtual display by ctest)."""
 import json
-import os
 import subprocess
 import sys
 from pathlib import Path
@@ -193,11 +192,7 @@ class TestKelmMap:
             field = ns.numpy_to_vtk(1000 + 10 * x, deep=1)
             field.SetName("Pressure")
             faces.GetPointData().AddArray(field)
-            writer = vtk.vtkXMLPolyDataWriter()
-            writer.SetFileName(str(folder / "faces.vtp"))
-            writer.SetInputData(faces)
-            writer.Write()
-            path = folder / "faces.vtp"
+            path = case_writers.write_xml(folder / "faces.vtp", faces)
         else:
             path = source["csv"]
         out = folder / f"out-{method.split()[0]}"
@@ -282,10 +277,7 @@ class TestKelmMap:
         faces = ns.numpy_to_vtk(np.full(wall.GetNumberOfCells(), 1000.0), deep=1)
         faces.SetName("Pressure")
         wall.GetCellData().AddArray(faces)
-        writer = vtk.vtkXMLPolyDataWriter()
-        writer.SetFileName(str(folder / "wall.vtp"))
-        writer.SetInputData(wall)
-        writer.Write()
+        case_writers.write_xml(folder / "wall.vtp", wall)
         out = folder / "auto"
         run = kelm_map(hexes, folder / "wall.vtp", "--mesh-unit", "mm", "--source-unit", "mm",
                        "--method", "Surface projection", "--out", out, "--no-pictures")

@@ -7,7 +7,6 @@ force and moment is known in closed form; mapped with "Surface projection", whic
 linear field exactly.
 """
 import json
-import subprocess
 import sys
 from pathlib import Path
 
@@ -22,7 +21,8 @@ import loadscribe
 import treewalk
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tools"))
+sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
+from case_writers import plane  # noqa: E402
 from mapping_report import mapping_report, report_table  # noqa: E402
 
 T = kelm.mesh.ElementTopology
@@ -44,16 +44,6 @@ def labelled(poly, values, length_unit="mm", unit="kPa", on_cells=False):
         label.InsertNextValue(value)
         poly.GetFieldData().AddArray(label)
     return poly
-
-
-def plane(origin, point1, point2, resolution):
-    source = vtk.vtkPlaneSource()
-    source.SetOrigin(*origin)
-    source.SetPoint1(*point1)
-    source.SetPoint2(*point2)
-    source.SetResolution(*resolution)
-    source.Update()
-    return source.GetOutput()
 
 
 def plate_source():

@@ -1,4 +1,7 @@
 """The main road across modules: export -> map -> loads, for every mapping method."""
+import sys
+from pathlib import Path
+
 import numpy as np
 import pytest
 import vtk
@@ -9,11 +12,16 @@ import kelm
 import loadscribe
 import treewalk
 
+ROOT = Path(__file__).resolve().parents[1]
+sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
+from case_writers import plane  # noqa: E402
+from mapping_report import mapping_report  # noqa: E402
 
-def labelled(poly, field, values, length_unit, field_unit):
-    array = ns.numpy_to_vtk(np.asarray(values, np.float32), deep=True)
+
+def labelled(poly, field, values, length_unit, field_unit, on_cells=False):
+    array = ns.numpy_to_vtk(np.asarray(values, np.float64 if on_cells else np.float32), deep=True)
     array.SetName(field)
-    poly.GetPointData().AddArray(array)
+    (poly.GetCellData() if on_cells else poly.GetPointData()).AddArray(array)
     for name, value in (("current_units_length", length_unit),
                         ("units_pressure" if field == "Pressure" else "units_temperature", field_unit)):
         label = vtk.vtkStringArray()
@@ -21,6 +29,16 @@ def labelled(poly, field, values, length_unit, field_unit):
         label.InsertNextValue(value)
         poly.GetFieldData().AddArray(label)
     return poly
+
+
+def with_face_pressure(poly, pressure_of_centres):
+    """`poly` labelled in m and Pa, holding "Pressure" per face only: pressure_of_centres(c) of
+    the face centres c."""
+    centres = vtk.vtkCellCenters()
+    centres.SetInputData(poly)
+    centres.Update()
+    c = ns.vtk_to_numpy(centres.GetOutput().GetPoints().GetData())
+    return labelled(poly, "Pressure", pressure_of_centres(c), "m", "Pa", on_cells=True)
 
 
 def sphere_source(field, with_cells, centre_mm=(150.0, 150.0, 150.0), radius_mm=400.0):
@@ -145,11 +163,6 @@ def test_mesh_only_field_in_mm_arrives_exactly_at_nodes_in_metres():
 
 
 def test_report_takes_the_source_force_from_face_values():
-    import sys
-    from pathlib import Path
-    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-    from mapping_report import mapping_report
-
     model = kelm.Model("M")
     xy = np.array([(x, y, 0.0) for y in range(3) for x in range(3)], float) / 2
     quads = [[i + 3 * j, i + 1 + 3 * j, i + 4 + 3 * j, i + 3 + 3 * j]
@@ -157,17 +170,9 @@ def test_report_takes_the_source_force_from_face_values():
     model.add_part("P").add_mesh("Plate", np.arange(1, 10), xy,
                                  {kelm.mesh.ElementTopology.Quad4: (np.arange(1, 5), quads)})
     exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
-    plane = vtk.vtkPlaneSource()  # 1 x 1 m at z = 0, 4 x 4 quadrilaterals, normal +z
-    plane.SetOrigin(0, 0, 0)
-    plane.SetPoint1(1, 0, 0)
-    plane.SetPoint2(0, 1, 0)
-    plane.SetResolution(4, 4)
-    plane.Update()
-    source = labelled(plane.GetOutput(), "Pressure", [], "m", "Pa")
-    source.GetPointData().RemoveArray("Pressure")
-    faces = ns.numpy_to_vtk(np.full(16, 1000.0), deep=True)
-    faces.SetName("Pressure")
-    source.GetCellData().AddArray(faces)
+    # 1 x 1 m at z = 0, 4 x 4 quadrilaterals, normal +z
+    source = with_face_pressure(plane((0, 0, 0), (1, 0, 0), (0, 1, 0), (4, 4)),
+                                lambda c: np.full(len(c), 1000.0))
     mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source,
                                                  exported, True, None)
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", None)
@@ -201,13 +206,8 @@ def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
     # with normals out of the fluid (+z). A tolerance of 50 mm reaches both sides of the wall.
     n = 4
     xyz, exported = thin_wall(n)
-    plane = vtk.vtkPlaneSource()  # normal (point1 - origin) x (point2 - origin) = +z
-    plane.SetOrigin(-0.1, -0.1, 0)
-    plane.SetPoint1(1.1, -0.1, 0)
-    plane.SetPoint2(-0.1, 1.1, 0)
-    plane.SetResolution(6, 6)
-    plane.Update()
-    source = labelled(plane.GetOutput(), "Pressure", np.full(49, 1000.0), "m", "Pa")
+    wall = plane((-0.1, -0.1, 0), (1.1, -0.1, 0), (-0.1, 1.1, 0), (6, 6))  # normal +z
+    source = labelled(wall, "Pressure", np.full(49, 1000.0), "m", "Pa")
     mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source,
                                                  exported, True, 0.05)
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", 0.05)
@@ -220,30 +220,13 @@ def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
 
 
 def test_a_face_average_loads_the_source_force_and_reports_the_area_it_covers():
-    import sys
-    from pathlib import Path
-    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-    from mapping_report import mapping_report
-
     # The plate of the test above, 1 x 1 m, wetted below; the CFD wall twice as long (0 <= x <= 2)
     # in faces that do not line up with the plate's, holding p = 1000 + 500 x + 300 y per face.
     n = 4
     xyz, exported = thin_wall(n)
-    plane = vtk.vtkPlaneSource()  # normal +z, out of the fluid
-    plane.SetOrigin(0, 0, 0)
-    plane.SetPoint1(2, 0, 0)
-    plane.SetPoint2(0, 1, 0)
-    plane.SetResolution(26, 13)
-    plane.Update()
-    source = labelled(plane.GetOutput(), "Pressure", [], "m", "Pa")
-    source.GetPointData().RemoveArray("Pressure")
-    centres = vtk.vtkCellCenters()
-    centres.SetInputData(source)
-    centres.Update()
-    c = ns.vtk_to_numpy(centres.GetOutput().GetPoints().GetData())
-    faces = ns.numpy_to_vtk(1000 + 500 * c[:, 0] + 300 * c[:, 1], deep=True)
-    faces.SetName("Pressure")
-    source.GetCellData().AddArray(faces)
+    # Normal +z, out of the fluid.
+    source = with_face_pressure(plane((0, 0, 0), (2, 0, 0), (0, 1, 0), (26, 13)),
+                                lambda c: 1000 + 500 * c[:, 0] + 300 * c[:, 1])
     mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Face average", source, exported,
                                                  True, 0.05)
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", 0.05)

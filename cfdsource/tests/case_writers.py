@@ -191,6 +191,17 @@ def tecplot_file(folder):
     return path
 
 
+def plane(origin, point1, point2, resolution):
+    """A plane of quadrilaterals, normal (point1 - origin) x (point2 - origin): a CFD wall."""
+    source = vtk.vtkPlaneSource()
+    source.SetOrigin(*origin)
+    source.SetPoint1(*point1)
+    source.SetPoint2(*point2)
+    source.SetResolution(*resolution)
+    source.Update()
+    return source.GetOutput()
+
+
 def write_xml(path, dataset):
     writer = {"vtkPolyData": vtk.vtkXMLPolyDataWriter, "vtkUnstructuredGrid":
               vtk.vtkXMLUnstructuredGridWriter, "vtkMultiBlockDataSet":

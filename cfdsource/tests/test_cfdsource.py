@@ -1,6 +1,5 @@
 """cfdsource: each format read with VTK's reader into one dataset with the load fields, where
 the solver put them, scaled in float64, labelled for the mapper."""
-import numpy as np
 import pytest
 import vtk
 from vtk.util import numpy_support as ns

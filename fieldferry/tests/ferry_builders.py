@@ -194,7 +194,6 @@ def expected_splat_mask(target_points, source_points, radius):
     t = (target_points - lo) / spacing
     cell = np.clip(np.floor(t), 0, 99).astype(int)
     frac = t - cell
-    corners = []  # per point, the list of (i, j, k) with non-zero weight
     axis_choices = [[(cell[:, a], frac[:, a] < 1 - 1e-9), (cell[:, a] + 1, frac[:, a] > 1e-9)]
                     for a in range(3)]
     ids = []

@@ -12,8 +12,8 @@ import fieldferry
 import gaugeshift
 from kelm.mesh import ElementTopology as T
 
-from ferry_builders import (cloud, cube_in_bodies, expected_splat_mask, gmsh_box_with_hole, gmsh_cylinder_shell,
-                            has_point_within, hex_block_model, host_model_of, label_source,
+from ferry_builders import (cloud, cube_in_bodies, expected_splat_mask, gmsh_box_with_hole,
+                            gmsh_cylinder_shell, hex_block_model, host_model_of, label_source,
                             leaves, nearest_indices, plane_surface, point_array, points_of,
                             polydata, string_field, with_face_values, with_fields)
 
