@@ -27,8 +27,10 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
     """Reads the source at `path` as one dataset for fieldferry.
 
     fields: the load fields and the solver arrays they come from: {"Pressure": "p"}, or a name
-        or list of names that are both. Each array is looked up in point data, then cell data,
-        and stays where it was found.
+        or list of names that are both. Each array is looked up in cell data (the solver's face
+        values), then point data, and stays where it was found; "p@point" or "p@cell" chooses.
+        Field data "held_<load field>" says where it was taken ("cell", "point", followed by
+        " (both)" when the source held the array at the other place too).
     patches: names of the parts to read (OpenFOAM patches, EnSight parts, .vtm blocks, ...);
         default: an OpenFOAM case's wall patches, else every surface part (the volume parts
         when there are none). The parts are merged into one dataset.
@@ -52,14 +54,16 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
         if len(set(wanted.values())) != 1:
             raise SourceError(f"{path}: a CSV point cloud holds one value column, not fields "
                               f"{', '.join(wanted)}")
-        parts = read_csv_points(path, next(iter(wanted.values())))
+        parts = read_csv_points(path, _fields.split_location(next(iter(wanted.values())))[0])
         _no_time_or_parts(parts, time, patches)
     else:
         parts = read_parts(path, time, patches)
     chosen = choose(parts, None if parts.noun == "patch" else patches)
-    placed, _ = _fields.with_fields(path, chosen, wanted, scales, offsets)
+    placed, held = _fields.with_fields(path, chosen, wanted, scales, offsets)
     source = _fields.merged(placed)
     _fields.label(source, "current_units_length", length_unit)
+    for load, where in held.items():
+        _fields.label(source, _fields.HELD_PREFIX + load, where)
     for load in wanted:
         if load in UNIT_ARRAYS:
             _fields.label(source, UNIT_ARRAYS[load], units[load])

@@ -1,6 +1,7 @@
 """The load fields of a source: each taken from the solver's array by name, where its writer put
-it (point or cell data), as value * scale + offset in float64; the chosen parts merged into one
-dataset that carries only these fields and the unit labels the mapper reads."""
+it (point or cell data; the cell data first when it put both, or where "p@point" / "p@cell" asks),
+as value * scale + offset in float64; the chosen parts merged into one dataset that carries only
+these fields and the unit labels the mapper reads."""
 import numbers
 
 import numpy as np
@@ -12,14 +13,24 @@ from .errors import SourceError, names_text
 # The field-data label of the unit of each load field the host knows.
 UNIT_ARRAYS = {"Pressure": "units_pressure", "Temperature": "units_temperature"}
 DEFAULT_UNITS = {"Pressure": "Pa", "Temperature": "K"}
+# Where an array is looked for: the face (cell) values first, the solver's own numbers; point
+# values are most often the writer's interpolation of them.
+LOCATIONS = ("cell", "point")
+# The field-data label, per load field, of where its values were taken ("cell" or "point") and
+# whether the source held the array at the other place too: the report says which it used.
+HELD_PREFIX = "held_"
 
 
 def field_map(fields):
-    """{load field: solver array} from a name, a list of names (each its own array) or a dict."""
+    """{load field: solver array} from a name, a list of names (each its own array) or a dict.
+    An array may end in "@cell" or "@point" to choose where it is read; a bare name "p@cell"
+    is the load field "p"."""
     if isinstance(fields, str):
         fields = {fields: fields}
     elif not isinstance(fields, dict):
         fields = {name: name for name in fields}
+    fields = {(split_location(load)[0] if load == array else load): array
+              for load, array in fields.items()}
     if not fields:
         raise SourceError("fields: no field asked for")
     for load, array in fields.items():
@@ -50,24 +61,40 @@ def per_field(option, given, fields, neutral):
     return {load: float(given.get(load, neutral)) for load in fields}
 
 
+def split_location(array):
+    """(array name, "cell", "point" or None) of "p@cell", "p@point" or "p"."""
+    if not isinstance(array, str):
+        return array, None
+    name, at, where = array.rpartition("@")
+    return (name, where) if at and name and where in LOCATIONS else (array, None)
+
+
 def array_names(data):
     return [data.GetArrayName(i) for i in range(data.GetNumberOfArrays()) if data.GetArrayName(i)]
 
 
-def _find(path, part, dataset, array, several):
-    """(array, "point" or "cell") of the solver's array on one part: point data first."""
-    for where, data in (("point", dataset.GetPointData()), ("cell", dataset.GetCellData())):
-        found = data.GetArray(array)
-        if found is not None:
-            if found.GetNumberOfComponents() != 1:
-                raise SourceError(f"{path}: array '{array}'{f' of {part}' if several else ''} has "
-                                  f"{found.GetNumberOfComponents()} components; a load field "
-                                  "takes one (a scalar)")
-            return found, where
-    raise SourceError(
-        f"{path}: no array '{array}'{f' on {part}' if several else ''} (point arrays: "
-        f"{names_text(array_names(dataset.GetPointData()))}; cell arrays: "
-        f"{names_text(array_names(dataset.GetCellData()))})")
+def _find(path, part, dataset, spec, several):
+    """(array, "point" or "cell", whether the other place holds it too) of the solver's array
+    on one part: cell data first, or where `spec` ("p@point") asks."""
+    array, asked = split_location(spec)
+    datas = {"cell": dataset.GetCellData(), "point": dataset.GetPointData()}
+    held = [where for where in LOCATIONS if datas[where].GetArray(array) is not None]
+    on = f" on {part}" if several else ""
+    if asked is not None and asked not in held and held:
+        raise SourceError(f"{path}: array '{array}'{on} asked as {asked} data is {held[0]} data "
+                          f"only; ask for {array}@{held[0]}")
+    if not held:
+        raise SourceError(
+            f"{path}: no array '{array}'{on} (point arrays: "
+            f"{names_text(array_names(dataset.GetPointData()))}; cell arrays: "
+            f"{names_text(array_names(dataset.GetCellData()))})")
+    where = asked or held[0]
+    found = datas[where].GetArray(array)
+    if found.GetNumberOfComponents() != 1:
+        raise SourceError(f"{path}: array '{array}'{f' of {part}' if several else ''} has "
+                          f"{found.GetNumberOfComponents()} components; a load field takes one "
+                          "(a scalar)")
+    return found, where, len(held) > 1
 
 
 def scaled(array, name, scale, offset):
@@ -87,22 +114,26 @@ def scaled(array, name, scale, offset):
 
 
 def with_fields(path, chosen, fields, scale, offset):
-    """[(part name, dataset carrying only the load fields)] and {load field: "point" or "cell"}."""
-    where_of, placed = {}, []
+    """[(part name, dataset carrying only the load fields)] and {load field: where it was taken,
+    "cell" or "point", followed by " (both)" when the source held it at the other place too}."""
+    where_of, placed, both = {}, [], {}
     several = len(chosen) > 1
     for part, dataset in chosen:
         bare = dataset.NewInstance()
         bare.CopyStructure(dataset)  # shares points and cells, no arrays
         for load, array in fields.items():
-            found, where = _find(path, f"{part}", dataset, array, several)
+            found, where, elsewhere = _find(path, f"{part}", dataset, array, several)
+            both[load] = both.get(load, False) or elsewhere
             first = where_of.setdefault(load, (where, part))
             if first[0] != where:
-                raise SourceError(f"{path}: array '{array}' is {first[0]} data on {first[1]} but "
-                                  f"{where} data on {part}; choose parts that agree")
+                name = split_location(array)[0]
+                raise SourceError(f"{path}: array '{name}' is {first[0]} data on {first[1]} but "
+                                  f"{where} data on {part}; choose parts that agree, or ask for "
+                                  f"{name}@{first[0]} or {name}@{where}")
             target = bare.GetPointData() if where == "point" else bare.GetCellData()
             target.AddArray(scaled(found, load, scale[load], offset[load]))
         placed.append((part, bare))
-    return placed, {load: w for load, (w, _) in where_of.items()}
+    return placed, {load: f"{w} (both)" if both[load] else w for load, (w, _) in where_of.items()}
 
 
 def merged(placed):

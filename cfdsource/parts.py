@@ -32,7 +32,8 @@ class Parts:
 
 def leaves(data, prefix=""):
     """(name, dataset) of every non-empty dataset leaf of a multiblock (or the dataset itself),
-    depth first; a leaf's name is its block names joined by "/", "block N" where it has none."""
+    depth first; a leaf's name is its block names, trimmed of blanks, joined by "/", "block N"
+    where it has none."""
     if data is None:
         return []
     if not data.IsA("vtkMultiBlockDataSet"):
@@ -41,6 +42,8 @@ def leaves(data, prefix=""):
     for i in range(data.GetNumberOfBlocks()):
         meta = data.GetMetaData(i) if data.HasMetaData(i) else None
         name = meta.Get(vtk.vtkCompositeDataSet.NAME()) if meta is not None else None
+        # EnSight writers pad part descriptions with blanks to their 79 characters.
+        name = name.strip() if name else name
         name = f"{prefix}/{name or f'block {i}'}" if prefix else (name or f"block {i}")
         found += leaves(data.GetBlock(i), name)
     return [(n, d) for n, d in found if d.GetNumberOfPoints() > 0]

@@ -30,10 +30,11 @@ def parse_arguments(argv):
     parser.add_argument("source", help="the field source: an OpenFOAM case directory, .case, "
                                        ".cas, .cgns, .dat, .vtk, .vtp, .vtu, .vti, .vtm, .pvd "
                                        "or .csv")
-    parser.add_argument("--field", action="append", metavar="LOAD[=ARRAY]",
+    parser.add_argument("--field", action="append", metavar="LOAD[=ARRAY][@cell|@point]",
                         help="a field to map: Pressure, Temperature or another name (mapped, no "
-                             "load), from the source's array ARRAY (default: the same name); "
-                             "repeat for several [Pressure]")
+                             "load), from the source's array ARRAY (default: the same name), its "
+                             "face (cell) values where the source holds both unless @point "
+                             "follows; repeat for several [Pressure]")
     parser.add_argument("--scale", action="append", metavar="[LOAD=]S",
                         help="multiply the field's values by S (a density for a kinematic "
                              "pressure), before any unit conversion")
@@ -99,12 +100,19 @@ def parse_arguments(argv):
 
 
 def field_options(args):
-    """{load field: source array} of the --field options, in their order."""
+    """{load field: source array, with its "@cell" or "@point" if given} of the --field options,
+    in their order."""
+    from cfdsource.fields import split_location
+
     fields = {}
     for entry in args.field or ["Pressure"]:
         load, _, array = entry.partition("=")
-        if not load.strip() or (_ and not array.strip()):
-            raise ValueError(f"--field {entry}: expected LOAD or LOAD=ARRAY")
+        if not _:
+            load = split_location(load)[0]
+            array = entry
+        if not load.strip() or (_ and not split_location(array)[0].strip()):
+            raise ValueError(f"--field {entry}: expected LOAD, LOAD=ARRAY or either followed by "
+                             "@cell or @point")
         if load in fields:
             raise ValueError(f"--field {entry}: field '{load}' is given twice")
         fields[load] = array or load

@@ -106,16 +106,27 @@ def source_areas(source, field_name):
 
 def values_used(source, field_name, method):
     """How the mapping read the source's field: face values as they are, face values averaged to
-    the points, or point values."""
+    the points, or point values; and whether the source also held the other kind (its reader
+    labels that: cfdsource's "held_<field>")."""
+    also = _held_both(source, field_name)
     if source.GetPointData().GetArray(field_name) is not None:
-        return "point values"
+        return "point values" + (also and f"{also} face values (@cell after the array's name takes them)")
     if source.GetCellData().GetArray(field_name) is None:
         return None
     if method in ("Mesh only", "Surface projection"):
-        return "face values, each point taking the face it lands in"
-    if method == "Face average":
-        return "face values, each face of a body taking their mean over it"
-    return "face values averaged to the points by face area"
+        used = "face values, each point taking the face it lands in"
+    elif method == "Face average":
+        used = "face values, each face of a body taking their mean over it"
+    else:
+        used = "face values averaged to the points by face area"
+    return used + (also and f"{also} point values (@point after the array's name takes them)")
+
+
+def _held_both(source, field_name):
+    """"; the source also held" when the source's reader says it held the field at both places."""
+    held = source.GetFieldData().GetAbstractArray("held_" + field_name)
+    both = held is not None and held.GetNumberOfValues() and "both" in str(held.GetValue(0))
+    return "; the source also held" if both else ""
 
 
 def field_stats(values, weights=None):

@@ -91,10 +91,11 @@ def openfoam_case(folder, times=((0, 1.0), (0.5, 2.0)), extent=(2, 1, 1)):
     return folder
 
 
-def ensight_case(folder):
+def ensight_case(folder, pad=False):
     """An EnSight Gold ASCII case, two times (0 and 0.5): part 1 "wall" (one quad4 at z = 0),
     part 2 "fluid" (one hexa8 above it). "p" per element (wall: 7 and 70, fluid: 8 and 80),
-    "T" per node (300 + x, then 400 + x)."""
+    "T" per node (300 + x, then 400 + x). `pad`: the part names padded with blanks to 79
+    characters, as some solvers write them."""
     folder.mkdir(parents=True, exist_ok=True)
     quad = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]
     hexa = quad + [(x, y, 1) for x, y, _ in quad]
@@ -104,8 +105,9 @@ def ensight_case(folder):
             f"{p[axis]:12.5e}\n" for axis in range(3) for p in xyz)
     (folder / "model.geo").write_text(
         "EnSight Gold geometry\nwritten by hand\nnode id off\nelement id off\n"
-        "part\n1\nwall\n" + coordinates(quad) + "quad4\n1\n1 2 3 4\n"
-        "part\n2\nfluid\n" + coordinates(hexa) + "hexa8\n1\n1 2 3 4 5 6 7 8\n")
+        f"part\n1\n{'wall'.ljust(79 if pad else 0)}\n" + coordinates(quad) + "quad4\n1\n1 2 3 4\n"
+        f"part\n2\n{'fluid'.ljust(79 if pad else 0)}\n" + coordinates(hexa) +
+        "hexa8\n1\n1 2 3 4 5 6 7 8\n")
     for step, (wall, fluid, base) in enumerate(((7, 8, 300), (70, 80, 400))):
         (folder / f"p.{step:04d}").write_text(
             f"p\npart\n1\nquad4\n{wall:12.5e}\npart\n2\nhexa8\n{fluid:12.5e}\n")
@@ -137,10 +139,11 @@ def fluent_case(folder):
     return folder / "box.cas"
 
 
-def cgns_file(folder):
+def cgns_file(folder, times=None):
     """A CGNS file (HDF5) written through the CGNS library VTK ships: base "Base", one
     unstructured zone "Box" of one hexahedron, "Pressure" 5.5 at the cell centre and
-    "Temperature" 300 + x at the vertices."""
+    "Temperature" 300 + x at the vertices. With `times` (a list), one cell-centred solution per
+    time, Pressure = 5.5 + the time, indexed by the base's and the zone's iterative data."""
     folder.mkdir(parents=True, exist_ok=True)
     lib = ctypes.CDLL("libvtkcgns-9.1.so.1")
     lib.vtkcgns_cg_get_error.restype = ctypes.c_char_p
@@ -166,10 +169,23 @@ def cgns_file(folder):
         call("cg_coord_write", fn, base, zone, 4, name, data(xyz[:, axis]), ref(index))
     call("cg_section_write", fn, base, zone, b"Hexa", 17, ctypes.c_long(1), ctypes.c_long(1), 0,
          data(np.arange(1, 9), np.int64), ref(index))
-    for solution, location, name, values in ((b"Cells", 3, b"Pressure", [5.5]),
-                                             (b"Nodes", 2, b"Temperature", 300 + xyz[:, 0])):
+    solutions = [(b"Cells", 3, b"Pressure", [5.5]), (b"Nodes", 2, b"Temperature", 300 + xyz[:, 0])]
+    if times is not None:
+        solutions = [(f"Cells{n}".encode(), 3, b"Pressure", [5.5 + t]) for n, t in enumerate(times)]
+    for solution, location, name, values in solutions:
         call("cg_sol_write", fn, base, zone, solution, location, ref(index))
         call("cg_field_write", fn, base, zone, index, 4, name, data(values), ref(ctypes.c_int()))
+    if times is not None:  # the time index: TimeValues and each step's FlowSolutionPointers
+        steps = len(times)
+        call("cg_biter_write", fn, base, b"BaseIterativeData", steps)
+        call("cg_gopath", fn, b"/Base/BaseIterativeData")
+        call("cg_array_write", b"TimeValues", 4, 1, data([steps], np.int64), data(times))
+        call("cg_ziter_write", fn, base, zone, b"ZoneIterativeData")
+        call("cg_gopath", fn, b"/Base/Box/ZoneIterativeData")
+        pointers = b"".join(s[0].ljust(32, b"\0") for s in solutions)
+        call("cg_array_write", b"FlowSolutionPointers", 5, 2, data([32, steps], np.int64),
+             ctypes.c_char_p(pointers))
+        call("cg_simulation_type_write", fn, base, 3)  # TimeAccurate
     call("cg_close", fn)
     return path
 
