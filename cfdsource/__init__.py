@@ -3,10 +3,11 @@
     source = cfdsource.read_source("pipe_case", {"Pressure": "p"}, scale={"Pressure": 998.2})
 
 reads an OpenFOAM case (its wall patches at the latest time), an EnSight Gold .case, a Fluent
-.cas/.dat, a CGNS file, a Tecplot ASCII file, a legacy .vtk, VTK XML (.vtp, .vtu, .vti, .vts,
-.vtr, .vtm, .pvd) or a CSV point cloud, and returns one vtkPolyData (surfaces, point clouds) or
-vtkUnstructuredGrid (volumes) carrying each load field under its load name, as point or cell
-data where the solver put it, in float64, with the unit labels that fieldferry reads in its
+.cas/.dat or ASCII .msh/.dat (its wall zones), a CGNS file, a Tecplot ASCII file, a legacy .vtk,
+VTK XML (.vtp, .vtu, .vti, .vts, .vtr, .vtm, .pvd, .series) or a CSV point cloud, and returns
+one vtkPolyData (surfaces, point clouds) or vtkUnstructuredGrid (volumes) carrying each load
+field under its load name, as cell or point data where the solver put it (cell data first),
+in float64, with the unit labels that fieldferry reads in its
 field data. See README.md beside this file.
 """
 import os
@@ -34,7 +35,8 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
     patches: names of the parts to read (OpenFOAM patches, EnSight parts, .vtm blocks, ...);
         default: an OpenFOAM case's wall patches, else every surface part (the volume parts
         when there are none). The parts are merged into one dataset.
-    time: the time to read (OpenFOAM, EnSight, .pvd); default the latest.
+    time: the time to read (OpenFOAM, EnSight, CGNS, .series, .pvd, Fluent .msh); default the
+        latest.
     scale, offset: value * scale + offset, per load field ({"Pressure": 998.2}) or one number
         for a single field; in float64, before any unit conversion.
     length_unit: the unit of the source's coordinates (field data "current_units_length").

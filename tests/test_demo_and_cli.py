@@ -330,13 +330,16 @@ class TestKelmMapFromCFD:
             array = ns.numpy_to_vtk(value, deep=1)
             array.SetName(name)
             walls.GetPointData().AddArray(array)
+        faces = ns.numpy_to_vtk(np.full(walls.GetNumberOfCells(), -7.0), deep=1)
+        faces.SetName("p")  # face values too, as the solvers' exports hold: @point chooses
+        walls.GetCellData().AddArray(faces)
         fluid = case_writers.cube_grid(9.0)  # a volume block: not read by default
         path = case_writers.write_xml(folder / "cfd.vtm", case_writers.multiblock(
             {"walls": walls, "fluid": fluid}))
         out = folder / "moved"
         # The body fills the space the walls enclose (a fluid's place, not a wall's), so its
         # faces turn away from them: no tolerance, which would leave out faces that do.
-        run = kelm_map(tets, path, "--tolerance", "none", "--field", "Pressure=p",
+        run = kelm_map(tets, path, "--tolerance", "none", "--field", "Pressure=p@point",
                        "--field", "Temperature=T",
                        "--scale", "Pressure=2", "--offset", "Pressure=1000", "--mesh-unit", "mm",
                        "--rotate", "0", "0", "1", "90", "--translate", "-20", "10", "30",
@@ -344,7 +347,9 @@ class TestKelmMapFromCFD:
                        "--quiet")
         assert run.returncode == 0, run.stderr
         pressure = json.loads((out / "report_pressure.json").read_text())
-        assert pressure["source"]["applied"] == {"array": "p", "scale": 2.0, "offset": 1000.0}
+        assert pressure["source"]["applied"] == {"array": "p@point", "scale": 2.0,
+                                                 "offset": 1000.0}
+        assert pressure["source"]["values"].startswith("point values; the source also held face")
         (body,) = pressure["bodies"]
         assert body["mapped"]["min"] == pytest.approx(1000, abs=1e-6)  # 2 x + 1000, x 0..100
         assert body["mapped"]["max"] == pytest.approx(1200, abs=1e-6)

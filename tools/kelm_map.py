@@ -28,8 +28,8 @@ def parse_arguments(argv):
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("mesh", help="the FE mesh file (.msh, .inp, .bdf, .vtu)")
     parser.add_argument("source", help="the field source: an OpenFOAM case directory, .case, "
-                                       ".cas, .cgns, .dat, .vtk, .vtp, .vtu, .vti, .vtm, .pvd "
-                                       "or .csv")
+                                       ".cas, .msh (Fluent), .cgns, .dat, .vtk, .vtp, .vtu, "
+                                       ".vti, .vtm, .pvd, .series or .csv")
     parser.add_argument("--field", action="append", metavar="LOAD[=ARRAY][@cell|@point]",
                         help="a field to map: Pressure, Temperature or another name (mapped, no "
                              "load), from the source's array ARRAY (default: the same name), its "

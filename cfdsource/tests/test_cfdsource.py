@@ -1,5 +1,8 @@
 """cfdsource: each format read with VTK's reader into one dataset with the load fields, where
 the solver put them, scaled in float64, labelled for the mapper."""
+import pathlib
+
+import numpy as np
 import pytest
 import vtk
 from vtk.util import numpy_support as ns
@@ -16,6 +19,13 @@ def values(source, name, where):
     array = data.GetArray(name)
     assert array is not None and array.GetDataType() == vtk.VTK_DOUBLE
     return ns.vtk_to_numpy(array)
+
+
+# Files other programs wrote (see data/README.md): OpenFOAM's cavity tutorial exported by its
+# VTK and Fluent converters, and code_saturne's EnSight Gold output.
+DATA = pathlib.Path(__file__).parent / "data"
+FLUENT_MESH = DATA / "cavity_fluent" / "cavity.msh"
+VTK_SERIES = DATA / "cavity_vtk" / "cavity.vtm.series"
 
 
 def label(source, name):
@@ -87,6 +97,17 @@ class TestEnSight:
             cfdsource.read_source(cases["ensight"], "p", patches=["roof"])
 
 
+    def test_part_names_padded_with_blanks_are_found_and_listed_trimmed(self, tmp_path):
+        padded = write.ensight_case(tmp_path, pad=True)
+        assert list(cfdsource.describe(padded)["parts"]) == ["wall", "fluid"]
+        assert values(cfdsource.read_source(padded, "p", patches="wall"), "p", "cell") == [70]
+        # As code_saturne writes its binary parts: "Boundary" and 71 blanks.
+        saturne = DATA / "saturne" / "RESULTS_BOUNDARY.case"
+        assert cfdsource.describe(saturne)["parts"] == {"Boundary": "surface"}
+        assert len(values(cfdsource.read_source(saturne, "Yplus", patches="Boundary"), "Yplus",
+                          "cell")) == 48
+
+
 class TestOtherSolverFormats:
     def test_fluent_cell_zone_values(self, cases):
         source = cfdsource.read_source(cases["fluent"], {"Pressure": "PRESSURE",
@@ -102,6 +123,14 @@ class TestOtherSolverFormats:
         assert values(source, "Pressure", "cell").tolist() == [5.5]
         x = ns.vtk_to_numpy(source.GetPoints().GetData())[:, 0]
         assert values(source, "Temperature", "point") == pytest.approx(300 + x)
+
+    def test_cgns_with_iterative_data_reads_the_latest_or_the_chosen_time(self, tmp_path):
+        path = write.cgns_file(tmp_path, times=[0.1, 0.2])
+        seen = cfdsource.describe(path)
+        assert seen["times"] == pytest.approx([0.1, 0.2]) and seen["time"] == pytest.approx(0.2)
+        assert values(cfdsource.read_source(path, "Pressure"), "Pressure", "cell") == [5.7]
+        earlier = cfdsource.read_source(path, "Pressure", time=0.1)
+        assert values(earlier, "Pressure", "cell") == [5.6]
 
     def test_tecplot_zones_point_and_cell_centred(self, cases):
         wall = cfdsource.read_source(cases["tecplot"], "P", patches=["wall"])
@@ -189,3 +218,101 @@ class TestFieldValues:
         path = tmp_path / kwargs.pop("path", "fluid.vtu")
         with pytest.raises(error, match=message):
             cfdsource.read_source(path, **{"fields": "p", **kwargs})
+
+
+def wall_values_and_normals(source, name):
+    normals = vtk.vtkPolyDataNormals()
+    normals.SetInputData(source)
+    normals.ComputeCellNormalsOn()
+    normals.SetAutoOrientNormals(False)
+    normals.SetConsistency(False)
+    normals.SetSplitting(False)
+    normals.Update()
+    return (values(source, name, "cell"),
+            ns.vtk_to_numpy(normals.GetOutput().GetCellData().GetNormals()))
+
+
+class TestFilesOtherProgramsWrote:
+    def test_fluent_mesh_and_data_give_the_walls_face_values_as_the_vtk_export_does(self):
+        seen = cfdsource.describe(FLUENT_MESH)
+        assert seen["parts"] == {"movingWall": "surface", "fixedWalls": "surface",
+                                 "frontAndBack": "surface"}
+        assert seen["default"] == ["movingWall", "fixedWalls"]
+        assert seen["times"] == [0, 0.1, 0.2] and seen["cell_arrays"] == ["PRESSURE", "MOMENTUM"]
+        for time in (0.1, None):
+            fluent = cfdsource.read_source(FLUENT_MESH, {"Pressure": "PRESSURE"}, time=time)
+            exported = cfdsource.read_source(VTK_SERIES, {"Pressure": "p"}, time=time, patches=[
+                "boundary/movingWall", "boundary/fixedWalls"])
+            assert fluent.GetNumberOfCells() == 16
+            ours, theirs = (wall_values_and_normals(s, "Pressure") for s in (fluent, exported))
+            assert ours[0] == pytest.approx(theirs[0], rel=1e-6, abs=1e-12)
+            assert ours[1] == pytest.approx(theirs[1], abs=1e-6)  # out of the fluid, both
+
+    def test_saturne_cgns_times_hold_its_ensight_outputs_values(self):
+        cgns, ensight = DATA / "saturne" / "cgns.cgns", DATA / "saturne" / "RESULTS_FLUID_DOMAIN.case"
+        assert cfdsource.describe(cgns)["times"] == pytest.approx([0.05, 0.1])
+        for time in (0.05, None):
+            ours, theirs = (values(cfdsource.read_source(path, "Pressure", time=time), "Pressure",
+                                   "cell") for path in (cgns, ensight))
+            assert ours == pytest.approx(theirs, rel=1e-6) and ours.ptp() > 0
+
+    def test_series_index_reads_the_latest_or_the_chosen_time_under_stable_names(self):
+        seen = cfdsource.describe(VTK_SERIES)
+        assert seen["times"] == pytest.approx([0, 0.1, 0.2]) and seen["time"] == pytest.approx(0.2)
+        assert seen["default"] == ["boundary/movingWall", "boundary/fixedWalls"]
+        latest = cfdsource.read_source(VTK_SERIES, "p", patches="boundary/movingWall")
+        earlier = cfdsource.read_source(VTK_SERIES, "p", patches="boundary/movingWall", time=0.1)
+        assert values(latest, "p", "cell")[0] == pytest.approx(-0.594043, rel=1e-6)
+        assert values(earlier, "p", "cell")[0] != values(latest, "p", "cell")[0]
+
+
+class TestFaceOrPointValues:
+    def test_face_values_by_default_point_values_when_asked_and_the_choice_labelled(self):
+        faces = cfdsource.read_source(VTK_SERIES, {"Pressure": "p"}, patches="boundary/movingWall")
+        assert len(values(faces, "Pressure", "cell")) == 4
+        assert label(faces, "held_Pressure") == "cell (both)"
+        points = cfdsource.read_source(VTK_SERIES, {"Pressure": "p@point"},
+                                       patches="boundary/movingWall")
+        assert len(values(points, "Pressure", "point")) == 10
+        named = cfdsource.read_source(VTK_SERIES, ["p@point"], patches="boundary/movingWall")
+        assert label(named, "held_p") == "point (both)"
+
+    def test_a_location_the_array_is_not_held_at_is_refused_naming_both(self, tmp_path):
+        path = write.write_xml(tmp_path / "wall.vtp", write.square(values=(1, 2, 3, 4), where="point"))
+        with pytest.raises(SourceError, match=r"array 'p' asked as cell data is point data only; "
+                                              r"ask for p@point"):
+            cfdsource.read_source(path, "p@cell")
+
+
+class TestDamagedFluentFiles:
+    """Each count, index or section of the mesh or data file checked before it is used."""
+
+    @pytest.mark.parametrize("file, old, new, message", [
+        ("cavity.msh", "(10 (1 1 32 1 3)", "(10 (1 1 5f5e0ff 1 3)",
+         r"cavity.msh: line 11, section \(10 \(1 1 5f5e0ff 1 3\)\): 150 numbers where its "
+         r"header makes 299999997"),
+        ("cavity.msh", "(13 (a 19 1c 3 0)", "(13 (a 19 ffffffff 3 0)",
+         r"line 92, .*: 4294967271 faces cannot fit in its 28 numbers"),
+        ("cavity.msh", "    4 16 2f 2e 15 d 0", "    4 16 2f 2e 99 d 0",
+         r"line 92, .*: node 99 is not one of the mesh's 32 nodes"),
+        ("cavity.msh", "    4 16 2f 2e 15 d 0", "    9 16 2f 2e 15 d 0",
+         r"line 92, .*: face \d of 4: a count of \d+ nodes that does not fit"),
+        ("cavity.msh", "(12 (1 1 10 1 0)(", "(12 (1 1 10 1 0)(((",
+         r"cavity.msh: line 149: a section that is never closed"),
+        ("cavity.msh", "(10 (1 1 32 1 3)", "(2010 (1 1 32 1 3)",
+         r"cavity.msh: line 11: a binary section; only ASCII Fluent files are read"),
+        ("cavity0.2.dat", "(300 (1 10 1 0 0 17 20)", "(300 (1 10 1 0 0 17 21)",
+         r"cavity0.2.dat: line 22, .*: 4 numbers where its header makes 5"),
+        ("cavity0.2.dat", "(300 (1 10 1 0 0 17 20)(\n-0.594043\n-0.117693\n",
+         "(300 (1 10 1 0 0 17 18)(\n",
+         r"cavity0.2.dat: line 22, .*: 2 values of PRESSURE for the 4 faces of movingWall"),
+    ])
+    def test_a_damaged_count_or_index_names_the_file_line_and_section(self, tmp_path, file, old,
+                                                                      new, message):
+        for original in FLUENT_MESH.parent.iterdir():
+            text = original.read_text()
+            (tmp_path / original.name).write_text(text.replace(old, new, 1)
+                                                  if original.name == file else text)
+        assert old in (FLUENT_MESH.parent / file).read_text()
+        with pytest.raises(SourceError, match=message):
+            cfdsource.read_source(tmp_path / "cavity.msh", "PRESSURE")
