@@ -90,15 +90,17 @@ def _mesh(path):
         raise SourceError(f"{where(path, dimension)}: a {dimension.header.strip()}-D mesh; only "
                           "3-D meshes' face zones are read")
     nodes = _nodes(path, [s for s in sections if s.index == NODES])
+    # Interior faces (most of a mesh's) are no part: their bodies are not read.
     zones = [_face_zone(path, s, len(nodes)) for s in sections
-             if s.index == FACES and s.body is not None]
+             if s.index == FACES and s.body is not None
+             and header_numbers(path, s, 4, 16)[3] != INTERIOR]
     names = {}
     for s in sections:
         if s.index in ZONE_NAMES:
             words = s.header.split()
             if len(words) >= 3 and words[0].isdigit():
                 names[int(words[0])] = words[2]
-    return nodes, [z for z in zones if z.kind != INTERIOR], names
+    return nodes, zones, names
 
 
 def _nodes(path, sections):
@@ -160,6 +162,9 @@ def _counted_faces(path, section, count):
     if count * 6 > len(numbers):  # a face takes 6 numbers at least: checked before allocating
         raise SourceError(f"{where(path, section)}: {count} faces cannot fit in its "
                           f"{len(numbers)} numbers")
+    n = int(numbers[0])
+    if n >= 3 and len(numbers) == count * (n + 3) and (numbers[::n + 3] == n).all():  # one kind
+        return np.arange(count + 1) * n, numbers.reshape(count, n + 3)[:, 1:n + 1].ravel()
     offsets, starts, at = np.zeros(count + 1, np.int64), np.zeros(count, np.int64), 0
     for face in range(count):
         n = int(numbers[at]) if at < len(numbers) else 0

@@ -3,7 +3,7 @@ comments "(0 "text")". A small scanner of our own: VTK's Fluent reader gives cel
 reads a damaged count as an allocation. Every count and index here is checked against the file
 before it is used, and a fault raises SourceError naming the file and the line."""
 import re
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 import numpy as np
 
@@ -20,7 +20,12 @@ class Section:
     index: int
     header: str   # the first bracket's text ("1 1 32 1 3"), "" without one
     body: str     # the second bracket's text, None without one
-    line: int     # where the section starts, for messages
+    start: int    # where the section starts in `text`
+    text: str = field(repr=False)  # the whole file's, for the line of a message
+
+    @property
+    def line(self):
+        return _line(self.text, self.start)
 
 
 def read_sections(path, wanted):
@@ -72,10 +77,10 @@ def _section(path, text, start, end, children):
     try:
         index = int(lead[0])
     except ValueError:
-        return Section(-1, "", None, _line(text, start))  # text the format does not define
+        return Section(-1, "", None, start, text)  # text the format does not define
     spans = [text[a:b] for a, b in children]
     return Section(index, spans[0] if spans else "", spans[1] if len(spans) > 1 else None,
-                   _line(text, start))
+                   start, text)
 
 
 def _line(text, position):
