@@ -43,7 +43,8 @@ def parse_arguments(argv):
                              "for gauge values)")
     parser.add_argument("--patches", nargs="+", metavar="NAME",
                         help="the source's parts to read (OpenFOAM patches, EnSight parts, .vtm "
-                             "blocks) [OpenFOAM: the wall patches; else every surface part]")
+                             "blocks, Fluent .msh face zones) [OpenFOAM and Fluent .msh: the "
+                             "walls; else every surface part]")
     parser.add_argument("--time", type=float, help="the time to read [the latest]")
     parser.add_argument("--translate", nargs=3, type=float, metavar=("X", "Y", "Z"),
                         help="move the source by X Y Z (model units)")

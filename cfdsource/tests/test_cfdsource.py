@@ -256,6 +256,12 @@ class TestFilesOtherProgramsWrote:
                                    "cell") for path in (cgns, ensight))
             assert ours == pytest.approx(theirs, rel=1e-6) and ours.ptp() > 0
 
+    def test_meshio_tecplot_volume_holds_the_vtk_exports_cell_values(self):
+        tecplot = cfdsource.read_source(DATA / "meshio" / "cavity.dat", "p")
+        exported = cfdsource.read_source(VTK_SERIES, "p", patches="internal")
+        assert tecplot.IsA("vtkUnstructuredGrid") and tecplot.GetNumberOfCells() == 16
+        assert values(tecplot, "p", "cell") == pytest.approx(values(exported, "p", "cell"))
+
     def test_series_index_reads_the_latest_or_the_chosen_time_under_stable_names(self):
         seen = cfdsource.describe(VTK_SERIES)
         assert seen["times"] == pytest.approx([0, 0.1, 0.2]) and seen["time"] == pytest.approx(0.2)
