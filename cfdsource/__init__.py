@@ -7,8 +7,8 @@ reads an OpenFOAM case (its wall patches at the latest time), an EnSight Gold .c
 VTK XML (.vtp, .vtu, .vti, .vts, .vtr, .vtm, .pvd, .series) or a CSV point cloud, and returns
 one vtkPolyData (surfaces, point clouds) or vtkUnstructuredGrid (volumes) carrying each load
 field under its load name, as cell or point data where the solver put it (cell data first),
-in float64, with the unit labels that fieldferry reads in its
-field data. See README.md beside this file.
+in float64, with the unit labels that fieldferry reads in its field data. See README.md beside
+this file.
 """
 import os
 

@@ -142,18 +142,17 @@ def read_series(path, time):
     as VTK's converters write beside .vtm, .vtp and .vtu files; a .vtm's blocks are its parts."""
     try:
         with open(path) as f:
-            files = json.load(f)["files"]
-        # One file a time: named after the index (each time's file has its own name).
-        stem = os.path.basename(path)[:-len(".series")].rsplit(".", 1)[0]
-        indexed = [(_stamp(path, entry["time"]), entry["name"],
-                    None if str(entry["name"]).lower().endswith(".vtm") else stem)
-                   for entry in files]
+            listed = [(entry["time"], str(entry["name"])) for entry in json.load(f)["files"]]
     except (OSError, ValueError, KeyError, TypeError) as error:
         raise SourceError(f"{path}: not a readable .series index (expected {{\"files\": "
                           f"[{{\"name\": ..., \"time\": ...}}]}}; {error!r})") from None
-    if not indexed:
+    if not listed:
         raise SourceError(f"{path}: no file listed in its \"files\"")
-    return _indexed_parts(path, indexed, time)
+    # One file a time: named after the index (each time's file has its own name).
+    stem = os.path.basename(path)[:-len(".series")].rsplit(".", 1)[0]
+    return _indexed_parts(path, [(_stamp(path, stamp), name,
+                                  None if name.lower().endswith(".vtm") else stem)
+                                 for stamp, name in listed], time)
 
 
 def _stamp(path, text):
