@@ -54,8 +54,9 @@ def array_names(data):
     return [data.GetArrayName(i) for i in range(data.GetNumberOfArrays()) if data.GetArrayName(i)]
 
 
-def _find(path, part, dataset, array, several):
-    """(array, "point" or "cell") of the solver's array on one part: point data first."""
+def _find(path, part, dataset, array, several, note=None):
+    """(array, "point" or "cell") of the solver's array on one part: point data first. `note`
+    (array -> text) adds to a missing array's message the time read and where the array is."""
     for where, data in (("point", dataset.GetPointData()), ("cell", dataset.GetCellData())):
         found = data.GetArray(array)
         if found is not None:
@@ -67,7 +68,7 @@ def _find(path, part, dataset, array, several):
     raise SourceError(
         f"{path}: no array '{array}'{f' on {part}' if several else ''} (point arrays: "
         f"{names_text(array_names(dataset.GetPointData()))}; cell arrays: "
-        f"{names_text(array_names(dataset.GetCellData()))})")
+        f"{names_text(array_names(dataset.GetCellData()))}){note(array) if note else ''}")
 
 
 def scaled(array, name, scale, offset):
@@ -86,15 +87,16 @@ def scaled(array, name, scale, offset):
     return out
 
 
-def with_fields(path, chosen, fields, scale, offset):
-    """[(part name, dataset carrying only the load fields)] and {load field: "point" or "cell"}."""
+def with_fields(path, chosen, fields, scale, offset, note=None):
+    """[(part name, dataset carrying only the load fields)] and {load field: "point" or "cell"};
+    `note` as _find takes it."""
     where_of, placed = {}, []
     several = len(chosen) > 1
     for part, dataset in chosen:
         bare = dataset.NewInstance()
         bare.CopyStructure(dataset)  # shares points and cells, no arrays
         for load, array in fields.items():
-            found, where = _find(path, f"{part}", dataset, array, several)
+            found, where = _find(path, f"{part}", dataset, array, several, note)
             first = where_of.setdefault(load, (where, part))
             if first[0] != where:
                 raise SourceError(f"{path}: array '{array}' is {first[0]} data on {first[1]} but "
