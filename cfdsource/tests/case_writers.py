@@ -121,22 +121,24 @@ def openfoam_case(folder, times=((0, 1.0), (0.5, 2.0)), extent=(2, 1, 1), region
     return folder
 
 
-def decomposed_case(folder, times=((0, 1.0), (0.5, 2.0))):
+def decomposed_case(folder, times=((0, 1.0), (0.5, 2.0)), **box):
     """openfoam_case's box as decomposePar and a parallel run leave it: the top level with its
     first time only, processor0 and processor1 with one cell each (the inner face their
-    processor patch) and every time."""
-    openfoam_case(folder, times[:1])
+    processor patch) and every time. `box`: openfoam_case's extent and region."""
+    openfoam_case(folder, times[:1], **box)
     for rank in (0, 1):
-        openfoam_case(folder / f"processor{rank}", times, cells=(rank,))
+        openfoam_case(folder / f"processor{rank}", times, cells=(rank,), **box)
     return folder
 
 
 def multi_region_case(folder, regions={"fluid": ((0, 1.0), (0.5, 2.0)),
-                                       "solid": ((0, 3.0), (0.5, 4.0))}):
+                                       "solid": ((0, 3.0), (0.5, 4.0))}, case=openfoam_case,
+                      **box):
     """openfoam_case's box in each region of a conjugate heat transfer case (constant/<region>/,
-    <time>/<region>/, constant/regionProperties), at each region's own (time, factor)s."""
+    <time>/<region>/, constant/regionProperties), at each region's own (time, factor)s; each
+    region written by `case` (decomposed_case: as a parallel run leaves it)."""
     for region, times in regions.items():
-        openfoam_case(folder, times, region=region)
+        case(folder, times, region=region, **box)
     _foam(folder / "constant" / "regionProperties", "dictionary",
           f"regions\n(\n    fluid ({' '.join(regions)})\n);\n")
     return folder
