@@ -40,9 +40,9 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
     field_units: {"Pressure": "kPa", ...}: "units_pressure" / "units_temperature"; default Pa, K.
 
     Returns a vtkPolyData or vtkUnstructuredGrid whose field data also says where it was read
-    ("source_time", "source_layout", "source_region": see README.md). Raises SourceError (a ValueError) naming the
-    file and the part, array, time or value at fault and listing what the source has, and
-    FileNotFoundError for a path that does not exist."""
+    ("source_time", "source_layout", "source_region": see README.md). Raises SourceError (a
+    ValueError) naming the file and the part, array, time or value at fault and listing what
+    the source has, and FileNotFoundError for a path that does not exist."""
     path = os.fspath(path)
     wanted = _fields.field_map(fields)
     scales = _fields.per_field("scale", scale, wanted, 1.0)

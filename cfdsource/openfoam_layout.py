@@ -31,19 +31,17 @@ class Layout:
     time: float        # None for a case without time folders
     folders: list      # {time: folder name} of each root
     times: list        # every time that can be read, serial or decomposed
-
-    @property
-    def decomposed(self):
-        return os.path.basename(self.roots[0]).startswith("processor")
+    decomposed: bool
 
     def describe(self):
         return f"decomposed ({len(self.roots)} processors)" if self.decomposed else "serial"
 
-    def time_folder(self, root=0):
-        """The chosen time's folder of one root (its region's folder in a multi-region case)."""
+    def time_folder(self):
+        """The chosen time's folder (of the first processor; the region's folder in a
+        multi-region case), or None."""
         if self.time is None:
             return None
-        return os.path.join(self.roots[root], self.folders[root][self.time], self.region)
+        return os.path.join(self.roots[0], self.folders[0][self.time], self.region)
 
     def times_holding(self, name):
         """The times whose folder (of the first root) holds the field file `name`."""
@@ -121,9 +119,20 @@ def _latest_with_fields(times, decomposed, serial, case, region):
     return times[-1]
 
 
+def _processors_with_mesh(path, case, region):
+    """The processor folders, each with its piece of the mesh; [] when none has one."""
+    processors = processor_folders(case)
+    without = [os.path.basename(p) for p in processors if not has_mesh(p, region)]
+    if without and len(without) < len(processors):
+        mesh = os.path.join("constant", region, "polyMesh")
+        raise SourceError(f"{path}: {', '.join(without)} without a mesh ({mesh}) beside "
+                          "processors with one: an incomplete decomposed case")
+    return [] if without else processors
+
+
 def locate(path, case, region, wanted):
     """The Layout to read `case` (region `region` or "") at time `wanted` (None: the latest)."""
-    processors = [p for p in processor_folders(case) if has_mesh(p, region)]
+    processors = _processors_with_mesh(path, case, region)
     decomposed = (processors, _common(processors)) if processors else ([], [{}])
     serial = ([case], [time_folders(case)]) if has_mesh(case, region) else ([], [{}])
     if not processors and not serial[0]:
@@ -134,8 +143,9 @@ def locate(path, case, region, wanted):
         chosen = _latest_with_fields(times, decomposed, serial, case, region)
     else:
         chosen = pick_time(path, times, wanted)
-    use = decomposed if processors and (chosen in decomposed[1][0] or not serial[0]) else serial
-    return Layout(use[0], region, chosen, use[1], times)
+    parallel = bool(processors) and (chosen in decomposed[1][0] or not serial[0])
+    use = decomposed if parallel else serial
+    return Layout(use[0], region, chosen, use[1], times, parallel)
 
 
 def check_region(path, case, region):
