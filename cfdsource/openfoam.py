@@ -125,6 +125,25 @@ def _missing_array_note(layout):
     return note
 
 
+def _seams_closed(dataset):
+    """A decomposed patch or volume with the points its processor pieces share (written alike
+    by each processor) merged, as in the reconstructed case: face values averaged to points
+    must see the faces on both sides of a seam."""
+    if dataset.IsA("vtkPolyData"):
+        merge = vtk.vtkStaticCleanPolyData()
+        merge.SetTolerance(0.0)
+        merge.ConvertPolysToLinesOff()
+        merge.ConvertLinesToPointsOff()
+        merge.ConvertStripsToPolysOff()
+    else:
+        merge = vtk.vtkAppendFilter()
+        merge.MergePointsOn()
+        merge.SetTolerance(0.0)
+    merge.SetInputData(dataset)
+    merge.Update()
+    return merge.GetOutput()
+
+
 def read_case(path, time=None, patches=None, region=None):
     reader, layout, shown = _opened(path, time, region)
     available = _patch_names(reader, region) + [INTERNAL]
@@ -147,7 +166,8 @@ def read_case(path, time=None, patches=None, region=None):
     empty = [n for n in wanted if n not in found]
     if empty:
         raise SourceError(f"{shown}: {parts.noun} {', '.join(empty)} has no faces")
-    parts.datasets = {n: found[n] for n in wanted}
+    parts.datasets = {n: _seams_closed(found[n]) if layout.decomposed else found[n]
+                      for n in wanted}
     parts.default, parts.times, parts.chosen_time = list(parts.datasets), layout.times, layout.time
     parts.labels = {"source_layout": layout.describe(), **({"source_region": region}
                                                           if region else {})}

@@ -207,6 +207,8 @@ class TestOpenFOAMAsSolversLeaveIt:
         whole = cfdsource.read_source(write.openfoam_case(tmp_path / "whole"), "p")
         split = cfdsource.read_source(write.decomposed_case(tmp_path / "split"), "p")
         assert by_centre(split, "p") == by_centre(whole, "p")  # walls only, at 0.5
+        # The processors' pieces joined where they meet, so that point averages see both sides.
+        assert split.GetNumberOfPoints() == whole.GetNumberOfPoints()
         assert label(split, "source_layout") == "decomposed (2 processors)"
         assert label(split, "source_time") == "0.5" and label(whole, "source_layout") == "serial"
 
