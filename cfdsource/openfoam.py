@@ -175,8 +175,9 @@ def read_case(path, time=None, patches=None, region=None):
     return parts
 
 
-def _region_summary(case, region, time):
-    layout = openfoam_layout.locate(case, case, region, time)
+def _region_summary(case, region):
+    """A region's patches, walls, layout, latest time and the fields its time folder holds."""
+    layout = openfoam_layout.locate(case, case, region, None)
     folder = layout.time_folder()
     fields = sorted(n for n in os.listdir(folder) if os.path.isfile(os.path.join(folder, n))) \
         if folder and os.path.isdir(folder) else []
@@ -189,7 +190,7 @@ def describe_case(path, time=None, region=None):
     """(Parts of every patch and internalMesh, or None for a multi-region case read without a
     region, the wall patches, {"layout", "regions"}): what describe() reports of a case."""
     _, case = case_files(path)
-    regions = {r: _region_summary(case, r, time) for r in openfoam_layout.regions(case)}
+    regions = {r: _region_summary(case, r) for r in openfoam_layout.regions(case)}
     if regions and region is None:
         return None, [], {"layout": None, "regions": regions}
     reader, layout, _ = _opened(path, time, region)
