@@ -17,14 +17,14 @@ from .fields import DEFAULT_UNITS, UNIT_ARRAYS
 from . import fields as _fields
 from .csv_points import read_csv_points
 from .formats import openfoam_case, read_parts
-from .openfoam import INTERNAL, available_patches
+from .openfoam import describe_case
 from .parts import choose, is_volume
 
 __all__ = ["read_source", "describe", "SourceError", "UNIT_ARRAYS", "DEFAULT_UNITS"]
 
 
 def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None, offset=None,
-                length_unit="m", field_units=None):
+                length_unit="m", field_units=None, region=None):
     """Reads the source at `path` as one dataset for fieldferry.
 
     fields: the load fields and the solver arrays they come from: {"Pressure": "p"}, or a name
@@ -37,14 +37,16 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
         when there are none). The parts are merged into one dataset.
     time: the time to read (OpenFOAM, EnSight, CGNS, .series, .pvd, Fluent .msh); default the
         latest.
+    region: the region of a multi-region OpenFOAM case (conjugate heat transfer).
     scale, offset: value * scale + offset, per load field ({"Pressure": 998.2}) or one number
         for a single field; in float64, before any unit conversion.
     length_unit: the unit of the source's coordinates (field data "current_units_length").
     field_units: {"Pressure": "kPa", ...}: "units_pressure" / "units_temperature"; default Pa, K.
 
-    Returns a vtkPolyData or vtkUnstructuredGrid. Raises SourceError (a ValueError) naming the
-    file and the part, array, time or value at fault and listing what the source has, and
-    FileNotFoundError for a path that does not exist."""
+    Returns a vtkPolyData or vtkUnstructuredGrid whose field data also says where it was read
+    ("source_time", "source_layout", "source_region": see README.md). Raises SourceError (a
+    ValueError) naming the file and the part, array, time or value at fault and listing what
+    the source has, and FileNotFoundError for a path that does not exist."""
     path = os.fspath(path)
     wanted = _fields.field_map(fields)
     scales = _fields.per_field("scale", scale, wanted, 1.0)
@@ -59,10 +61,12 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
         parts = read_csv_points(path, _fields.split_location(next(iter(wanted.values())))[0])
         _no_time_or_parts(parts, time, patches)
     else:
-        parts = read_parts(path, time, patches)
+        parts = read_parts(path, time, patches, region)
     chosen = choose(parts, None if parts.noun == "patch" else patches)
-    placed, held = _fields.with_fields(path, chosen, wanted, scales, offsets)
+    placed, held = _fields.with_fields(parts.path, chosen, wanted, scales, offsets,
+                                       parts.missing_array_note)
     source = _fields.merged(placed)
+    _origin_labels(source, parts)
     _fields.label(source, "current_units_length", length_unit)
     for load, where in held.items():
         _fields.label(source, _fields.HELD_PREFIX + load, where)
@@ -72,6 +76,13 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
     return source
 
 
+def _origin_labels(source, parts):
+    if parts.chosen_time is not None:
+        _fields.label(source, "source_time", f"{parts.chosen_time:.12g}")
+    for name, text in parts.labels.items():
+        _fields.label(source, name, text)
+
+
 def _no_time_or_parts(parts, time, patches):
     if time is not None:
         raise SourceError(f"{parts.path}: a CSV point cloud has no time steps")
@@ -79,17 +90,22 @@ def _no_time_or_parts(parts, time, patches):
         choose(parts, patches)  # names the one part there is
 
 
-def describe(path, *, time=None):
+def describe(path, *, time=None, region=None):
     """What a source holds: {"times": [...], "time": the one read, "parts": {name: "surface" or
     "volume"}, "default": [the parts read_source takes by default], "point_arrays": [...],
     "cell_arrays": [...]} (the arrays over every part). An OpenFOAM case lists its patches and
-    internalMesh, and reads them all."""
+    internalMesh, and reads them all; it adds "layout" (serial or decomposed) and "regions"
+    ({region: {"patches", "walls", "fields", "layout", "time"}}, empty for a single region).
+    A multi-region case described without a region lists its regions only."""
     path = os.fspath(path)
+    extra = {}
     if openfoam_case(path) is not None:
-        names, default = available_patches(path)
-        parts = read_parts(path, time, names + [INTERNAL])
+        parts, default, extra = describe_case(path, time, region)
+        if parts is None:
+            return {"times": [], "time": None, "parts": {}, "default": [], "point_arrays": [],
+                    "cell_arrays": [], **extra}
     else:
-        parts = read_parts(path, time, None)
+        parts = read_parts(path, time, None, region)
         default = [n for n, _ in choose(parts, None)]
     point, cell = {}, {}
     for dataset in parts.datasets.values():
@@ -98,4 +114,4 @@ def describe(path, *, time=None):
     return {"times": parts.times, "time": parts.chosen_time,
             "parts": {n: "volume" if is_volume(d) else "surface"
                       for n, d in parts.datasets.items()},
-            "default": default, "point_arrays": list(point), "cell_arrays": list(cell)}
+            "default": default, "point_arrays": list(point), "cell_arrays": list(cell), **extra}

@@ -73,9 +73,10 @@ def array_names(data):
     return [data.GetArrayName(i) for i in range(data.GetNumberOfArrays()) if data.GetArrayName(i)]
 
 
-def _find(path, part, dataset, spec, several):
+def _find(path, part, dataset, spec, several, note=None):
     """(array, "point" or "cell", whether the other place holds it too) of the solver's array
-    on one part: cell data first, or where `spec` ("p@point") asks."""
+    on one part: cell data first, or where `spec` ("p@point") asks. `note` (array -> text) adds
+    to a missing array's message the time read and where the array is."""
     array, asked = split_location(spec)
     datas = {"cell": dataset.GetCellData(), "point": dataset.GetPointData()}
     held = [where for where in LOCATIONS if datas[where].GetArray(array) is not None]
@@ -87,7 +88,7 @@ def _find(path, part, dataset, spec, several):
         raise SourceError(
             f"{path}: no array '{array}'{on} (point arrays: "
             f"{names_text(array_names(dataset.GetPointData()))}; cell arrays: "
-            f"{names_text(array_names(dataset.GetCellData()))})")
+            f"{names_text(array_names(dataset.GetCellData()))}){note(array) if note else ''}")
     where = asked or held[0]
     found = datas[where].GetArray(array)
     if found.GetNumberOfComponents() != 1:
@@ -113,16 +114,17 @@ def scaled(array, name, scale, offset):
     return out
 
 
-def with_fields(path, chosen, fields, scale, offset):
+def with_fields(path, chosen, fields, scale, offset, note=None):
     """[(part name, dataset carrying only the load fields)] and {load field: where it was taken,
-    "cell" or "point", followed by " (both)" when the source held it at the other place too}."""
+    "cell" or "point", followed by " (both)" when the source held it at the other place too};
+    `note` as _find takes it."""
     where_of, placed, both = {}, [], {}
     several = len(chosen) > 1
     for part, dataset in chosen:
         bare = dataset.NewInstance()
         bare.CopyStructure(dataset)  # shares points and cells, no arrays
         for load, array in fields.items():
-            found, where, elsewhere = _find(path, f"{part}", dataset, array, several)
+            found, where, elsewhere = _find(path, f"{part}", dataset, array, several, note)
             both[load] = both.get(load, False) or elsewhere
             first = where_of.setdefault(load, (where, part))
             if first[0] != where:

@@ -195,11 +195,14 @@ def openfoam_case(path):
     return None
 
 
-def read_parts(path, time=None, patches=None):
-    """The Parts of the source at `path`, by its extension (a directory: an OpenFOAM case)."""
+def read_parts(path, time=None, patches=None, region=None):
+    """The Parts of the source at `path`, by its extension (a directory: an OpenFOAM case).
+    `region`: the region of a multi-region OpenFOAM case; no other source has regions."""
     case = openfoam_case(path)
     if case is not None:
-        return openfoam.read_case(case, time, patches)
+        return openfoam.read_case(case, time, patches, region)
+    if region is not None:
+        raise SourceError(f"{path}: regions ({region}) are OpenFOAM cases' only")
     if not os.path.isfile(path):
         raise FileNotFoundError(f"{path}: no such file")
     extension = os.path.splitext(path)[1].lower()

@@ -20,6 +20,9 @@ class Parts:
     default: list = None           # names taken when none are asked for; None: the surface rule
     chosen_time: float = None      # the time read, for messages and reports
     times: list = field(default_factory=list)
+    labels: dict = field(default_factory=dict)  # field-data strings saying where it was read
+    # array name -> " at time T (the times that hold it)", for a missing array's message
+    missing_array_note: object = None
 
     @property
     def nouns(self):

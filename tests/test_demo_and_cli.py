@@ -378,3 +378,19 @@ class TestKelmMapFromCFD:
         assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((10000, 40000))
         assert (out / "pressure.png").stat().st_size > 1000  # face values drawn, page written
         assert (out / "report_pressure.html").stat().st_size > 1000
+
+    def test_a_region_of_a_parallel_run_and_the_report_says_where_it_was_read(self, box):
+        folder, tets = box
+        case = case_writers.multi_region_case(folder / "cht", case=case_writers.decomposed_case,
+                                              extent=(0.1, 0.05, 0.02))
+        out = folder / "cht_out"
+        run = kelm_map(tets, case, "--region", "solid", "--tolerance", "none", "--field",
+                       "Pressure=p", "--scale", "1000", "--mesh-unit", "mm", "--method",
+                       "Surface projection", "--out", out, "--quiet", "--no-pictures")
+        assert run.returncode == 0, run.stderr
+        report = json.loads((out / "report_pressure.json").read_text())
+        (body,) = report["bodies"]
+        # The solid's processors at 0.5 (factor 4), not the top level's 0: walls 20, the top 40, 80.
+        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((20000, 80000))
+        assert "; time 0.5; layout decomposed (2 processors); region solid" in (
+            out / "report_pressure.txt").read_text()

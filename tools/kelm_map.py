@@ -46,6 +46,9 @@ def parse_arguments(argv):
                              "blocks, Fluent .msh face zones) [OpenFOAM and Fluent .msh: the "
                              "walls; else every surface part]")
     parser.add_argument("--time", type=float, help="the time to read [the latest]")
+    parser.add_argument("--region", metavar="NAME",
+                        help="the region of a multi-region OpenFOAM case (conjugate heat "
+                             "transfer: a solid's temperature)")
     parser.add_argument("--translate", nargs=3, type=float, metavar=("X", "Y", "Z"),
                         help="move the source by X Y Z (model units)")
     parser.add_argument("--rotate", nargs="+", metavar="AXIS_X AXIS_Y AXIS_Z ANGLE_DEG",
@@ -259,8 +262,8 @@ def run(args):
             raise ValueError(f"{args.mesh}: not a mesh file this tool can read ({error})") from error
     with stage(f"read the source {args.source}"):
         source = cfdsource.read_source(args.source, fields, patches=args.patches, time=args.time,
-                                       scale=scale, offset=offset, length_unit=args.source_unit,
-                                       field_units=units)
+                                       region=args.region, scale=scale, offset=offset,
+                                       length_unit=args.source_unit, field_units=units)
     check_method(args.method, source, args.source)
     os.makedirs(args.out, exist_ok=True)
     with stage("export the host model"):

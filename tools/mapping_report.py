@@ -34,6 +34,16 @@ def _text(dataset, name):
     return array.GetValue(0) if array is not None and array.GetNumberOfValues() else None
 
 
+# Where the reading layer read the source (cfdsource's field-data labels), as the report names it.
+SOURCE_ORIGIN = {"source_time": "time", "source_layout": "layout", "source_region": "region"}
+
+
+def source_origin(source):
+    """{"time", "layout", "region"} of the source as far as its field data says."""
+    found = {key: _text(source, label) for label, key in SOURCE_ORIGIN.items()}
+    return {key: text for key, text in found.items() if text}
+
+
 def _face_areas(surface):
     """The area of each cell of a surface."""
     sizes = vtk.vtkCellSizeFilter()
@@ -316,6 +326,7 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
     report = {
         "field": field_name, "unit": unit, "method": method, "tolerance": tolerance,
         "source": {"points": source.GetNumberOfPoints(), "cells": source.GetNumberOfCells(),
+                   **source_origin(source),
                    "values": values_used(source, field_name, method),
                    **({"applied": applied} if applied else {}),
                    **({"mean_weighted_by": "area"} if source_weights is not None else {}),
@@ -396,6 +407,7 @@ def report_table(report):
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}"
         + (f"; {src['values']}" if src.get("values") else "")
+        + "".join(f"; {key} {src[key]}" for key in SOURCE_ORIGIN.values() if key in src)
         + "".join(f"; {k} {v}" for k, v in (src.get("applied") or {}).items()),
         (f"{report['field']}: {report['load']}" if "load" in report else
          f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "

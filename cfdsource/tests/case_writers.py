@@ -43,51 +43,104 @@ def _two_cell_box(extent):
     return points * (np.asarray(extent, float) / (2, 1, 1)), faces
 
 
-def openfoam_case(folder, times=((0, 1.0), (0.5, 2.0)), extent=(2, 1, 1)):
+PATCHES = ("inlet", "outlet", "hot", "walls")
+KINDS = {"inlet": "type patch;", "outlet": "type patch;",
+         "hot": "type patch;\n        inGroups List<word> 1(wall);", "walls": "type wall;"}
+
+
+def _mesh_of(cells, faces):
+    """{patch: [(corners, owner)]} of the two-cell box's `cells`, and its inner faces. One cell
+    is a processor's piece: the inner face becomes its processor patch, facing out of the cell."""
+    patches = {p: [f for f in faces[p] if f[1] in cells] for p in PATCHES}
+    if len(cells) == 2:
+        return patches, faces[None]
+    (rank,), (corners, owner) = cells, faces[None][0]
+    patches[f"procBoundary{rank}to{1 - rank}"] = [(corners if owner == rank else corners[::-1],
+                                                    rank)]
+    return patches, []
+
+
+def _write_mesh(poly, points, patches, inner, cells):
+    listed = inner + [f for p in patches.values() for f in p]
+    used = sorted({i for corners, _ in listed for i in corners})
+    new = {old: n for n, old in enumerate(used)}
+    _foam(poly / "points", "vectorField", f"{len(used)}\n(\n" +
+          "".join(f"({x:g} {y:g} {z:g})\n" for x, y, z in points[used]) + ")\n")
+    _foam(poly / "faces", "faceList", f"{len(listed)}\n(\n" + "".join(
+        f"4({' '.join(str(new[c]) for c in corners)})\n" for corners, _ in listed) + ")\n")
+    _foam(poly / "owner", "labelList", f"{len(listed)}\n(\n" +
+          "".join(f"{cells.index(o)}\n" for _, o in listed) + ")\n")
+    _foam(poly / "neighbour", "labelList", f"{len(inner)}\n(\n" + "1\n" * len(inner) + ")\n")
+    start, entries = len(inner), []
+    for patch, listed in patches.items():
+        kind = KINDS.get(patch, "type processor;\n        inGroups 1(processor);\n        "
+                                f"myProcNo {cells[0]};\n        neighbProcNo {1 - cells[0]};")
+        entries.append(f"    {patch}\n    {{\n        {kind}\n        nFaces {len(listed)};\n"
+                       f"        startFace {start};\n    }}\n")
+        start += len(listed)
+    _foam(poly / "boundary", "polyBoundaryMesh", f"{len(entries)}\n(\n{''.join(entries)})\n")
+
+
+def _write_fields(stamp, factor, patches, cells):
+    p, t = factor * np.array([10.0, 20.0]), 300.0 + factor
+
+    def listed(values):
+        return f"nonuniform List<scalar> {len(values)}({' '.join(f'{v:g}' for v in values)})"
+    values = {"inlet": "uniform 0", "outlet": "uniform 0",
+              "hot": listed([p[o] for _, o in patches["hot"]]), "walls": f"uniform {5 * factor:g}",
+              **{n: listed([p[1 - cells[0]]]) for n in patches if n.startswith("proc")}}
+    _foam(stamp / "p", "volScalarField", "dimensions [0 2 -2 0 0 0 0];\ninternalField "
+          f"{listed(p[list(cells)])};\nboundaryField\n{{\n" +
+          "".join(f"    {n} {{ type fixedValue; value {v}; }}\n" for n, v in values.items())
+          + "}\n")
+    _foam(stamp / "T", "volScalarField", "dimensions [0 0 0 1 0 0 0];\ninternalField "
+          f"uniform {t:g};\nboundaryField\n{{\n" +
+          "".join(f"    {n} {{ type fixedValue; value uniform {t:g}; }}\n" for n in values)
+          + "}\n")
+    _foam(stamp / "U", "volVectorField", "dimensions [0 1 -1 0 0 0 0];\ninternalField "
+          "uniform (1 0 0);\nboundaryField\n{\n" +
+          "".join(f"    {n} {{ type fixedValue; value uniform (0 0 0); }}\n" for n in values)
+          + "}\n")
+
+
+def openfoam_case(folder, times=((0, 1.0), (0.5, 2.0)), extent=(2, 1, 1), region="",
+                  cells=(0, 1)):
     """A two-cell case filling the box from the origin to `extent` (m): patches inlet and outlet
     (type patch), hot (the top, a wall through inGroups) and walls (type wall). At each (time,
     factor): p = factor * (10, 20) on the cells and on hot's two faces, factor * 5 on walls;
-    T = 300 + factor everywhere; U a vector."""
+    T = 300 + factor everywhere; U a vector. `region`: the mesh and fields in that region's
+    folders; `cells`: one cell is a processor folder's piece of the box."""
     points, faces = _two_cell_box(extent)
-    poly = folder / "constant" / "polyMesh"
     _foam(folder / "system" / "controlDict", "dictionary",
           "application simpleFoam;\nstartFrom latestTime;\ndeltaT 0.5;\nwriteControl timeStep;\n"
           "writeInterval 1;\n")
-    _foam(poly / "points", "vectorField", f"{len(points)}\n(\n" +
-          "".join(f"({x:g} {y:g} {z:g})\n" for x, y, z in points) + ")\n")
-    order = [None, "inlet", "outlet", "hot", "walls"]
-    listed = [f for patch in order for f in faces[patch]]
-    _foam(poly / "faces", "faceList", f"{len(listed)}\n(\n" +
-          "".join(f"4({' '.join(map(str, c))})\n" for c, _ in listed) + ")\n")
-    _foam(poly / "owner", "labelList", f"{len(listed)}\n(\n" +
-          "".join(f"{o}\n" for _, o in listed) + ")\n")
-    _foam(poly / "neighbour", "labelList", "1\n(\n1\n)\n")
-    start, entries = 1, []
-    kinds = {"inlet": "type patch;", "outlet": "type patch;",
-             "hot": "type patch;\n        inGroups List<word> 1(wall);", "walls": "type wall;"}
-    for patch in order[1:]:
-        entries.append(f"    {patch}\n    {{\n        {kinds[patch]}\n        nFaces "
-                       f"{len(faces[patch])};\n        startFace {start};\n    }}\n")
-        start += len(faces[patch])
-    _foam(poly / "boundary", "polyBoundaryMesh", f"4\n(\n{''.join(entries)})\n")
+    patches, inner = _mesh_of(cells, faces)
+    _write_mesh(folder / "constant" / region / "polyMesh", points, patches, inner, list(cells))
     for time, factor in times:
-        p, t = factor * np.array([10.0, 20.0]), 300.0 + factor
-        values = {"inlet": "uniform 0", "outlet": "uniform 0",
-                  "hot": f"nonuniform List<scalar> 2({p[0]:g} {p[1]:g})",
-                  "walls": f"uniform {5 * factor:g}"}
-        stamp = folder / f"{time:g}"
-        _foam(stamp / "p", "volScalarField", "dimensions [0 2 -2 0 0 0 0];\ninternalField "
-              f"nonuniform List<scalar> 2({p[0]:g} {p[1]:g});\nboundaryField\n{{\n" +
-              "".join(f"    {n} {{ type fixedValue; value {v}; }}\n" for n, v in values.items())
-              + "}\n")
-        _foam(stamp / "T", "volScalarField", "dimensions [0 0 0 1 0 0 0];\ninternalField "
-              f"uniform {t:g};\nboundaryField\n{{\n" +
-              "".join(f"    {n} {{ type fixedValue; value uniform {t:g}; }}\n" for n in values)
-              + "}\n")
-        _foam(stamp / "U", "volVectorField", "dimensions [0 1 -1 0 0 0 0];\ninternalField "
-              "uniform (1 0 0);\nboundaryField\n{\n" +
-              "".join(f"    {n} {{ type fixedValue; value uniform (0 0 0); }}\n" for n in values)
-              + "}\n")
+        _write_fields(folder / f"{time:g}" / region, factor, patches, cells)
+    return folder
+
+
+def decomposed_case(folder, times=((0, 1.0), (0.5, 2.0)), **box):
+    """openfoam_case's box as decomposePar and a parallel run leave it: the top level with its
+    first time only, processor0 and processor1 with one cell each (the inner face their
+    processor patch) and every time. `box`: openfoam_case's extent and region."""
+    openfoam_case(folder, times[:1], **box)
+    for rank in (0, 1):
+        openfoam_case(folder / f"processor{rank}", times, cells=(rank,), **box)
+    return folder
+
+
+def multi_region_case(folder, regions={"fluid": ((0, 1.0), (0.5, 2.0)),
+                                       "solid": ((0, 3.0), (0.5, 4.0))}, case=openfoam_case,
+                      **box):
+    """openfoam_case's box in each region of a conjugate heat transfer case (constant/<region>/,
+    <time>/<region>/, constant/regionProperties), at each region's own (time, factor)s; each
+    region written by `case` (decomposed_case: as a parallel run leaves it)."""
+    for region, times in regions.items():
+        case(folder, times, region=region, **box)
+    _foam(folder / "constant" / "regionProperties", "dictionary",
+          f"regions\n(\n    fluid ({' '.join(regions)})\n);\n")
     return folder
 
 

@@ -322,3 +322,67 @@ class TestDamagedFluentFiles:
         assert old in (FLUENT_MESH.parent / file).read_text()
         with pytest.raises(SourceError, match=message):
             cfdsource.read_source(tmp_path / "cavity.msh", "PRESSURE")
+def by_centre(source, name):
+    """(face centres, values) in centre order: the same faces read in any order compare equal."""
+    centres = vtk.vtkCellCenters()
+    centres.SetInputData(source)
+    centres.Update()
+    xyz = ns.vtk_to_numpy(centres.GetOutput().GetPoints().GetData())
+    order = np.lexsort(xyz.T[::-1])
+    return xyz[order].tolist(), values(source, name, "cell")[order].tolist()
+
+
+class TestOpenFOAMAsSolversLeaveIt:
+    def test_a_decomposed_case_reads_the_processors_latest_time_as_reconstructed(self, tmp_path):
+        whole = cfdsource.read_source(write.openfoam_case(tmp_path / "whole"), "p")
+        split = cfdsource.read_source(write.decomposed_case(tmp_path / "split"), "p")
+        assert by_centre(split, "p") == by_centre(whole, "p")  # walls only, at 0.5
+        # The processors' pieces joined where they meet, so that point averages see both sides.
+        assert split.GetNumberOfPoints() == whole.GetNumberOfPoints()
+        assert label(split, "source_layout") == "decomposed (2 processors)"
+        assert label(split, "source_time") == "0.5" and label(whole, "source_layout") == "serial"
+
+    def test_the_latest_of_top_level_and_processors_the_processors_where_both_hold_it(
+            self, tmp_path):
+        case = write.decomposed_case(tmp_path / "case")
+        write.openfoam_case(case, ((2, 7.0),))  # reconstructed later on the top level
+        seen = cfdsource.describe(case)
+        assert seen["times"] == [0, 0.5, 2] and seen["layout"] == "serial"
+        assert values(cfdsource.read_source(case, "p", patches="hot"), "p", "cell").tolist() == [
+            70, 140]
+        first = cfdsource.read_source(case, "p", patches="hot", time=0)
+        assert label(first, "source_layout") == "decomposed (2 processors)"
+
+    def test_an_empty_latest_time_folder_is_passed_over_and_named_when_chosen(self, tmp_path):
+        case = write.openfoam_case(tmp_path / "case")
+        (case / "0.7").mkdir()
+        assert cfdsource.describe(case / "case.foam")["time"] == 0.5
+        with pytest.raises(SourceError, match=r"no array 'p' on hot \(point arrays: none; cell "
+                                              r"arrays: none\) at time 0.7 \(p is at times 0, "
+                                              r"0.5\)"):
+            cfdsource.read_source(case, "p", time=0.7)
+
+
+class TestOpenFOAMRegions:
+    @pytest.fixture(scope="class")
+    def case(self, tmp_path_factory):
+        return write.multi_region_case(tmp_path_factory.mktemp("cht") / "case")
+
+    def test_a_region_is_read_by_name(self, case):
+        solid = cfdsource.read_source(case, {"Temperature": "T"}, region="solid")
+        assert values(solid, "Temperature", "cell").tolist() == [304] * 8
+        assert label(solid, "source_region") == "solid"
+
+    def test_describe_lists_the_regions_their_patches_and_fields(self, case):
+        regions = cfdsource.describe(case)["regions"]
+        assert list(regions) == ["fluid", "solid"]
+        assert regions["solid"]["walls"] == ["hot", "walls"]
+        assert regions["solid"]["fields"] == ["T", "U", "p"]
+
+    @pytest.mark.parametrize("region, message", [
+        (None, r"case: a multi-region case; choose a region \(the regions there are: fluid, "
+               r"solid\)"),
+        ("heater", r"no region 'heater' \(the regions there are: fluid, solid\)")])
+    def test_errors_name_the_regions_there_are(self, case, region, message):
+        with pytest.raises(SourceError, match=message):
+            cfdsource.read_source(case, "T", region=region)
