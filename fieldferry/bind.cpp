@@ -271,15 +271,16 @@ PYBIND11_MODULE(fieldferry, m) {
              &core::interpolate_scalar_field_using_probe_filter,
              "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
              "source cell get 0 and \"vtkValidPointMask\" 0.");
-  def_method(
-      m, "interpolate_scalar_field_using_surface_projection",
-      [](const std::string& field, vtkDataSet* from, vtkDataSet* to, core::SourceIndex* shared) {
-        return core::interpolate_scalar_field_using_surface_projection(field, from, to, shared);
-      },
-      "\"Surface projection\": a new dataset like to_mesh whose points take the source "
-      "values at their closest point on the source's cells, interpolated with that cell's "
-      "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
-      "Raises ValueError for a source without cells.");
+  def_method(m, "interpolate_scalar_field_using_surface_projection",
+             [](const std::string& field, vtkDataSet* from, vtkDataSet* to,
+                core::SourceIndex* shared) {
+               return core::interpolate_scalar_field_using_surface_projection(field, from, to,
+                                                                              shared);
+             },
+             "\"Surface projection\": a new dataset like to_mesh whose points take the source "
+             "values at their closest point on the source's cells, interpolated with that cell's "
+             "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
+             "Raises ValueError for a source without cells.");
   def_method(m, "interpolate_scalar_field_using_face_average",
              &core::interpolate_scalar_field_using_face_average,
              "\"Face average\": a new surface like to_mesh (vtkPolyData) whose faces take the area "

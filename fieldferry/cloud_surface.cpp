@@ -6,7 +6,6 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <vector>
 
 namespace fieldferry_core {
 
@@ -94,7 +93,8 @@ std::optional<double> nearest_wall_distance(const double x[3], const Neighbours&
   for (int k = 1; k < n; ++k) far = std::max(far, vtkMath::Distance2BetweenPoints(p[0], p[k]));
   const double slack = 0.02 * std::sqrt(far);
   std::optional<double> best;
-  std::vector<unsigned> seen;  // the point sets already measured, as bit masks
+  unsigned seen[kCloudSurfaceNeighbours * kCloudSurfaceNeighbours];  // point sets measured, as bits
+  int measured = 0;
   for (int j = 1; j < n; ++j) {
     for (int k = j + 1; k < n; ++k) {
       double u[3], v[3], normal[3];
@@ -116,8 +116,8 @@ std::optional<double> nearest_wall_distance(const double x[3], const Neighbours&
         on[count++] = i;
         mask |= 1u << i;
       }
-      if (2 * count < n || std::find(seen.begin(), seen.end(), mask) != seen.end()) continue;
-      seen.push_back(mask);
+      if (2 * count < n || std::find(seen, seen + measured, mask) != seen + measured) continue;
+      seen[measured++] = mask;
       if (others >= 3 && !lies_flat(p, off, others)) continue;
       const std::optional<double> to_wall = plane_distance(x, p, on, count);
       if (to_wall && (!best || *to_wall < *best)) best = to_wall;

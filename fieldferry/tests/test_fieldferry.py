@@ -713,6 +713,17 @@ class TestTransform:
                 if len(edge) == 3:  # a quadratic edge: its mid-side point between its ends
                     assert edge[2] == pytest.approx((edge[0] + edge[1]) / 2)
 
+    def test_a_mirrored_wall_and_its_normals_still_point_out_of_the_fluid(self):
+        wall = label_source(plane_surface(2))  # winding normal +z: the fluid below
+        normals = ns.numpy_to_vtk(np.tile([0.0, 0.0, 1.0], (wall.GetNumberOfCells(), 1)), deep=1)
+        normals.SetName("Normals")  # carried, but not marked as the normals
+        wall.GetCellData().AddArray(normals)
+        turned = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, -1, 0], [0, 0, 0, 1]]  # the fluid above
+        placed = fieldferry.place_source(wall, 1000.0, turned)
+        assert [newell_normal(points_of(placed.GetCell(c)))[2] for c in range(8)] == [-125000] * 8
+        assert (ns.vtk_to_numpy(placed.GetCellData().GetArray("Normals")) == [0, 0, -1]).all()
+        assert string_field(placed, "current_units_length") == "m"  # the caller relabels it
+
     @pytest.mark.parametrize("transform, error, match", [
         ([[1, 0, 0], [0, 1, 0], [0, 0, 1]], TypeError, "transform must be a 4x4 matrix"),
         ("shift", TypeError, "transform must be a 4x4 matrix"),
