@@ -20,6 +20,7 @@
 #include "interpolation.h"
 #include "linear_fit.h"
 #include "map_field.h"
+#include "source_stage.h"
 #include "surface_projection.h"
 
 namespace py = pybind11;
@@ -68,15 +69,15 @@ std::optional<std::string> diagnostics_dir(py::module_ m) {
   return path_argument(folder, "fieldferry.map_scalar_field_to_mesh", "fieldferry.diagnostics_dir");
 }
 
-// None, or a distance of 0 or more; only whether it is None matters to the mapping, but anything
-// else would fail only later, in the load that reads it.
-bool tolerance_given(py::object tolerance, const char* op) {
-  if (tolerance.is_none()) return false;
+// None, or a distance of 0 or more: anything else would fail only later, in the load that reads
+// it.
+std::optional<double> tolerance_argument(py::object tolerance, const char* op) {
+  if (tolerance.is_none()) return std::nullopt;
   const double value = real_argument(tolerance, op, "tolerance");
   if (!(value >= 0)) {
     kelm::raise_value_error(op, ": tolerance must be None or a distance of 0 or more, not ", value);
   }
-  return true;
+  return value;
 }
 
 // None, a vtkLinearTransform or vtkMatrix4x4, or 4 rows of 4 finite numbers, affine (last row
@@ -138,7 +139,9 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.to_mesh =
       vtk_argument<vtkMultiBlockDataSet>(to_mesh, op, "to_mesh", "vtkMultiBlockDataSet");
   request.boundary_only = flag_argument(boundary_only, op, "boundary_only");
-  request.with_distance = tolerance_given(tolerance, op);
+  const std::optional<double> reach = tolerance_argument(tolerance, op);
+  request.with_distance = reach.has_value();
+  request.tolerance = reach.value_or(0);
   request.require_overlap = flag_argument(require_overlap, op, "require_overlap");
   request.more_fields =
       kelm::bind::text_list_argument(more_fields, op, "more_fields", "a list of field names");
@@ -175,6 +178,22 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   return to_mesh;
 }
 
+// The source as a mapping places it, always a new dataset: the caller may relabel it.
+vtkSmartPointer<vtkDataSet> place_source(py::object source, py::object length_factor,
+                                         py::object transform) {
+  constexpr const char* op = "fieldferry.place_source";
+  auto* from = vtk_argument<vtkDataSet>(source, op, "source", "VTK dataset");
+  const double factor = core::checked_length_factor(
+      real_argument(length_factor, op, "length_factor"), op, "the source's unit", "the model's");
+  vtkSmartPointer<vtkDataSet> placed =
+      core::placed_source(from, factor, transform_argument(transform, op));
+  if (placed.Get() != from) return placed;
+  vtkSmartPointer<vtkDataSet> copy;
+  copy.TakeReference(from->NewInstance());
+  copy->ShallowCopy(from);
+  return copy;
+}
+
 // Binds one interpolation method: (field_name, from_mesh, to_mesh) -> a new dataset.
 using Method = vtkSmartPointer<vtkDataSet> (*)(const std::string&, vtkDataSet*, vtkDataSet*,
                                                core::SourceIndex*);
@@ -198,6 +217,8 @@ PYBIND11_MODULE(fieldferry, m) {
   m.doc() = "Field transfer: maps a scalar field from a source dataset onto every model body.";
   m.attr("diagnostics_dir") = py::module_::import("tempfile").attr("gettempdir")();
   m.attr("last_unmapped_counts") = py::dict();
+  // What map_scalar_field_to_mesh takes for radius=None, for callers that report the radius used.
+  m.attr("default_coarse_radius_metres") = core::kCoarseToFineRadiusMetres;
 
   m.def(
       "map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
@@ -229,6 +250,17 @@ PYBIND11_MODULE(fieldferry, m) {
       "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
       "a field of several components, a negative tolerance or an empty or non-finite source, "
       "TypeError for arguments of the wrong kind.");
+
+  m.def("place_source", &place_source, py::arg("source"), py::arg("length_factor") = 1.0,
+        py::arg("transform") = py::none(),
+        "The source as map_scalar_field_to_mesh places it: a new dataset of the same kind (an "
+        "image becomes a structured grid) scaled about the origin by length_factor (the source's "
+        "length unit into the model's), then moved by transform (a 4x4 affine matrix or a "
+        "vtkTransform; None: not moved). A \"Normals\" array turns as normals do, and a "
+        "transform that mirrors (negative determinant) turns each cell's point order, so that "
+        "face normals keep pointing out of the fluid. Point, cell and field data are kept. "
+        "Raises ValueError for a length factor that is not positive and finite or a transform "
+        "that is not affine, TypeError for arguments of the wrong kind.");
 
   def_method(m, "interpolate_scalar_field_using_point_interpolator",
              &core::interpolate_scalar_field_using_point_interpolator,

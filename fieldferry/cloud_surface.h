@@ -22,8 +22,9 @@ class CloudSurfaceDistance {
 
   // The distance from x to the plane of its nearest cloud points (their least-squares plane,
   // where their spread across it is below a tenth of their spread along it), combined with how
-  // far x lies beyond them along that plane; where they span no plane (a line, a lump, a few
-  // coincident points), the distance to the nearest of them.
+  // far x lies beyond them along that plane. Where they span no plane because they sample two or
+  // more walls (an edge or a corner), the distance to the nearest of those walls; where they span
+  // none at all (a line, a lump, a few coincident points), the distance to the nearest of them.
   double operator()(const double x[3]) const;
 
  private:

@@ -36,10 +36,9 @@ constexpr char kOperation[] = "fieldferry.map_scalar_field_to_mesh";
 constexpr char kSourceLengthArray[] = "current_units_length";
 constexpr char kToMeshDiagnostic[] = "to_mesh_with_distances";
 constexpr char kFromMeshDiagnostic[] = "from_mesh_with_unisgned_distances";
-// Kernel radius of "Coarse to fine" and radius of a point cloud's unsigned distance volume, both
-// in metres (converted into the model's length unit), so that the same source gives the same
-// distances and values whatever unit it comes in.
-constexpr double kCoarseToFineRadiusMetres = 0.01;
+// Radius of a point cloud's unsigned distance volume in metres (converted into the model's length
+// unit, as kCoarseToFineRadiusMetres is), so that the same source gives the same distances
+// whatever unit it comes in.
 constexpr double kDistanceVolumeRadiusMetres = 0.05;
 
 // In the order of MappingAlgorithm.
@@ -179,7 +178,8 @@ void compare_placement(const MappingRequest& request, vtkDataSet* source, const 
   double model_box[6], source_box[6];
   if (!model_bounds(request.to_mesh, model_box)) return;
   source->GetBounds(source_box);
-  const std::optional<std::string> mismatch = bounding_box_mismatch(source_box, model_box, unit);
+  const std::optional<std::string> mismatch =
+      bounding_box_mismatch(source_box, model_box, unit, request.tolerance);
   if (!mismatch) return;
   if (request.require_overlap) kelm::raise_value_error(kOperation, ": ", *mismatch);
   kelm::print_line("Warning: " + *mismatch);

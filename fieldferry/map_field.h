@@ -32,12 +32,16 @@ std::string mapping_algorithm_names();
 // Factor turning a length in the first unit label into the second; only asked when they differ.
 using LengthFactor = std::function<double(const std::string& from, const std::string& to)>;
 
+// Kernel radius of "Coarse to fine" when the caller gives none, in metres (converted into the
+// model's length unit), so that the same source gives the same values whatever unit it comes in.
+inline constexpr double kCoarseToFineRadiusMetres = 0.01;
+
 struct MappingRequest {
   std::string field_name;
   // Further fields of the source mapped with the same geometry onto the same leaves: the source
   // points or cells each target point uses, and their weights, are found once for all of them.
   std::vector<std::string> more_fields;
-  // Kernel radius of "Coarse to fine" in model units; none: 0.01 metre.
+  // Kernel radius of "Coarse to fine" in model units; none: kCoarseToFineRadiusMetres.
   std::optional<double> coarse_radius;
   // Moves the source after the length-unit scaling (model units); none: it stays where it is.
   std::optional<std::array<double, 16>> transform;
@@ -46,6 +50,7 @@ struct MappingRequest {
   vtkMultiBlockDataSet* to_mesh = nullptr;
   bool boundary_only = false;
   bool with_distance = false;  // the caller's tolerance is not None
+  double tolerance = 0;        // the caller's tolerance (model units), 0 for None
   // A point cloud's distance volume computed whole by vtkUnsignedDistance (the reference) instead
   // of only at the voxel corners the leaves' resampling reads. Both give the same "Distance".
   bool full_distance_volume = false;

@@ -1,8 +1,11 @@
 #include "source_stage.h"
 
+#include <vtkCellData.h>
 #include <vtkCompositeDataIterator.h>
 #include <vtkFieldData.h>
+#include <vtkMath.h>
 #include <vtkMatrix4x4.h>
+#include <vtkPointData.h>
 #include <vtkPolyData.h>
 #include <vtkTransform.h>
 #include <vtkTransformFilter.h>
@@ -12,10 +15,13 @@
 #include <sstream>
 
 #include "common/errors.h"
+#include "mirrored_cells.h"
 
 namespace fieldferry_core {
 
 namespace {
+
+constexpr char kNormalsArray[] = "Normals";
 
 std::string box_text(const double b[6]) {
   std::ostringstream out;
@@ -28,6 +34,27 @@ std::string box_text(const double b[6]) {
 double diagonal(const double b[6]) {
   return std::sqrt((b[1] - b[0]) * (b[1] - b[0]) + (b[3] - b[2]) * (b[3] - b[2]) +
                    (b[5] - b[4]) * (b[5] - b[4]));
+}
+
+// Whether the 3x3 part of `move` turns space inside out (a mirror, alone or with a rotation).
+bool mirrors(const Matrix4& move) {
+  const double m[3][3] = {
+      {move[0], move[1], move[2]}, {move[4], move[5], move[6]}, {move[8], move[9], move[10]}};
+  return vtkMath::Determinant3x3(m) < 0;
+}
+
+// A shallow copy of `source` whose "Normals" arrays are its normals, so that the transform turns
+// them as normals (by the inverse transpose) rather than leaving them pointing where they did.
+vtkSmartPointer<vtkDataSet> with_normals_marked(vtkDataSet* source) {
+  vtkSmartPointer<vtkDataSet> marked;
+  marked.TakeReference(source->NewInstance());
+  marked->ShallowCopy(source);
+  for (vtkDataSetAttributes* data : {static_cast<vtkDataSetAttributes*>(marked->GetPointData()),
+                                     static_cast<vtkDataSetAttributes*>(marked->GetCellData())}) {
+    vtkDataArray* normals = data->GetArray(kNormalsArray);
+    if (normals && normals->GetNumberOfComponents() == 3) data->SetNormals(normals);
+  }
+  return marked;
 }
 
 }  // namespace
@@ -52,7 +79,7 @@ vtkSmartPointer<vtkDataSet> placed_source(vtkDataSet* source, double factor,
   }
   if (factor != 1.0) transform->Scale(factor, factor, factor);
   auto filter = vtkSmartPointer<vtkTransformFilter>::New();
-  filter->SetInputData(source);
+  filter->SetInputData(with_normals_marked(source));
   filter->SetTransform(transform);
   // Coordinates keep their precision: a float source scaled by 1000 stays exact enough, and a
   // double one is not rounded.
@@ -60,6 +87,7 @@ vtkSmartPointer<vtkDataSet> placed_source(vtkDataSet* source, double factor,
   filter->TransformAllInputVectorsOff();
   filter->Update();
   vtkSmartPointer<vtkDataSet> placed = vtkDataSet::SafeDownCast(filter->GetOutputDataObject(0));
+  if (move && mirrors(*move)) placed = with_cells_turned(placed);
   placed->GetFieldData()->PassData(source->GetFieldData());
   return placed;
 }
@@ -84,12 +112,15 @@ bool model_bounds(vtkMultiBlockDataSet* model, double bounds[6]) {
 }
 
 std::optional<std::string> bounding_box_mismatch(const double source[6], const double model[6],
-                                                 const std::string& unit) {
+                                                 const std::string& unit, double tolerance) {
+  const double source_size = diagonal(source), model_size = diagonal(model);
+  // Each box grows by the slack on every side, so the two may lie up to twice it apart.
+  const double slack = tolerance + kOverlapSlack * model_size;
   bool overlap = true;
   for (int a = 0; a < 3; ++a) {
-    overlap = overlap && source[2 * a] <= model[2 * a + 1] && model[2 * a] <= source[2 * a + 1];
+    overlap = overlap && source[2 * a] <= model[2 * a + 1] + 2 * slack &&
+              model[2 * a] <= source[2 * a + 1] + 2 * slack;
   }
-  const double source_size = diagonal(source), model_size = diagonal(model);
   const double ratio =
       std::max(source_size, model_size) / std::max(std::min(source_size, model_size), 1e-300);
   if (overlap && ratio <= kLargestSizeRatio) return std::nullopt;

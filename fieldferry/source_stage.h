@@ -23,7 +23,10 @@ using Matrix4 = std::array<double, 16>;
 // `source` in the model's frame: scaled about the origin by `factor` on all three axes (the
 // length-unit conversion), then moved by `move` (model units). `source` itself when there is
 // nothing to do; otherwise a copy of the same kind (an image becomes a structured grid) keeping
-// its point, cell and field data.
+// its point, cell and field data. A "Normals" point or cell array turns as normals do; a move
+// that mirrors turns the cells' point order too (mirrored_cells.h), so that a wall's winding
+// still points out of the fluid. The one placement of a source: the mapping, the moved source
+// written for checking and the force balance all take it from here.
 vtkSmartPointer<vtkDataSet> placed_source(vtkDataSet* source, double factor,
                                           const std::optional<Matrix4>& move);
 
@@ -31,11 +34,15 @@ vtkSmartPointer<vtkDataSet> placed_source(vtkDataSet* source, double factor,
 bool model_bounds(vtkMultiBlockDataSet* model, double bounds[6]);
 
 // How far apart a source and a model lie: nothing when their bounding boxes (both in the model's
-// length unit `unit`) overlap and their sizes (diagonals) are within kLargestSizeRatio of each
-// other; otherwise a sentence naming both boxes and what is wrong. A source and a model a unit
-// factor apart (a mesh in mm read as m) are the usual cause.
+// length unit `unit`), each grown by `tolerance` and by kOverlapSlack of the model's diagonal,
+// overlap and their sizes (diagonals) are within kLargestSizeRatio of each other; otherwise a
+// sentence naming both boxes and what is wrong. The check is for a source and a model a unit
+// factor apart (a mesh in mm read as m), not for a gap: a wall that stops a rounding short of the
+// model's face, or a mid-surface shell half a plate's thickness under the fluid's wall, is a
+// normal input.
 inline constexpr double kLargestSizeRatio = 20.0;
+inline constexpr double kOverlapSlack = 0.05;
 std::optional<std::string> bounding_box_mismatch(const double source[6], const double model[6],
-                                                 const std::string& unit);
+                                                 const std::string& unit, double tolerance = 0);
 
 }  // namespace fieldferry_core

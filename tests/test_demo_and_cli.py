@@ -288,6 +288,28 @@ class TestKelmMap:
         assert body["facing_away"] == 4 * 4 * 2  # the rims' faces within 11.18 mm
         assert body["dropped_by_tolerance"] == 6 * 4 * 4 - 16 - 32
 
+    def test_coarse_to_fine_radius_from_a_source_whose_faces_carry_their_own_points(self, files):
+        # Every face holds its own copies of its corners, as some CFD exports write them, so
+        # every point's nearest point lies on it. The radius is twice the spacing of distinct
+        # points (10 mm), printed and in the report.
+        folder, tets, _, _ = files
+        own = vtk.vtkShrinkPolyData()
+        own.SetInputData(case_writers.plane((-10, -10, 0), (110, -10, 0), (-10, 60, 0), (12, 7)))
+        own.SetShrinkFactor(1.0)
+        own.Update()
+        wall = own.GetOutput()
+        values = ns.numpy_to_vtk(np.full(wall.GetNumberOfPoints(), 1000.0), deep=1)
+        values.SetName("Pressure")
+        wall.GetPointData().AddArray(values)
+        out = folder / "coarse"
+        run = kelm_map(tets, case_writers.write_xml(folder / "own.vtp", wall), "--method",
+                       "Coarse to fine", "--tolerance", "none", "--mesh-unit", "mm",
+                       "--source-unit", "mm", "--out", out, "--no-pictures")
+        assert run.returncode == 0, run.stderr
+        assert "\"Coarse to fine\" radius: 20 (model units)" in run.stdout
+        assert json.loads((out / "report_pressure.json").read_text())["radius"] == 20
+        assert "tolerance None, radius 20" in (out / "report_pressure.txt").read_text()
+
     def test_two_fields_into_one_folder_keep_both_loads(self, files):
         folder, tets, _, source = files
         out = folder / "both"

@@ -16,6 +16,7 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
 from case_writers import plane  # noqa: E402
 from mapping_report import mapping_report  # noqa: E402
+import mainroad  # noqa: E402
 
 
 def labelled(poly, field, values, length_unit, field_unit, on_cells=False):
@@ -238,3 +239,30 @@ def test_a_face_average_loads_the_source_force_and_reports_the_area_it_covers():
     assert report["force"]["loaded"] == pytest.approx([0, 0, exact], rel=5e-3, abs=1e-6 * exact)
     assert report["source_area"]["whole"] == pytest.approx(2.0)
     assert report["source_area"]["share"] == pytest.approx(0.5, rel=1e-6)
+
+
+class TestMirroredSource:
+    def test_a_mirrored_source_loads_what_its_unmirrored_twin_does(self, tmp_path):
+        # The thin wall wetted below; the CFD ran on its mirror image (x -> -x), so its wall
+        # file lies at -1.1 <= x <= 0.1, its normals out of the fluid (+z) there too. The mirror
+        # brings it back: its windings must turn with it, or every normal points into the fluid
+        # and the facing test loads the dry side instead.
+        mirror = np.diag([-1.0, 1.0, 1.0, 1.0])
+        reports, faces = {}, {}
+        for name, corner, along_x, transform in (
+                ("twin", (-0.1, -0.1, 0), (1.1, -0.1, 0), None),
+                ("mirrored", (-1.1, -0.1, 0), (0.1, -0.1, 0), mirror)):
+            kelm.reset()
+            thin_wall(4)
+            wall = plane(corner, along_x, (corner[0], 1.1, 0), (7, 7))  # no edge on a node
+            source = with_face_pressure(wall, lambda c: 1000 + 500 * np.abs(c[:, 0]))
+            reports[name] = mainroad.map_field(
+                [kelm.currentModel()], source, "Pressure", "Surface projection", 0.05, True,
+                str(tmp_path / name), pictures=False, quiet=True, transform=transform)
+            faces[name] = loadscribe.last_loaded_fields["M/P/Wall"]["face_identifiers"]
+        twin, mirrored = reports["twin"], reports["mirrored"]
+        assert twin["bodies"][0]["faces_loaded"] == 16  # the wetted face of 4 x 4
+        assert faces["mirrored"] == faces["twin"]
+        assert mirrored["force"]["loaded"] == pytest.approx(twin["force"]["loaded"], rel=1e-9)
+        assert mirrored["force"]["source"] == pytest.approx(twin["force"]["source"], rel=1e-9)
+        assert mirrored["force"]["check"] == twin["force"]["check"]

@@ -50,21 +50,36 @@ def auto_tolerance(source, model, length_factor):
     return max(median_face_size([source]) * length_factor, median_face_size(surfaces(model)))
 
 
+def distinct_points(source):
+    """The source's points with each place once, as a cloud: a source whose faces each carry their
+    own points holds every corner several times. A lattice (an image, a rectilinear grid) has
+    distinct points already and is itself."""
+    if not source.IsA("vtkPointSet") or source.GetNumberOfPoints() == 0:
+        return source
+    xyz = np.asarray(ns.vtk_to_numpy(source.GetPoints().GetData()), np.float64)
+    places = vtk.vtkPoints()
+    places.SetData(ns.numpy_to_vtk(np.unique(xyz, axis=0), deep=1))
+    cloud = vtk.vtkPolyData()
+    cloud.SetPoints(places)
+    return cloud
+
+
 def auto_radius(source, length_factor, samples=2000):
     """A "Coarse to fine" kernel radius in model units fitted to the source: twice the median
-    distance from a source point to its nearest neighbour (over up to `samples` points)."""
-    n = source.GetNumberOfPoints()
+    distance from a source point to its nearest distinct neighbour (over up to `samples` points);
+    None when the source has fewer than two distinct points."""
+    cloud = distinct_points(source)
+    n = cloud.GetNumberOfPoints()
     if n < 2:
         return None
     locator = vtk.vtkStaticPointLocator()
-    locator.SetDataSet(source)
+    locator.SetDataSet(cloud)
     locator.BuildLocator()
     near = vtk.vtkIdList()
     gaps = []
     for i in np.linspace(0, n - 1, min(n, samples)).astype(int):
-        x = source.GetPoint(int(i))
+        x = cloud.GetPoint(int(i))
         locator.FindClosestNPoints(2, x, near)
         other = near.GetId(1) if near.GetId(0) == i else near.GetId(0)
-        gaps.append(np.linalg.norm(np.subtract(source.GetPoint(other), x)))
-    gap = float(np.median(gaps))
-    return 2.0 * gap * length_factor if gap > 0 else None
+        gaps.append(np.linalg.norm(np.subtract(cloud.GetPoint(other), x)))
+    return 2.0 * float(np.median(gaps)) * length_factor

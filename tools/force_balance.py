@@ -147,6 +147,10 @@ def source_triangles(dataset, field_name, length_factor=1.0, transform=None):
     times `length_factor`, then moved by the 4x4 `transform`), with the field's face values (each
     on its own face) or point values (at the corners); None when the source has no surface (a
     point cloud, a volume) or no such field."""
+    import fieldferry
+    if length_factor != 1.0 or transform is not None:
+        dataset = fieldferry.place_source(
+            dataset, length_factor, None if transform is None else np.asarray(transform).tolist())
     surface = _as_surface(dataset)
     if surface is None:
         return None
@@ -159,10 +163,7 @@ def source_triangles(dataset, field_name, length_factor=1.0, transform=None):
     triangles.PassVertsOff()
     triangles.Update()
     tri = triangles.GetOutput()
-    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64) * length_factor
-    if transform is not None:
-        matrix = np.asarray(transform, np.float64)
-        xyz = xyz @ matrix[:3, :3].T + matrix[:3, 3]
+    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
     conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
     if on_faces:
         pressure = ns.vtk_to_numpy(tri.GetCellData().GetArray(field_name)).astype(np.float64)

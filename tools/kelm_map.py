@@ -219,6 +219,7 @@ def check_reverse(names, model):
 def derived_lengths(args, source, model, stage):
     """(tolerance, "Coarse to fine" radius) of the run in model units, derived where the user
     gave none and printed."""
+    import fieldferry
     import mainroad
     from auto_sizes import auto_radius, auto_tolerance
     factor = mainroad.length_factor(source, model)
@@ -231,11 +232,18 @@ def derived_lengths(args, source, model, stage):
     elif tolerance == "none":
         tolerance = None
     radius = args.radius
-    if radius is None and args.method == "Coarse to fine":
-        radius = auto_radius(source, factor)
-        if radius is not None and not args.quiet:
-            print(f"[input] \"Coarse to fine\" radius: {radius:.4g} (model units), twice the "
-                  "source's median point spacing")
+    if args.method == "Coarse to fine":
+        how = "as given"
+        if radius is None:
+            radius = auto_radius(source, factor)
+            how = "twice the source's median spacing of distinct points"
+        if radius is None:
+            radius = mainroad.default_radius(model)
+            print(f"[input] \"Coarse to fine\" radius: the source has fewer than two distinct "
+                  f"points, no spacing to fit a radius to; using the default "
+                  f"{fieldferry.default_coarse_radius_metres:g} m = {radius:.4g} (model units)")
+        elif not args.quiet:
+            print(f"[input] \"Coarse to fine\" radius: {radius:.4g} (model units), {how}")
     return tolerance, radius
 
 

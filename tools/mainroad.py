@@ -47,6 +47,15 @@ def _text(dataset, name):
     return array.GetValue(0) if array is not None else None
 
 
+def default_radius(model_root):
+    """The "Coarse to fine" radius the mapping takes when given none, in the model's length
+    unit."""
+    model_unit = _text(model_root, "unit_system_label").split("-")[0]
+    metre = 1.0 if model_unit == "m" else gaugeshift.gaugeshift_factor().get_gaugeshift_factor(
+        "Length", "m", model_unit)[0]
+    return fieldferry.default_coarse_radius_metres * metre
+
+
 def length_factor(source, model_root):
     """The factor the mapping scales the source's lengths by into the model's."""
     source_unit = _text(source, "current_units_length")
@@ -119,6 +128,8 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
         model, body_map = vtk.vtkMultiBlockDataSet(), exported[1]
         model.DeepCopy(exported[0])
     factor = length_factor(source, model)
+    if method == "Coarse to fine" and radius is None:  # named, so that the report can say it
+        radius = default_radius(model)
     with stage(f"map with \"{method}\""):
         fieldferry.diagnostics_dir = None
         if diagnostics:  # the source and the last leaf with their distances, for checking
@@ -141,7 +152,7 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
         reports.append(_load_and_report(
             mapped, body_map, source, field_name, method, tolerance, boundary_only, out_dir,
             pictures, quiet, factor, unmapped, (applied or {}).get(field_name), transform,
-            reverse))
+            reverse, radius if method == "Coarse to fine" else None))
         if record_each:
             save_recording(out_dir, field_name)
             loadscribe.macro = ""
@@ -149,7 +160,8 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
 
 
 def _load_and_report(mapped, body_map, source, field_name, method, tolerance, boundary_only,
-                     out_dir, pictures, quiet, factor, unmapped, applied, transform, reverse):
+                     out_dir, pictures, quiet, factor, unmapped, applied, transform, reverse,
+                     radius=None):
     stage = Stage(field_name, quiet)
     tag = field_name.lower()
     unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
@@ -170,11 +182,12 @@ def _load_and_report(mapped, body_map, source, field_name, method, tolerance, bo
             take_picture(mapped, body_map, field_name, unit, os.path.join(out_dir, f"{tag}.png"))
     with stage("write the report"):
         report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor,
-                                applied=applied, transform=transform)
+                                applied=applied, transform=transform, radius=radius)
         report["unmapped_points"] = unmapped
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
         moved = "" if transform is None else f", transform={np.asarray(transform).tolist()!r}"
+        moved += "" if radius is None else f", radius={radius!r}"
         turned = f", reverse={tuple(reverse)!r}" if reverse and field_name == "Pressure" else ""
         call = (f"mapped = fieldferry.map_scalar_field_to_mesh({field_name!r}, {method!r}, source, "
                 f"model, {boundary_only!r}, {tolerance!r}{moved})\n"

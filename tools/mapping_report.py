@@ -304,7 +304,7 @@ def source_area_covered(mapped, source, length_factor=1.0):
 
 def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
                    source_length_factor=1.0, loaded=None, left_out=None, applied=None,
-                   transform=None):
+                   transform=None, radius=None):
     """A dict for JSON: the mapping's settings, the source's field, one entry per body and, for
     pressures, the force balance. The loads' side comes from what the load writer did:
     `loaded` ({body path: FE field handed to the host}) and `left_out` ({body path: counts}),
@@ -312,7 +312,8 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
     `source_length_factor` turns the source's lengths into the model's and `transform` (a 4x4
     matrix, model units) moves it, as the mapping placed the source, so both forces are in the
     model's axes. `applied` (a dict, e.g. {"array": "p", "scale": 1.2, "offset": 0.0}) says what
-    was done to the source's array before the mapping; the report repeats it."""
+    was done to the source's array before the mapping; the report repeats it. `radius` (model
+    units): the "Coarse to fine" kernel radius the mapping used."""
     import loadscribe
     loaded = loadscribe.last_loaded_fields if loaded is None else loaded
     left_out = loadscribe.last_left_out_counts if left_out is None else left_out
@@ -333,6 +334,8 @@ def mapping_report(mapped, source, field_name, method, tolerance, unit=None,
                    **field_stats(source_values, source_weights)},
         "bodies": bodies,
     }
+    if radius is not None:
+        report["radius"] = radius
     if not makes_load:
         report["load"] = NO_LOAD
     area = source_area_covered(mapped, source, source_length_factor)
@@ -403,7 +406,8 @@ def report_table(report):
     src = report["source"]
     lines = [
         f"{report['field']}{unit} mapped with \"{report['method']}\", tolerance "
-        f"{report['tolerance']}",
+        f"{report['tolerance']}"
+        + (f", radius {report['radius']:.4g}" if report.get("radius") is not None else ""),
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}"
         + (f"; {src['values']}" if src.get("values") else "")

@@ -74,17 +74,11 @@ def combined(transform_file=None, rotate=None, translate=None):
 
 
 def moved(source, length_factor, matrix, model_unit):
-    """A copy of the source scaled into model units and moved by `matrix`, labelled as lengths
-    in the model unit; its fields and labels otherwise as they were."""
-    scale = np.diag([length_factor, length_factor, length_factor, 1.0])
-    transform = vtk.vtkTransform()
-    transform.SetMatrix((matrix @ scale).ravel().tolist())
-    move = vtk.vtkTransformFilter()
-    move.SetTransform(transform)
-    move.SetInputData(source)
-    move.Update()
-    result = move.GetOutput()
-    result.GetFieldData().DeepCopy(source.GetFieldData())
+    """A copy of the source placed as the mapping places it (fieldferry.place_source: scaled into
+    model units, moved by `matrix`, a mirror's windings turned), labelled as lengths in the model
+    unit; its fields and labels otherwise as they were."""
+    import fieldferry
+    result = fieldferry.place_source(source, length_factor, np.asarray(matrix).tolist())
     result.GetFieldData().RemoveArray("current_units_length")
     unit = vtk.vtkStringArray()
     unit.SetName("current_units_length")

@@ -324,6 +324,26 @@ class TestUnits:
                                             False, None)
 
 
+def duct_walls(step, width=16.0, length=24.0):
+    """(points, quadrilaterals) of the four walls of a square duct along z (x and y from 0 to
+    `width`, mm), each wall step x step quadrilaterals with points of its own."""
+    u, z = np.arange(0, width + step / 2, step), np.arange(0, length + step / 2, step)
+    points, quads = [], []
+    for (x0, y0), (dx, dy) in (((0, 0), (1, 0)), ((width, 0), (0, 1)),
+                               ((width, width), (-1, 0)), ((0, width), (0, -1))):
+        base = len(points)
+        points += [(x0 + dx * s, y0 + dy * s, h) for h in z for s in u]
+        at = lambda i, j: base + j * len(u) + i  # noqa: E731
+        quads += [[at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)]
+                  for j in range(len(z) - 1) for i in range(len(u) - 1)]
+    return np.array(points, float), np.array(quads)
+
+
+def duct_face_centres(step):
+    points, quads = duct_walls(step)
+    return points[quads].mean(axis=1)
+
+
 class TestDistances:
     def test_surface_source_gives_unsigned_point_distances(self):
         source = plane_surface(4, size=2.0, z=0.0, origin=(-0.5, -0.5))
@@ -402,6 +422,17 @@ class TestDistances:
                               n=(2, 2, 1), size=(0.05, 0.05, 0.002), origin=(0.2, 0, 0),
                               units="mm-kg-s-N-K")
         assert point_array(far, "Distance").min() > 100  # beside the cloud, not on its plane
+
+    def test_a_cloud_on_the_walls_of_a_duct_is_measured_to_them_at_its_edges_too(self):
+        # Face centres 4 mm apart on a square duct's walls; a shell meshed on the same walls in
+        # 2 mm quadrilaterals. Near an edge a point's nearest cloud points lie on two walls and
+        # span no one plane; the shell's nodes lie on the walls all the same.
+        points, quads = duct_walls(2.0)
+        source = cloud(duct_face_centres(4.0), linear, "mm")
+        model = host_model_of(points / 1000, T.Quad4, quads, units="mm-kg-s-N-K")
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Linear fit", source, model, True, 1.0)
+        (_, leaf), = leaves(model)
+        assert point_array(leaf, "Distance").max() < 1e-6
 
     def test_volume_leaf_keeps_its_cells_and_gets_distances(self):
         source = label_source(with_fields(plane_surface(4, size=1.0, z=0.0), linear))
@@ -619,6 +650,27 @@ class TestFaceValues:
         assert string_field(leaf, "units_pressure") == "Pa"
 
 
+def newell_normal(corners):
+    return 0.5 * np.cross(corners, np.roll(corners, -1, axis=0)).sum(axis=0)
+
+
+def orientations(grid):
+    """Per cell, the sign of its volume (from its faces) or, for a flat cell, of its normal's z."""
+    signs = []
+    for c in range(grid.GetNumberOfCells()):
+        cell = grid.GetCell(c)
+        if cell.GetCellDimension() == 2:
+            signs.append(np.sign(newell_normal(points_of(cell)[:cell.GetNumberOfEdges()])[2]))
+            continue
+        volume = 0.0
+        for f in range(cell.GetNumberOfFaces()):
+            face = cell.GetFace(f)
+            corners = points_of(face)[:face.GetNumberOfEdges()]
+            volume += corners.mean(axis=0) @ newell_normal(corners) / 3
+        signs.append(np.sign(volume))
+    return signs
+
+
 class TestTransform:
     def test_a_rotated_source_moved_back_maps_the_field_where_it_belongs(self):
         rng = np.random.default_rng(11)
@@ -638,6 +690,39 @@ class TestTransform:
             (_, leaf), = leaves(model)
             assert np.allclose(point_array(leaf, "Temperature"), linear(points_of(leaf)),
                                atol=1e-9)
+
+    @pytest.mark.parametrize("cell_type", [
+        vtk.VTK_TRIANGLE, vtk.VTK_QUAD, vtk.VTK_QUADRATIC_TRIANGLE, vtk.VTK_QUADRATIC_QUAD,
+        vtk.VTK_TETRA, vtk.VTK_HEXAHEDRON, vtk.VTK_WEDGE, vtk.VTK_PYRAMID,
+        vtk.VTK_QUADRATIC_TETRA, vtk.VTK_QUADRATIC_HEXAHEDRON, vtk.VTK_QUADRATIC_WEDGE,
+        vtk.VTK_QUADRATIC_PYRAMID])
+    def test_a_mirror_keeps_each_cells_orientation_and_its_mid_side_points(self, cell_type):
+        cells = vtk.vtkCellTypeSource()
+        cells.SetCellType(cell_type)
+        cells.SetBlocksDimensions(2, 1, 1)
+        cells.Update()
+        grid = label_source(cells.GetOutput())
+        mirror = [[1, 0, 0, 0], [0, -1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1]]
+        placed = fieldferry.place_source(grid, 1.0, mirror)
+        assert np.array_equal(points_of(placed), points_of(grid) * [1, -1, 1])
+        assert orientations(placed) == orientations(grid)
+        for c in range(placed.GetNumberOfCells()):
+            cell = placed.GetCell(c)
+            for e in range(cell.GetNumberOfEdges()):
+                edge = points_of(cell.GetEdge(e))
+                if len(edge) == 3:  # a quadratic edge: its mid-side point between its ends
+                    assert edge[2] == pytest.approx((edge[0] + edge[1]) / 2)
+
+    def test_a_mirrored_wall_and_its_normals_still_point_out_of_the_fluid(self):
+        wall = label_source(plane_surface(2))  # winding normal +z: the fluid below
+        normals = ns.numpy_to_vtk(np.tile([0.0, 0.0, 1.0], (wall.GetNumberOfCells(), 1)), deep=1)
+        normals.SetName("Normals")  # carried, but not marked as the normals
+        wall.GetCellData().AddArray(normals)
+        turned = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, -1, 0], [0, 0, 0, 1]]  # the fluid above
+        placed = fieldferry.place_source(wall, 1000.0, turned)
+        assert [newell_normal(points_of(placed.GetCell(c)))[2] for c in range(8)] == [-125000] * 8
+        assert (ns.vtk_to_numpy(placed.GetCellData().GetArray("Normals")) == [0, 0, -1]).all()
+        assert string_field(placed, "current_units_length") == "m"  # the caller relabels it
 
     @pytest.mark.parametrize("transform, error, match", [
         ([[1, 0, 0], [0, 1, 0], [0, 0, 1]], TypeError, "transform must be a 4x4 matrix"),
@@ -671,6 +756,18 @@ class TestSourceAndModelApart:
                                                 random_cloud(50, lo=5.0, hi=6.0), model, False,
                                                 None, require_overlap=True)
         assert [leaf for _, leaf in leaves(model)] == before
+
+    def test_a_wall_a_rounding_short_or_half_a_plate_off_is_no_unit_mistake(self):
+        # A float64 wall 2.4e-6 mm under the block's bottom face; a mid-surface shell (z = 0)
+        # under the fluid's wall at z = 5 mm, half the plate's thickness: both normal inputs.
+        short = label_source(with_fields(plane_surface(4, size=1.0, z=-2.4e-9), smooth))
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Mesh only", short, hex_block_model(),
+                                            False, None, require_overlap=True)
+        plate = plane_surface(4, size=0.1)
+        shell = host_model_of(points_of(plate), T.Tria3, triangles_of(plate), units="mm-kg-s-N-K")
+        wall = label_source(with_fields(plane_surface(4, size=100.0, z=5.0), smooth), "mm")
+        fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", wall, shell, True,
+                                            1.0, require_overlap=True)
 
     def test_a_source_over_the_model_maps_silently(self, capsys):
         map_block(random_cloud(200, seed=4, lo=-0.2, hi=1.2))
