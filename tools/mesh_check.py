@@ -1,0 +1,166 @@
+"""The check of the FE mesh kelm-map reads: no element inverted or collapsed.
+
+A mesh whose node order a converter got wrong (a Tetra10 with two mid-side nodes swapped, a
+hexahedron numbered the other way round) still maps and loads, and shows itself only as faces
+beyond the tolerance and a force that does not balance. Its elements' Jacobians do show it: the
+Jacobian of an element's map from its parametric cell, evaluated at every node (the corners, and
+for quadratic elements the mid-side nodes, where a swapped pair turns it round while a moderately
+curved edge does not), has to keep the sign of a sound element everywhere and must not vanish.
+
+- Solids: the determinant, signed so that a sound element is one whose faces (VTK's, which are
+  the host's pressure faces) turn outward. For VTK's wedges that is the mirror of their
+  parametric cell, so a wedge is sound with a negative parametric determinant.
+- Shells: a shell's side has no meaning by itself (the fluid's side is chosen with --reverse), so
+  an element is bad where its normal vanishes (no area) or turns against the element's mean
+  normal (folded over: a twisted quadrilateral, a swapped mid-side pair).
+- Bars: where their tangent vanishes (no length).
+
+Every test is relative to the element's size: a measure no larger than RELATIVE_ZERO times the
+size to its power counts as zero. The shape functions' derivatives are VTK's own, for the node
+order of the exported grids; elements are checked in stretches of whole arrays per cell type.
+"""
+import functools
+
+import numpy as np
+import vtk
+from vtk.util import numpy_support as ns
+
+RELATIVE_ZERO = 1e-12
+STRETCH = 1 << 14  # elements per stretch: bounded memory, and the arrays stay in cache
+LISTED = 10  # element IDs named per body
+
+
+@functools.lru_cache(maxsize=None)
+def shape_derivatives(cell_type):
+    """(derivatives, dimension, sign) of a VTK cell type, None for a type without shape
+    functions: the parametric derivatives of its shape functions at its nodes, (nodes,
+    dimension * points) with column k * points + p holding dN_i / d xi_k at evaluation point p
+    (the nodes with distinct derivatives); the cell's dimension; `sign` +1 or -1, the sign of
+    the determinant of a sound solid."""
+    cell = vtk.vtkGenericCell()
+    cell.SetCellType(cell_type)
+    n, dim = cell.GetNumberOfPoints(), cell.GetCellDimension()
+    if cell_type == vtk.VTK_EMPTY_CELL or n == 0 or dim == 0:
+        return None
+    pcoords = np.array(cell.GetParametricCoords()[:3 * n]).reshape(n, 3)
+    at_nodes = np.zeros((dim, n, n))  # [k, p, i] = dN_i / d xi_k at node p
+    for p, point in enumerate(pcoords):
+        derivs = [0.0] * (dim * n)
+        cell.InterpolateDerivs(point.tolist(), derivs)
+        at_nodes[:, p] = np.reshape(derivs, (dim, n))
+    # A linear simplex's derivatives are the same at every node: each distinct set counts once.
+    at_points = at_nodes[:, np.unique(at_nodes.round(12).transpose(1, 0, 2).reshape(n, -1),
+                                      axis=0, return_index=True)[1]]
+    return (at_points.transpose(2, 0, 1).reshape(n, -1), dim,
+            _outward_sign(cell, pcoords) if dim == 3 else 1)
+
+
+def _outward_sign(cell, pcoords):
+    """+1 when the cell's faces turn outward from its parametric cell, -1 when inward: the sign
+    of the parametric cell's volume by the divergence theorem over its faces' corners."""
+    for i, point in enumerate(pcoords):
+        cell.GetPointIds().SetId(i, i)
+        cell.GetPoints().SetPoint(i, point.tolist())
+    volume = 0.0
+    for f in range(cell.GetNumberOfFaces()):
+        face = cell.GetFace(f)
+        corners = 4 if face.GetCellType() in (vtk.VTK_QUAD, vtk.VTK_QUADRATIC_QUAD) else 3
+        xyz = pcoords[[face.GetPointId(k) for k in range(corners)]]
+        for k in range(1, corners - 1):  # the fan from the first corner
+            volume += np.dot(xyz[0], np.cross(xyz[k], xyz[k + 1])) / 6.0
+    return 1 if volume > 0 else -1
+
+
+def _bad_in_stretch(xyz, derivs, dim, sign):
+    """Which of the elements whose node coordinates are `xyz` (x, y and z, each (nodes,
+    elements): node-major, so that every reduction runs along whole rows) are inverted or
+    collapsed at one of their nodes."""
+    # jac[j][k][p, e] = d x_j / d xi_k at node p of element e.
+    jac = [np.split(derivs.T @ x, dim) for x in xyz]
+    size = np.max([x.max(axis=0) - x.min(axis=0) for x in xyz], axis=0)
+    zero = RELATIVE_ZERO * size ** dim
+    if dim == 1:
+        return ~(np.sqrt(sum(c[0] ** 2 for c in jac)) > zero).all(axis=0)
+    (a, b), (c, d), (e, f) = [(row[0], row[1]) for row in jac]
+    normal = (c * f - d * e, e * b - f * a, a * d - b * c)  # d x / d xi x d x / d eta
+    if dim == 2:
+        mean = [m.sum(axis=0) for m in normal]
+        along = sum(m * w for m, w in zip(normal, mean))
+        along /= np.maximum(np.sqrt(sum(w * w for w in mean)), 1e-300)
+        area = np.sqrt(sum(m * m for m in normal))
+        return ~((area > zero) & (along > zero)).all(axis=0)
+    det = sum(m * row[2] for m, row in zip(normal, jac))  # (... x ...) . d x / d zeta
+    return ~(sign * det > zero).all(axis=0)
+
+
+def _cell_table(grid):
+    """(types, offsets, connectivity) of the cells of a vtkUnstructuredGrid, or of the polygons
+    of a vtkPolyData of polygons alone (triangles and quadrilaterals by their sizes); None for a
+    dataset of other cells."""
+    if grid.IsA("vtkUnstructuredGrid"):
+        cells = grid.GetCells()
+        types = ns.vtk_to_numpy(grid.GetCellTypesArray())
+    elif grid.IsA("vtkPolyData") and grid.GetNumberOfCells() == grid.GetNumberOfPolys():
+        cells = grid.GetPolys()
+        sizes = np.diff(ns.vtk_to_numpy(cells.GetOffsetsArray()))
+        types = np.select([sizes == 3, sizes == 4], [vtk.VTK_TRIANGLE, vtk.VTK_QUAD],
+                          vtk.VTK_POLYGON)
+    else:
+        return None
+    return (types, ns.vtk_to_numpy(cells.GetOffsetsArray()).astype(np.int64),
+            ns.vtk_to_numpy(cells.GetConnectivityArray()).astype(np.int64))
+
+
+def bad_cells(grid):
+    """The positions of the cells of `grid` (a vtkUnstructuredGrid, or a vtkPolyData of
+    polygons) that are inverted or collapsed, ascending. Cells of a type without shape functions
+    (polygons, polyhedra) are not checked."""
+    table = _cell_table(grid) if grid.GetNumberOfCells() else None
+    if table is None:
+        return np.zeros(0, np.int64)
+    types, offsets, conn = table
+    xyz = ns.vtk_to_numpy(grid.GetPoints().GetData())
+    xyz = [xyz[:, j] for j in range(3)]
+    bad = [np.zeros(0, np.int64)]
+    for cell_type in np.unique(types):
+        shape = shape_derivatives(int(cell_type))
+        if shape is None:
+            continue
+        n = shape[0].shape[0]
+        which = np.flatnonzero(types == cell_type)
+        for start in range(0, len(which), STRETCH):
+            part = which[start:start + STRETCH]
+            rows = conn[offsets[part] + np.arange(n)[:, None]]  # (nodes, elements)
+            coordinates = [x[rows].astype(np.float64, copy=False) for x in xyz]
+            bad.append(part[_bad_in_stretch(coordinates, *shape)])
+    return np.sort(np.concatenate(bad))
+
+
+def bad_elements(model):
+    """{body path name: the IDs ("Element ID") of its inverted or collapsed elements} of every
+    body of the exported `model` (a vtkMultiBlockDataSet) that has any."""
+    found = {}
+    it = model.NewIterator()
+    it.SkipEmptyNodesOn()
+    it.InitTraversal()
+    while not it.IsDoneWithTraversal():
+        leaf = it.GetCurrentDataObject()
+        it.GoToNextItem()
+        bad = bad_cells(leaf) if leaf.IsA("vtkPointSet") and leaf.GetPoints() else []
+        if len(bad):
+            ids = leaf.GetCellData().GetArray("Element ID")
+            name = leaf.GetFieldData().GetAbstractArray("Body pathName")
+            path = name.GetValue(0) if name is not None else "(unnamed body)"
+            found[path] = ns.vtk_to_numpy(ids)[bad] if ids is not None else bad + 1
+    return found
+
+
+def describe(found):
+    """One sentence naming the bad elements of each body: their count and the first IDs."""
+    parts = []
+    for path, ids in found.items():
+        first = ", ".join(str(int(i)) for i in ids[:LISTED])
+        more = f", ... ({len(ids)} in all)" if len(ids) > LISTED else ""
+        parts.append(f"body '{path}': element{'s' if len(ids) > 1 else ''} {first}{more}")
+    return ("inverted or collapsed elements (their Jacobian is not positive at every corner and "
+            "mid-side node; a node order a converter got wrong?) in " + "; ".join(parts))
