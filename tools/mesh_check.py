@@ -26,7 +26,7 @@ import vtk
 from vtk.util import numpy_support as ns
 
 RELATIVE_ZERO = 1e-12
-STRETCH = 1 << 14  # elements per stretch: bounded memory, and the arrays stay in cache
+STRETCH = 1 << 13  # elements per stretch: an array of one value per element stays small
 LISTED = 10  # element IDs named per body
 
 
@@ -51,7 +51,9 @@ def shape_derivatives(cell_type):
     # A linear simplex's derivatives are the same at every node: each distinct set counts once.
     at_points = at_nodes[:, np.unique(at_nodes.round(12).transpose(1, 0, 2).reshape(n, -1),
                                       axis=0, return_index=True)[1]]
-    return (at_points.transpose(2, 0, 1).reshape(n, -1), dim,
+    derivs = at_points.transpose(2, 0, 1).reshape(n, -1)
+    derivs[np.abs(derivs) < 1e-12] = 0.0  # round-off of terms that vanish at a node
+    return (derivs, dim,
             _outward_sign(cell, pcoords) if dim == 3 else 1)
 
 
@@ -71,26 +73,46 @@ def _outward_sign(cell, pcoords):
     return 1 if volume > 0 else -1
 
 
+def _combination(weights, x):
+    """sum_i weights[i] * x[i] over the nonzero weights (a quarter to a half of a node's
+    derivatives): fewer operations than a dense product."""
+    nodes = np.flatnonzero(weights)
+    out = weights[nodes[0]] * x[nodes[0]]
+    for node in nodes[1:]:
+        out += weights[node] * x[node]
+    return out
+
+
 def _bad_in_stretch(xyz, derivs, dim, sign):
     """Which of the elements whose node coordinates are `xyz` (x, y and z, each (nodes,
-    elements): node-major, so that every reduction runs along whole rows) are inverted or
-    collapsed at one of their nodes."""
-    # jac[j][k][p, e] = d x_j / d xi_k at node p of element e.
-    jac = [np.split(derivs.T @ x, dim) for x in xyz]
+    elements)) are inverted or collapsed at one of their evaluation points. The points are taken
+    one at a time: arrays of one value per element stay small enough for the allocator to reuse
+    (arrays of every point at once cost more in page faults than in arithmetic)."""
+    points = derivs.shape[1] // dim
     size = np.max([x.max(axis=0) - x.min(axis=0) for x in xyz], axis=0)
     zero = RELATIVE_ZERO * size ** dim
-    if dim == 1:
-        return ~(np.sqrt(sum(c[0] ** 2 for c in jac)) > zero).all(axis=0)
-    (a, b), (c, d), (e, f) = [(row[0], row[1]) for row in jac]
-    normal = (c * f - d * e, e * b - f * a, a * d - b * c)  # d x / d xi x d x / d eta
+    bad = np.zeros(len(size), bool)
+    normals = []
+    for p in range(points):
+        # d x / d xi_k at point p, one (x, y, z) triple of arrays per parametric direction k.
+        t = [[_combination(derivs[:, k * points + p], x) for x in xyz] for k in range(dim)]
+        if dim == 1:
+            bad |= ~(np.sqrt(t[0][0] ** 2 + t[0][1] ** 2 + t[0][2] ** 2) > zero)
+            continue
+        (a, b, c), (d, e, f) = t[0], t[1]
+        normal = (b * f - c * e, c * d - a * f, a * e - b * d)  # d x / d xi x d x / d eta
+        if dim == 3:
+            det = normal[0] * t[2][0] + normal[1] * t[2][1] + normal[2] * t[2][2]
+            bad |= ~(sign * det > zero)
+        normals.append(normal)
     if dim == 2:
-        mean = [m.sum(axis=0) for m in normal]
-        along = sum(m * w for m, w in zip(normal, mean))
-        along /= np.maximum(np.sqrt(sum(w * w for w in mean)), 1e-300)
-        area = np.sqrt(sum(m * m for m in normal))
-        return ~((area > zero) & (along > zero)).all(axis=0)
-    det = sum(m * row[2] for m, row in zip(normal, jac))  # (... x ...) . d x / d zeta
-    return ~(sign * det > zero).all(axis=0)
+        mean = [sum(n[j] for n in normals) for j in range(3)]
+        length = np.maximum(np.sqrt(mean[0] ** 2 + mean[1] ** 2 + mean[2] ** 2), 1e-300)
+        for n in normals:
+            area = np.sqrt(n[0] ** 2 + n[1] ** 2 + n[2] ** 2)
+            along = (n[0] * mean[0] + n[1] * mean[1] + n[2] * mean[2]) / length
+            bad |= ~((area > zero) & (along > zero))
+    return bad
 
 
 def _cell_table(grid):
