@@ -48,9 +48,13 @@ def shape_derivatives(cell_type):
         derivs = [0.0] * (dim * n)
         cell.InterpolateDerivs(point.tolist(), derivs)
         at_nodes[:, p] = np.reshape(derivs, (dim, n))
+    # A node where the parametric cell's own Jacobian is singular (a pyramid's apex) says
+    # nothing about an element's shape there.
+    regular = np.linalg.svd(np.einsum("ic,kpi->pck", pcoords, at_nodes), compute_uv=False)
+    at_nodes = at_nodes[:, regular.min(axis=1) > 1e-9]
     # A linear simplex's derivatives are the same at every node: each distinct set counts once.
-    at_points = at_nodes[:, np.unique(at_nodes.round(12).transpose(1, 0, 2).reshape(n, -1),
-                                      axis=0, return_index=True)[1]]
+    at_points = at_nodes[:, np.unique(at_nodes.round(12).transpose(1, 0, 2).reshape(
+        at_nodes.shape[1], -1), axis=0, return_index=True)[1]]
     derivs = at_points.transpose(2, 0, 1).reshape(n, -1)
     derivs[np.abs(derivs) < 1e-12] = 0.0  # round-off of terms that vanish at a node
     return (derivs, dim,
@@ -76,9 +80,8 @@ def _outward_sign(cell, pcoords):
 def _combination(weights, x):
     """sum_i weights[i] * x[i] over the nonzero weights (a quarter to a half of a node's
     derivatives): fewer operations than a dense product."""
-    nodes = np.flatnonzero(weights)
-    out = weights[nodes[0]] * x[nodes[0]]
-    for node in nodes[1:]:
+    out = np.zeros(x.shape[1])
+    for node in np.flatnonzero(weights):
         out += weights[node] * x[node]
     return out
 
@@ -160,20 +163,17 @@ def bad_cells(grid):
 
 def bad_elements(model):
     """{body path name: the IDs ("Element ID") of its inverted or collapsed elements} of every
-    body of the exported `model` (a vtkMultiBlockDataSet) that has any."""
+    mesh body of the exported `model` (a vtkMultiBlockDataSet) that has any. A geometry body's
+    tessellation (no element IDs) is no FE mesh and is not checked."""
+    from mapping_report import _leaves, _text
     found = {}
-    it = model.NewIterator()
-    it.SkipEmptyNodesOn()
-    it.InitTraversal()
-    while not it.IsDoneWithTraversal():
-        leaf = it.GetCurrentDataObject()
-        it.GoToNextItem()
-        bad = bad_cells(leaf) if leaf.IsA("vtkPointSet") and leaf.GetPoints() else []
+    for leaf in _leaves(model):
+        ids = leaf.GetCellData().GetArray("Element ID")
+        if ids is None or not leaf.IsA("vtkPointSet") or leaf.GetPoints() is None:
+            continue
+        bad = bad_cells(leaf)
         if len(bad):
-            ids = leaf.GetCellData().GetArray("Element ID")
-            name = leaf.GetFieldData().GetAbstractArray("Body pathName")
-            path = name.GetValue(0) if name is not None else "(unnamed body)"
-            found[path] = ns.vtk_to_numpy(ids)[bad] if ids is not None else bad + 1
+            found[_text(leaf, "Body pathName")] = ns.vtk_to_numpy(ids)[bad]
     return found
 
 
