@@ -22,7 +22,7 @@ import treewalk
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
-from case_writers import plane  # noqa: E402
+from case_writers import plane, write_xml  # noqa: E402
 from mapping_report import mapping_report, report_table  # noqa: E402
 
 T = kelm.mesh.ElementTopology
@@ -212,6 +212,7 @@ class TestSolidBox:
         assert entry["check"] == "opposite" and len(report["force"]["warnings"]) == 2
 
     @pytest.mark.parametrize("error, check", [(("size", 1.01), "ok"), (("size", 1.03), "differs"),
+                                              (("size", 0.0), "differs"),
                                               (("tilt", 3.0), "ok"), (("tilt", 8.0), "differs")])
     def test_a_load_off_by_more_than_2_percent_or_5_degrees_is_flagged(self, error, check):
         def wrong(loaded):
@@ -236,23 +237,22 @@ class TestSolidBox:
             assert " N differs from the source's 111.8 N by " in report["force"]["warnings"][0]
 
 
+def plate_files(folder, wall):
+    """The "Away" plate as a mesh file in mm (its quadrilaterals' normals +z) and `wall` as the
+    source, with the kelm-map options that read them."""
+    grid = vtk.vtkUnstructuredGrid()
+    plate = plane((0, 0, 0), (1000, 0, 0), (0, 500, 0), (10, 5))
+    grid.SetPoints(plate.GetPoints())
+    grid.SetCells(vtk.VTK_QUAD, plate.GetPolys())
+    return [write_xml(folder / "plate.vtu", grid), write_xml(folder / "wall.vtp", wall),
+            "--mesh-unit", "mm", "--source-unit", "mm", "--field-unit", "kPa", "--method",
+            METHOD, "--no-pictures", "--quiet"]
+
+
 class TestKelmMap:
     def test_a_plate_facing_away_is_warned_about_and_reverse_turns_it(self, tmp_path):
         from test_demo_and_cli import kelm_map
-        # The "Away" plate as a mesh file in mm (its quadrilaterals' normals +z) and the source.
-        grid = vtk.vtkUnstructuredGrid()
-        plate = plane((0, 0, 0), (1000, 0, 0), (0, 500, 0), (10, 5))
-        grid.SetPoints(plate.GetPoints())
-        grid.SetCells(vtk.VTK_QUAD, plate.GetPolys())
-        for path, data, writer in (
-                (tmp_path / "plate.vtu", grid, vtk.vtkXMLUnstructuredGridWriter()),
-                (tmp_path / "wall.vtp", plate_source(), vtk.vtkXMLPolyDataWriter())):
-            writer.SetFileName(str(path))
-            writer.SetInputData(data)
-            writer.Write()
-        common = [tmp_path / "plate.vtu", tmp_path / "wall.vtp", "--mesh-unit", "mm",
-                  "--source-unit", "mm", "--field-unit", "kPa", "--method", METHOD,
-                  "--no-pictures", "--quiet"]
+        common = plate_files(tmp_path, plate_source())
         body = "plate/Part 1/plate"
         run = kelm_map(*common, "--out", tmp_path / "as-meshed")
         assert run.returncode == 0, run.stderr
@@ -273,3 +273,15 @@ class TestKelmMap:
         assert unknown.returncode == 1
         assert (f"kelm-map: error: --reverse plate: no such body; the bodies: '{body}'"
                 in unknown.stderr)
+
+    def test_a_pressure_of_0_everywhere_is_mapped_and_not_judged(self, tmp_path):
+        from test_demo_and_cli import kelm_map
+        wall = plate_source()  # a fluid at rest: a gauge pressure of 0
+        wall.GetPointData().GetArray("Pressure").Fill(0.0)
+        out = tmp_path / "out"
+        run = kelm_map(*plate_files(tmp_path, wall), "--out", out)
+        assert run.returncode == 0, run.stderr
+        assert "Warning" not in run.stdout and "Warning" not in run.stderr
+        report = json.loads((out / "report_pressure.json").read_text())
+        assert report["force"]["check"] == report["bodies"][0]["balance"]["check"] == "not judged"
+        assert (out / "recorded_loads.py").exists() and (out / "report_pressure.html").exists()

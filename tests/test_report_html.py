@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import warnings
 from html.parser import HTMLParser
 from pathlib import Path
 
@@ -142,6 +143,16 @@ def test_scalar_bar_labels_differ_and_capped_distances_are_no_lengths():
     root.SetBlock(0, leaf)
     measured, beyond = distances(root)
     assert measured.tolist() == [0.25, 0.5] and beyond == 1
+
+
+def test_a_constant_field_draws_its_histograms_without_numpy_warnings():
+    from report_html import histogram_png
+    steady = np.array([101325.0, np.nextafter(101325.0, 2e5)])  # constant but for round-off
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        for weights in (np.ones(2), np.zeros(2)):  # faces of no area weigh nothing
+            png = histogram_png([("source", steady, weights), ("mapped", steady)], "p", "t")
+            assert image.imread(io.BytesIO(png), format="png").size
 
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",

@@ -275,6 +275,10 @@ def balance(source, loaded, force_factor, moment_factor, agree=None):
         entry["check"] = "nothing loaded"
     elif not len(source):
         entry["check"] = "no source"
+    elif gross_src == 0 and gross_load == 0:
+        entry["check"] = "not judged"  # a pressure of 0 on both sides (a fluid at rest)
+    elif gross_src == 0 or gross_load == 0:
+        entry["check"] = "differs"  # the pressure of one side is 0 on every face, the other's not
     elif agree is not None and (orientation(source, agree) or 0.0) < 0:
         entry["check"] = "opposite"  # most of the pressure pushes the wall into the fluid
     elif size_src < NET_SHARE * gross_src and size_load < NET_SHARE * gross_load:
@@ -310,7 +314,10 @@ def warning(name, entry, unit):
                 f"source's {size_src:.4g} {unit} ({apart}): a shell "
                 "whose normals face away from the fluid (turn its pressure with kelm-map "
                 "--reverse BODY or reverse= in the load call), or a solid loaded on both sides")
-    percent = 100.0 * abs(size_load - size_src) / size_src if size_src else math.inf
+    if size_src == 0:  # no size or direction to measure the load against
+        return (f"Warning: {name}: loaded force {size_load:.4g} {unit} against a source force of "
+                f"0 {unit}: the source's pressure is 0 or balanced on the faces the body takes")
+    percent = 100.0 * abs(size_load - size_src) / size_src
+    direction = "" if entry["angle"] is None else f" and {entry['angle']:.3g} degrees in direction"
     return (f"Warning: {name}: loaded force {size_load:.4g} {unit} differs from the source's "
-            f"{size_src:.4g} {unit} by {percent:.3g} % in size and {entry['angle']:.3g} degrees "
-            "in direction")
+            f"{size_src:.4g} {unit} by {percent:.3g} % in size{direction}")

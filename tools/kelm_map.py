@@ -84,6 +84,9 @@ def parse_arguments(argv):
                         help="map even when the source's and the model's bounding boxes miss "
                              "each other or differ more than 20 times in size (usually a unit "
                              "mistake)")
+    parser.add_argument("--no-mesh-check", action="store_true",
+                        help="map even when the mesh has inverted or collapsed elements "
+                             "(usually a node order a converter got wrong), with a warning")
     parser.add_argument("--diagnostics", action="store_true",
                         help="write the source and the last body with their distances to the "
                              "source into OUT/diagnostics (with a tolerance)")
@@ -216,6 +219,22 @@ def check_reverse(names, model):
                              "outward normals, so only a shell body can be reversed")
 
 
+def check_mesh(args, model, stage):
+    """Inverted or collapsed elements refuse the mesh: a node order a converter got wrong maps
+    and loads with no other sign than faces beyond the tolerance and a force that does not
+    balance. --no-mesh-check maps it anyway, with a warning."""
+    import mesh_check
+    with stage("check the mesh's elements"):
+        found = mesh_check.bad_elements(model)
+    if not found:
+        return
+    problem = f"{args.mesh}: {mesh_check.describe(found)}"
+    if not args.no_mesh_check:
+        raise ValueError(f"{problem}; the model as read: {os.path.join(args.out, 'model.vtm')}. "
+                         "Fix the mesh, or map it anyway with --no-mesh-check")
+    print(f"Warning: {problem}; mapped anyway (--no-mesh-check)", flush=True)
+
+
 def derived_lengths(args, source, model, stage):
     """(tolerance, "Coarse to fine" radius) of the run in model units, derived where the user
     gave none and printed."""
@@ -276,6 +295,7 @@ def run(args):
     os.makedirs(args.out, exist_ok=True)
     with stage("export the host model"):
         exported = mainroad.export_model([model], args.out)
+    check_mesh(args, exported[0], stage)
     check_reverse(args.reverse, exported[0])
     if matrix is not None:
         with stage("write the moved source"):

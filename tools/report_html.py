@@ -187,6 +187,17 @@ def _png_of_figure(figure):
     return buffer.getvalue()
 
 
+def histogram_bins(lo, hi):
+    """HISTOGRAM_BINS + 1 strictly increasing bin edges over lo..hi. A constant field, or one
+    whose values differ by round-off only, would give bins of no width (a density divided by
+    zero): its range is widened around the value."""
+    edges = np.linspace(lo, hi, HISTOGRAM_BINS + 1)
+    if np.all(np.diff(edges) > 0):
+        return edges
+    centre, half = 0.5 * lo + 0.5 * hi, max(1e-6 * max(abs(lo), abs(hi)), 0.5)
+    return np.linspace(centre - half, centre + half, HISTOGRAM_BINS + 1)
+
+
 def histogram_png(series, xlabel, title, marker=None, note=None):
     """A PNG of overlaid density histograms over shared bins: series = [(label, values), ...] or
     (label, values, weights). `marker` = (label, x) draws a vertical line (the tolerance); `note`
@@ -201,9 +212,11 @@ def histogram_png(series, xlabel, title, marker=None, note=None):
     if finite:
         everything = np.concatenate(finite)
         lo, hi = float(everything.min()), float(everything.max())
-        bins = np.linspace(lo, hi if hi > lo else lo + 1.0, HISTOGRAM_BINS + 1)
+        bins = histogram_bins(lo, hi)
         for label, values, weights in series:
             if values.size:
+                if weights is not None and not weights.sum() > 0:
+                    weights = None  # faces of no area: their values count alike
                 axes.hist(values, bins=bins, density=True, histtype="stepfilled", alpha=0.45,
                           weights=weights, label=f"{label} ({values.size})")
         if marker is not None:
