@@ -111,6 +111,80 @@ class TestLoader:
         assert np.asarray(body.elementConnectivities[T.Hexa8]).tolist() == [list(range(8))]
 
 
+def three_cubes():
+    """Nodes of three unit cubes in a row along x (16, IDs 1..16) and the host-order rows of
+    cube i by node ID."""
+    nodes = [(x, y, z) for x in range(4) for y, z in ((0, 0), (1, 0), (1, 1), (0, 1))]
+    a = [4 * i + 1 for i in range(3)]
+    return nodes, [[n, n + 4, n + 5, n + 1, n + 3, n + 7, n + 6, n + 2] for n in a]
+
+
+def gmsh41_three_cubes(path):
+    """Cube 1 in physical volume "left", cubes 2 and 3 in "right", a quadrilateral under cube 1
+    in the physical surface "ground"; gmsh's MSH 4.1 ASCII written out by hand."""
+    nodes, hexa = three_cubes()
+    rows = [" ".join(map(str, [e + 1, *row])) for e, row in enumerate(hexa)]
+    path.write_text("\n".join([
+        "$MeshFormat", "4.1 0 8", "$EndMeshFormat", "$PhysicalNames", "3", '2 3 "ground"',
+        '3 1 "left"', '3 2 "right"', "$EndPhysicalNames",
+        "$Entities", "0 0 1 2", "1 0 0 0 1 1 0 1 3 0", "1 0 0 0 1 1 1 1 1 0",
+        "2 1 0 0 3 1 1 1 2 0", "$EndEntities",
+        "$Nodes", "1 16 1 16", "3 1 0 16", *map(str, range(1, 17)),
+        *(" ".join(map(str, p)) for p in nodes), "$EndNodes",
+        "$Elements", "3 4 1 4", "2 1 3 1", "4 1 4 8 5", "3 1 5 1", rows[0], "3 2 5 2",
+        rows[1], rows[2], "$EndElements", ""]))
+    return str(path)
+
+
+def abaqus_three_cubes(path, sets):
+    nodes, hexa = three_cubes()
+    text = ["*NODE", *(f"{i + 1}, {x}, {y}, {z}" for i, (x, y, z) in enumerate(nodes)),
+            "*ELEMENT, TYPE=C3D8", *(f"{e + 1}, {', '.join(map(str, row))}"
+                                     for e, row in enumerate(hexa))]
+    for name, ids in sets.items():
+        text += [f"*ELSET, ELSET={name}", ", ".join(map(str, ids))]
+    path.write_text("\n".join(text) + "\n")
+    return str(path)
+
+
+def bodies_of(path, **options):
+    return {body.name: (np.asarray(body.nodeIDs).tolist(),
+                        np.asarray(body.elementIDs[T.Hexa8]).tolist())
+            for body in kelm.io.load_model(path, **options).parts[0].meshes}
+
+
+class TestGroupsAsBodies:
+    meshio = pytest.importorskip("meshio")
+
+    def test_physical_volumes_become_bodies_and_the_boundary_group_does_not(self, tmp_path):
+        path = gmsh41_three_cubes(tmp_path / "row.msh")
+        # IDs are the whole file's: the face the bodies share has the same node IDs in both.
+        assert bodies_of(path) == {"left": (list(range(1, 9)), [1]),
+                                   "right": (list(range(5, 17)), [2, 3])}
+        right = kelm.currentModel().parts[0].meshes[1]
+        np.testing.assert_allclose(np.asarray(right.nodeCoordinates)[[0, -1]],
+                                   [(1, 0, 0), (3, 0, 1)])
+        assert bodies_of(path, groups=False) == {"row": (list(range(1, 17)), [1, 2, 3])}
+
+    def test_an_element_in_several_sets_goes_to_the_smallest(self, tmp_path):
+        path = abaqus_three_cubes(tmp_path / "frame.inp",
+                                  {"ALL": [1, 2, 3], "BEAM": [2, 3], "POST": [1]})
+        assert list(bodies_of(path)) == ["BEAM", "POST"]
+        assert bodies_of(path)["BEAM"][1] == [2, 3]
+
+    def test_elements_in_no_set_make_a_body_named_after_the_file(self, tmp_path):
+        path = abaqus_three_cubes(tmp_path / "frame.inp", {"POST": [1]})
+        assert bodies_of(path) == {"POST": (list(range(1, 9)), [1]),
+                                   "frame": (list(range(5, 17)), [2, 3])}
+
+    def test_nastran_property_ids_name_the_bodies(self, tmp_path):
+        nodes, hexa = three_cubes()
+        path = str(tmp_path / "frame.bdf")
+        self.meshio.write(path, self.meshio.Mesh(np.array(nodes, float), [
+            ("hexahedron", np.array(hexa) - 1)], cell_data={"nastran:ref": [[7, 3, 7]]}))
+        assert {n: e for n, (_, e) in bodies_of(path).items()} == {"PID 3": [2], "PID 7": [1, 3]}
+
+
 class TestWithoutMeshio:
     def test_loader_says_meshio_is_needed(self, monkeypatch, tmp_path):
         monkeypatch.setitem(sys.modules, "meshio", None)  # makes `import meshio` fail
