@@ -29,7 +29,8 @@ def group_owners(groups, blocks, path):
     owner = np.full(sum(len(rows) for _, _, rows in blocks), -1, np.int64)
     for g in sorted(range(len(members)), key=lambda g: members[g][1].sum()):
         owner[members[g][1] & (owner < 0)] = g
-    return [name for name, _ in members], owner
+    # A path name joins names with "/", so a group's own "/" cannot stay in a body name.
+    return [name.replace("/", "-") for name, _ in members], owner
 
 
 def _mask(indices, size, name, path):

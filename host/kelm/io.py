@@ -58,11 +58,12 @@ def add_mesh_file(part, path, name=None, *, length_unit="m", all_cells=False, ki
     Node IDs are 1..N in file order, element IDs 1..M in block order. `length_unit` is the unit
     of the file's coordinates; the model stores metres.
     """
-    return _whole_file_body(part, _read(path), path, name, length_unit, all_cells, kind, color)
+    mesh = _read(path)
+    return _whole_file_body(part, mesh, _kept_blocks(mesh, path, all_cells), path, name,
+                            length_unit, kind, color)
 
 
-def _whole_file_body(part, mesh, path, name, length_unit, all_cells, kind, color):
-    blocks = _kept_blocks(mesh, path, all_cells)
+def _whole_file_body(part, mesh, blocks, path, name, length_unit, kind, color):
     elements = _numbered(blocks, np.ones(sum(len(rows) for _, _, rows in blocks), bool))
     points = _points(mesh, length_unit)
     return part.add_mesh(name or _stem(path), np.arange(1, len(points) + 1), points, elements,
@@ -128,7 +129,7 @@ def _add_group_bodies(part, mesh, path, length_unit, kind, color):
     blocks = _kept_blocks(mesh, path, False)
     names, owner = group_owners(element_groups(mesh, path), blocks, path)
     if not names:
-        return [_whole_file_body(part, mesh, path, None, length_unit, False, kind, color)]
+        return [_whole_file_body(part, mesh, blocks, path, None, length_unit, kind, color)]
     if (owner < 0).any():
         names.append(_stem(path) if _stem(path) not in names else f"{_stem(path)} (no group)")
         owner = np.where(owner < 0, len(names) - 1, owner)
@@ -159,5 +160,6 @@ def load_model(path, *, model_name="Model", part_name="Part 1", length_unit="m",
     if groups and not all_cells:
         _add_group_bodies(part, mesh, path, length_unit, kind, color)
     else:
-        _whole_file_body(part, mesh, path, None, length_unit, all_cells, kind, color)
+        _whole_file_body(part, mesh, _kept_blocks(mesh, path, all_cells), path, None,
+                         length_unit, kind, color)
     return model
