@@ -12,9 +12,12 @@ from vtk.util import numpy_support as ns
 import kelm
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path[:0] = [str(ROOT / "examples"), str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
+sys.path[:0] = [str(ROOT / "examples"), str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests"),
+                str(ROOT / "host" / "tests")]
 import case_writers  # noqa: E402
 import main_road  # noqa: E402
+import mesh_files  # noqa: E402
+from methods import auto_method  # noqa: E402
 
 
 def comparable(value):
@@ -323,6 +326,47 @@ class TestKelmMap:
         assert replayed_loads(tets, out) == [
             "createPressurePropertyStaticVariable", "createLoadPressure",
             "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
+
+
+def points_of(dataset):
+    cloud = vtk.vtkPolyData()
+    cloud.SetPoints(dataset.GetPoints())
+    return cloud
+
+
+class TestAutoMethod:
+    @pytest.mark.parametrize("source, field, method", [
+        (points_of(case_writers.square()), "Pressure", "Linear fit"),
+        (case_writers.square(name="Pressure"), "Pressure", "Face average"),
+        (case_writers.square(where="point", name="T"), "Temperature", "Surface projection"),
+        (case_writers.cube_grid(name="Pressure"), "Pressure", "Surface projection"),  # a volume
+    ])
+    def test_the_most_accurate_method_for_what_the_source_holds(self, source, field, method):
+        assert auto_method(source, field)[0] == method
+
+
+class TestModelAsBuilt:
+    def test_each_physical_volume_is_a_body_with_its_own_balance(self, tmp_path):
+        """Three cubes standing on a CFD wall (z = 0, fluid below, 1 kPa on every face), the
+        first in the physical volume "left", the others in "right"."""
+        mesh = mesh_files.gmsh41_three_cubes(tmp_path / "row.msh")
+        wall = case_writers.plane((-0.5, -0.5, 0), (3.5, -0.5, 0), (-0.5, 1.5, 0), (8, 4))
+        pressure = ns.numpy_to_vtk(np.full(wall.GetNumberOfCells(), 1000.0), deep=1)
+        pressure.SetName("Pressure")
+        wall.GetCellData().AddArray(pressure)
+        run = kelm_map(mesh, case_writers.write_xml(tmp_path / "wall.vtp", wall), "--out",
+                       tmp_path / "out", "--no-pictures")
+        assert run.returncode == 0, run.stderr
+        assert ("[input] method auto for Pressure: \"Face average\", a pressure from a surface "
+                "with faces") in run.stdout
+        report = json.loads((tmp_path / "out" / "report_pressure.json").read_text())
+        assert report["method"] == "Face average" and "keeps the force" in report["method_reason"]
+        bodies = {b["body"]: b for b in report["bodies"]}
+        assert list(bodies) == ["row/Part 1/left", "row/Part 1/right"]
+        assert [b["faces_loaded"] for b in bodies.values()] == [1, 2]  # the cubes' bottoms
+        for body, newtons in zip(bodies.values(), (1000, 2000)):
+            assert body["balance"]["loaded"] == pytest.approx([0, 0, newtons])
+            assert body["balance"]["check"] == "ok"
 
 
 def rotated_about_z(xyz, degrees):

@@ -122,20 +122,30 @@ def loaded_triangles(leaf, field):
     return Triangles(np.concatenate(corners), np.concatenate(values))
 
 
-def _as_surface(dataset):
-    """The polygons of a source: itself when it is polydata, the faces of a grid of surface
-    cells, None for a volume or a point cloud (no surface to take a force on)."""
+def is_surface(dataset):
+    """Whether a source is a surface with faces: polydata with polygons, or a grid of surface
+    cells only (not a volume, not a point cloud)."""
     if dataset.IsA("vtkPolyData"):
-        return dataset if dataset.GetNumberOfPolys() else None
+        return dataset.GetNumberOfPolys() > 0
     if dataset.GetNumberOfCells() == 0 or dataset.GetMaxCellSize() == 0:
-        return None
+        return False
     types = vtk.vtkCellTypes()
     dataset.GetCellTypes(types)
     cell = vtk.vtkGenericCell()
     for i in range(types.GetNumberOfTypes()):
         cell.SetCellType(types.GetCellType(i))
         if cell.GetCellDimension() != 2:
-            return None
+            return False
+    return True
+
+
+def _as_surface(dataset):
+    """The polygons of a source: itself when it is polydata, the faces of a grid of surface
+    cells, None for a volume or a point cloud (no surface to take a force on)."""
+    if not is_surface(dataset):
+        return None
+    if dataset.IsA("vtkPolyData"):
+        return dataset
     geometry = vtk.vtkGeometryFilter()
     geometry.SetInputData(dataset)
     geometry.Update()

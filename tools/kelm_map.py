@@ -18,8 +18,7 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-METHODS = ("Point cloud or mesh", "Mesh only", "Coarse to fine", "Surface projection", "Linear fit",
-           "Face average")
+from methods import AUTO, METHODS, auto_method  # noqa: E402
 DEFAULT_UNITS = {"Pressure": "Pa", "Temperature": "K"}
 
 
@@ -57,8 +56,11 @@ def parse_arguments(argv):
     parser.add_argument("--transform", metavar="FILE",
                         help="move the source by the 4x4 matrix in FILE (4 rows of 4 numbers, "
                              "model units); applied first, then --rotate, then --translate")
-    parser.add_argument("--method", default=METHODS[0], choices=METHODS,
-                        help="mapping method [%(default)s]")
+    parser.add_argument("--method", default=AUTO, choices=(AUTO,) + METHODS,
+                        help="mapping method; 'auto' picks one per field from the source: "
+                             "\"Face average\" for a pressure from a surface with faces, "
+                             "\"Linear fit\" from a point cloud, else \"Surface projection\" "
+                             "[%(default)s]")
     parser.add_argument("--tolerance", default="auto",
                         help="load only where the source is within this distance (model units); "
                              "'auto': derived from the face sizes of the source and the model "
@@ -204,6 +206,19 @@ def check_method(method, source, path):
                          "mesh\", \"Linear fit\" or \"Coarse to fine\"")
 
 
+def field_methods(args, fields, source):
+    """{load field: (method, reason)}: the --method given (reason None), or with 'auto' the
+    method auto_method picks for the field from this source, printed with the reason."""
+    if args.method != AUTO:
+        check_method(args.method, source, args.source)
+        return {load: (args.method, None) for load in fields}
+    chosen = {load: auto_method(source, load) for load in fields}
+    if not args.quiet:
+        for load, (method, reason) in chosen.items():
+            print(f"[input] method auto for {load}: \"{method}\", {reason}")
+    return chosen
+
+
 def check_reverse(names, model):
     """The --reverse bodies, checked against the exported model: each a shell body of it."""
     import mapping_report
@@ -291,7 +306,7 @@ def run(args):
         source = cfdsource.read_source(args.source, fields, patches=args.patches, time=args.time,
                                        region=args.region, scale=scale, offset=offset,
                                        length_unit=args.source_unit, field_units=units)
-    check_method(args.method, source, args.source)
+    methods = field_methods(args, fields, source)
     os.makedirs(args.out, exist_ok=True)
     with stage("export the host model"):
         exported = mainroad.export_model([model], args.out)
@@ -300,24 +315,26 @@ def run(args):
     if matrix is not None:
         with stage("write the moved source"):
             mainroad.write_moved_source(source, exported[0], matrix, args.out)
-    # Fields that map onto the same places share one mapping: a pressure always maps onto the
-    # bodies' surfaces, other fields onto the whole bodies unless --boundary-only.
+    # Fields that map onto the same places with the same method share one mapping: a pressure
+    # always maps onto the bodies' surfaces, other fields onto the whole bodies unless
+    # --boundary-only.
     groups = {}
     for load in fields:
-        groups.setdefault(load == "Pressure" or args.boundary_only, []).append(load)
+        groups.setdefault((load == "Pressure" or args.boundary_only, methods[load]),
+                          []).append(load)
     applied = {load: {"array": array, "scale": scale.get(load, 1.0),
                       "offset": offset.get(load, 0.0)} for load, array in fields.items()}
     tolerance, radius = derived_lengths(args, source, exported[0], stage)
     reports = []
     loadscribe.macro = ""
-    for group in groups.values():
+    for (_, (method, reason)), group in groups.items():
         try:
             reports += mainroad.map_fields(
-                [model], source, group, args.method, tolerance, args.boundary_only,
+                [model], source, group, method, tolerance, args.boundary_only,
                 args.out, pictures=not args.no_pictures, quiet=args.quiet,
                 require_overlap=not args.no_overlap_check, exported=exported, applied=applied,
                 transform=matrix, record_each=True, radius=radius,
-                diagnostics=args.diagnostics, reverse=args.reverse)
+                diagnostics=args.diagnostics, reverse=args.reverse, method_reason=reason)
         except mainroad.ApartError as error:
             raise ValueError(f"{error} Give the units with --mesh-unit, --model-unit and "
                              "--source-unit, or map anyway with --no-overlap-check") from None

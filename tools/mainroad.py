@@ -111,13 +111,15 @@ def map_field(entities, source, field_name, method, tolerance, boundary_only, ou
 
 def map_fields(entities, source, field_names, method, tolerance, boundary_only, out_dir,
                pictures=True, quiet=False, require_overlap=False, exported=None, applied=None,
-               transform=None, record_each=False, radius=None, diagnostics=False, reverse=()):
+               transform=None, record_each=False, radius=None, diagnostics=False, reverse=(),
+               method_reason=None):
     """map_field for several fields of one source that map onto the same places (all onto the
     bodies' surfaces, or all onto the whole bodies): one mapping call finds the source points or
     cells each target point uses once and applies them to every field. Then each field gets its
     load, picture and report; with `record_each` each field's recording is saved on its own
     (save_recording) and loadscribe.macro starts empty for the next. `reverse` applies to the
-    pressure's load. Returns the reports; each report's force warnings are printed."""
+    pressure's load; `method_reason`, why the method was picked for the user, goes into the
+    reports. Returns the reports; each report's force warnings are printed."""
     first = field_names[0]
     stage = Stage(", ".join(field_names), quiet)
     if exported is None:
@@ -152,7 +154,7 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
         reports.append(_load_and_report(
             mapped, body_map, source, field_name, method, tolerance, boundary_only, out_dir,
             pictures, quiet, factor, unmapped, (applied or {}).get(field_name), transform,
-            reverse, radius if method == "Coarse to fine" else None))
+            reverse, radius if method == "Coarse to fine" else None, method_reason))
         if record_each:
             save_recording(out_dir, field_name)
             loadscribe.macro = ""
@@ -161,7 +163,7 @@ def map_fields(entities, source, field_names, method, tolerance, boundary_only, 
 
 def _load_and_report(mapped, body_map, source, field_name, method, tolerance, boundary_only,
                      out_dir, pictures, quiet, factor, unmapped, applied, transform, reverse,
-                     radius=None):
+                     radius=None, method_reason=None):
     stage = Stage(field_name, quiet)
     tag = field_name.lower()
     unit = _text(source, UNIT_ARRAYS.get(field_name, ""))
@@ -184,6 +186,8 @@ def _load_and_report(mapped, body_map, source, field_name, method, tolerance, bo
         report = mapping_report(mapped, source, field_name, method, tolerance, unit, factor,
                                 applied=applied, transform=transform, radius=radius)
         report["unmapped_points"] = unmapped
+        if method_reason:
+            report["method_reason"] = method_reason
         write_report(report, os.path.join(out_dir, f"report_{tag}.json"),
                      os.path.join(out_dir, f"report_{tag}.txt"))
         moved = "" if transform is None else f", transform={np.asarray(transform).tolist()!r}"

@@ -407,7 +407,8 @@ def report_table(report):
     lines = [
         f"{report['field']}{unit} mapped with \"{report['method']}\", tolerance "
         f"{report['tolerance']}"
-        + (f", radius {report['radius']:.4g}" if report.get("radius") is not None else ""),
+        + (f", radius {report['radius']:.4g}" if report.get("radius") is not None else "")
+        + (f"; method auto: {report['method_reason']}" if report.get("method_reason") else ""),
         f"source: {src['points']} points, {src['cells']} cells, min {_number(src['min']).strip()}"
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}"
         + (f"; {src['values']}" if src.get("values") else "")

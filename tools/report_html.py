@@ -465,7 +465,9 @@ def write_html_report(report, mapped, source, path, pictures=True, call=None, co
                                "Mapped values against the source's")
     parts = [
         f"<h1>Mapping report: {html.escape(field)}</h1>",
-        f"<p>Method \"{html.escape(str(report.get('method')))}\", tolerance "
+        f"<p>Method \"{html.escape(str(report.get('method')))}\""
+        + (f" (auto: {html.escape(report['method_reason'])})" if report.get("method_reason")
+           else "") + ", tolerance "
         f"{html.escape(_cell(report.get('tolerance')))}; source: "
         f"{report['source'].get('points')} points, {report['source'].get('cells')} cells.</p>",
     ]

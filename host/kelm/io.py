@@ -5,6 +5,7 @@ import os
 import numpy as np
 
 from ._core import DEFAULT_COLOR, METRES_PER_UNIT, Model, length_unit as _length_unit
+from .groups import element_groups, group_owners
 from .mesh import DIMENSION, ElementTopology as T
 
 MESHIO_TOPOLOGY = {
@@ -57,7 +58,20 @@ def add_mesh_file(part, path, name=None, *, length_unit="m", all_cells=False, ki
     Node IDs are 1..N in file order, element IDs 1..M in block order. `length_unit` is the unit
     of the file's coordinates; the model stores metres.
     """
-    return _add(part, _read(path), path, name, length_unit, all_cells, kind, color)
+    mesh = _read(path)
+    return _whole_file_body(part, mesh, _kept_blocks(mesh, path, all_cells), path, name,
+                            length_unit, kind, color)
+
+
+def _whole_file_body(part, mesh, blocks, path, name, length_unit, kind, color):
+    elements = _numbered(blocks, np.ones(sum(len(rows) for _, _, rows in blocks), bool))
+    points = _points(mesh, length_unit)
+    return part.add_mesh(name or _stem(path), np.arange(1, len(points) + 1), points, elements,
+                         kind=kind, color=color)
+
+
+def _stem(path):
+    return os.path.splitext(os.path.basename(path))[0]
 
 
 def _topological_dimension(cell_type):
@@ -66,11 +80,13 @@ def _topological_dimension(cell_type):
     return dimensions.get(cell_type) if isinstance(dimensions, dict) else None
 
 
-def _add(part, mesh, path, name, length_unit, all_cells, kind, color):
+def _kept_blocks(mesh, path, all_cells):
+    """[(meshio block index, topology, host-order rows)] of the cells the body keeps, in the
+    host's element order: by topology in order of first appearance, then in file order."""
     blocks = {}
     top = max((DIMENSION[MESHIO_TOPOLOGY[b.type]] for b in mesh.cells
                if b.type in MESHIO_TOPOLOGY), default=None)
-    for block in mesh.cells:
+    for index, block in enumerate(mesh.cells):
         if block.type == "vertex":
             continue
         dimension = _topological_dimension(block.type)
@@ -81,28 +97,69 @@ def _add(part, mesh, path, name, length_unit, all_cells, kind, color):
             raise ValueError(f"{path}: cell type '{block.type}' has no host topology; supported "
                              f"are {', '.join(MESHIO_TOPOLOGY)}")
         topology = MESHIO_TOPOLOGY[block.type]
-        blocks.setdefault(topology, []).append(from_vtk_order(topology, block.data))
+        blocks.setdefault(topology, []).append((index, from_vtk_order(topology, block.data)))
     if not all_cells and blocks:
         top = max(DIMENSION[t] for t in blocks)
         blocks = {t: b for t, b in blocks.items() if DIMENSION[t] == top}
+    return [(index, topology, rows) for topology, kept in blocks.items() for index, rows in kept]
+
+
+def _points(mesh, length_unit):
     points = np.zeros((len(mesh.points), 3))
     points[:, :mesh.points.shape[1]] = mesh.points
-    points *= float(METRES_PER_UNIT[_length_unit(length_unit)])
-    elements, next_id = {}, 1
-    for topology, rows in blocks.items():
-        connectivity = np.concatenate(rows)
-        elements[topology] = (np.arange(next_id, next_id + len(connectivity)), connectivity)
-        next_id += len(connectivity)
-    name = name or os.path.splitext(os.path.basename(path))[0]
-    return part.add_mesh(name, np.arange(1, len(points) + 1), points, elements, kind=kind,
-                         color=color)
+    return points * float(METRES_PER_UNIT[_length_unit(length_unit)])
+
+
+def _numbered(blocks, chosen):
+    """{topology: (element IDs, rows)} of the `chosen` elements (a mask over all kept elements).
+    IDs are the elements' places in the whole file's order, 1..M, whichever are chosen."""
+    ids, rows_of, first = {}, {}, 0
+    for _, topology, rows in blocks:
+        take = chosen[first:first + len(rows)]
+        ids.setdefault(topology, []).append(np.arange(first + 1, first + len(rows) + 1)[take])
+        rows_of.setdefault(topology, []).append(rows[take])
+        first += len(rows)
+    return {t: (np.concatenate(ids[t]), np.concatenate(rows_of[t])) for t in ids}
+
+
+def _add_group_bodies(part, mesh, path, length_unit, kind, color):
+    """One body per element group of the kept cells (see groups.group_owners), named by the
+    group, in the file's order of the groups; the kept cells in no group make a body named after
+    the file. A file without groups is one body, as add_mesh_file makes it."""
+    blocks = _kept_blocks(mesh, path, False)
+    names, owner = group_owners(element_groups(mesh, path), blocks, path)
+    if not names:
+        return [_whole_file_body(part, mesh, blocks, path, None, length_unit, kind, color)]
+    if (owner < 0).any():
+        names.append(_stem(path) if _stem(path) not in names else f"{_stem(path)} (no group)")
+        owner = np.where(owner < 0, len(names) - 1, owner)
+    points = _points(mesh, length_unit)
+    return [_body_of(part, name, points, _numbered(blocks, owner == g), kind, color)
+            for g, name in enumerate(names) if (owner == g).any()]
+
+
+def _body_of(part, name, points, elements, kind, color):
+    """A body holding `elements` and the nodes they use, with the file's node IDs, so a node
+    two bodies share has the same ID in both."""
+    elements = {t: e for t, e in elements.items() if len(e[0])}
+    used = np.unique(np.concatenate([rows.ravel() for _, rows in elements.values()]))
+    local = {t: (ids, np.searchsorted(used, rows)) for t, (ids, rows) in elements.items()}
+    return part.add_mesh(name, used + 1, points[used], local, kind=kind, color=color)
 
 
 def load_model(path, *, model_name="Model", part_name="Part 1", length_unit="m",
-               deliver_as_lists=False, all_cells=False, kind=None, color=DEFAULT_COLOR):
-    """A new (current) model holding one part with the mesh of `path` as its one mesh body,
-    named after the file. See add_mesh_file for the other arguments."""
+               deliver_as_lists=False, all_cells=False, groups=True, kind=None,
+               color=DEFAULT_COLOR):
+    """A new (current) model holding one part with the mesh of `path`: one mesh body per element
+    group of the file's highest dimension (gmsh physical group, Abaqus element set, Nastran
+    property ID), named by the group, and the file as one body named after it where it has none
+    (or groups is false, or all_cells is true). See add_mesh_file for the other arguments."""
     mesh = _read(path)
     model = Model(model_name, deliver_as_lists=deliver_as_lists)
-    _add(model.add_part(part_name), mesh, path, None, length_unit, all_cells, kind, color)
+    part = model.add_part(part_name)
+    if groups and not all_cells:
+        _add_group_bodies(part, mesh, path, length_unit, kind, color)
+    else:
+        _whole_file_body(part, mesh, _kept_blocks(mesh, path, all_cells), path, None,
+                         length_unit, kind, color)
     return model

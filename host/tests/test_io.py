@@ -6,6 +6,7 @@ import pytest
 import kelm
 from kelm.io import from_vtk_order, to_vtk_order
 from kelm.mesh import ElementTopology as T
+from mesh_files import abaqus_three_cubes, gmsh41_three_cubes, three_cubes
 
 
 class TestNodeOrder:
@@ -109,6 +110,44 @@ class TestLoader:
                           file_format="gmsh22", binary=False)
         body = kelm.io.load_model(path).parts[0].meshes[0]
         assert np.asarray(body.elementConnectivities[T.Hexa8]).tolist() == [list(range(8))]
+
+
+def bodies_of(path, **options):
+    return {body.name: (np.asarray(body.nodeIDs).tolist(),
+                        np.asarray(body.elementIDs[T.Hexa8]).tolist())
+            for body in kelm.io.load_model(path, **options).parts[0].meshes}
+
+
+class TestGroupsAsBodies:
+    meshio = pytest.importorskip("meshio")
+
+    def test_physical_volumes_become_bodies_and_the_boundary_group_does_not(self, tmp_path):
+        path = gmsh41_three_cubes(tmp_path / "row.msh")
+        # IDs are the whole file's: the face the bodies share has the same node IDs in both.
+        assert bodies_of(path) == {"left": (list(range(1, 9)), [1]),
+                                   "right": (list(range(5, 17)), [2, 3])}
+        right = kelm.currentModel().parts[0].meshes[1]
+        np.testing.assert_allclose(np.asarray(right.nodeCoordinates)[[0, -1]],
+                                   [(1, 0, 0), (3, 0, 1)])
+        assert bodies_of(path, groups=False) == {"row": (list(range(1, 17)), [1, 2, 3])}
+
+    def test_an_element_in_several_sets_goes_to_the_smallest(self, tmp_path):
+        path = abaqus_three_cubes(tmp_path / "frame.inp",
+                                  {"ALL": [1, 2, 3], "BEAM": [2, 3], "POST": [1]})
+        assert list(bodies_of(path)) == ["BEAM", "POST"]
+        assert bodies_of(path)["BEAM"][1] == [2, 3]
+
+    def test_elements_in_no_set_make_a_body_named_after_the_file(self, tmp_path):
+        path = abaqus_three_cubes(tmp_path / "frame.inp", {"POST": [1]})
+        assert bodies_of(path) == {"POST": (list(range(1, 9)), [1]),
+                                   "frame": (list(range(5, 17)), [2, 3])}
+
+    def test_nastran_property_ids_name_the_bodies(self, tmp_path):
+        nodes, hexa = three_cubes()
+        path = str(tmp_path / "frame.bdf")
+        self.meshio.write(path, self.meshio.Mesh(np.array(nodes, float), [
+            ("hexahedron", np.array(hexa) - 1)], cell_data={"nastran:ref": [[7, 3, 7]]}))
+        assert {n: e for n, (_, e) in bodies_of(path).items()} == {"PID 3": [2], "PID 7": [1, 3]}
 
 
 class TestWithoutMeshio:
