@@ -24,7 +24,7 @@ void newell_normal(const double* xyz, vtkIdType n, double normal[3]) {
   normal[0] = normal[1] = normal[2] = 0;
   for (vtkIdType k = 0; k < n; ++k) {
     const double* a = corner(xyz, k);
-    const double* b = corner(xyz, (k + 1) % n);
+    const double* b = corner(xyz, k + 1 < n ? k + 1 : 0);
     normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
     normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
     normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
@@ -101,20 +101,22 @@ bool convex_polygon(const double* xyz, vtkIdType n) {
   if (n <= 3) return true;
   double normal[3];
   newell_normal(xyz, n, normal);
-  if (!(vtkMath::Normalize(normal) > 0)) return true;  // no area for a triangle to stray out of
+  // No area for a triangle to stray out of.
+  if (!(vtkMath::Dot(normal, normal) > 0)) return true;
+  double in[3];
+  for (int d = 0; d < 3; ++d) in[d] = xyz[d] - corner(xyz, n - 1)[d];
   for (vtkIdType k = 0; k < n; ++k) {
-    const double* a = corner(xyz, (k + n - 1) % n);
     const double* b = corner(xyz, k);
-    const double* c = corner(xyz, (k + 1) % n);
-    double in[3], out[3], cross[3];
-    for (int d = 0; d < 3; ++d) {
-      in[d] = b[d] - a[d];
-      out[d] = c[d] - b[d];
-    }
+    const double* c = corner(xyz, k + 1 < n ? k + 1 : 0);
+    double out[3], cross[3];
+    for (int d = 0; d < 3; ++d) out[d] = c[d] - b[d];
     vtkMath::Cross(in, out, cross);
-    if (vtkMath::Dot(cross, normal) < -kStraight * vtkMath::Norm(in) * vtkMath::Norm(out)) {
+    const double turn = vtkMath::Dot(cross, normal);
+    if (turn < 0 &&
+        turn < -kStraight * vtkMath::Norm(in) * vtkMath::Norm(out) * vtkMath::Norm(normal)) {
       return false;
     }
+    std::copy(out, out + 3, in);
   }
   return true;
 }
