@@ -207,6 +207,9 @@ def plane(origin, point1, point2, resolution):
 # faces, for flat_polygons.
 L_SHAPE = [(2, 1), (1, 1), (1, 2), (0, 2), (0, 0), (2, 0)]
 NOTCH = [(1, 1), (2, 1), (2, 2), (1, 2)]
+# An arrowhead quadrilateral of area 1.7 bent in at its second corner (the fan from its first
+# corner strays out of it, and its bilinear map folds).
+ARROWHEAD = [(3, 0), (4, 0.3), (5, 0), (4, 2)]
 
 
 def flat_polygons(*corner_lists, z=0.0):

@@ -17,7 +17,7 @@ from ferry_builders import (cloud, hex_block_model, host_model_of, label_source,
                             with_fields)
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cfdsource" / "tests"))
-from case_writers import L_SHAPE, NOTCH, flat_polygons  # noqa: E402
+from case_writers import ARROWHEAD, L_SHAPE, NOTCH, flat_polygons  # noqa: E402
 
 GRADIENT = np.array([3e4, -2e4, 1e4])
 
@@ -155,11 +155,6 @@ class TestTheForceIsCarried:
         expected = values[[np.flatnonzero(quad == q)[0] for q in
                            np.floor(centre[:, 0] * 7) + 7 * np.floor(centre[:, 1] * 7)]]
         assert np.allclose(face_values(leaf), expected, rtol=1e-13, atol=0)
-
-
-# An arrowhead quadrilateral of area 1.7 bent in at its second corner: the fan from its first
-# corner strays out of it.
-ARROWHEAD = [(3, 0), (4, 0.3), (5, 0), (4, 2)]
 
 
 def area_centroid(corners):
