@@ -58,16 +58,6 @@ double distance2(const double a[3], const double b[3]) {
   return vtkMath::Distance2BetweenPoints(a, b);
 }
 
-double triangle_area(const double a[3], const double b[3], const double c[3]) {
-  double ab[3], ac[3], n[3];
-  for (int k = 0; k < 3; ++k) {
-    ab[k] = b[k] - a[k];
-    ac[k] = c[k] - a[k];
-  }
-  vtkMath::Cross(ab, ac, n);
-  return 0.5 * vtkMath::Norm(n);
-}
-
 bool is_face(int type) { return type == VTK_TRIANGLE || type == VTK_QUAD || type == VTK_POLYGON; }
 
 // ---- the source's arrays ------------------------------------------------------------------------

@@ -139,19 +139,23 @@ void triangulate_polygon(const double* xyz, vtkIdType n, std::vector<int>& out) 
   clip_ears(flat, out);
 }
 
+double triangle_area(const double a[3], const double b[3], const double c[3]) {
+  double ab[3], ac[3], n[3];
+  for (int k = 0; k < 3; ++k) {
+    ab[k] = b[k] - a[k];
+    ac[k] = c[k] - a[k];
+  }
+  vtkMath::Cross(ab, ac, n);
+  return 0.5 * vtkMath::Norm(n);
+}
+
 double polygon_area(const double* xyz, vtkIdType n) {
   std::vector<int> triangles;
   triangulate_polygon(xyz, n, triangles);
   double area = 0;
   for (std::size_t t = 0; t < triangles.size(); t += 3) {
-    const double* a = corner(xyz, triangles[t]);
-    double ab[3], ac[3], cross[3];
-    for (int d = 0; d < 3; ++d) {
-      ab[d] = corner(xyz, triangles[t + 1])[d] - a[d];
-      ac[d] = corner(xyz, triangles[t + 2])[d] - a[d];
-    }
-    vtkMath::Cross(ab, ac, cross);
-    area += 0.5 * vtkMath::Norm(cross);
+    area += triangle_area(corner(xyz, triangles[t]), corner(xyz, triangles[t + 1]),
+                          corner(xyz, triangles[t + 2]));
   }
   return area;
 }

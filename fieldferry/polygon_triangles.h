@@ -25,6 +25,8 @@ bool convex_polygon(const double* xyz, vtkIdType n);
 // quadrilateral is split along the diagonal through its bent-in corner).
 void triangulate_polygon(const double* xyz, vtkIdType n, std::vector<int>& out);
 
+double triangle_area(const double a[3], const double b[3], const double c[3]);
+
 // The area of the polygon (xyz: 3 per corner): the sum of its triangles' areas.
 double polygon_area(const double* xyz, vtkIdType n);
 
