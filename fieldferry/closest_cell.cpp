@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "polygon_triangles.h"
+
 namespace fieldferry_core {
 
 namespace {
@@ -16,6 +18,13 @@ namespace {
 // a little over the best so far, as a box distance and a cell distance are rounded differently.
 double bound(const ClosestCells::Closest& best) {
   return best.cell >= 0 ? best.dist2 * (1 + 1e-12) : std::numeric_limits<double>::infinity();
+}
+
+bool bent_quad(vtkGenericCell* cell) {
+  if (cell->GetCellType() != VTK_QUAD) return false;
+  double xyz[12];
+  for (int k = 0; k < 4; ++k) cell->Points->GetPoint(k, xyz + 3 * k);
+  return !convex_polygon(xyz, 4);
 }
 
 }  // namespace
@@ -85,14 +94,16 @@ void ClosestCells::find(const double x[3], vtkIdType hint, vtkGenericCell* cell,
   });
 }
 
-// Cell c as the source would hand it out, built from the cells read (the source's own GetCell on
-// polydata needs a cell map built first, which costs more than the whole search), in `cell`.
+// Cell c as the source would hand it out (or as a cell of type `as_type`), built from the cells
+// read (the source's own GetCell on polydata needs a cell map built first, which costs more than
+// the whole search), in `cell`.
 // Polyhedra, which need their faces, come from the source (an unstructured grid, safe to read
 // from several threads), each into a generic cell of its own in `polyhedron`: one that has held
 // a polyhedron keeps parts of it, and finds no closest point on the next one (a distance of -1).
 vtkGenericCell* ClosestCells::load_cell(vtkIdType c, vtkGenericCell* cell,
-                                        vtkSmartPointer<vtkGenericCell>& polyhedron) const {
-  const int type = cells_.type(c);
+                                        vtkSmartPointer<vtkGenericCell>& polyhedron,
+                                        int as_type) const {
+  const int type = as_type >= 0 ? as_type : cells_.type(c);
   if (type == VTK_POLYHEDRON) {
     polyhedron = vtkSmartPointer<vtkGenericCell>::New();
     source_->GetCell(c, polyhedron);
@@ -131,7 +142,13 @@ void ClosestCells::evaluate(const double x[3], vtkIdType c, vtkGenericCell* cell
     // extrapolation when x is outside the cell).
     vtkSmartPointer<vtkGenericCell> polyhedron;
     vtkGenericCell* loaded = load_cell(c, cell, polyhedron);
-    const int inside = loaded->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data());
+    int inside = loaded->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data());
+    if (inside < 0 && bent_quad(loaded)) {
+      // A quadrilateral bent in at a corner folds its bilinear map, whose inversion then fails
+      // for points near the bend: it is the polygon of its corners.
+      loaded = load_cell(c, cell, polyhedron, VTK_POLYGON);
+      inside = loaded->EvaluatePosition(x, closest, sub, pcoords, dist2, weights.data());
+    }
     if (inside < 0 || !(dist2 >= 0) || !std::isfinite(dist2)) return;
     // A polyhedron hands back a point of its boundary as the closest point of a point inside it;
     // the weights at the point itself are the ones wanted there.

@@ -45,7 +45,7 @@ class ClosestCells {
 
  private:
   vtkGenericCell* load_cell(vtkIdType c, vtkGenericCell* cell,
-                            vtkSmartPointer<vtkGenericCell>& polyhedron) const;
+                            vtkSmartPointer<vtkGenericCell>& polyhedron, int as_type = -1) const;
   void evaluate(const double x[3], vtkIdType c, vtkGenericCell* cell, std::vector<double>& weights,
                 Closest& best) const;
 

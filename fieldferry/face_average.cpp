@@ -14,6 +14,7 @@
 #include <vtkSMPTools.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -29,6 +30,7 @@
 #include "common/mapped_leaf.h"
 #include "interpolation.h"
 #include "point_stencils.h"
+#include "polygon_triangles.h"
 #include "source_cells.h"
 
 namespace fieldferry_core {
@@ -54,16 +56,6 @@ constexpr vtkIdType kSeveral = -2;
 
 double distance2(const double a[3], const double b[3]) {
   return vtkMath::Distance2BetweenPoints(a, b);
-}
-
-double triangle_area(const double a[3], const double b[3], const double c[3]) {
-  double ab[3], ac[3], n[3];
-  for (int k = 0; k < 3; ++k) {
-    ab[k] = b[k] - a[k];
-    ac[k] = c[k] - a[k];
-  }
-  vtkMath::Cross(ab, ac, n);
-  return 0.5 * vtkMath::Norm(n);
 }
 
 bool is_face(int type) { return type == VTK_TRIANGLE || type == VTK_QUAD || type == VTK_POLYGON; }
@@ -124,7 +116,7 @@ int width_of(const std::vector<Channel>& channels) {
 
 // ---- the target's faces -------------------------------------------------------------------------
 
-// The polygons of the target, each taken as the fan of triangles from its first point.
+// The polygons of the target, each taken as the triangles that cover it.
 struct Faces {
   std::vector<vtkIdType> cell;  // the face's cell id in the target
   std::vector<vtkIdType> offsets{0};
@@ -133,6 +125,7 @@ struct Faces {
   std::vector<double> size;         // the diagonal of its bounding box
   std::vector<double> centre;       // 3 per face: the centroid of its area
   std::vector<char> point_on_face;  // per target point
+  PolygonTriangles triangles;
 
   vtkIdType count() const { return static_cast<vtkIdType>(cell.size()); }
   vtkIdType size_of(vtkIdType f) const { return offsets[f + 1] - offsets[f]; }
@@ -143,7 +136,7 @@ Faces faces_of(vtkPolyData* target) {
   Faces faces;
   faces.point_on_face.assign(static_cast<size_t>(target->GetNumberOfPoints()), 0);
   auto ids = vtkSmartPointer<vtkIdList>::New();
-  double a[3], b[3], c[3];
+  std::vector<double> xyz;
   for (vtkIdType cell = 0; cell < target->GetNumberOfCells(); ++cell) {
     if (!is_face(target->GetCellType(cell))) continue;
     target->GetCellPoints(cell, ids);
@@ -152,26 +145,26 @@ Faces faces_of(vtkPolyData* target) {
     faces.cell.push_back(cell);
     faces.points.insert(faces.points.end(), ids->GetPointer(0), ids->GetPointer(0) + n);
     faces.offsets.push_back(static_cast<vtkIdType>(faces.points.size()));
-    double area = 0, weighted[3] = {0, 0, 0}, mean[3] = {0, 0, 0};
-    double lo[3], hi[3];
-    target->GetPoint(ids->GetId(0), a);
-    std::copy(a, a + 3, lo);
-    std::copy(a, a + 3, hi);
+    xyz.resize(3 * static_cast<size_t>(n));
+    double mean[3] = {0, 0, 0}, lo[3], hi[3];
     for (vtkIdType k = 0; k < n; ++k) {
+      double* c = &xyz[3 * k];
       target->GetPoint(ids->GetId(k), c);
       for (int d = 0; d < 3; ++d) {
         mean[d] += c[d] / static_cast<double>(n);
-        lo[d] = std::min(lo[d], c[d]);
-        hi[d] = std::max(hi[d], c[d]);
+        lo[d] = k ? std::min(lo[d], c[d]) : c[d];
+        hi[d] = k ? std::max(hi[d], c[d]) : c[d];
       }
       faces.point_on_face[ids->GetId(k)] = 1;
     }
-    for (vtkIdType k = 1; k + 1 < n; ++k) {
-      target->GetPoint(ids->GetId(k), b);
-      target->GetPoint(ids->GetId(k + 1), c);
-      const double t = triangle_area(a, b, c);
-      area += t;
-      for (int d = 0; d < 3; ++d) weighted[d] += t * (a[d] + b[d] + c[d]) / 3.0;
+    faces.triangles.add(faces.count() - 1, xyz.data(), n);
+    double area = 0, weighted[3] = {0, 0, 0};
+    for (vtkIdType t = 0; t + 2 < n; ++t) {
+      const std::array<int, 3> at = faces.triangles.triangle(faces.count() - 1, t);
+      const double *a = &xyz[3 * at[0]], *b = &xyz[3 * at[1]], *c = &xyz[3 * at[2]];
+      const double part = triangle_area(a, b, c);
+      area += part;
+      for (int d = 0; d < 3; ++d) weighted[d] += part * (a[d] + b[d] + c[d]) / 3.0;
     }
     faces.area.push_back(area);
     faces.size.push_back(std::sqrt(distance2(lo, hi)));
@@ -203,8 +196,8 @@ struct Hit {
   vtkIdType cell = -1;
   double dist2 = std::numeric_limits<double>::infinity();
   double x[3] = {0, 0, 0};
-  double w[3] = {0, 0, 0};  // on the fan triangle (0, k, k + 1) of the cell
-  vtkIdType k = 1;
+  double w[3] = {0, 0, 0};  // on the triangle of the cell's corners `corner`
+  std::array<int, 3> corner{};
   Region region = Region::inside;
   vtkIdType a = -1, b = -1;  // the source points of the edge, or the vertex (a)
 };
@@ -220,7 +213,27 @@ class Walker {
     std::vector<std::pair<vtkIdType, int>> rim;
   };
 
-  explicit Walker(SourceCells& cells) : cells_(cells) { cells.link_points(); }
+  explicit Walker(SourceCells& cells) : cells_(cells) {
+    cells.link_points();
+    if (cells.triangles()) return;
+    triangles_.add_all(cells.cells(), most_corners(cells), [&cells](vtkIdType c, double* xyz) {
+      const vtkIdType* p = cells.points(c);
+      for (vtkIdType k = 0; k < cells.size(c); ++k) std::copy_n(cells.point(p[k]), 3, xyz + 3 * k);
+      return cells.size(c);
+    });
+  }
+
+  // The area of cell c: the sum of its triangles'.
+  double area(vtkIdType c) const {
+    const vtkIdType* p = cells_.points(c);
+    double total = 0;
+    for (vtkIdType t = 0; t + 2 < cells_.size(c); ++t) {
+      const std::array<int, 3> at = triangles_.triangle(c, t);
+      total +=
+          triangle_area(cells_.point(p[at[0]]), cells_.point(p[at[1]]), cells_.point(p[at[2]]));
+    }
+    return total;
+  }
 
   // Settles on a cell the sample projects into, or on an edge or vertex inside the source that no
   // cell around brings nearer (ties to the lowest cell id, as the full search breaks them). A
@@ -278,40 +291,40 @@ class Walker {
   }
 
  private:
-  // The closest point of cell c to x, over the fan of triangles from the cell's first point.
+  // The closest point of cell c to x, over the triangles that cover the cell.
   bool evaluate(vtkIdType c, const double x[3], Hit& hit) const {
     const vtkIdType n = cells_.size(c);
     const vtkIdType* p = cells_.points(c);
     hit.cell = c;
     hit.dist2 = std::numeric_limits<double>::infinity();
     double closest[3], w[3];
-    for (vtkIdType k = 1; k + 1 < n; ++k) {
-      if (!closest_on_triangle(x, cells_.point(p[0]), cells_.point(p[k]), cells_.point(p[k + 1]),
-                               closest, w)) {
+    for (vtkIdType t = 0; t + 2 < n; ++t) {
+      const std::array<int, 3> at = triangles_.triangle(c, t);
+      if (!closest_on_triangle(x, cells_.point(p[at[0]]), cells_.point(p[at[1]]),
+                               cells_.point(p[at[2]]), closest, w)) {
         continue;
       }
       const double d2 = distance2(x, closest);
       if (d2 < hit.dist2) {
         hit.dist2 = d2;
-        hit.k = k;
+        hit.corner = at;
         std::copy(closest, closest + 3, hit.x);
         std::copy(w, w + 3, hit.w);
       }
     }
     if (!std::isfinite(hit.dist2)) return false;
-    // Where on the cell: its points with a weight. Two that do not follow one another lie on a
-    // diagonal of the fan, inside the cell.
+    // Where on the cell: its points with a weight. Two that do not follow one another round the
+    // cell lie on a diagonal between two of its triangles, inside the cell.
     vtkIdType at[3];
     int count = 0;
-    const vtkIdType position[3] = {0, hit.k, hit.k + 1};
     for (int v = 0; v < 3; ++v) {
-      if (hit.w[v] != 0) at[count++] = position[v];
+      if (hit.w[v] != 0) at[count++] = hit.corner[v];
     }
     hit.region = Region::inside;
     if (count == 1) {
       hit.region = Region::vertex;
       hit.a = p[at[0]];
-    } else if (count == 2 && (at[1] == at[0] + 1 || (at[0] == 0 && at[1] == n - 1))) {
+    } else if (count == 2 && ((at[0] - at[1] + n) % n == 1 || (at[1] - at[0] + n) % n == 1)) {
       hit.region = Region::edge;
       hit.a = p[at[0]];
       hit.b = p[at[1]];
@@ -396,7 +409,14 @@ class Walker {
     return std::any_of(rim.begin(), rim.end(), [](const auto& entry) { return entry.second < 2; });
   }
 
+  static vtkIdType most_corners(const SourceCells& cells) {
+    vtkIdType most = 3;
+    for (vtkIdType c = 0; c < cells.cells(); ++c) most = std::max(most, cells.size(c));
+    return most;
+  }
+
   const SourceCells& cells_;
+  PolygonTriangles triangles_;  // of the cells that are not convex
 };
 
 // ---- the samples --------------------------------------------------------------------------------
@@ -514,10 +534,9 @@ class Sampler {
     vtkIdType from = start;
     int index = 0;
     double corner[3][3];
-    target_->GetPoint(ids[0], corner[0]);
-    for (vtkIdType t = 1; t + 1 < faces_.size_of(f); ++t) {
-      target_->GetPoint(ids[t], corner[1]);
-      target_->GetPoint(ids[t + 1], corner[2]);
+    for (vtkIdType t = 0; t + 2 < faces_.size_of(f); ++t) {
+      const std::array<int, 3> at = faces_.triangles.triangle(f, t);
+      for (int v = 0; v < 3; ++v) target_->GetPoint(ids[at[v]], corner[v]);
       const double longest =
           std::sqrt(std::max({distance2(corner[0], corner[1]), distance2(corner[1], corner[2]),
                               distance2(corner[2], corner[0])}));
@@ -662,15 +681,6 @@ bool all_polygons(const SourceCells& cells) {
     if (!is_face(cells.type(c)) || cells.size(c) < 3) return false;
   }
   return true;
-}
-
-double polygon_area(const SourceCells& cells, vtkIdType c) {
-  const vtkIdType* p = cells.points(c);
-  double area = 0;
-  for (vtkIdType k = 1; k + 1 < cells.size(c); ++k) {
-    area += triangle_area(cells.point(p[0]), cells.point(p[k]), cells.point(p[k + 1]));
-  }
-  return area;
 }
 
 vtkSmartPointer<vtkDoubleArray> new_array(const Channel& channel, vtkIdType tuples, double fill) {
@@ -992,7 +1002,7 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_face_average(
   if (walker) {
     double area = 0;
     for (vtkIdType c = 0; c < cells.cells(); ++c) {
-      if (covered[c].load(std::memory_order_relaxed)) area += polygon_area(cells, c);
+      if (covered[c].load(std::memory_order_relaxed)) area += walker->area(c);
     }
     auto array = vtkSmartPointer<vtkDoubleArray>::New();
     array->SetName(kelm::kSourceAreaCoveredArray);

@@ -2,8 +2,10 @@
 
 #include <vtkCellArray.h>
 #include <vtkCellData.h>
+#include <vtkCellType.h>
 #include <vtkIdList.h>
 #include <vtkMath.h>
+#include <vtkPointSet.h>
 #include <vtkPoints.h>
 #include <vtkPolygon.h>
 #include <vtkUnsignedCharArray.h>
@@ -32,12 +34,76 @@ void polygon_normal(vtkPoints* points, vtkIdList* ids, double n[3]) {
 
 }  // namespace
 
-std::unique_ptr<SourceFacing> SourceFacing::of(SourceIndex& index) {
-  auto* poly = vtkPolyData::SafeDownCast(index.source());
-  if (!poly || poly->GetNumberOfPolys() == 0) return nullptr;
+namespace {
+
+// The corners of a 2-D cell in the order that turns around its normal (a pixel lists its corners
+// row by row; a quadratic face lists its corners first); false for any other cell.
+bool face_corners(int type, vtkIdList* ids) {
+  switch (type) {
+    case VTK_TRIANGLE:
+    case VTK_QUAD:
+    case VTK_POLYGON:
+      return ids->GetNumberOfIds() >= 3;
+    case VTK_PIXEL: {
+      const vtkIdType third = ids->GetId(2);
+      ids->SetId(2, ids->GetId(3));
+      ids->SetId(3, third);
+      return true;
+    }
+    case VTK_QUADRATIC_TRIANGLE:
+      ids->SetNumberOfIds(3);
+      return true;
+    case VTK_QUADRATIC_QUAD:
+    case VTK_BIQUADRATIC_QUAD:
+      ids->SetNumberOfIds(4);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The 2-D cells of a source of other cells as polygons on its points: the walls of a source
+// merged from surface and volume parts, or a surface read as a grid. Its volume cells are left
+// out: the outward normal of a volume's boundary says nothing about the CFD's side of a wall (the
+// volume may be fluid or solid), a wall face's normal does.
+vtkSmartPointer<vtkPolyData> faces_of_grid(vtkDataSet* source) {
+  auto polys = vtkSmartPointer<vtkCellArray>::New();
+  auto ids = vtkSmartPointer<vtkIdList>::New();
+  for (vtkIdType c = 0; c < source->GetNumberOfCells(); ++c) {
+    source->GetCellPoints(c, ids);
+    if (face_corners(source->GetCellType(c), ids)) polys->InsertNextCell(ids);
+  }
+  if (polys->GetNumberOfCells() == 0) return nullptr;
   auto faces = vtkSmartPointer<vtkPolyData>::New();
-  faces->SetPoints(poly->GetPoints());
-  faces->SetPolys(poly->GetPolys());
+  auto* set = vtkPointSet::SafeDownCast(source);
+  if (set) {
+    faces->SetPoints(set->GetPoints());
+  } else {
+    auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetDataTypeToDouble();
+    points->SetNumberOfPoints(source->GetNumberOfPoints());
+    for (vtkIdType p = 0; p < source->GetNumberOfPoints(); ++p) {
+      points->SetPoint(p, source->GetPoint(p));
+    }
+    faces->SetPoints(points);
+  }
+  faces->SetPolys(polys);
+  return faces;
+}
+
+}  // namespace
+
+std::unique_ptr<SourceFacing> SourceFacing::of(SourceIndex& index) {
+  vtkSmartPointer<vtkPolyData> faces;
+  if (auto* poly = vtkPolyData::SafeDownCast(index.source())) {
+    if (poly->GetNumberOfPolys() == 0) return nullptr;
+    faces = vtkSmartPointer<vtkPolyData>::New();
+    faces->SetPoints(poly->GetPoints());
+    faces->SetPolys(poly->GetPolys());
+  } else {
+    faces = faces_of_grid(index.source());
+    if (!faces) return nullptr;
+  }
   return std::unique_ptr<SourceFacing>(new SourceFacing(faces, index));
 }
 

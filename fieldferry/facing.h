@@ -18,7 +18,8 @@ namespace fieldferry_core {
 class SourceFacing {
  public:
   // Nothing when the source has no faces (a point cloud, lines, a volume): its normals say nothing
-  // about which side of a wall it lies on.
+  // about which side of a wall it lies on. A grid's faces are its 2-D cells (a source merged from
+  // surface and volume parts is judged by its surface cells).
   // The source's faces are searched through `index` (kept by the caller while this is used).
   static std::unique_ptr<SourceFacing> of(SourceIndex& index);
 

@@ -27,8 +27,12 @@ struct PointTree::Search {
   double dist2[kMaxNeighbours];
   std::uint32_t id[kMaxNeighbours];
 
+  // The squared distance within which a subtree may still hold a point nearer than the k-th best
+  // or tied with it: a little over the k-th best, as a subtree's bound is summed up axis by axis
+  // and rounds differently from a point's distance (a tied point across a split was skipped when
+  // the bound rounded above it).
   double bound() const {
-    return count < k ? std::numeric_limits<double>::infinity() : dist2[count - 1];
+    return count < k ? std::numeric_limits<double>::infinity() : dist2[count - 1] * (1 + 1e-12);
   }
   void offer(double d2, std::uint32_t point) {
     if (count == k && (d2 > dist2[k - 1] || (d2 == dist2[k - 1] && point > id[k - 1]))) return;

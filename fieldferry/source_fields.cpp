@@ -2,6 +2,7 @@
 
 #include <vtkCellData.h>
 #include <vtkCellSizeFilter.h>
+#include <vtkCellType.h>
 #include <vtkDataArray.h>
 #include <vtkDoubleArray.h>
 #include <vtkIdList.h>
@@ -9,9 +10,26 @@
 
 #include <limits>
 
+#include "polygon_triangles.h"
+
 namespace fieldferry_core {
 
 namespace {
+
+// VTK's cell sizes take a polygon as the fan from its first corner, which strays out of a polygon
+// bent in at another corner: those polygons' areas over their own triangles.
+void correct_bent_polygons(vtkDataSet* source, std::vector<double>& sizes) {
+  auto ids = vtkSmartPointer<vtkIdList>::New();
+  std::vector<double> xyz;
+  for (vtkIdType c = 0; c < source->GetNumberOfCells(); ++c) {
+    if (source->GetCellType(c) != VTK_POLYGON) continue;
+    source->GetCellPoints(c, ids);
+    const vtkIdType n = ids->GetNumberOfIds();
+    xyz.resize(3 * static_cast<size_t>(n));
+    for (vtkIdType k = 0; k < n; ++k) source->GetPoint(ids->GetId(k), &xyz[3 * k]);
+    if (!convex_polygon(xyz.data(), n)) sizes[static_cast<size_t>(c)] = polygon_area(xyz.data(), n);
+  }
+}
 
 // The size of every cell: its length, area or volume, whichever its dimension has.
 std::vector<double> cell_sizes(vtkDataSet* source) {
@@ -28,6 +46,7 @@ std::vector<double> cell_sizes(vtkDataSet* source) {
       out[static_cast<size_t>(c)] += std::abs(part->GetComponent(c, 0));
     }
   }
+  correct_bent_polygons(source, out);
   return out;
 }
 

@@ -22,8 +22,9 @@ import treewalk
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path[:0] = [str(ROOT / "tools"), str(ROOT / "cfdsource" / "tests")]
-from case_writers import plane, write_xml  # noqa: E402
-from mapping_report import mapping_report, report_table  # noqa: E402
+from case_writers import L_SHAPE, NOTCH, flat_polygons, plane, write_xml  # noqa: E402
+import force_balance  # noqa: E402
+from mapping_report import mapping_report, report_table, source_areas  # noqa: E402
 
 T = kelm.mesh.ElementTopology
 METHOD = "Surface projection"
@@ -235,6 +236,35 @@ class TestSolidBox:
             assert report["force"]["warnings"][0].startswith(
                 "Warning: body 'M/P/Box': loaded force ")
             assert " N differs from the source's 111.8 N by " in report["force"]["warnings"][0]
+
+
+class TestFacesThatAreNotConvex:
+    @pytest.mark.parametrize("turned", range(4))
+    def test_an_arrowhead_face_is_loaded_over_its_own_area(self, turned):
+        # An arrowhead quadrilateral of area 1.7, normal +z, bent in at its corner (1, 0.3), its
+        # row starting at each corner in turn: a fan from the first corner strays out of it
+        # when the bent corner is the second or the fourth.
+        xyz = np.array([(0, 0, 0), (1, 0.3, 0), (2, 0, 0), (1, 2, 0)], float)
+        leaf = vtk.vtkPolyData()
+        leaf.SetPoints(vtk.vtkPoints())
+        leaf.GetPoints().SetData(ns.numpy_to_vtk(xyz, deep=1))
+        ids = ns.numpy_to_vtk(np.array([10, 20, 30, 40], np.int64), deep=1)
+        ids.SetName("Node ID")
+        leaf.GetPointData().AddArray(ids)
+        row = np.roll([10, 20, 30, 40], -turned).tolist()
+        triangles = force_balance.loaded_triangles(
+            leaf, {"face_identifiers": [row], "pressures": [[5.0] * 4]})
+        assert (triangles.a[:, 2] > 0).all()
+        force, _, gross = triangles.force(-1.0)
+        assert force == pytest.approx([0, 0, -5.0 * 1.7], abs=1e-12)
+        assert gross == pytest.approx(5.0 * 1.7, rel=1e-12)
+
+    def test_a_source_l_shape_is_weighed_by_its_own_area(self):
+        source = labelled(flat_polygons(L_SHAPE, NOTCH), [1.0, 2.0], on_cells=True)
+        values, areas = source_areas(source, "Pressure")
+        assert areas.tolist() == pytest.approx([3.0, 1.0], rel=1e-12)
+        assert force_balance.source_triangles(source, "Pressure").force(1.0)[0] == pytest.approx(
+            [0, 0, 3.0 * 1.0 + 1.0 * 2.0], rel=1e-12)
 
 
 def plate_files(folder, wall):

@@ -202,13 +202,29 @@ def thin_wall(n, t=0.02):
     return xyz, treewalk.create_vtk_dataset_from_kelm_entities([model])
 
 
-def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only():
+def with_fluid_below(wall):
+    """`wall` merged with the fluid's cells under it (a 0.1 m layer of hexahedra) into one
+    unstructured grid, as a reader merges a case's wall and volume parts."""
+    box = vtk.vtkImageData()
+    box.SetOrigin(-0.1, -0.1, -0.1)
+    box.SetSpacing(0.2, 0.2, 0.1)
+    box.SetDimensions(7, 7, 2)
+    merged = vtk.vtkAppendFilter()
+    merged.AddInputData(wall)
+    merged.AddInputData(box)
+    merged.Update()
+    return merged.GetOutput()
+
+
+@pytest.mark.parametrize("merged", [False, True], ids=["surface", "surface_and_volume"])
+def test_a_thin_solid_wall_is_loaded_on_its_wetted_side_only(merged):
     # A 1 x 1 m plate 20 mm thick (4 x 4 x 2 hexahedra); the fluid below it, its CFD wall at z = 0
     # with normals out of the fluid (+z). A tolerance of 50 mm reaches both sides of the wall.
     n = 4
     xyz, exported = thin_wall(n)
     wall = plane((-0.1, -0.1, 0), (1.1, -0.1, 0), (-0.1, 1.1, 0), (6, 6))  # normal +z
-    source = labelled(wall, "Pressure", np.full(49, 1000.0), "m", "Pa")
+    wall = with_fluid_below(wall) if merged else wall
+    source = labelled(wall, "Pressure", np.full(wall.GetNumberOfPoints(), 1000.0), "m", "Pa")
     mapped = fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source,
                                                  exported, True, 0.05)
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", 0.05)

@@ -96,11 +96,29 @@ class Triangles:
         return force, moment, gross
 
 
+# The two triangles of a quadrilateral, as corner positions: split along the diagonal 0-2, or
+# along 1-3 for one bent in at corner 1 or 3, past which the diagonal 0-2 runs outside it.
+_QUAD_SPLITS = np.array([[[0, 1, 2], [0, 2, 3]], [[1, 2, 3], [3, 0, 1]]])
+
+
+def _face_splits(points):
+    """(m, width - 2, 3) corner positions of the triangles that cover each of the m faces whose
+    corners are `points` (m, width, 3), turning as the faces do."""
+    if points.shape[1] == 3:
+        return np.zeros((len(points), 1, 3), np.int64) + [0, 1, 2]
+    normal = np.cross(points[:, 2] - points[:, 0], points[:, 3] - points[:, 1])
+
+    def turn(k):
+        return (np.cross(points[:, k] - points[:, k - 1], points[:, (k + 1) % 4] - points[:, k])
+                * normal).sum(axis=1)
+    return _QUAD_SPLITS[((turn(1) < 0) | (turn(3) < 0)).astype(np.int64)]
+
+
 def loaded_triangles(leaf, field):
     """The faces a pressure load took (`field`: "face_identifiers" and their "pressures", as
-    handed to the host) at the leaf's coordinates of their nodes, each face split into triangles
-    from its first node, in the face row's own order (its normal is the one the host's pressure
-    pushes against)."""
+    handed to the host) at the leaf's coordinates of their nodes, each face split into the
+    triangles that cover it, turning as the face row does (its normal is the one the host's
+    pressure pushes against)."""
     rows, pressures = field["face_identifiers"], field["pressures"]
     ids = leaf.GetPointData().GetArray("Node ID")
     if not rows or ids is None:
@@ -116,9 +134,10 @@ def loaded_triangles(leaf, field):
         nodes = np.array([rows[i] for i in picked], np.int64)
         p = np.array([pressures[i] for i in picked], np.float64)
         points = xyz[order[np.searchsorted(ids, nodes, sorter=order)]]
-        for k in range(1, width - 1):  # the fan from the first node
-            corners.append(points[:, [0, k, k + 1]])
-            values.append(p[:, [0, k, k + 1]])
+        splits, rows = _face_splits(points), np.arange(len(points))[:, None]
+        for k in range(width - 2):
+            corners.append(points[rows, splits[:, k]])
+            values.append(p[rows, splits[:, k]])
     return Triangles(np.concatenate(corners), np.concatenate(values))
 
 

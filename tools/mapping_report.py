@@ -45,7 +45,7 @@ def source_origin(source):
 
 
 def _face_areas(surface):
-    """The area of each cell of a surface."""
+    """The area of each cell of a surface (polydata)."""
     sizes = vtk.vtkCellSizeFilter()
     sizes.SetInputData(surface)
     sizes.ComputeAreaOn()
@@ -53,7 +53,25 @@ def _face_areas(surface):
     sizes.ComputeLengthOff()
     sizes.ComputeVertexCountOff()
     sizes.Update()
-    return _array(sizes.GetOutput().GetCellData(), "Area")
+    area = _array(sizes.GetOutput().GetCellData(), "Area")
+    # VTK's cell sizes take a polygon of five or more corners as the fan from its first corner,
+    # which strays out of one bent in at another (a polyhedral mesh's face): Newell's area
+    # instead, exact for a flat polygon, convex or not.
+    polys = surface.GetPolys()
+    offsets = ns.vtk_to_numpy(polys.GetOffsetsArray()).astype(np.int64)
+    polygons = np.flatnonzero(np.diff(offsets) > 4)
+    if area is None or not len(polygons):
+        return area
+    conn = ns.vtk_to_numpy(polys.GetConnectivityArray()).astype(np.int64)
+    xyz = ns.vtk_to_numpy(surface.GetPoints().GetData()).astype(np.float64)
+    sizes = np.diff(offsets)
+    corners = xyz[conn] - np.repeat(xyz[conn[offsets[:-1]]], sizes, axis=0)
+    following = np.arange(len(conn)) + 1
+    following[offsets[1:] - 1] = offsets[:-1]
+    newell = np.add.reduceat(np.cross(corners, corners[following]), offsets[:-1], axis=0)
+    first = surface.GetNumberOfVerts() + surface.GetNumberOfLines()
+    area[first + polygons] = 0.5 * np.linalg.norm(newell[polygons], axis=1)
+    return area
 
 
 def _leaves(multiblock):

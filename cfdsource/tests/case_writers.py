@@ -271,6 +271,32 @@ def plane(origin, point1, point2, resolution):
     return source.GetOutput()
 
 
+# An L of area 3 listed from a corner that does not see all of it (the fan from its first corner
+# strays out of it), and the square its notch leaves of the 2 x 2 square: a polyhedral patch's
+# faces, for flat_polygons.
+L_SHAPE = [(2, 1), (1, 1), (1, 2), (0, 2), (0, 0), (2, 0)]
+NOTCH = [(1, 1), (2, 1), (2, 2), (1, 2)]
+# An arrowhead quadrilateral of area 1.7 bent in at its second corner (the fan from its first
+# corner strays out of it, and its bilinear map folds).
+ARROWHEAD = [(3, 0), (4, 0.3), (5, 0), (4, 2)]
+
+
+def flat_polygons(*corner_lists, z=0.0):
+    """Polydata of one polygon per list of (x, y) corners, in the plane z, none sharing points: a
+    polyhedral mesh's patch."""
+    points, cells = vtk.vtkPoints(), vtk.vtkCellArray()
+    points.SetDataTypeToDouble()
+    for corners in corner_lists:
+        first = points.GetNumberOfPoints()
+        for x, y in corners:
+            points.InsertNextPoint(x, y, z)
+        cells.InsertNextCell(len(corners), range(first, first + len(corners)))
+    poly = vtk.vtkPolyData()
+    poly.SetPoints(points)
+    poly.SetPolys(cells)
+    return poly
+
+
 def write_xml(path, dataset):
     writer = {"vtkPolyData": vtk.vtkXMLPolyDataWriter, "vtkUnstructuredGrid":
               vtk.vtkXMLUnstructuredGridWriter, "vtkMultiBlockDataSet":

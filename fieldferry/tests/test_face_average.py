@@ -1,6 +1,9 @@
 """"Face average": each face of a body's surface takes the source's mean over it, so that the faces
 carry the source's force. Pressures linear in space, whose force on a plate or a closed box is known
 in closed form."""
+import sys
+from pathlib import Path
+
 import numpy as np
 import pytest
 import vtk
@@ -10,7 +13,11 @@ import fieldferry
 from kelm.mesh import ElementTopology as T
 
 from ferry_builders import (cloud, hex_block_model, host_model_of, label_source, leaves,
-                            plane_surface, points_of, polydata, with_face_values, with_fields)
+                            plane_surface, point_array, points_of, polydata, with_face_values,
+                            with_fields)
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cfdsource" / "tests"))
+from case_writers import ARROWHEAD, L_SHAPE, NOTCH, flat_polygons  # noqa: E402
 
 GRADIENT = np.array([3e4, -2e4, 1e4])
 
@@ -148,6 +155,47 @@ class TestTheForceIsCarried:
         expected = values[[np.flatnonzero(quad == q)[0] for q in
                            np.floor(centre[:, 0] * 7) + 7 * np.floor(centre[:, 1] * 7)]]
         assert np.allclose(face_values(leaf), expected, rtol=1e-13, atol=0)
+
+
+def area_centroid(corners):
+    """The centroid of a simple polygon's area (shoelace)."""
+    x, y = np.array(corners, float).T
+    cross = x * np.roll(y, -1) - np.roll(x, -1) * y
+    return np.array([((x + np.roll(x, -1)) * cross).sum(), ((y + np.roll(y, -1)) * cross).sum(),
+                     0.0]) / (3 * cross.sum())
+
+
+class TestFacesThatAreNotConvex:
+    def test_an_l_shape_and_an_arrowhead_take_the_mean_over_their_own_area(self):
+        source = label_source(with_fields(plane_surface(12, size=6.0, origin=(-0.5, -0.5)), linear))
+        leaf = fieldferry.interpolate_scalar_field_using_face_average(
+            "Pressure", source, label_source(flat_polygons(L_SHAPE, ARROWHEAD)))
+        # A linear field's mean over a face is its value at the face's centroid.
+        expected = linear(np.array([area_centroid(L_SHAPE), area_centroid(ARROWHEAD)]))
+        assert np.allclose(face_values(leaf), expected, rtol=1e-12, atol=0)
+
+    def test_a_source_l_shape_gives_its_value_over_itself_only_and_its_own_area(self):
+        # A 2 x 2 source square: the L (cell 0, 1000 Pa) and the square its notch leaves (cell 1,
+        # 2000 Pa); under it four target squares, the one over the notch at (1, 1).
+        source = with_face_values(flat_polygons(L_SHAPE, NOTCH),
+                                  [1000.0, 2000.0])
+        squares = [[(i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1)] for j in (0, 1) for i in (0, 1)]
+        leaf = fieldferry.interpolate_scalar_field_using_face_average(
+            "Pressure", source, label_source(flat_polygons(*squares)))
+        assert face_values(leaf).tolist() == [1000.0, 1000.0, 1000.0, 2000.0]
+        covered = leaf.GetFieldData().GetArray("Source area covered").GetValue(0)
+        assert covered == pytest.approx(4.0, rel=1e-12)
+
+    def test_a_corner_of_a_source_l_shape_weighs_it_by_its_own_area(self):
+        # The L and its notch sharing their points: the notch's corner (1, 1) takes the faces'
+        # mean by area, (3 x 1000 + 1 x 2000) / 4, for the methods that read points.
+        shared = vtk.vtkCleanPolyData()
+        shared.SetInputData(flat_polygons(L_SHAPE, NOTCH))
+        shared.Update()
+        source = with_face_values(shared.GetOutput(), [1000.0, 2000.0])
+        leaf = fieldferry.interpolate_scalar_field_using_point_interpolator(
+            "Pressure", source, label_source(cloud(np.array([[1.0, 1.0, 0.0]]), linear)))
+        assert point_array(leaf, "Pressure").tolist() == [1250.0]
 
 
 class TestLikeTheOtherMethods:

@@ -90,6 +90,28 @@ TEST(PointTree, TiesGoToTheLowestIdWhateverTheTreeOrder) {
   expect_brute_force_answers(xyz, queries);
 }
 
+TEST(PointTree, TiesAcrossASplitOnALatticeOfInexactSpacing) {
+  // A lattice of spacing 0.1 in shuffled id order, queried at its points, edge midpoints, face
+  // and cell centres: thousands of exact ties whose distances and subtree bounds carry rounding.
+  const int n = 8;
+  std::vector<std::array<double, 3>> xyz, queries;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      for (int k = 0; k < n; ++k) xyz.push_back({0.1 + i * 0.1, 0.2 + j * 0.1, 0.3 + k * 0.1});
+    }
+  }
+  std::mt19937 rng(1);
+  std::shuffle(xyz.begin(), xyz.end(), rng);
+  for (int i = 0; i < 2 * n - 1; ++i) {
+    for (int j = 0; j < 2 * n - 1; ++j) {
+      for (int k = 0; k < 2 * n - 1; ++k) {
+        queries.push_back({0.1 + 0.05 * i, 0.2 + 0.05 * j, 0.3 + 0.05 * k});
+      }
+    }
+  }
+  expect_brute_force_answers(xyz, queries);
+}
+
 TEST(PointTree, FewerPointsThanAskedForAndNone) {
   expect_brute_force_answers({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0.2, 0.2, 0.0}});
   const PointTree empty(cloud_of({}));

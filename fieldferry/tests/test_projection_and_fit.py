@@ -1,5 +1,8 @@
 """The two methods that go past nearest-point accuracy: "Surface projection" onto the source's
 cells and "Linear fit" over a cloud's nearest points, on gmsh meshes with analytic fields."""
+import sys
+from pathlib import Path
+
 import numpy as np
 import pytest
 import vtk
@@ -10,6 +13,9 @@ from kelm.mesh import ElementTopology as T
 from ferry_builders import (cloud, gmsh_box_with_hole, gmsh_cylinder_shell, hex_block_model,
                             host_model_of, label_source, leaves, plane_surface, point_array,
                             points_of, polydata, with_fields)
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cfdsource" / "tests"))
+from case_writers import ARROWHEAD, flat_polygons  # noqa: E402
 
 MASK = "vtkValidPointMask"
 FUNCTIONS = {"Surface projection": "interpolate_scalar_field_using_surface_projection",
@@ -186,6 +192,18 @@ class TestProjectionSearch:
         feet = np.where(patch_nearer[:, None], on_patch, on_panel)
         assert np.allclose(point_array(out, "Pressure"), linear(feet), rtol=0, atol=1e-9)
         assert (point_array(out, MASK) == 1).all()
+
+    def test_projection_onto_an_arrowhead_quadrilateral_reaches_every_point(self):
+        # Points all over its box, in its notch too: each one's closest point is on the cell.
+        source = label_source(with_fields(flat_polygons(ARROWHEAD), linear))
+        x, y = np.meshgrid(np.linspace(3.05, 4.95, 20), np.linspace(0.02, 1.9, 20))
+        points = np.column_stack([x.ravel(), y.ravel(), np.full(x.size, 0.1)])
+        leaf = fieldferry.interpolate_scalar_field_using_surface_projection(
+            "Pressure", source, cloud(points, linear))
+        assert (point_array(leaf, MASK) == 1).all()
+        corners = linear(points_of(source))
+        values = point_array(leaf, "Pressure")
+        assert (values >= corners.min() - 1e-9).all() and (values <= corners.max() + 1e-9).all()
 
     def test_projection_onto_polyhedra(self):
         # Two unit cubes as polyhedra, 2 m apart: points above, beside and inside either take the
