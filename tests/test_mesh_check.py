@@ -112,3 +112,19 @@ class TestKelmMap:
         assert "mapped anyway (--no-mesh-check)" in mapped.stdout
         report = json.loads((tmp_path / "mapped" / "report_pressure.json").read_text())
         assert report["bodies"][0]["faces_loaded"] > 0
+
+
+class TestWedgesFromMeshFiles:
+    # One prism as gmsh and Abaqus list it: its first triangle turning into the element, the
+    # other way from VTK's wedge. The loader turns it into VTK's order, so the check finds nothing.
+    GMSH_PRISM = ("$MeshFormat\n2.2 0 8\n$EndMeshFormat\n$Nodes\n6\n1 0 0 0\n2 1 0 0\n3 0 1 0\n"
+                  "4 0 0 1\n5 1 0 1\n6 0 1 1\n$EndNodes\n$Elements\n1\n1 6 2 1 1 1 2 3 4 5 6\n"
+                  "$EndElements\n")
+
+    def test_a_gmsh_prism_is_a_sound_wedge(self, tmp_path):
+        path = tmp_path / "prism.msh"
+        path.write_text(self.GMSH_PRISM)
+        kelm.reset()
+        model = kelm.io.load_model(str(path))
+        root = treewalk.create_vtk_dataset_from_kelm_entities([model])
+        assert mesh_check.bad_elements(root) == {}

@@ -35,6 +35,24 @@ def from_vtk_order(topology, connectivity):
     return rows[:, np.argsort(HOST_TO_VTK[topology])]
 
 
+# meshio keeps wedges turned the other way from VTK's (their first triangle's normal pointing
+# into the element, as gmsh, Abaqus and Nastran list them): its own VTK reader turns them so, and
+# its gmsh, Abaqus and Nastran readers leave them so. Quadratic wedges read from VTK files are the
+# exception: meshio keeps VTK's order for them. Turned here into VTK's order, on which the host's
+# face table and the mesh check agree.
+MESHIO_WEDGE_TO_VTK = {"wedge": np.array([0, 2, 1, 3, 5, 4]),
+                       "wedge15": np.array([0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13])}
+
+
+def _vtk_rows(block, path):
+    """A meshio cell block's rows in VTK node order."""
+    turn = MESHIO_WEDGE_TO_VTK.get(block.type)
+    if turn is None or (block.type == "wedge15"
+                        and os.path.splitext(path)[1].lower() in (".vtu", ".vtk")):
+        return block.data
+    return np.asarray(block.data)[:, turn]
+
+
 def _read(path):
     try:
         import meshio
@@ -97,7 +115,8 @@ def _kept_blocks(mesh, path, all_cells):
             raise ValueError(f"{path}: cell type '{block.type}' has no host topology; supported "
                              f"are {', '.join(MESHIO_TOPOLOGY)}")
         topology = MESHIO_TOPOLOGY[block.type]
-        blocks.setdefault(topology, []).append((index, from_vtk_order(topology, block.data)))
+        blocks.setdefault(topology, []).append((index, from_vtk_order(topology,
+                                                                      _vtk_rows(block, path))))
     if not all_cells and blocks:
         top = max(DIMENSION[t] for t in blocks)
         blocks = {t: b for t, b in blocks.items() if DIMENSION[t] == top}
