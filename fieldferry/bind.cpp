@@ -168,8 +168,8 @@ core::SourceCopies copies_argument(py::object mirror, py::object sector, const c
       kelm::raise_value_error(op, ": sector's count is ", n[0], "; it must be a whole number of ",
                               "sectors from 2 to ", core::kMostSectors);
     }
-    copies.sector = core::SectorCopies{int(n[0]), nonzero_direction(n, 1, op, "sector"),
-                                       centre_from(n, 4)};
+    copies.sector =
+        core::SectorCopies{int(n[0]), nonzero_direction(n, 1, op, "sector"), centre_from(n, 4)};
   }
   return copies;
 }
@@ -239,16 +239,16 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
 
 // The source as a mapping places it, always a new dataset: the caller may relabel it.
 vtkSmartPointer<vtkDataSet> place_source(py::object source, py::object length_factor,
-                                         py::object transform, py::object mirror,
-                                         py::object sector, py::object tolerance) {
+                                         py::object transform, py::object mirror, py::object sector,
+                                         py::object tolerance) {
   constexpr const char* op = "fieldferry.place_source";
   auto* from = vtk_argument<vtkDataSet>(source, op, "source", "VTK dataset");
   const double factor = core::checked_length_factor(
       real_argument(length_factor, op, "length_factor"), op, "the source's unit", "the model's");
   const std::optional<double> reach = tolerance_argument(tolerance, op);
-  vtkSmartPointer<vtkDataSet> whole = core::with_copies(
-      from, copies_argument(mirror, sector, op),
-      reach ? std::optional<double>(*reach / factor) : std::nullopt);
+  vtkSmartPointer<vtkDataSet> whole =
+      core::with_copies(from, copies_argument(mirror, sector, op),
+                        reach ? std::optional<double>(*reach / factor) : std::nullopt);
   vtkSmartPointer<vtkDataSet> placed =
       core::placed_source(whole, factor, transform_argument(transform, op));
   if (placed.Get() != from) return placed;
@@ -284,44 +284,43 @@ PYBIND11_MODULE(fieldferry, m) {
   // What map_scalar_field_to_mesh takes for radius=None, for callers that report the radius used.
   m.attr("default_coarse_radius_metres") = core::kCoarseToFineRadiusMetres;
 
-  m.def(
-      "map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
-      py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
-      py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
-      py::arg("full_distance_volume") = py::bool_(false),
-      py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
-      py::arg("transform") = py::none(), py::arg("radius") = py::none(),
-      py::arg("cloud_distance") = py::str("surface"), py::arg("mirror") = py::none(),
-      py::arg("sector") = py::none(),
-      "Maps the source point field `field_name` onto every leaf of the model multiblock "
-      "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
-      "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
-      "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
-      "scaling the source into the model's length unit. \"Pressure\" maps onto body "
-      "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
-      "point cloud from its distance volume, evaluated only where the leaves read it unless "
-      "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
-      "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
-      "source whose bounding box misses the model's or differs from it more than 20 times in "
-      "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
-      "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
-      "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
-      "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A point cloud's "
-      "\"Distance\" is measured to the surface it samples (the plane of its nearest points; "
-      "cloud_distance='nearest': to its nearest point, through its distance volume). "
-      "mirror=(nx, ny, nz[, cx, cy, cz]) merges a copy of the source mirrored in the plane "
-      "through C (default the origin) with normal N; sector=(count, ax, ay, az[, cx, cy, cz]) "
-      "merges count - 1 copies turned by 360/count degrees about the axis through C: both in the "
-      "source's own coordinates, before the scaling and the transform, so that a half or a "
-      "sector of a CFD model loads the whole structure. Source faces within the tolerance (none: "
-      "a millionth of the source's size) of the plane or of the sector's cut are dropped. A field "
-      "held "
-      "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
-      "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
-      "for the others. "
-      "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
-      "a field of several components, a negative tolerance or an empty or non-finite source, "
-      "TypeError for arguments of the wrong kind.");
+  m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
+        py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
+        py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
+        py::arg("full_distance_volume") = py::bool_(false),
+        py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
+        py::arg("transform") = py::none(), py::arg("radius") = py::none(),
+        py::arg("cloud_distance") = py::str("surface"), py::arg("mirror") = py::none(),
+        py::arg("sector") = py::none(),
+        "Maps the source point field `field_name` onto every leaf of the model multiblock "
+        "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
+        "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
+        "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
+        "scaling the source into the model's length unit. \"Pressure\" maps onto body "
+        "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
+        "point cloud from its distance volume, evaluated only where the leaves read it unless "
+        "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
+        "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
+        "source whose bounding box misses the model's or differs from it more than 20 times in "
+        "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
+        "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
+        "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
+        "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A point cloud's "
+        "\"Distance\" is measured to the surface it samples (the plane of its nearest points; "
+        "cloud_distance='nearest': to its nearest point, through its distance volume). "
+        "mirror=(nx, ny, nz[, cx, cy, cz]) merges a copy of the source mirrored in the plane "
+        "through C (default the origin) with normal N; sector=(count, ax, ay, az[, cx, cy, cz]) "
+        "merges count - 1 copies turned by 360/count degrees about the axis through C: both in the "
+        "source's own coordinates, before the scaling and the transform, so that a half or a "
+        "sector of a CFD model loads the whole structure. Source faces lying along the plane or "
+        "the sector's cut, within the tolerance of it (None: a millionth of the source's size), "
+        "are dropped. A field held "
+        "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
+        "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
+        "for the others. "
+        "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
+        "a field of several components, a negative tolerance or an empty or non-finite source, "
+        "TypeError for arguments of the wrong kind.");
 
   m.def("place_source", &place_source, py::arg("source"), py::arg("length_factor") = 1.0,
         py::arg("transform") = py::none(), py::kw_only(), py::arg("mirror") = py::none(),
@@ -346,16 +345,15 @@ PYBIND11_MODULE(fieldferry, m) {
              &core::interpolate_scalar_field_using_probe_filter,
              "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
              "source cell get 0 and \"vtkValidPointMask\" 0.");
-  def_method(m, "interpolate_scalar_field_using_surface_projection",
-             [](const std::string& field, vtkDataSet* from, vtkDataSet* to,
-                core::SourceIndex* shared) {
-               return core::interpolate_scalar_field_using_surface_projection(field, from, to,
-                                                                              shared);
-             },
-             "\"Surface projection\": a new dataset like to_mesh whose points take the source "
-             "values at their closest point on the source's cells, interpolated with that cell's "
-             "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
-             "Raises ValueError for a source without cells.");
+  def_method(
+      m, "interpolate_scalar_field_using_surface_projection",
+      [](const std::string& field, vtkDataSet* from, vtkDataSet* to, core::SourceIndex* shared) {
+        return core::interpolate_scalar_field_using_surface_projection(field, from, to, shared);
+      },
+      "\"Surface projection\": a new dataset like to_mesh whose points take the source "
+      "values at their closest point on the source's cells, interpolated with that cell's "
+      "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
+      "Raises ValueError for a source without cells.");
   def_method(m, "interpolate_scalar_field_using_face_average",
              &core::interpolate_scalar_field_using_face_average,
              "\"Face average\": a new surface like to_mesh (vtkPolyData) whose faces take the area "

@@ -24,6 +24,9 @@ namespace fieldferry_core {
 
 namespace {
 
+// |cos| of the angle between a face's normal and a plane's above which the face lies along it.
+constexpr double kAlongPlane = 0.9;
+
 Vector3 unit(const Vector3& v) {
   const double length = vtkMath::Norm(v.data());
   assert(length > 0 && "the bindings refuse a zero normal or axis");
@@ -53,12 +56,33 @@ bool is_face(vtkDataSet* data, vtkIdType cell, std::map<int, int>& dimensions) {
   return (dimensions[type] = probe->GetCellDimension()) == 2;
 }
 
-bool lies_on_any(vtkDataSet* data, vtkIdList* points, const std::vector<MirrorPlane>& planes,
+// The unit normal of a face (Newell's method over its corners, which come first in every face
+// type), zero for a degenerate one.
+Vector3 face_normal(vtkDataSet* data, vtkGenericCell* face) {
+  Vector3 n{0, 0, 0};
+  const vtkIdType corners = face->GetNumberOfEdges();
+  double a[3], b[3];
+  for (vtkIdType k = 0; k < corners; ++k) {
+    data->GetPoint(face->GetPointId(k), a);
+    data->GetPoint(face->GetPointId((k + 1) % corners), b);
+    n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+    n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+    n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+  }
+  const double length = vtkMath::Norm(n.data());
+  return length > 0 ? Vector3{n[0] / length, n[1] / length, n[2] / length} : n;
+}
+
+// A face lies in a plane when all its points are within `reach` of it and it lies along it: a
+// wall standing on the plane, one face wide, has its points within a tolerance of a face's size
+// too.
+bool lies_on_any(vtkDataSet* data, vtkGenericCell* face, const std::vector<MirrorPlane>& planes,
                  double reach) {
+  const Vector3 normal = face_normal(data, face);
   for (const MirrorPlane& plane : planes) {
-    bool all = points->GetNumberOfIds() > 0;
-    for (vtkIdType k = 0; all && k < points->GetNumberOfIds(); ++k) {
-      all = distance_to(plane, data->GetPoint(points->GetId(k))) <= reach;
+    bool all = std::abs(vtkMath::Dot(normal.data(), unit(plane.normal).data())) >= kAlongPlane;
+    for (vtkIdType k = 0; all && k < face->GetNumberOfPoints(); ++k) {
+      all = distance_to(plane, data->GetPoint(face->GetPointId(k))) <= reach;
     }
     if (all) return true;
   }
@@ -89,17 +113,16 @@ vtkSmartPointer<vtkDataSet> only_cells(vtkDataSet* source, const std::vector<vtk
   return extract->GetOutput();
 }
 
-// `source` less its faces lying within `reach` of one of `planes`.
+// `source` less its faces lying in one of `planes` (within `reach`).
 vtkSmartPointer<vtkDataSet> without_faces_on(vtkDataSet* source,
-                                             const std::vector<MirrorPlane>& planes,
-                                             double reach) {
+                                             const std::vector<MirrorPlane>& planes, double reach) {
   std::map<int, int> dimensions;
   std::vector<vtkIdType> dropped;
-  auto points = vtkSmartPointer<vtkIdList>::New();
-  for (vtkIdType c = 0; c < source->GetNumberOfCells(); ++c) {
+  auto face = vtkSmartPointer<vtkGenericCell>::New();
+  for (vtkIdType c = 0; c < source->GetNumberOfCells() && !planes.empty(); ++c) {
     if (!is_face(source, c, dimensions)) continue;
-    source->GetCellPoints(c, points);
-    if (lies_on_any(source, points, planes, reach)) dropped.push_back(c);
+    source->GetCell(c, face);
+    if (lies_on_any(source, face, planes, reach)) dropped.push_back(c);
   }
   if (dropped.empty()) return source;
   return only_cells(source, dropped);
@@ -108,16 +131,14 @@ vtkSmartPointer<vtkDataSet> without_faces_on(vtkDataSet* source,
 // The two planes through the sector's axis that bound the source's points round it, at the ends
 // of the widest gap between their angles; none when the points go round much more than one
 // sector (the source is whole already, or no sector at all).
-std::vector<MirrorPlane> sector_cut(vtkDataSet* source, const SectorCopies& sector,
-                                    double reach) {
+std::vector<MirrorPlane> sector_cut(vtkDataSet* source, const SectorCopies& sector, double reach) {
   const Vector3 axis = unit(sector.axis);
   double u[3], v[3];
   vtkMath::Perpendiculars(axis.data(), u, v, 0);
   std::vector<double> angles;
   for (vtkIdType p = 0; p < source->GetNumberOfPoints(); ++p) {
     const double* x = source->GetPoint(p);
-    const double d[3] = {x[0] - sector.centre[0], x[1] - sector.centre[1],
-                         x[2] - sector.centre[2]};
+    const double d[3] = {x[0] - sector.centre[0], x[1] - sector.centre[1], x[2] - sector.centre[2]};
     const double across = vtkMath::Dot(d, u), along = vtkMath::Dot(d, v);
     if (std::hypot(across, along) > reach) angles.push_back(std::atan2(along, across));
   }
@@ -165,9 +186,7 @@ vtkSmartPointer<vtkDataSet> merged(vtkDataSet* part, const std::vector<Matrix4>&
 
 }  // namespace
 
-int SourceCopies::count() const {
-  return (mirror ? 2 : 1) * (sector ? sector->count : 1) - 1;
-}
+int SourceCopies::count() const { return (mirror ? 2 : 1) * (sector ? sector->count : 1) - 1; }
 
 Matrix4 mirror_matrix(const MirrorPlane& plane) {
   const Vector3 n = unit(plane.normal);
@@ -204,7 +223,8 @@ vtkSmartPointer<vtkDataSet> with_copies(vtkDataSet* source, const SourceCopies& 
     const SectorCopies& sector = *copies.sector;
     whole = without_faces_on(whole, sector_cut(whole, sector, near), near);
     std::vector<Matrix4> turns;
-    for (int k = 0; k < sector.count; ++k) turns.push_back(turn_matrix(sector, 360.0 * k / sector.count));
+    for (int k = 0; k < sector.count; ++k)
+      turns.push_back(turn_matrix(sector, 360.0 * k / sector.count));
     whole = merged(whole, turns);
   }
   whole->GetFieldData()->PassData(source->GetFieldData());

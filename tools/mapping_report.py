@@ -274,7 +274,12 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
     f, m, _ = source_tris.force(+1.0)
     out.update({"source_surface": (f * force_factor + 0.0).tolist(),
                 "source_surface_moment": (m * moment_factor + 0.0).tolist()})
-    owner, agree = force_balance.coverage(source_tris, loaded_tris, tolerance)
+    # Which source faces are a body's is decided on its whole surface, loaded or not: its
+    # source force is the same whatever the method; the loaded faces judge only the direction.
+    surfaces = [force_balance.surface_triangles(leaf_of[path]) for path in paths]
+    solid = [_text(leaf_of[path], "mesh_type") in ("tetra", "hexa") for path in paths]
+    owner = force_balance.ownership(source_tris, surfaces, solid, tolerance)
+    _, agree = force_balance.coverage(source_tris, loaded_tris, tolerance)
     by_path = {}
     for index, (path, tris) in enumerate(zip(paths, loaded_tris)):
         mine = owner == index
@@ -407,7 +412,7 @@ def force_lines(force, bodies):
                  if force.get("source_moment") else "")]
     if force.get("uncovered_source_faces"):
         lines.append(f"source faces no body takes: {force['uncovered_source_faces']} "
-                     "(beyond every body's reach)")
+                     "(beyond every body's reach, or facing away from every solid)")
     return lines
 
 
