@@ -18,6 +18,7 @@
 #include "distance_field.h"
 #include "export_file.h"
 #include "face_average.h"
+#include "facing.h"
 #include "interpolation.h"
 #include "linear_fit.h"
 #include "map_field.h"
@@ -283,6 +284,8 @@ PYBIND11_MODULE(fieldferry, m) {
   m.attr("last_unmapped_counts") = py::dict();
   // What map_scalar_field_to_mesh takes for radius=None, for callers that report the radius used.
   m.attr("default_coarse_radius_metres") = core::kCoarseToFineRadiusMetres;
+  // How squarely a solid's face must face its source face to be wetted, for the force balance.
+  m.attr("facing_cosine") = core::kFacingCosine;
 
   m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
         py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),

@@ -236,7 +236,7 @@ class TestSolidBox:
             assert " N differs from the source's 111.8 N by " in report["force"]["warnings"][0]
 
 
-def standing_box_source():
+def standing_box_source(with_ground=True):
     """The box's walls and roof (no bottom: it stands on the ground) with the ground around it,
     whose normals point down, out of the fluid: the CFD of a building on the ground."""
     walls = box_source()
@@ -249,7 +249,7 @@ def standing_box_source():
     c = ns.vtk_to_numpy(centres.GetOutput().GetPoints().GetData())
     under = np.flatnonzero((c[:, 0] > 0) & (c[:, 0] < 200) & (c[:, 1] > 0) & (c[:, 1] < 100))
     both = vtk.vtkAppendPolyData()
-    for part, dropped in ((walls, bottom), (ground, under)):
+    for part, dropped in ((walls, bottom), (ground, under))[:2 if with_ground else 1]:
         part.BuildCells()
         for cell in dropped:
             part.DeleteCell(cell)
@@ -274,6 +274,16 @@ class TestSourceFacesOfABody:
         # The linear pressure on the walls and roof: -grad p V sideways, P0 + ... on the roof.
         roof = -(P0 + GX * 100 + GY * 50) * 200 * 100 / 1000.0
         assert entry["source"] == pytest.approx([-100.0, -50.0, roof], abs=1e-6)
+
+    def test_the_bottom_of_a_building_is_dry(self):
+        # The CFD's walls lean out by a degree (two meshings of one wall are seldom parallel):
+        # beside the bottom's faces they turn their normals a little against the bottom's.
+        source = standing_box_source(with_ground=False)
+        xyz = ns.vtk_to_numpy(source.GetPoints().GetData())
+        xyz[:, :2] += (xyz[:, :2] - [100.0, 50.0]) * xyz[:, 2:] * np.tan(np.radians(1.0)) / 50.0
+        report = mapped_report(lambda part: add_box(part, "Box", T.Hexa8), source, tolerance=60.0)
+        (box,) = report["bodies"]
+        assert (box["faces_loaded"], box["facing_away"]) == (32, 8)
 
     def test_faces_the_load_left_out_do_not_change_the_source_force(self):
         def without_roof(loaded):

@@ -20,8 +20,9 @@ whose surface face lies nearest its centre, when that distance is within the rea
 tolerance, or without one the source face's longest edge: the gap between two meshings of one
 wall is far smaller), the centre lies over that face, not beyond the rim of the surface (its
 offset from the nearest point leans at most 45 degrees from the face's normal; one beyond a rim
-lies along the surface), and, for a solid, the source face faces it (its normal within 60
-degrees of the face's inward normal: ground next to a building is not the building's). Source
+lies along the surface), and, for a solid, the source face faces it as in the mapping's facing
+test (its normal within 60 degrees of the face's inward normal: ground next to a building is
+not the building's). Source
 faces no body takes (inlets, walls the model leaves out, ground) belong to none; the total
 compares the source faces some body takes with all loaded faces, and the whole source surface's
 force is given besides.
@@ -268,24 +269,21 @@ def surface_triangles(leaf):
     return Triangles(xyz[conn], np.zeros(len(conn)))
 
 
-# A source face is a solid body's when its normal lies within 60 degrees of the inward normal of
-# the body face under it: the fluid pushes that face. Ground next to a building (its normal along
-# the building's walls, or along its bottom's outward normal) is not the building's.
-FACING_COSINE = 0.5
-
-
 def ownership(source, surfaces, solid, tolerance):
     """For each source triangle, the index into `surfaces` (each body's whole surface, from
     surface_triangles) of the body that takes it, -1 for none: the body whose surface face lies
     under it (see _over_faces; within the tolerance, or without one the source face's longest
     edge) and, for a `solid` body, faces it (the source face's normal points into the body). The
     wetted source faces a body takes are decided by geometry alone, so its source force does not
-    depend on which of its faces a mapping method loaded."""
+    depend on which of its faces a mapping method loaded. A source face faces a solid's face as
+    in the mapping's facing test (fieldferry.facing_cosine): ground next to a building, its
+    normal along the building's walls or its bottom's outward normal, is not the building's."""
+    import fieldferry
     owner = np.full(len(source), -1)
     picked, cells, normal = _over_faces(source, Triangles.joined(surfaces),
                                         _reach(source, tolerance))
     body_of = np.repeat(np.arange(len(surfaces)), [len(b) for b in surfaces])[cells]
-    facing = (_unit(source.a[picked]) * normal).sum(axis=1) <= -FACING_COSINE
+    facing = (_unit(source.a[picked]) * normal).sum(axis=1) < -fieldferry.facing_cosine
     keep = facing | ~np.asarray(solid, bool)[body_of]
     owner[picked[keep]] = body_of[keep]
     return owner
