@@ -11,6 +11,7 @@
 #include <vtkMath.h>
 #include <vtkMatrix4x4.h>
 #include <vtkPolyData.h>
+#include <vtkPolygon.h>
 #include <vtkTransform.h>
 #include <vtkUnstructuredGrid.h>
 
@@ -18,6 +19,7 @@
 #include <cassert>
 #include <cmath>
 #include <map>
+#include <numeric>
 #include <vector>
 
 namespace fieldferry_core {
@@ -56,21 +58,14 @@ bool is_face(vtkDataSet* data, vtkIdType cell, std::map<int, int>& dimensions) {
   return (dimensions[type] = probe->GetCellDimension()) == 2;
 }
 
-// The unit normal of a face (Newell's method over its corners, which come first in every face
-// type), zero for a degenerate one.
-Vector3 face_normal(vtkDataSet* data, vtkGenericCell* face) {
+// The unit normal of a face (over its corners, which come first in every face type), zero for a
+// degenerate one.
+Vector3 face_normal(vtkGenericCell* face) {
+  std::vector<vtkIdType> ring(static_cast<size_t>(face->GetNumberOfEdges()));
+  std::iota(ring.begin(), ring.end(), 0);
   Vector3 n{0, 0, 0};
-  const vtkIdType corners = face->GetNumberOfEdges();
-  double a[3], b[3];
-  for (vtkIdType k = 0; k < corners; ++k) {
-    data->GetPoint(face->GetPointId(k), a);
-    data->GetPoint(face->GetPointId((k + 1) % corners), b);
-    n[0] += (a[1] - b[1]) * (a[2] + b[2]);
-    n[1] += (a[2] - b[2]) * (a[0] + b[0]);
-    n[2] += (a[0] - b[0]) * (a[1] + b[1]);
-  }
-  const double length = vtkMath::Norm(n.data());
-  return length > 0 ? Vector3{n[0] / length, n[1] / length, n[2] / length} : n;
+  vtkPolygon::ComputeNormal(face->GetPoints(), int(ring.size()), ring.data(), n.data());
+  return n;
 }
 
 // A face lies in a plane when all its points are within `reach` of it and it lies along it: a
@@ -78,7 +73,7 @@ Vector3 face_normal(vtkDataSet* data, vtkGenericCell* face) {
 // too.
 bool lies_on_any(vtkDataSet* data, vtkGenericCell* face, const std::vector<MirrorPlane>& planes,
                  double reach) {
-  const Vector3 normal = face_normal(data, face);
+  const Vector3 normal = face_normal(face);
   for (const MirrorPlane& plane : planes) {
     bool all = std::abs(vtkMath::Dot(normal.data(), unit(plane.normal).data())) >= kAlongPlane;
     for (vtkIdType k = 0; all && k < face->GetNumberOfPoints(); ++k) {
