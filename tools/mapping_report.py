@@ -405,7 +405,9 @@ def force_lines(force, bodies):
             name = b["body"] if len(b["body"]) <= 48 else "..." + b["body"][-45:]
             lines.append(_balance_row(name, b["balance"]))
     lines.append(_balance_row("all bodies", force))
-    lines += [f"source surface, whole{' (copies included)' if force.get('copies') else ''}: "
+    lines += ["source force of a body: the wetted source faces over its whole surface, loaded "
+              "or not, whatever the method (for a solid, those facing it)",
+              f"source surface, whole{' (copies included)' if force.get('copies') else ''}: "
               f"{_vector(force.get('source_surface'))}",
               f"moment of the loaded faces: {_triple(force.get('loaded_moment')).strip()}"
               + (f", of the source faces the bodies take: {_triple(force['source_moment']).strip()}"
