@@ -22,10 +22,9 @@ wall is far smaller), the centre lies over that face, not beyond the rim of the 
 offset from the nearest point leans at most 45 degrees from the face's normal; one beyond a rim
 lies along the surface), and, for a solid, the source face faces it as in the mapping's facing
 test (its normal within 60 degrees of the face's inward normal: ground next to a building is
-not the building's). Source
-faces no body takes (inlets, walls the model leaves out, ground) belong to none; the total
-compares the source faces some body takes with all loaded faces, and the whole source surface's
-force is given besides.
+not the building's). Source faces no body takes (inlets, walls the model leaves out, ground)
+belong to none; the total compares the source faces some body takes with all loaded faces, and
+the whole source surface's force is given besides.
 """
 import math
 

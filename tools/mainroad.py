@@ -84,8 +84,9 @@ def export_model(entities, out_dir):
 
 def whole_source(source, model, copies, tolerance):
     """The source merged with its mirrored or turned copies (`copies`: motion.copies' keyword
-    arguments; the source itself without any), in its own coordinates and unit, faces within the
-    `tolerance` (model units) of the symmetry plane or sector cut dropped. Made once, before the
+    arguments; the source itself without any), in its own coordinates and unit, its faces lying
+    in the symmetry plane or on the sector's cut (within `tolerance`, model units) dropped.
+    Made once, before the
     road, so that the mapping, the moved source and the force balance all see the same whole;
     its field data "Source copies" tells the report how many copies it holds."""
     if not copies:
