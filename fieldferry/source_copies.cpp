@@ -28,6 +28,9 @@ namespace {
 
 // |cos| of the angle between a face's normal and a plane's above which the face lies along it.
 constexpr double kAlongPlane = 0.9;
+// How far a source's angle round the axis may differ from its sector's (a share of it) for the
+// source to be taken as spanning it.
+constexpr double kSpanSlack = 0.02;
 
 Vector3 unit(const Vector3& v) {
   const double length = vtkMath::Norm(v.data());
@@ -68,20 +71,26 @@ Vector3 face_normal(vtkGenericCell* face) {
   return n;
 }
 
-// A face lies in a plane when all its points are within `reach` of it and it lies along it: a
-// wall standing on the plane, one face wide, has its points within a tolerance of a face's size
-// too.
-bool lies_on_any(vtkDataSet* data, vtkGenericCell* face, const std::vector<MirrorPlane>& planes,
-                 double reach) {
-  const Vector3 normal = face_normal(face);
-  for (const MirrorPlane& plane : planes) {
-    bool all = std::abs(vtkMath::Dot(normal.data(), unit(plane.normal).data())) >= kAlongPlane;
-    for (vtkIdType k = 0; all && k < face->GetNumberOfPoints(); ++k) {
-      all = distance_to(plane, data->GetPoint(face->GetPointId(k))) <= reach;
-    }
-    if (all) return true;
+// Per point of `data`, whether it lies within `reach` of `plane`.
+std::vector<char> points_near(vtkDataSet* data, const MirrorPlane& plane, double reach) {
+  std::vector<char> near(static_cast<size_t>(data->GetNumberOfPoints()));
+  for (vtkIdType p = 0; p < data->GetNumberOfPoints(); ++p) {
+    near[static_cast<size_t>(p)] = distance_to(plane, data->GetPoint(p)) <= reach;
   }
-  return false;
+  return near;
+}
+
+// A face lies in a plane when all its points are within reach of it (`near`) and it lies along
+// it: a wall standing on the plane, one face wide, has its points within a tolerance of a face's
+// size too.
+bool lies_on(vtkDataSet* data, vtkIdType cell, vtkIdList* points, const MirrorPlane& plane,
+             const std::vector<char>& near, vtkGenericCell* face) {
+  for (vtkIdType k = 0; k < points->GetNumberOfIds(); ++k) {
+    if (!near[static_cast<size_t>(points->GetId(k))]) return false;
+  }
+  data->GetCell(cell, face);
+  const Vector3 normal = face_normal(face);
+  return std::abs(vtkMath::Dot(normal.data(), unit(plane.normal).data())) >= kAlongPlane;
 }
 
 vtkSmartPointer<vtkDataSet> only_cells(vtkDataSet* source, const std::vector<vtkIdType>& dropped) {
@@ -111,21 +120,28 @@ vtkSmartPointer<vtkDataSet> only_cells(vtkDataSet* source, const std::vector<vtk
 // `source` less its faces lying in one of `planes` (within `reach`).
 vtkSmartPointer<vtkDataSet> without_faces_on(vtkDataSet* source,
                                              const std::vector<MirrorPlane>& planes, double reach) {
+  std::vector<std::vector<char>> near;
+  for (const MirrorPlane& plane : planes) near.push_back(points_near(source, plane, reach));
   std::map<int, int> dimensions;
   std::vector<vtkIdType> dropped;
+  auto points = vtkSmartPointer<vtkIdList>::New();
   auto face = vtkSmartPointer<vtkGenericCell>::New();
   for (vtkIdType c = 0; c < source->GetNumberOfCells() && !planes.empty(); ++c) {
     if (!is_face(source, c, dimensions)) continue;
-    source->GetCell(c, face);
-    if (lies_on_any(source, face, planes, reach)) dropped.push_back(c);
+    source->GetCellPoints(c, points);
+    for (size_t k = 0; k < planes.size(); ++k) {
+      if (lies_on(source, c, points, planes[k], near[k], face)) {
+        dropped.push_back(c);
+        break;
+      }
+    }
   }
   if (dropped.empty()) return source;
   return only_cells(source, dropped);
 }
 
 // The two planes through the sector's axis that bound the source's points round it, at the ends
-// of the widest gap between their angles; none when the points go round much more than one
-// sector (the source is whole already, or no sector at all).
+// of the widest gap between their angles; none unless the source spans its sector.
 std::vector<MirrorPlane> sector_cut(vtkDataSet* source, const SectorCopies& sector, double reach) {
   const Vector3 axis = unit(sector.axis);
   double u[3], v[3];
@@ -146,8 +162,11 @@ std::vector<MirrorPlane> sector_cut(vtkDataSet* source, const SectorCopies& sect
       gap = angles[k] - angles[k - 1], start = angles[k], end = angles[k - 1];
     }
   }
+  // Only a source that spans its sector touches both cuts: one that spans less (a blade read
+  // without its hub) or more (a whole ring) has no faces on them.
   const double sector_angle = 2 * vtkMath::Pi() / sector.count;
-  if (2 * vtkMath::Pi() - gap > 1.5 * sector_angle) return {};
+  const double span = 2 * vtkMath::Pi() - gap;
+  if (std::abs(span - sector_angle) > kSpanSlack * sector_angle) return {};
   std::vector<MirrorPlane> cut;
   for (double angle : {start, end}) {
     MirrorPlane plane{{}, sector.centre};

@@ -57,10 +57,11 @@ Matrix4 turn_matrix(const SectorCopies& sector, double degrees);
 // `source` merged with its copies: `source` itself when none are asked for. Faces (2-D cells)
 // lying in the symmetry plane or on a sector's cut (along it, within 25 degrees, and with all
 // their points within `reach` of it; source units, none: kCutReachShare of the diagonal) are
-// dropped first: they are where the fluid goes on into the copy, not walls. A sector's cut is the
-// two planes through the axis that bound the source's points round it. Polydata stays polydata, any
-// other kind becomes an unstructured grid; point, cell and field data are kept ("Normals" turned
-// with each copy), and the field data gains kSourceCopiesArray.
+// dropped first: they are where the fluid goes on into the copy, not walls. A sector's cut is
+// the two planes through the axis that bound the source's points round it, when they span the
+// sector (within 2 %). Polydata stays polydata, any other kind becomes an unstructured grid;
+// point, cell and field data are kept ("Normals" turned with each copy), and the field data
+// gains kSourceCopiesArray.
 vtkSmartPointer<vtkDataSet> with_copies(vtkDataSet* source, const SourceCopies& copies,
                                         std::optional<double> reach);
 

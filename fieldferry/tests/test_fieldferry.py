@@ -806,6 +806,11 @@ class TestCopies:
         assert np.allclose(mapped_onto_whole_cylinder(quarter, sector=(4, 0, 0, 1)),
                            mapped_onto_whole_cylinder(whole), rtol=0, atol=1e-9)
 
+    def test_a_blade_read_without_its_hub_keeps_its_faces(self):
+        # It spans no sector: its flat faces along a plane through the axis are no cut.
+        blade = label_source(polydata(*radial_face(20)))
+        assert fieldferry.place_source(blade, sector=(4, 0, 0, 1)).GetNumberOfCells() == 8
+
     def test_a_normals_array_turns_with_its_copy(self):
         points, tris = cylinder_wall(6, 1, 0, 90)
         wall = label_source(polydata(points, tris))
