@@ -9,6 +9,7 @@
 #include <vtkMatrix4x4.h>
 #include <vtkPythonUtil.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -17,9 +18,11 @@
 #include "distance_field.h"
 #include "export_file.h"
 #include "face_average.h"
+#include "facing.h"
 #include "interpolation.h"
 #include "linear_fit.h"
 #include "map_field.h"
+#include "source_copies.h"
 #include "source_stage.h"
 #include "surface_projection.h"
 
@@ -117,12 +120,68 @@ std::optional<std::array<double, 16>> transform_argument(py::object value, const
   return m;
 }
 
+// The numbers of a sequence of one of the lengths in `sizes`, each finite; `form` names
+// the expected shape in messages.
+std::vector<double> numbers_argument(py::object value, const char* op, const char* parameter,
+                                     std::initializer_list<size_t> sizes, const char* form) {
+  const bool sequence = PySequence_Check(value.ptr()) && !py::isinstance<py::str>(value);
+  const size_t size = sequence ? py::len(value) : 0;
+  if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) {
+    kelm::raise_type_error(op, ": ", parameter, " must be None or ", form, ", not ",
+                           kelm::bind::utf8_text(py::repr(value)));
+  }
+  std::vector<double> numbers;
+  for (size_t k = 0; k < size; ++k) {
+    numbers.push_back(real_argument(value[py::int_(k)], op, parameter));
+    if (!std::isfinite(numbers.back())) {
+      kelm::raise_value_error(op, ": ", parameter, " has a non-finite entry ", numbers.back());
+    }
+  }
+  return numbers;
+}
+
+core::Vector3 nonzero_direction(const std::vector<double>& n, size_t first, const char* op,
+                                const char* parameter) {
+  const core::Vector3 direction{n[first], n[first + 1], n[first + 2]};
+  if (direction == core::Vector3{0, 0, 0}) {
+    kelm::raise_value_error(op, ": ", parameter, "'s direction is (0, 0, 0); it needs one");
+  }
+  return direction;
+}
+
+core::Vector3 centre_from(const std::vector<double>& n, size_t first) {
+  if (n.size() < first + 3) return {0, 0, 0};
+  return {n[first], n[first + 1], n[first + 2]};
+}
+
+// mirror=(nx, ny, nz[, cx, cy, cz]) and sector=(count, ax, ay, az[, cx, cy, cz]): the plane's
+// normal and the sector's axis through a centre (default the origin), in source coordinates.
+core::SourceCopies copies_argument(py::object mirror, py::object sector, const char* op) {
+  core::SourceCopies copies;
+  if (!mirror.is_none()) {
+    const auto n = numbers_argument(mirror, op, "mirror", {3, 6}, "(nx, ny, nz[, cx, cy, cz])");
+    copies.mirror = core::MirrorPlane{nonzero_direction(n, 0, op, "mirror"), centre_from(n, 3)};
+  }
+  if (!sector.is_none()) {
+    const auto n =
+        numbers_argument(sector, op, "sector", {4, 7}, "(count, ax, ay, az[, cx, cy, cz])");
+    if (n[0] != std::floor(n[0]) || n[0] < 2 || n[0] > core::kMostSectors) {
+      kelm::raise_value_error(op, ": sector's count is ", n[0], "; it must be a whole number of ",
+                              "sectors from 2 to ", core::kMostSectors);
+    }
+    copies.sector =
+        core::SectorCopies{int(n[0]), nonzero_direction(n, 1, op, "sector"), centre_from(n, 4)};
+  }
+  return copies;
+}
+
 py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_algorithm,
                                     py::object from_mesh, py::object to_mesh,
                                     py::object boundary_only, py::object tolerance,
                                     py::object full_distance_volume, py::object require_overlap,
                                     py::object more_fields, py::object transform, py::object radius,
-                                    py::object cloud_distance) {
+                                    py::object cloud_distance, py::object mirror,
+                                    py::object sector) {
   constexpr const char* op = "fieldferry.map_scalar_field_to_mesh";
   py::module_ m = py::module_::import("fieldferry");
   core::MappingRequest request;
@@ -146,6 +205,7 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
   request.more_fields =
       kelm::bind::text_list_argument(more_fields, op, "more_fields", "a list of field names");
   request.transform = transform_argument(transform, op);
+  request.copies = copies_argument(mirror, sector, op);
   const std::string cloud = text_argument(cloud_distance, op, "cloud_distance");
   if (cloud != "surface" && cloud != "nearest") {
     kelm::raise_value_error(op, ": cloud_distance must be 'surface' or 'nearest', not '", cloud,
@@ -180,13 +240,18 @@ py::object map_scalar_field_to_mesh(py::object field_name, py::object mapping_al
 
 // The source as a mapping places it, always a new dataset: the caller may relabel it.
 vtkSmartPointer<vtkDataSet> place_source(py::object source, py::object length_factor,
-                                         py::object transform) {
+                                         py::object transform, py::object mirror, py::object sector,
+                                         py::object tolerance) {
   constexpr const char* op = "fieldferry.place_source";
   auto* from = vtk_argument<vtkDataSet>(source, op, "source", "VTK dataset");
   const double factor = core::checked_length_factor(
       real_argument(length_factor, op, "length_factor"), op, "the source's unit", "the model's");
+  const std::optional<double> reach = tolerance_argument(tolerance, op);
+  vtkSmartPointer<vtkDataSet> whole =
+      core::with_copies(from, copies_argument(mirror, sector, op),
+                        reach ? std::optional<double>(*reach / factor) : std::nullopt);
   vtkSmartPointer<vtkDataSet> placed =
-      core::placed_source(from, factor, transform_argument(transform, op));
+      core::placed_source(whole, factor, transform_argument(transform, op));
   if (placed.Get() != from) return placed;
   vtkSmartPointer<vtkDataSet> copy;
   copy.TakeReference(from->NewInstance());
@@ -219,46 +284,58 @@ PYBIND11_MODULE(fieldferry, m) {
   m.attr("last_unmapped_counts") = py::dict();
   // What map_scalar_field_to_mesh takes for radius=None, for callers that report the radius used.
   m.attr("default_coarse_radius_metres") = core::kCoarseToFineRadiusMetres;
+  // How squarely a solid's face must face its source face to be wetted, for the force balance.
+  m.attr("facing_cosine") = core::kFacingCosine;
 
-  m.def(
-      "map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
-      py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
-      py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
-      py::arg("full_distance_volume") = py::bool_(false),
-      py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
-      py::arg("transform") = py::none(), py::arg("radius") = py::none(),
-      py::arg("cloud_distance") = py::str("surface"),
-      "Maps the source point field `field_name` onto every leaf of the model multiblock "
-      "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
-      "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
-      "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
-      "scaling the source into the model's length unit. \"Pressure\" maps onto body "
-      "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
-      "point cloud from its distance volume, evaluated only where the leaves read it unless "
-      "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
-      "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
-      "source whose bounding box misses the model's or differs from it more than 20 times in "
-      "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
-      "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
-      "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
-      "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A point cloud's "
-      "\"Distance\" is measured to the surface it samples (the plane of its nearest points; "
-      "cloud_distance='nearest': to its nearest point, through its distance volume). A field held "
-      "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
-      "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
-      "for the others. "
-      "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
-      "a field of several components, a negative tolerance or an empty or non-finite source, "
-      "TypeError for arguments of the wrong kind.");
+  m.def("map_scalar_field_to_mesh", &map_scalar_field_to_mesh, py::arg("field_name"),
+        py::arg("mapping_algorithm"), py::arg("from_mesh"), py::arg("to_mesh"),
+        py::arg("boundary_only"), py::arg("tolerance"), py::kw_only(),
+        py::arg("full_distance_volume") = py::bool_(false),
+        py::arg("require_overlap") = py::bool_(false), py::arg("more_fields") = py::tuple(),
+        py::arg("transform") = py::none(), py::arg("radius") = py::none(),
+        py::arg("cloud_distance") = py::str("surface"), py::arg("mirror") = py::none(),
+        py::arg("sector") = py::none(),
+        "Maps the source point field `field_name` onto every leaf of the model multiblock "
+        "`to_mesh` (changed in place and returned) with mapping_algorithm \"Point cloud or "
+        "mesh\", \"Mesh only\", \"Coarse to fine\", \"Surface projection\", \"Linear fit\" or "
+        "\"Face average\" (onto body surfaces only: a pressure, or boundary_only=True), after "
+        "scaling the source into the model's length unit. \"Pressure\" maps onto body "
+        "surfaces; a tolerance other than None adds the \"Distance\" to the source first (for a "
+        "point cloud from its distance volume, evaluated only where the leaves read it unless "
+        "full_distance_volume is true; same values). Each leaf carries \"vtkValidPointMask\"; "
+        "the per-body count of unmapped points is left in fieldferry.last_unmapped_counts. A "
+        "source whose bounding box misses the model's or differs from it more than 20 times in "
+        "size prints a warning (raises ValueError with require_overlap=True). more_fields: further "
+        "source fields mapped with the same geometry onto the same leaves. transform (a 4x4 "
+        "matrix or a vtkTransform) moves the source after the length-unit scaling. radius: the "
+        "kernel radius of \"Coarse to fine\" in model units (None: 0.01 m). A point cloud's "
+        "\"Distance\" is measured to the surface it samples (the plane of its nearest points; "
+        "cloud_distance='nearest': to its nearest point, through its distance volume). "
+        "mirror=(nx, ny, nz[, cx, cy, cz]) merges a copy of the source mirrored in the plane "
+        "through C (default the origin) with normal N; sector=(count, ax, ay, az[, cx, cy, cz]) "
+        "merges count - 1 copies turned by 360/count degrees about the axis through C: both in the "
+        "source's own coordinates, before the scaling and the transform, so that a half or a "
+        "sector of a CFD model loads the whole structure. Source faces lying along the plane or "
+        "the sector's cut, within the tolerance of it (None: a millionth of the source's size), "
+        "are dropped. A field held "
+        "as cell data (face values) is taken from the cell a point lands in by \"Mesh only\", "
+        "\"Surface projection\" and \"Face average\", and averaged to the points (size-weighted) "
+        "for the others. "
+        "Raises KeyError for a missing unit array or field, ValueError for an unknown algorithm, "
+        "a field of several components, a negative tolerance or an empty or non-finite source, "
+        "TypeError for arguments of the wrong kind.");
 
   m.def("place_source", &place_source, py::arg("source"), py::arg("length_factor") = 1.0,
-        py::arg("transform") = py::none(),
+        py::arg("transform") = py::none(), py::kw_only(), py::arg("mirror") = py::none(),
+        py::arg("sector") = py::none(), py::arg("tolerance") = py::none(),
         "The source as map_scalar_field_to_mesh places it: a new dataset of the same kind (an "
         "image becomes a structured grid) scaled about the origin by length_factor (the source's "
         "length unit into the model's), then moved by transform (a 4x4 affine matrix or a "
         "vtkTransform; None: not moved). A \"Normals\" array turns as normals do, and a "
         "transform that mirrors (negative determinant) turns each cell's point order, so that "
-        "face normals keep pointing out of the fluid. Point, cell and field data are kept. "
+        "face normals keep pointing out of the fluid. Point, cell and field data are kept. mirror, "
+        "sector and tolerance (model units) merge copies first as map_scalar_field_to_mesh "
+        "does; the field data \"Source copies\" then says how many. "
         "Raises ValueError for a length factor that is not positive and finite or a transform "
         "that is not affine, TypeError for arguments of the wrong kind.");
 
@@ -271,16 +348,15 @@ PYBIND11_MODULE(fieldferry, m) {
              &core::interpolate_scalar_field_using_probe_filter,
              "\"Mesh only\": a new dataset like to_mesh probed in the source cells; points in no "
              "source cell get 0 and \"vtkValidPointMask\" 0.");
-  def_method(m, "interpolate_scalar_field_using_surface_projection",
-             [](const std::string& field, vtkDataSet* from, vtkDataSet* to,
-                core::SourceIndex* shared) {
-               return core::interpolate_scalar_field_using_surface_projection(field, from, to,
-                                                                              shared);
-             },
-             "\"Surface projection\": a new dataset like to_mesh whose points take the source "
-             "values at their closest point on the source's cells, interpolated with that cell's "
-             "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
-             "Raises ValueError for a source without cells.");
+  def_method(
+      m, "interpolate_scalar_field_using_surface_projection",
+      [](const std::string& field, vtkDataSet* from, vtkDataSet* to, core::SourceIndex* shared) {
+        return core::interpolate_scalar_field_using_surface_projection(field, from, to, shared);
+      },
+      "\"Surface projection\": a new dataset like to_mesh whose points take the source "
+      "values at their closest point on the source's cells, interpolated with that cell's "
+      "weights; \"vtkValidPointMask\" is 1 wherever a non-degenerate cell was found. "
+      "Raises ValueError for a source without cells.");
   def_method(m, "interpolate_scalar_field_using_face_average",
              &core::interpolate_scalar_field_using_face_average,
              "\"Face average\": a new surface like to_mesh (vtkPolyData) whose faces take the area "

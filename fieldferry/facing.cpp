@@ -162,7 +162,8 @@ void SourceFacing::mark(vtkPolyData* surface, vtkDataSet* mapped) const {
     if (!faces) {
       faces_->GetCellPoints(source_cell, ids);
       polygon_normal(faces_->GetPoints(), ids, source_normal);
-      faces = vtkMath::Dot(&normals[3 * i], source_normal) < 0;
+      faces = vtkMath::Dot(&normals[3 * i], source_normal) <
+              -kFacingCosine * vtkMath::Norm(&normals[3 * i]) * vtkMath::Norm(source_normal);
     }
     facing->SetValue(c, faces);
   }

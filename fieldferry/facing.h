@@ -15,6 +15,12 @@
 
 namespace fieldferry_core {
 
+// A face faces the source when the source face's normal lies within 60 degrees of the face's
+// inward normal. A face edge-on to its source face (the bottom of a building beside the
+// building's walls, a thin wall's rim) does not: its sign would be the rounding's, or a degree's
+// lean between two meshings of one wall.
+inline constexpr double kFacingCosine = 0.5;
+
 class SourceFacing {
  public:
   // Nothing when the source has no faces (a point cloud, lines, a volume): its normals say nothing
@@ -25,7 +31,8 @@ class SourceFacing {
 
   // Adds the cell array "Faces source" to `mapped` (a solid's surface: one cell per face, in the
   // order of `surface`): 1 for a face whose outward normal points against the normal of the
-  // source's face closest to its centre, 0 otherwise. Vertices and lines count as facing.
+  // source's face closest to its centre (by kFacingCosine), 0 otherwise. Vertices and lines count
+  // as facing.
   void mark(vtkPolyData* surface, vtkDataSet* mapped) const;
 
  private:

@@ -265,8 +265,11 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   leaves->VisitOnlyLeavesOn();
   leaves->SkipEmptyNodesOn();
   check_leaves(model, leaves);
-  vtkSmartPointer<vtkDataSet> source =
-      placed_source(request.from_mesh, in.factor, request.transform);
+  // The tolerance is in model units; the copies are cut in the source's.
+  const std::optional<double> cut_reach =
+      request.with_distance ? std::optional<double>(request.tolerance / in.factor) : std::nullopt;
+  vtkSmartPointer<vtkDataSet> source = placed_source(
+      with_copies(request.from_mesh, request.copies, cut_reach), in.factor, request.transform);
   compare_placement(request, source, in.model_length);
   note_method_without_cells(request, source);
   if (reads_points(request.algorithm)) source = with_point_values(source, in.names());

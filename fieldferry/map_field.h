@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "source_copies.h"
+
 namespace fieldferry_core {
 
 enum class MappingAlgorithm {
@@ -45,6 +47,9 @@ struct MappingRequest {
   std::optional<double> coarse_radius;
   // Moves the source after the length-unit scaling (model units); none: it stays where it is.
   std::optional<std::array<double, 16>> transform;
+  // Mirrored or turned copies merged with the source first, in its own coordinates (a half or a
+  // sector of a CFD model loading a whole structure).
+  SourceCopies copies;
   MappingAlgorithm algorithm = MappingAlgorithm::point_cloud_or_mesh;
   vtkDataSet* from_mesh = nullptr;
   vtkMultiBlockDataSet* to_mesh = nullptr;

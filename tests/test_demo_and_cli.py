@@ -237,6 +237,8 @@ class TestKelmMap:
         (["{tets}", "{csv}", "--offset", "Heat=1"], "--offset Heat=1: no --field 'Heat'"),
         (["{tets}", "{csv}", "--rotate", "0", "0", "0", "90"], "--rotate: the axis (0 0 0)"),
         (["{tets}", "{csv}", "--transform", "{bad}"], "bad.csv: not 4 rows of 4 numbers"),
+        (["{tets}", "{csv}", "--mirror", "0", "1", "about"],
+         "--mirror: expected NX NY NZ [about CX CY CZ], not 0 1 about"),
         (["{tets}", "{csv}", "--field-unit", "kPsi"], "--field-unit: unknown pressure unit 'kPsi'"),
         (["{tets}", "{csv}", "--mesh-unit", "mm", "--source-unit", "mm", "--method",
           "Mesh only"], "\"Mesh only\" maps nothing from a source without cells"),
@@ -428,6 +430,31 @@ class TestKelmMapFromCFD:
         assert replayed_loads(tets, out) == [
             "createPressurePropertyStaticVariable", "createLoadPressure",
             "createTemperaturePropertyStaticVariable", "createLoadTemperature"]
+
+    def test_a_half_model_mirrored_in_its_own_coordinates_loads_the_whole_box(self, box):
+        """The box's half y < 25 mm as a CFD with a symmetry plane writes it, in m and shifted
+        by 1 m in z: the copy is made about the source's own plane, then moved back."""
+        folder, tets = box
+        cube = vtk.vtkCubeSource()
+        cube.SetBounds(0, 0.1, 0, 0.025, 1, 1.02)  # its face at y = 25 mm lies in the plane
+        cube.Update()
+        half = cube.GetOutput()
+        p = ns.numpy_to_vtk(1000 * ns.vtk_to_numpy(half.GetPoints().GetData())[:, 0], deep=1)
+        p.SetName("p")
+        half.GetPointData().AddArray(p)
+        path = case_writers.write_xml(folder / "half.vtp", half)
+        out = folder / "half"
+        run = kelm_map(tets, path, "--tolerance", "none", "--field", "Pressure=p",
+                       "--mesh-unit", "mm", "--source-unit", "m", "--mirror", "0", "1", "0",
+                       "about", "0", "0.025", "0", "--translate", "0", "0", "-1000",
+                       "--method", "Surface projection", "--out", out, "--no-pictures",
+                       "--quiet")
+        assert run.returncode == 0, run.stderr
+        report = json.loads((out / "report_pressure.json").read_text())
+        assert (report["source"]["copies"], report["source"]["cells"]) == (1, 10)
+        (body,) = report["bodies"]
+        assert body["no_value"] == 0 and body["mapped"]["max"] == pytest.approx(100, abs=1e-6)
+        assert "with 1 mirrored or turned copies" in (out / "report_pressure.txt").read_text()
 
     def test_openfoam_wall_pressure_held_on_faces_reaches_the_mesh(self, box):
         folder, tets = box

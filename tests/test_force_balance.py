@@ -279,6 +279,69 @@ def plate_files(folder, wall):
             METHOD, "--no-pictures", "--quiet"]
 
 
+def standing_box_source(with_ground=True):
+    """The box's walls and roof (no bottom: it stands on the ground) with the ground around it,
+    whose normals point down, out of the fluid: the CFD of a building on the ground."""
+    walls = box_source()
+    bottom = [c for c in range(walls.GetNumberOfCells())
+              if np.allclose(ns.vtk_to_numpy(walls.GetCell(c).GetPoints().GetData())[:, 2], 0)]
+    ground = plane((-100, -100, 0), (-100, 200, 0), (300, -100, 0), (6, 8))
+    centres = vtk.vtkCellCenters()
+    centres.SetInputData(ground)
+    centres.Update()
+    c = ns.vtk_to_numpy(centres.GetOutput().GetPoints().GetData())
+    under = np.flatnonzero((c[:, 0] > 0) & (c[:, 0] < 200) & (c[:, 1] > 0) & (c[:, 1] < 100))
+    both = vtk.vtkAppendPolyData()
+    for part, dropped in ((walls, bottom), (ground, under))[:2 if with_ground else 1]:
+        part.BuildCells()
+        for cell in dropped:
+            part.DeleteCell(cell)
+        part.RemoveDeletedCells()
+        part.GetPointData().Initialize()
+        both.AddInputData(part)
+    both.Update()
+    xyz = ns.vtk_to_numpy(both.GetOutput().GetPoints().GetData())
+    return labelled(both.GetOutput(), pressure(xyz))
+
+
+class TestSourceFacesOfABody:
+    """A body's source force is that of the wetted source faces over its surface, whatever the
+    mapping loaded, and not that of the ground beside it."""
+
+    def box_report(self, tamper=None):
+        return mapped_report(lambda part: add_box(part, "Box", T.Hexa8), standing_box_source(),
+                             tolerance=30.0, tamper=tamper)
+
+    def test_ground_beside_a_building_is_not_the_buildings(self):
+        (entry,) = balances(self.box_report()).values()
+        # The linear pressure on the walls and roof: -grad p V sideways, P0 + ... on the roof.
+        roof = -(P0 + GX * 100 + GY * 50) * 200 * 100 / 1000.0
+        assert entry["source"] == pytest.approx([-100.0, -50.0, roof], abs=1e-6)
+
+    def test_the_bottom_of_a_building_is_dry(self):
+        # The CFD's walls lean out by a degree (two meshings of one wall are seldom parallel):
+        # beside the bottom's faces they turn their normals a little against the bottom's.
+        source = standing_box_source(with_ground=False)
+        xyz = ns.vtk_to_numpy(source.GetPoints().GetData())
+        xyz[:, :2] += (xyz[:, :2] - [100.0, 50.0]) * xyz[:, 2:] * np.tan(np.radians(1.0)) / 50.0
+        report = mapped_report(lambda part: add_box(part, "Box", T.Hexa8), source, tolerance=60.0)
+        (box,) = report["bodies"]
+        assert (box["faces_loaded"], box["facing_away"]) == (32, 8)
+
+    def test_faces_the_load_left_out_do_not_change_the_source_force(self):
+        def without_roof(loaded):
+            (field,) = loaded.values()
+            kept = [k for k, nodes in enumerate(field["face_identifiers"])
+                    if not all((n - 1) % 3 == 2 for n in nodes)]
+            for key in ("face_identifiers", "pressures"):
+                field[key] = [field[key][k] for k in kept]
+            return loaded
+
+        (whole,) = balances(self.box_report()).values()
+        (less,) = balances(self.box_report(tamper=without_roof)).values()
+        assert less["source"] == whole["source"] and less["check"] == "differs"
+
+
 class TestKelmMap:
     def test_a_plate_facing_away_is_warned_about_and_reverse_turns_it(self, tmp_path):
         from test_demo_and_cli import kelm_map

@@ -14,14 +14,17 @@ A correct load shows the same force on both sides. A shell whose normals face aw
 shows the force turned round (its pressure pushes the wall into the fluid); a solid wall loaded
 on its dry side as well as its wet one shows it much smaller or turned round.
 
-Which source faces a body's balance takes: a source face belongs to the body whose loaded face
-lies nearest its centre, when that distance is within the reach (the mapping's tolerance, or
-without one the source face's longest edge: the gap between two meshings of one wall is far
-smaller) and the centre lies over that face, not beyond the rim of the loaded surface (its offset
-from the nearest point leans at most 45 degrees from the face's normal; one beyond a rim lies
-along the surface). Source faces no body takes (inlets, walls the model leaves out, a body's
-unloaded side) belong to none; the total compares the source faces some body takes with all
-loaded faces, and the whole source surface's force is given besides.
+Which source faces a body's balance takes, the same whatever the mapping method: the wetted
+source faces over the body's whole surface, loaded or not. A source face belongs to the body
+whose surface face lies nearest its centre, when that distance is within the reach (the mapping's
+tolerance, or without one the source face's longest edge: the gap between two meshings of one
+wall is far smaller), the centre lies over that face, not beyond the rim of the surface (its
+offset from the nearest point leans at most 45 degrees from the face's normal; one beyond a rim
+lies along the surface), and, for a solid, the source face faces it as in the mapping's facing
+test (its normal within 60 degrees of the face's inward normal: ground next to a building is
+not the building's). Source faces no body takes (inlets, walls the model leaves out, ground)
+belong to none; the total compares the source faces some body takes with all loaded faces, and
+the whole source surface's force is given besides.
 """
 import math
 
@@ -219,30 +222,25 @@ def _polydata(xyz):
     return poly
 
 
-def coverage(source, bodies, tolerance):
-    """(owner, agree): for each source triangle, the index into `bodies` (each body's loaded
-    Triangles) of the body it belongs to, -1 for none, and how its normal and that of the loaded
-    face under it agree (see below; NaN for none). It belongs to a body when its centre lies
-    within the reach (the tolerance, or without
-    one the source face's longest edge) of the nearest loaded face, and over that face rather
-    than beyond the loaded surface's rim (the offset leans at most 45 degrees from the face's
-    normal; a rim's overshoot lies along the surface)."""
-    owner = np.full(len(source), -1)
-    # How each owned source face and the loaded face under it agree: +1 where the load pushes the
-    # way the source does (a wetted solid face, a shell facing the fluid), -1 where it pushes the
-    # other way (a shell facing away from the fluid, not turned round).
-    agree = np.full(len(source), np.nan)
-    loaded = Triangles.joined(bodies)
-    if not len(loaded) or not len(source):
-        return owner, agree
-    body_of = np.repeat(np.arange(len(bodies)), [len(b) for b in bodies])
-    reach = np.full(len(source), float(tolerance)) if tolerance is not None else source.edge
-    low, high = loaded.xyz.reshape(-1, 3).min(axis=0), loaded.xyz.reshape(-1, 3).max(axis=0)
-    # Only the source faces near the loaded faces' box are looked up: the rest are out of reach.
+def _unit(vectors):
+    size = np.linalg.norm(vectors, axis=1)
+    return vectors / np.where(size > 0, size, 1.0)[:, None]
+
+
+def _over_faces(source, faces, reach):
+    """(picked, cell, normal): the source triangles (indices) whose centre lies within `reach`
+    (per source triangle) of the nearest of `faces` (Triangles) and over that face rather than
+    beyond the surface's rim (the offset leans at most 45 degrees from the face's normal; a rim's
+    overshoot lies along the surface), with that face's index and unit normal."""
+    none = np.zeros(0, np.int64)
+    if not len(faces) or not len(source):
+        return none, none, np.zeros((0, 3))
+    low, high = faces.xyz.reshape(-1, 3).min(axis=0), faces.xyz.reshape(-1, 3).max(axis=0)
+    # Only the source faces near the faces' box are looked up: the rest are out of reach.
     near = np.flatnonzero(((source.c >= low - reach[:, None])
                            & (source.c <= high + reach[:, None])).all(axis=1))
     locator = vtk.vtkStaticCellLocator()
-    locator.SetDataSet(_polydata(loaded.xyz))
+    locator.SetDataSet(_polydata(faces.xyz))
     locator.BuildLocator()
     closest = np.zeros((len(near), 3))
     cells = np.zeros(len(near), np.int64)
@@ -252,19 +250,71 @@ def coverage(source, bodies, tolerance):
         closest[k], cells[k] = point, cell
     offset = source.c[near] - closest
     distance = np.linalg.norm(offset, axis=1)
-    area = np.linalg.norm(loaded.a[cells], axis=1)
-    normal = loaded.a[cells] / np.where(area > 0, area, 1.0)[:, None]
+    normal = _unit(faces.a[cells])
     along = np.abs((offset * normal).sum(axis=1))
     on_face = distance <= 1e-6 * source.edge[near]
     over = along >= distance * math.sqrt(0.5)
     ok = (distance <= reach[near]) & (on_face | over)
-    owner[near[ok]] = body_of[cells[ok]]
-    source_area = np.linalg.norm(source.a[near], axis=1)
-    source_normal = source.a[near] / np.where(source_area > 0, source_area, 1.0)[:, None]
+    return near[ok], cells[ok], normal[ok]
+
+
+def _reach(source, tolerance):
+    return np.full(len(source), float(tolerance)) if tolerance is not None else source.edge
+
+
+def coverage(source, bodies, tolerance):
+    """(owner, agree): for each source triangle, the index into `bodies` (each body's loaded
+    Triangles) of the body whose loaded face lies under it (see _over_faces; within the
+    tolerance, or without one the source face's longest edge), -1 for none, and how its normal
+    and that loaded face's agree (NaN for none): +1 where the load pushes the way the source does
+    (a wetted solid face, a shell facing the fluid), -1 where it pushes the other way (a shell
+    facing away from the fluid, not turned round)."""
+    owner = np.full(len(source), -1)
+    agree = np.full(len(source), np.nan)
+    loaded = Triangles.joined(bodies)
+    picked, cells, normal = _over_faces(source, loaded, _reach(source, tolerance))
+    body_of = np.repeat(np.arange(len(bodies)), [len(b) for b in bodies])
+    owner[picked] = body_of[cells]
     # The two faces' forces, +p a on the source and -p a on the load, each as a direction.
-    agree[near[ok]] = (-(source_normal[ok] * normal[ok]).sum(axis=1)
-                       * np.sign(source.p[near[ok]]) * np.sign(loaded.p[cells[ok]]))
+    agree[picked] = (-(_unit(source.a[picked]) * normal).sum(axis=1)
+                     * np.sign(source.p[picked]) * np.sign(loaded.p[cells]))
     return owner, agree
+
+
+def surface_triangles(leaf):
+    """A mapped body's whole surface (its faces in their own winding, outward on a solid), loaded
+    or not, as Triangles without a pressure (0)."""
+    triangles = vtk.vtkTriangleFilter()
+    triangles.SetInputData(leaf)
+    triangles.PassLinesOff()
+    triangles.PassVertsOff()
+    triangles.Update()
+    tri = triangles.GetOutput()
+    if not tri.GetNumberOfPolys():
+        return Triangles(np.zeros((0, 3, 3)), np.zeros((0, 3)))
+    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
+    conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
+    return Triangles(xyz[conn], np.zeros(len(conn)))
+
+
+def ownership(source, surfaces, solid, tolerance):
+    """For each source triangle, the index into `surfaces` (each body's whole surface, from
+    surface_triangles) of the body that takes it, -1 for none: the body whose surface face lies
+    under it (see _over_faces; within the tolerance, or without one the source face's longest
+    edge) and, for a `solid` body, faces it (the source face's normal points into the body). The
+    wetted source faces a body takes are decided by geometry alone, so its source force does not
+    depend on which of its faces a mapping method loaded. A source face faces a solid's face as
+    in the mapping's facing test (fieldferry.facing_cosine): ground next to a building, its
+    normal along the building's walls or its bottom's outward normal, is not the building's."""
+    import fieldferry
+    owner = np.full(len(source), -1)
+    picked, cells, normal = _over_faces(source, Triangles.joined(surfaces),
+                                        _reach(source, tolerance))
+    body_of = np.repeat(np.arange(len(surfaces)), [len(b) for b in surfaces])[cells]
+    facing = (_unit(source.a[picked]) * normal).sum(axis=1) < -fieldferry.facing_cosine
+    keep = facing | ~np.asarray(solid, bool)[body_of]
+    owner[picked[keep]] = body_of[keep]
+    return owner
 
 
 def _angle(u, v):

@@ -56,6 +56,16 @@ def parse_arguments(argv):
     parser.add_argument("--transform", metavar="FILE",
                         help="move the source by the 4x4 matrix in FILE (4 rows of 4 numbers, "
                              "model units); applied first, then --rotate, then --translate")
+    parser.add_argument("--mirror", nargs="+", metavar="NX NY NZ",
+                        help="merge a copy of the source mirrored in the plane with normal N "
+                             "through the origin or 'about CX CY CZ', in the source's own "
+                             "coordinates before any motion: a half model with a symmetry plane "
+                             "loads the whole structure (faces in the plane are dropped)")
+    parser.add_argument("--sector", nargs="+", metavar="N AXIS_X AXIS_Y AXIS_Z",
+                        help="merge N-1 copies of the source turned by 360/N degrees about the "
+                             "axis, through the origin or 'about CX CY CZ', in the source's own "
+                             "coordinates before any motion: one periodic sector loads the whole "
+                             "ring (faces on the sector's cut are dropped)")
     parser.add_argument("--method", default=AUTO, choices=(AUTO,) + METHODS,
                         help="mapping method; 'auto' picks one per field from the source: "
                              "\"Face average\" for a pressure from a surface with faces, "
@@ -179,8 +189,9 @@ def check_units(args, field_units):
 
 
 def checked_options(args):
-    """The run's fields, their scale, offset and unit, and the source's motion (a 4x4 matrix or
-    None), every option checked before anything is read or written."""
+    """The run's fields, their scale, offset and unit, the source's motion (a 4x4 matrix or
+    None) and its copies (motion.copies), every option checked before anything is read or
+    written."""
     import motion
 
     fields = field_options(args)
@@ -195,7 +206,7 @@ def checked_options(args):
              **per_field("--field-unit", args.field_unit, fields, lambda o, e, t: t)}
     check_units(args, units)
     matrix = motion.combined(args.transform, args.rotate, args.translate)
-    return fields, scale, offset, units, matrix
+    return fields, scale, offset, units, matrix, motion.copies(args.mirror, args.sector)
 
 
 def check_method(method, source, path):
@@ -287,7 +298,7 @@ def run(args):
     import loadscribe
     import mainroad
 
-    fields, scale, offset, units, matrix = checked_options(args)
+    fields, scale, offset, units, matrix, copies = checked_options(args)
     kelm.reset()
     model_unit = args.model_unit or args.mesh_unit
     kelm.setApplicationUnitSystem(f"{model_unit}-kg-s-N-K")
@@ -312,9 +323,6 @@ def run(args):
         exported = mainroad.export_model([model], args.out)
     check_mesh(args, exported[0], stage)
     check_reverse(args.reverse, exported[0])
-    if matrix is not None:
-        with stage("write the moved source"):
-            mainroad.write_moved_source(source, exported[0], matrix, args.out)
     # Fields that map onto the same places with the same method share one mapping: a pressure
     # always maps onto the bodies' surfaces, other fields onto the whole bodies unless
     # --boundary-only.
@@ -325,6 +333,12 @@ def run(args):
     applied = {load: {"array": array, "scale": scale.get(load, 1.0),
                       "offset": offset.get(load, 0.0)} for load, array in fields.items()}
     tolerance, radius = derived_lengths(args, source, exported[0], stage)
+    if copies:
+        with stage("merge the source's copies"):
+            source = mainroad.whole_source(source, exported[0], copies, tolerance)
+    if matrix is not None or copies:
+        with stage("write the moved source"):
+            mainroad.write_moved_source(source, exported[0], matrix, args.out)
     reports = []
     loadscribe.macro = ""
     for (_, (method, reason)), group in groups.items():

@@ -82,6 +82,20 @@ def export_model(entities, out_dir):
     return model, body_map
 
 
+def whole_source(source, model, copies, tolerance):
+    """The source merged with its mirrored or turned copies (`copies`: motion.copies' keyword
+    arguments; the source itself without any), in its own coordinates and unit, its faces lying
+    in the symmetry plane or on the sector's cut (within `tolerance`, model units) dropped.
+    Made once, before the
+    road, so that the mapping, the moved source and the force balance all see the same whole;
+    its field data "Source copies" tells the report how many copies it holds."""
+    if not copies:
+        return source
+    factor = length_factor(source, model)
+    return fieldferry.place_source(
+        source, 1.0, None, tolerance=None if tolerance is None else tolerance / factor, **copies)
+
+
 def write_moved_source(source, model, matrix, out_dir):
     """Writes the source as the mapping places it (scaled into the model's length unit, then
     moved by the 4x4 `matrix`) as out_dir/source_moved.vtp (or .vtu), to be checked against the

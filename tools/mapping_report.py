@@ -39,8 +39,13 @@ SOURCE_ORIGIN = {"source_time": "time", "source_layout": "layout", "source_regio
 
 
 def source_origin(source):
-    """{"time", "layout", "region"} of the source as far as its field data says."""
+    """{"time", "layout", "region"} of the source as far as its field data says, and "copies":
+    how many mirrored or turned copies of a half or sector model it holds (fieldferry's
+    "Source copies"), when it holds any."""
     found = {key: _text(source, label) for label, key in SOURCE_ORIGIN.items()}
+    copies = _array(source.GetFieldData(), "Source copies")
+    if copies is not None and len(copies):
+        found["copies"] = int(copies[0])
     return {key: text for key, text in found.items() if text}
 
 
@@ -252,6 +257,11 @@ def force_units(length_unit, pressure_unit):
     return pascals * metres ** 2, pascals * metres ** 3, "N", "N m"
 
 
+def _copies_of(source):
+    copies = source_origin(source).get("copies")
+    return {"copies": copies} if copies else {}
+
+
 def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor, transform):
     """The force balance (see force_balance): a "balance" entry in each body of `bodies` that got
     a load, and the whole mapping's entry (returned), with the warnings of every flagged one."""
@@ -261,7 +271,7 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
     force_factor, moment_factor, force_unit, moment_unit = force_units(
         _model_length_unit(mapped), unit)
     out = {"convention": force_balance.CONVENTION, "unit": force_unit,
-           "moment_unit": moment_unit}
+           "moment_unit": moment_unit, **_copies_of(source)}
     leaf_of = {_text(leaf, "Body pathName"): leaf for leaf in _leaves(mapped)}
     paths = [path for path in loaded if path in leaf_of]
     loaded_tris = [force_balance.loaded_triangles(leaf_of[path], loaded[path]) for path in paths]
@@ -282,7 +292,12 @@ def force_report(mapped, source, bodies, loaded, tolerance, unit, length_factor,
     f, m, _ = source_tris.force(+1.0)
     out.update({"source_surface": (f * force_factor + 0.0).tolist(),
                 "source_surface_moment": (m * moment_factor + 0.0).tolist()})
-    owner, agree = force_balance.coverage(source_tris, loaded_tris, tolerance)
+    # Which source faces are a body's is decided on its whole surface, loaded or not: its
+    # source force is the same whatever the method; the loaded faces judge only the direction.
+    surfaces = [force_balance.surface_triangles(leaf_of[path]) for path in paths]
+    solid = [_text(leaf_of[path], "mesh_type") in ("tetra", "hexa") for path in paths]
+    owner = force_balance.ownership(source_tris, surfaces, solid, tolerance)
+    _, agree = force_balance.coverage(source_tris, loaded_tris, tolerance)
     by_path = {}
     for index, (path, tris) in enumerate(zip(paths, loaded_tris)):
         mine = owner == index
@@ -408,13 +423,16 @@ def force_lines(force, bodies):
             name = b["body"] if len(b["body"]) <= 48 else "..." + b["body"][-45:]
             lines.append(_balance_row(name, b["balance"]))
     lines.append(_balance_row("all bodies", force))
-    lines += [f"source surface, whole: {_vector(force.get('source_surface'))}",
+    lines += ["source force of a body: the wetted source faces over its whole surface, loaded "
+              "or not, whatever the method (for a solid, those facing it)",
+              f"source surface, whole{' (copies included)' if force.get('copies') else ''}: "
+              f"{_vector(force.get('source_surface'))}",
               f"moment of the loaded faces: {_triple(force.get('loaded_moment')).strip()}"
               + (f", of the source faces the bodies take: {_triple(force['source_moment']).strip()}"
                  if force.get("source_moment") else "")]
     if force.get("uncovered_source_faces"):
         lines.append(f"source faces no body takes: {force['uncovered_source_faces']} "
-                     "(beyond every body's reach)")
+                     "(beyond every body's reach, or facing away from every solid)")
     return lines
 
 
@@ -431,6 +449,8 @@ def report_table(report):
         f", max {_number(src['max']).strip()}, mean {_number(src['mean']).strip()}"
         + (f"; {src['values']}" if src.get("values") else "")
         + "".join(f"; {key} {src[key]}" for key in SOURCE_ORIGIN.values() if key in src)
+        + (f"; with {src['copies']} mirrored or turned copies (the whole)"
+           if src.get("copies") else "")
         + "".join(f"; {k} {v}" for k, v in (src.get("applied") or {}).items()),
         (f"{report['field']}: {report['load']}" if "load" in report else
          f"no value / dropped: the {'faces' if report['field'] == 'Pressure' else 'nodes'} the "

@@ -12,18 +12,26 @@ def translation(offset):
     return matrix
 
 
+def _numbers_about(option, usage, words, leading):
+    """The numbers of `words`: `leading` of them, then optionally 'about CX CY CZ' (the centre,
+    default the origin); ValueError naming `option` and its `usage` otherwise."""
+    if len(words) not in (leading, leading + 4) or (len(words) > leading
+                                                    and words[leading] != "about"):
+        raise ValueError(f"{option}: expected {usage}, not {' '.join(words)}")
+    try:
+        numbers = [float(w) for w in words[:leading] + words[leading + 1:]]
+    except ValueError:
+        raise ValueError(f"{option}: expected {usage}, not {' '.join(words)}") from None
+    return numbers[:leading], numbers[leading:] or [0.0, 0.0, 0.0]
+
+
 def rotation(words):
     """The matrix of --rotate AXIS_X AXIS_Y AXIS_Z ANGLE_DEG [about CX CY CZ]: a right-handed
     turn about the axis through the centre (default the origin)."""
-    usage = "--rotate: expected AXIS_X AXIS_Y AXIS_Z ANGLE_DEG [about CX CY CZ]"
-    if len(words) not in (4, 8) or (len(words) == 8 and words[4] != "about"):
-        raise ValueError(f"{usage}, not {' '.join(words)}")
-    try:
-        numbers = [float(w) for w in words[:4] + words[5:]]
-    except ValueError:
-        raise ValueError(f"{usage}, not {' '.join(words)}") from None
-    axis, angle, centre = np.array(numbers[:3]), numbers[3], np.array(numbers[4:] or [0, 0, 0])
-    if not np.isfinite(numbers).all() or not np.linalg.norm(axis) > 0:
+    (*axis, angle), centre = _numbers_about(
+        "--rotate", "AXIS_X AXIS_Y AXIS_Z ANGLE_DEG [about CX CY CZ]", words, 4)
+    axis, centre = np.array(axis), np.array(centre)
+    if not np.isfinite([*axis, angle, *centre]).all() or not np.linalg.norm(axis) > 0:
         raise ValueError(f"--rotate: the axis ({' '.join(words[:3])}) must be a finite "
                          "non-zero vector and the angle and centre finite numbers")
     x, y, z = axis / np.linalg.norm(axis)
@@ -33,6 +41,22 @@ def rotation(words):
                     [y * x * (1 - c) + z * s, c + y * y * (1 - c), y * z * (1 - c) - x * s],
                     [z * x * (1 - c) - y * s, z * y * (1 - c) + x * s, c + z * z * (1 - c)]]
     return translation(centre) @ turn @ translation(-centre)
+
+
+def copies(mirror=None, sector=None):
+    """The keyword arguments of fieldferry's copies from --mirror NX NY NZ [about CX CY CZ] and
+    --sector N AXIS_X AXIS_Y AXIS_Z [about CX CY CZ] (the words of each, or None): {"mirror":
+    (nx, ny, nz, cx, cy, cz), "sector": (n, ax, ay, az, cx, cy, cz)}, only those given. Both are
+    in the source's own coordinates (its symmetry plane and axis), before --transform."""
+    out = {}
+    if mirror is not None:
+        normal, centre = _numbers_about("--mirror", "NX NY NZ [about CX CY CZ]", mirror, 3)
+        out["mirror"] = (*normal, *centre)
+    if sector is not None:
+        numbers, centre = _numbers_about("--sector", "N AXIS_X AXIS_Y AXIS_Z [about CX CY CZ]",
+                                         sector, 4)
+        out["sector"] = (*numbers, *centre)
+    return out
 
 
 def read_matrix(path):

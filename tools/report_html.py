@@ -415,13 +415,18 @@ def force_section(report):
         f"loaded moment [{moment_unit}]", "check"))
     whole = force.get("source_surface")
     notes = [f"Convention: {html.escape(force.get('convention', ''))}",
+             "A body's source force is that of the wetted source faces over its whole surface, "
+             "loaded or not, whatever the method (for a solid, the faces facing it).",
              "A body is flagged when its loaded force differs from the source's by more than 2 % "
              "in size or 5 degrees in direction."]
     if whole is None:
         notes.append("The source is a point cloud or a volume: it has no surface to take a "
                      "force on, so only the loaded side is given.")
     else:
-        notes.append(f"Whole source surface: {html.escape(_cell(whole))} {html.escape(unit)}"
+        copies = (f" (with its {force['copies']} mirrored or turned copies)"
+                  if force.get("copies") else "")
+        notes.append(f"Whole source surface{copies}: {html.escape(_cell(whole))} "
+                     f"{html.escape(unit)}"
                      + (f"; {force['uncovered_source_faces']} source faces lie beyond every "
                         "body's reach" if force.get("uncovered_source_faces") else "") + ".")
     area = report.get("source_area")

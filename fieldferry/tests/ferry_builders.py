@@ -1,5 +1,7 @@
 """Builders shared by the fieldferry tests: sources with unit labels, host models exported through
 treewalk, small gmsh meshes, and brute-force reference computations."""
+import math
+
 import numpy as np
 import vtk
 from vtk.util import numpy_support as ns
@@ -283,3 +285,20 @@ def host_model_of(points, topology, rows, units="m-kg-s-N-K", name="Body"):
     part.add_mesh(name, 11 + np.arange(len(points)), np.asarray(points),
                   {topology: (7 + np.arange(len(rows)), from_vtk_order(topology, rows))})
     return treewalk.create_vtk_dataset_from_kelm_entities([model])
+
+
+def cylinder_wall(around, along, start=0.0, stop=360.0, centre=(0.0, 0.0, 0.0)):
+    """(points, triangles) of a cylinder's wall of radius 1 and height 1 about the z axis through
+    `centre`, from `start` to `stop` degrees in `around` steps (the whole round closes on itself)
+    and `along` steps up it."""
+    whole = stop - start >= 360.0
+    angles = np.radians(np.linspace(start, stop, around + (0 if whole else 1), endpoint=not whole))
+    ring = len(angles)
+    points = np.array([[math.cos(a), math.sin(a), z] for z in np.linspace(0, 1, along + 1)
+                       for a in angles]) + centre
+    tris = []
+    for k in range(along):
+        for i in range(around):
+            a, b = k * ring + i, k * ring + (i + 1) % ring
+            tris += [(a, b, b + ring), (a, b + ring, a + ring)]
+    return points, tris

@@ -12,7 +12,8 @@ import fieldferry
 import gaugeshift
 from kelm.mesh import ElementTopology as T
 
-from ferry_builders import (cloud, cube_in_bodies, expected_splat_mask, gmsh_box_with_hole,
+from ferry_builders import (cloud, cube_in_bodies, cylinder_wall, expected_splat_mask,
+                            gmsh_box_with_hole,
                             gmsh_cylinder_shell, hex_block_model, host_model_of, label_source,
                             leaves, nearest_indices, plane_surface, point_array, points_of,
                             polydata, string_field, with_face_values, with_fields)
@@ -736,6 +737,101 @@ class TestTransform:
             fieldferry.map_scalar_field_to_mesh("Temperature", "Linear fit", random_cloud(20),
                                                 hex_block_model(), False, None,
                                                 transform=transform)
+
+
+def wall_with_cuts(points, tris, cuts, field):
+    """A source of a cylinder's wall plus the faces `cuts` ((points, triangles) each, lying where
+    the fluid goes on into a copy), the cut faces carrying a pressure no wall has."""
+    source_points, source_tris = [points], list(tris)
+    for cut_points, cut_tris in cuts:
+        start = sum(len(p) for p in source_points)
+        source_points.append(cut_points)
+        source_tris += [tuple(i + start for i in t) for t in cut_tris]
+    source = polydata(np.vstack(source_points), source_tris)
+    values = field(points_of(source))
+    values[len(points):] = 1e9
+    array = ns.numpy_to_vtk(values, deep=1)
+    array.SetName("Pressure")
+    source.GetPointData().AddArray(array)
+    return label_source(source)
+
+
+def radial_face(angle):
+    """Two triangles from the axis out to the wall at `angle` degrees, the cylinder's height."""
+    c, s = math.cos(math.radians(angle)), math.sin(math.radians(angle))
+    return np.array([[0, 0, 0], [c, s, 0], [c, s, 1], [0, 0, 1]]), [(0, 1, 2), (0, 2, 3)]
+
+
+def mapped_onto_whole_cylinder(source, **copies):
+    points, tris = cylinder_wall(36, 5)  # other nodes than the source's
+    model = host_model_of(points + copies.pop("shift", 0.0), T.Tria3, tris)
+    fieldferry.map_scalar_field_to_mesh("Pressure", "Surface projection", source, model, True,
+                                        None, **copies)
+    (_, leaf), = leaves(model)
+    return point_array(leaf, "Pressure")
+
+
+class TestCopies:
+    """A half or a sector of a CFD model loads the whole structure as the whole model would."""
+
+    def test_a_half_cylinder_mirrored_loads_the_whole_as_the_whole_source_does(self):
+        centre = np.array([0.0, 0.3, 0.0])
+
+        def even_in_y(p):
+            return 1 + p[:, 0] + p[:, 2] ** 2 + (p[:, 1] - centre[1]) ** 2
+
+        whole = label_source(with_fields(polydata(*cylinder_wall(24, 4, centre=centre)),
+                                         even_in_y))
+        half = wall_with_cuts(*cylinder_wall(12, 4, 0, 180, centre),
+                              [(np.array([[-1, 0, 0], [1, 0, 0], [1, 0, 1], [-1, 0, 1]]) + centre,
+                                [(0, 1, 2), (0, 2, 3)])], even_in_y)
+        mirror = (0, 2, 0, *centre)
+        assert fieldferry.place_source(half, mirror=mirror).GetNumberOfCells() == 2 * 96
+        expected = mapped_onto_whole_cylinder(whole, shift=centre)
+        got = mapped_onto_whole_cylinder(half, shift=centre, mirror=mirror)
+        # The mirrored half's quads are split along the other diagonal: the same up to rounding.
+        assert np.allclose(got, expected, rtol=0, atol=1e-6)
+
+    def test_a_quarter_turned_three_times_loads_the_whole_ring(self):
+        def fourfold(p):  # cos(4 theta) on the unit circle, and the height
+            x, y = p[:, 0], p[:, 1]
+            return 2 + x ** 4 - 6 * x ** 2 * y ** 2 + y ** 4 + p[:, 2]
+
+        whole = label_source(with_fields(polydata(*cylinder_wall(24, 4)), fourfold))
+        quarter = wall_with_cuts(*cylinder_wall(6, 4, 0, 90), [radial_face(0), radial_face(90)],
+                                 fourfold)
+        placed = fieldferry.place_source(quarter, sector=(4, 0, 0, 1))
+        assert placed.GetNumberOfCells() == 4 * 48  # the walls alone: the cut faces dropped
+        assert ns.vtk_to_numpy(placed.GetFieldData().GetArray("Source copies")).tolist() == [3]
+        assert np.allclose(mapped_onto_whole_cylinder(quarter, sector=(4, 0, 0, 1)),
+                           mapped_onto_whole_cylinder(whole), rtol=0, atol=1e-9)
+
+    def test_a_blade_read_without_its_hub_keeps_its_faces(self):
+        # It spans no sector: its flat faces along a plane through the axis are no cut.
+        blade = label_source(polydata(*radial_face(20)))
+        assert fieldferry.place_source(blade, sector=(4, 0, 0, 1)).GetNumberOfCells() == 8
+
+    def test_a_normals_array_turns_with_its_copy(self):
+        points, tris = cylinder_wall(6, 1, 0, 90)
+        wall = label_source(polydata(points, tris))
+        radial = ns.numpy_to_vtk(points * [1, 1, 0], deep=1)
+        radial.SetName("Normals")
+        wall.GetPointData().AddArray(radial)
+        for copies in ({"mirror": (1, 1, 0)}, {"sector": (4, 0, 0, 1)}):
+            placed = fieldferry.place_source(wall, **copies)
+            normals = point_array(placed, "Normals").reshape(-1, 3)
+            assert np.allclose(normals, points_of(placed) * [1, 1, 0], atol=1e-12), copies
+
+    @pytest.mark.parametrize("copies, error, match", [
+        ({"mirror": (0, 0, 0)}, ValueError, "mirror's direction is \\(0, 0, 0\\)"),
+        ({"mirror": (0, 1)}, TypeError, "mirror must be None or \\(nx, ny, nz"),
+        ({"sector": (2.5, 0, 0, 1)}, ValueError, "sector's count is 2.5"),
+        ({"sector": (1, 0, 0, 1)}, ValueError, "from 2 to 3600"),
+        ({"sector": (3, 0, 0, math.inf)}, ValueError, "sector has a non-finite entry inf")])
+    def test_bad_copies_are_named(self, copies, error, match):
+        with pytest.raises(error, match=match):
+            fieldferry.map_scalar_field_to_mesh("Temperature", "Linear fit", random_cloud(20),
+                                                hex_block_model(), False, None, **copies)
 
 
 class TestSourceAndModelApart:
