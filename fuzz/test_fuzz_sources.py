@@ -15,7 +15,6 @@ import tempfile
 from pathlib import Path
 
 import pytest
-import vtk
 from hypothesis import given, settings, strategies as st
 
 import cfdsource
@@ -33,14 +32,6 @@ STRANGE = [b"0", b"-1", b"1", b"2", b"99999999", b"2147483648", b"-2147483649", 
            b"3.5", b"x"]
 
 
-def legacy_vtk(folder):
-    writer = vtk.vtkPolyDataWriter()
-    writer.SetFileName(str(folder / "wall.vtk"))
-    writer.SetInputData(write.square(values=(3.0, 4.0)))
-    writer.Write()
-    return folder / "wall.vtk"
-
-
 def pvd(folder):
     write.write_xml(folder / "wall_0.vtp", write.square(values=[1.0] * 4, where="point"))
     (folder / "run.pvd").write_text(
@@ -55,7 +46,7 @@ FORMATS = {
     "Fluent": (write.fluent_case, {"fields": "PRESSURE"}),
     "Tecplot": (write.tecplot_file, {"fields": "P", "patches": ["wall"]}),
     "OpenFOAM": (write.openfoam_case, {"fields": "p"}),
-    "legacy VTK": (legacy_vtk, {"fields": "p"}),
+    "legacy VTK": (write.legacy_vtk, {"fields": "p"}),
     "VTK XML": (lambda f: write.write_xml(f / "fluid.vtu", write.cube_grid()), {"fields": "p"}),
     "CGNS": (write.cgns_file, {"fields": "Pressure"}),
     ".pvd": (pvd, {"fields": "p"}),

@@ -81,6 +81,13 @@ class TestMisbehavingReaders:
         monkeypatch.delenv(isolation.INTERPRETER_VARIABLE)
         assert cfdsource.read_source(case, "p").GetNumberOfCells() == 1  # the caller goes on
 
+    def test_a_legacy_file_that_crashes_vtks_reader(self, tmp_path):
+        # Its version line altered: VTK 9.1's reader then reads the cells past their end.
+        path = write.legacy_vtk(tmp_path)
+        path.write_bytes(path.read_bytes().replace(b"Version 5.1", b"Version 2.0"))
+        with pytest.raises(SourceError, match=r"the VTK reader crashed on .*wall.vtk \(signal"):
+            cfdsource.read_source(path, "p")
+
     def test_a_reader_past_its_time_is_stopped(self, tmp_path, interpreter):
         case = write.fluent_case(tmp_path / "fluent")
         interpreter("exec sleep 60")
