@@ -1,10 +1,12 @@
-"""The reading process: `INTERPRETER child.py FD` imports cfdsource, then reads one request (a pickle of the function's
-name, its positional and keyword arguments) from its standard input, runs that in-process reading
-function of cfdsource and writes the reply (handback.py) to the file descriptor FD.
+"""The reading process: `INTERPRETER child.py FD` imports cfdsource, then answers requests
+until its standard input ends: each a pickle of (the function's name, its positional and keyword
+arguments), run by cfdsource's in-process reading function, the reply written to the file
+descriptor FD (handback.py).
 
 A crash, a hang or a runaway allocation in a reader ends this process only; isolation.py in the
 caller watches it and turns that into a SourceError.
 """
+import ctypes
 import importlib
 import os
 import pickle
@@ -42,34 +44,48 @@ def _lazy_vtk():
     return module
 
 
+def answer(cfdsource, request):
+    """(kind, result) of one request: ("value", a dict), ("dataset", ...) or ("error", ...)."""
+    try:
+        name, args, kwargs = request
+        result = getattr(cfdsource, FUNCTIONS[name])(*args, **kwargs)
+        return ("value" if isinstance(result, dict) else "dataset"), result
+    except Exception as error:  # every error goes back to the caller, as it was raised
+        try:
+            pickle.dumps(error)
+        except Exception:
+            error = RuntimeError(f"{type(error).__name__}: {error}")
+        return "error", error
+
+
 def main():
     reply = open(int(sys.argv[1]), "wb")
     # Run as a script, this folder heads sys.path; the package's parent must, so that the same
     # cfdsource is imported.
     sys.path[0] = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     sys.modules["vtk"] = _lazy_vtk()
-    # Started before its request comes (isolation.Child.prepare): the imports first.
+    # Started before its first request comes (isolation.Child): the imports first.
     import cfdsource
     from cfdsource import handback
     for name in LIKELY_MODULES:
         importlib.import_module("vtkmodules." + name)
-    try:
-        request = pickle.load(sys.stdin.buffer)
-    except EOFError:  # the caller ended without another request
-        os._exit(0)
-    try:
-        name, args, kwargs = request
-        result = getattr(cfdsource, FUNCTIONS[name])(*args, **kwargs)
-        kind = "value" if isinstance(result, dict) else "dataset"
-    except Exception as error:  # every error goes back to the caller, as it was raised
-        result, kind = error, "error"
+    while True:
         try:
-            pickle.dumps(error)
-        except Exception:
-            result = RuntimeError(f"{type(error).__name__}: {error}")
-    handback.send(reply, kind, result)
-    # The caller has all it needs: skip the interpreter's and VTK's teardown.
-    os._exit(0)
+            request = pickle.load(sys.stdin.buffer)
+        except EOFError:  # the caller has ended, or let this process go
+            os._exit(0)  # skip the interpreter's and VTK's teardown
+        handback.send(reply, *answer(cfdsource, request))
+        request = None
+        release_freed_memory()
+
+
+def release_freed_memory():
+    """Hands the heap the last reading freed back to the system, so that a waiting child holds
+    only what its imports need."""
+    try:
+        ctypes.CDLL(None).malloc_trim(0)
+    except (OSError, AttributeError):
+        pass  # not glibc: the memory stays with this process until it ends
 
 
 if __name__ == "__main__":

@@ -29,6 +29,7 @@ INTERPRETER_VARIABLE = "KELM_PYTHON"
 DEFAULT_TIMEOUT = 600.0  # seconds: a large case on a desktop reads in a minute or two
 DEFAULT_MEMORY = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 2  # the caller
 # holds a copy of what the child hands back: half the machine's memory leaves room for both.
+REUSE_MEMORY = 512 << 20  # a child holding more after a reading is replaced by a fresh one
 TICK = 0.01  # seconds between looks at the child
 PIPE_SIZE = 1 << 20  # F_SETPIPE_SZ: fewer wake-ups while large arrays stream through
 UNITS = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30, "T": 1 << 40}
@@ -86,29 +87,52 @@ def run(function, path, args, kwargs, timeout, max_memory):
     `timeout` seconds or held more than `max_memory` bytes."""
     watch = Watch(os.fspath(path), seconds(timeout), memory_size(max_memory))
     request = pickle.dumps((function, (path, *args), kwargs))
-    child = Child.take()
     try:
-        child.ask(request)
-        watch.start(child)
-        kind, payload = handback.receive(watch.read_into)
-    finally:
-        child.end()
-        Child.prepare()
+        kind, payload = ask(Child.take(), request, watch)
+    except Crashed:
+        # A child that had read before may have been hurt by that reading: the blame for a crash
+        # is only sure in a fresh one.
+        kind, payload = ask(Child.take(), request, watch, first=False)
     if kind == "error":
         raise payload
     return payload
 
 
+def ask(child, request, watch, first=True):
+    """(kind, payload) of `child`'s answer to `request`. Only a child that has read cleanly is
+    kept for the next reading: one whose reader failed is replaced by a fresh one, since a
+    damaged file can leave a reader's memory damaged without a crash."""
+    kind = None
+    try:
+        child.ask(request)
+        watch.start(child)
+        kind, payload = handback.receive(watch.read_into)
+    except Crashed as crash:
+        if child.served and first:
+            raise
+        raise SourceError(str(crash)) from None
+    finally:
+        child.served += 1
+        Child.give_back(child) if kind in ("value", "dataset") else Child.replace(child)
+    return kind, payload
+
+
+class Crashed(Exception):
+    """A child that ended before its answer was complete (the message says how)."""
+
+
 class Child:
-    """A started reading process waiting for its one request. The next one is started as soon as
-    one has answered, so that its interpreter start and imports (about half a second) are done
-    before the caller reads again; it ends by itself when the caller does."""
+    """A started reading process. It answers one request after another: the interpreter start
+    and the imports (about half a second, far more on a busy machine) are paid once, not per
+    reading. One waits between readings (the spare); it ends by itself when the caller does. A
+    child that crashed or was stopped is replaced by a fresh one, and so is one that kept more
+    than REUSE_MEMORY after a reading."""
 
     spare = None
     lock = threading.Lock()
 
     def __init__(self, python):
-        self.python = python
+        self.python, self.served = python, 0
         self.reply, child_end = os.pipe()
         try:
             fcntl.fcntl(self.reply, getattr(fcntl, "F_SETPIPE_SZ", 1031), PIPE_SIZE)
@@ -140,20 +164,35 @@ class Child:
         return cls(python)
 
     @classmethod
-    def prepare(cls):
-        try:
-            child = cls(interpreter())
-        except OSError:
-            return  # the next call says why
+    def give_back(cls, child):
+        """Keeps a child that has answered as the spare, unless it holds too much."""
+        if resident_memory(child.process.pid) > REUSE_MEMORY:
+            cls.replace(child)
+            return
         with cls.lock:
-            old, cls.spare = cls.spare, child
-        if old is not None:
-            old.end()
+            kept = cls.spare is None
+            if kept:
+                cls.spare = child
+        if not kept:
+            child.end()
+
+    @classmethod
+    def replace(cls, child):
+        """Ends `child` and starts the spare that the next reading takes."""
+        child.end()
+        with cls.lock:
+            if cls.spare is not None:
+                return
+        try:
+            spare = cls(interpreter())
+        except OSError:
+            return  # the next reading says why
+        cls.give_back(spare)
 
     def ask(self, request):
         try:
             self.process.stdin.write(request)
-            self.process.stdin.close()
+            self.process.stdin.flush()
         except BrokenPipeError:
             pass  # it died at start: the end of its reply says how
 
@@ -228,9 +267,9 @@ class Watch:
             self.stop()
             status = self.process.returncode
         if status < 0:
-            return SourceError(f"the {self.reader} reader crashed on {self.path} (signal "
+            return Crashed(f"the {self.reader} reader crashed on {self.path} (signal "
                                f"{-status}): the file is damaged or not what its name says")
-        return SourceError(f"the reading process for {self.path} ended with status {status} "
+        return Crashed(f"the reading process for {self.path} ended with status {status} "
                            f"before its reply: {self.child.last_error_line()}")
 
 
