@@ -2,8 +2,9 @@
 
 The reading process writes one header (a pickle: the dataset's class, the layout of its points,
 cells and arrays) and then the bytes of every numeric array, as they lie in memory; the caller
-reads each array straight into a NumPy buffer that the rebuilt VTK array keeps (no per-element
-loop, no second copy). Only text arrays (the unit labels) travel inside the header.
+makes each VTK array at its size and reads the bytes straight into its memory (no per-element
+loop, no second copy, and the array owns its memory as any VTK array does). Only text arrays
+(the unit labels) travel inside the header.
 
     stream: [8-byte header length][header pickle][buffer 0][buffer 1]...
 """
@@ -21,13 +22,13 @@ class Packer:
     """Collects the header and the buffers of one reply."""
 
     def __init__(self):
-        self.buffers = []
+        self.buffers, self.layouts = [], []
 
     def numeric(self, array):
         values = np.ascontiguousarray(ns.vtk_to_numpy(array))
         self.buffers.append(values)
-        return {"type": array.GetDataType(), "shape": values.shape, "index": len(self.buffers) - 1,
-                "nbytes": values.nbytes}
+        self.layouts.append((array.GetDataType(), values.shape))
+        return {"index": len(self.buffers) - 1}
 
     def array(self, array):
         spec = {"name": array.GetName(), "components": array.GetNumberOfComponents(),
@@ -79,7 +80,7 @@ def send(stream, kind, payload):
     packer = Packer()
     if kind == "dataset":
         payload = packer.dataset(payload)
-    header = pickle.dumps((kind, payload, [b.nbytes for b in packer.buffers]), protocol=5)
+    header = pickle.dumps((kind, payload, packer.layouts), protocol=5)
     stream.write(len(header).to_bytes(8, "little"))
     stream.write(header)
     for values in packer.buffers:
@@ -94,25 +95,27 @@ def receive(read_into):
     read_into(length)
     header = np.empty(int.from_bytes(length.tobytes(), "little"), np.uint8)
     read_into(header)
-    kind, payload, sizes = pickle.loads(header)
-    buffers = []
-    for size in sizes:
-        buffers.append(np.empty(size, np.uint8))
-        read_into(buffers[-1])
+    kind, payload, layouts = pickle.loads(header)
+    arrays = []
+    for vtk_type, shape in layouts:
+        arrays.append(ns.create_vtk_array(vtk_type))
+        arrays[-1].SetNumberOfComponents(shape[1] if len(shape) > 1 else 1)
+        arrays[-1].SetNumberOfTuples(shape[0])
+        if shape[0]:
+            read_into(ns.vtk_to_numpy(arrays[-1]))
     if kind == "dataset":
-        payload = Builder(buffers).dataset(payload)
+        payload = Builder(arrays).dataset(payload)
     return kind, payload
 
 
 class Builder:
-    """Rebuilds a dataset from a header and the buffers read after it."""
+    """Rebuilds a dataset from a header and the arrays read after it."""
 
-    def __init__(self, buffers):
-        self.buffers = buffers
+    def __init__(self, arrays):
+        self.arrays = arrays
 
     def numeric(self, spec):
-        values = self.buffers[spec["index"]].view(ns.get_numpy_array_type(spec["type"]))
-        return ns.numpy_to_vtk(values.reshape(spec["shape"]), deep=0, array_type=spec["type"])
+        return self.arrays[spec["index"]]
 
     def array(self, spec):
         if "numeric" in spec:

@@ -1,7 +1,8 @@
 """cfdsource reads in a child process: what comes back is what the reading made, and a reader
 that crashes, hangs or allocates without end becomes a SourceError while the caller goes on."""
-import os
+import gc
 
+import numpy as np
 import pytest
 from vtk.util import numpy_support as ns
 
@@ -60,6 +61,17 @@ class TestHandBack:
                         {"fields": "T", "patches": ["fluid", "wall"], "field_units": {}}):
             same_dataset(cfdsource.read_source(case, **options),
                          cfdsource._read_source_here(case, **options))
+
+    def test_what_comes_back_owns_its_memory(self, tmp_path):
+        wall = write.plane((0, 0, 0), (1, 0, 0), (0, 1, 0), (40, 40))
+        wall.GetCellData().AddArray(ns.numpy_to_vtk(np.arange(1600.0), deep=1))
+        wall.GetCellData().GetArray(0).SetName("p")
+        path = write.write_xml(tmp_path / "wall.vtp", wall)
+        handed = cfdsource.read_source(path, "p")
+        gc.collect()
+        churn = [np.full(n % 97 + 1, -1, np.int64) for n in range(200000)]  # reuses freed memory
+        same_dataset(handed, cfdsource._read_source_here(path, "p"))
+        del churn
 
     def test_describe_and_errors_keep_their_types_and_messages(self, tmp_path):
         case = write.fluent_case(tmp_path / "fluent")
