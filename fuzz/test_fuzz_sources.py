@@ -5,7 +5,8 @@ or FileNotFoundError, and the test process must live through all of them: a read
 hangs or allocates without end does so in its child process only. The summary counts the
 readings stopped that way, per format.
 
-Files per format: 8 in the ci profile, 1,000 in the long one (`make fuzz`).
+Files per format: 8 in the ci profile, 1,000 in the long one (`make fuzz`); KELM_FUZZ_FILES
+sets another number.
 """
 import os
 import re
@@ -24,7 +25,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "cfdsource" / "test
 import case_writers as write  # noqa: E402  (the reading layer's own test writers)
 
 LONG = os.environ.get("KELM_FUZZ") == "long"
-FILES = settings(max_examples=1000 if LONG else 8)
+FILES = settings(max_examples=int(os.environ.get("KELM_FUZZ_FILES", 1000 if LONG else 8)))
 LIMITS = {"timeout": 5.0, "max_memory": "512M"}  # a reading of these small files needs 0.1 s
 pytestmark = pytest.mark.timeout(4 * 3600 if LONG else 600)
 NUMBER = re.compile(rb"-?\d+(?:\.\d+)?(?:[eE][-+]?\d+)?")

@@ -240,7 +240,6 @@ class TestKelmMap:
         (["{tets}", "{csv}", "--field", "Temperature", "--method", "Face average"],
          "but Temperature would map onto every node: give --boundary-only"),
         (["{tets}", "{crash}"], "the VTK reader crashed on"),
-        (["{tets}", "{csv}", "--read-memory", "lots"], "--read-memory must be a size"),
     ])
     def test_errors_in_the_users_files_are_one_line(self, files, args, message):
         folder, tets, _, source = files
