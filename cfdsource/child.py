@@ -6,7 +6,6 @@ descriptor FD (handback.py).
 A crash, a hang or a runaway allocation in a reader ends this process only; isolation.py in the
 caller watches it and turns that into a SourceError.
 """
-import ctypes
 import importlib
 import os
 import pickle
@@ -75,17 +74,6 @@ def main():
         except EOFError:  # the caller has ended, or let this process go
             os._exit(0)  # skip the interpreter's and VTK's teardown
         handback.send(reply, *answer(cfdsource, request))
-        request = None
-        release_freed_memory()
-
-
-def release_freed_memory():
-    """Hands the heap the last reading freed back to the system, so that a waiting child holds
-    only what its imports need."""
-    try:
-        ctypes.CDLL(None).malloc_trim(0)
-    except (OSError, AttributeError):
-        pass  # not glibc: the memory stays with this process until it ends
 
 
 if __name__ == "__main__":
