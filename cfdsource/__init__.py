@@ -19,12 +19,21 @@ from .csv_points import read_csv_points
 from .formats import openfoam_case, read_parts
 from .openfoam import describe_case
 from .parts import choose, is_volume
+from . import isolation
+from .isolation import DEFAULT_MEMORY, DEFAULT_TIMEOUT
 
 __all__ = ["read_source", "describe", "SourceError", "UNIT_ARRAYS", "DEFAULT_UNITS"]
 
 
-def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None, offset=None,
-                length_unit="m", field_units=None, region=None):
+def read_source(path, *args, timeout=DEFAULT_TIMEOUT, max_memory=DEFAULT_MEMORY, **kwargs):
+    # A CSV point cloud is read by Python's csv alone: no reader that could crash, so here.
+    if os.fspath(path).lower().endswith(".csv"):
+        return _read_source_here(path, *args, **kwargs)
+    return isolation.run("read_source", path, args, kwargs, timeout, max_memory)
+
+
+def _read_source_here(path, fields="Pressure", *, patches=None, time=None, scale=None,
+                      offset=None, length_unit="m", field_units=None, region=None):
     """Reads the source at `path` as one dataset for fieldferry.
 
     fields: the load fields and the solver arrays they come from: {"Pressure": "p"}, or a name
@@ -90,7 +99,11 @@ def _no_time_or_parts(parts, time, patches):
         choose(parts, patches)  # names the one part there is
 
 
-def describe(path, *, time=None, region=None):
+def describe(path, *, timeout=DEFAULT_TIMEOUT, max_memory=DEFAULT_MEMORY, **kwargs):
+    return isolation.run("describe", path, (), kwargs, timeout, max_memory)
+
+
+def _describe_here(path, *, time=None, region=None):
     """What a source holds: {"times": [...], "time": the one read, "parts": {name: "surface" or
     "volume"}, "default": [the parts read_source takes by default], "point_arrays": [...],
     "cell_arrays": [...]} (the arrays over every part). An OpenFOAM case lists its patches and
@@ -115,3 +128,15 @@ def describe(path, *, time=None, region=None):
             "parts": {n: "volume" if is_volume(d) else "surface"
                       for n, d in parts.datasets.items()},
             "default": default, "point_arrays": list(point), "cell_arrays": list(cell), **extra}
+
+
+LIMITS = """
+    Read in a child process (a CSV point cloud, read by Python's csv alone, in this one), with
+    two limits of its own:
+    timeout: seconds the reader may take (None: no limit); default 600.
+    max_memory: the resident memory the reader may hold, in bytes or as "512M", "8G" (None: no
+        limit); default half the machine's physical memory.
+    A reader that crashes, or passes a limit and is stopped, raises a SourceError naming the file
+    and what happened; the caller goes on."""
+read_source.__doc__ = _read_source_here.__doc__ + "\n" + LIMITS
+describe.__doc__ = _describe_here.__doc__ + "\n" + LIMITS

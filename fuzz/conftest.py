@@ -19,7 +19,7 @@ settings.register_profile("long", max_examples=2500, deadline=None,
                           suppress_health_check=list(HealthCheck))
 settings.load_profile(os.environ.get("KELM_FUZZ", "ci"))
 
-from fuzzcase import CASES, RAISED
+from fuzzcase import CASES, RAISED, STOPPED
 
 
 @pytest.fixture(autouse=True)
@@ -33,3 +33,7 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.write_line("fuzz cases per module (cases / of which raised):")
         for module in sorted(CASES):
             terminalreporter.write_line(f"  {module:12s} {CASES[module]:7d} / {RAISED[module]}")
+    if STOPPED:
+        terminalreporter.write_line("damaged files, how each refused reading ended:")
+        for outcome in sorted(STOPPED):
+            terminalreporter.write_line(f"  {outcome:32s} {STOPPED[outcome]:7d}")

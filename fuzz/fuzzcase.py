@@ -6,6 +6,8 @@ from hypothesis import strategies as st
 
 CASES = collections.Counter()
 RAISED = collections.Counter()
+# Readings of damaged files that ended in their child process ("EnSight: crashed on", ...).
+STOPPED = collections.Counter()
 
 
 def record(module, raised):

@@ -244,12 +244,15 @@ class TestKelmMap:
           "Mesh only"], "\"Mesh only\" maps nothing from a source without cells"),
         (["{tets}", "{csv}", "--field", "Temperature", "--method", "Face average"],
          "but Temperature would map onto every node: give --boundary-only"),
+        (["{tets}", "{crash}"], "the VTK reader crashed on"),
     ])
     def test_errors_in_the_users_files_are_one_line(self, files, args, message):
         folder, tets, _, source = files
         (folder / "bad.csv").write_text("x,y,z,p\n1,2\n")
+        crash = case_writers.legacy_vtk(folder)  # its version altered: VTK's reader crashes on it
+        crash.write_bytes(crash.read_bytes().replace(b"Version 5.1", b"Version 2.0"))
         values = dict(folder=folder, tets=tets, csv=source["csv"], vtp=source["vtp"],
-                      bad=folder / "bad.csv")
+                      bad=folder / "bad.csv", crash=crash)
         run = kelm_map(*[a.format(**values) for a in args], "--out", folder / "err", "--quiet")
         assert run.returncode == 1
         assert "Traceback" not in run.stderr

@@ -34,6 +34,9 @@ def test_layout(prefix):
     # without its tests.
     assert (prefix / "modules" / "cfdsource" / "__init__.py").is_file()
     assert not (prefix / "modules" / "cfdsource" / "tests").exists()
+    # The interpreter its reading process runs (a host's own executable is no Python).
+    assert (prefix / "modules" / "cfdsource" / "interpreter.txt").read_text().strip() == \
+        (BUILD / "lib" / "cfdsource" / "interpreter.txt").read_text().strip()
     assert (prefix / "modules" / "res" / "kelm_dark_background.jpg").stat().st_size > 0
     assert sorted(p.name for p in (prefix / "host").iterdir()) == ["gaugeshift", "kelm"]
     assert not list(prefix.rglob("__pycache__")) and not (prefix / "host" / "tests").exists()
@@ -45,7 +48,7 @@ def test_fresh_interpreter_imports_every_module_and_draws_with_the_background(pr
 import sys
 checkout = ({str(BUILD)!r}, {str(ROOT)!r})
 assert not [p for p in sys.path if p.startswith(checkout)], sys.path
-import {", ".join(MODULES)}, cfdsource
+import {", ".join(MODULES)}, cfdsource, vtk
 for m in ({", ".join(MODULES)}, cfdsource):
     assert m.__file__.startswith({str(prefix / "modules")!r}), m.__file__
 import kelm
@@ -56,6 +59,19 @@ view = sceneview.sceneview({{}})
 view.display_mesh(root)
 view.render_offscreen({str(picture)!r}, 320, 240)
 assert view.background_image_data is not None
+sys.executable = "/nonexistent/host-program"  # as inside a host: the recorded Python reads
+sphere = vtk.vtkSphereSource()
+sphere.Update()
+p = vtk.vtkDoubleArray()
+p.SetName("p")
+p.SetNumberOfTuples(sphere.GetOutput().GetNumberOfCells())
+p.Fill(1.0)
+sphere.GetOutput().GetCellData().AddArray(p)
+writer = vtk.vtkXMLPolyDataWriter()
+writer.SetFileName("wall.vtp")
+writer.SetInputData(sphere.GetOutput())
+writer.Write()
+assert cfdsource.read_source("wall.vtp", "p").GetNumberOfCells() == p.GetNumberOfTuples()
 print("ok")
 """
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "PYTHONHOME")}

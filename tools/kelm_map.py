@@ -23,6 +23,8 @@ DEFAULT_UNITS = {"Pressure": "Pa", "Temperature": "K"}
 
 
 def parse_arguments(argv):
+    from cfdsource.isolation import DEFAULT_MEMORY, DEFAULT_TIMEOUT, memory_size
+
     parser = argparse.ArgumentParser(prog="kelm-map", description=__doc__.split("\n\n")[1],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("mesh", help="the FE mesh file (.msh, .inp, .bdf, .vtu)")
@@ -48,6 +50,12 @@ def parse_arguments(argv):
     parser.add_argument("--region", metavar="NAME",
                         help="the region of a multi-region OpenFOAM case (conjugate heat "
                              "transfer: a solid's temperature)")
+    parser.add_argument("--read-timeout", type=float, default=DEFAULT_TIMEOUT, metavar="SECONDS",
+                        help="stop reading the source after this long (it is read in a child "
+                             "process; a damaged file can make a reader loop) [%(default)g]")
+    parser.add_argument("--read-memory", metavar="SIZE",
+                        help="stop reading the source when its reader holds more memory than "
+                             "this, e.g. 512M, 8G [half the machine's memory]")
     parser.add_argument("--translate", nargs=3, type=float, metavar=("X", "Y", "Z"),
                         help="move the source by X Y Z (model units)")
     parser.add_argument("--rotate", nargs="+", metavar="AXIS_X AXIS_Y AXIS_Z ANGLE_DEG",
@@ -115,6 +123,13 @@ def parse_arguments(argv):
             parser.error(f"--tolerance must be 'auto', 'none' or a distance of 0 or more")
     if args.radius is not None and not (args.radius > 0 and math.isfinite(args.radius)):
         parser.error(f"--radius must be a positive length, not {args.radius}")
+    if not (args.read_timeout > 0 and math.isfinite(args.read_timeout)):
+        parser.error(f"--read-timeout must be a number of seconds above 0, not "
+                     f"{args.read_timeout:g}")
+    try:
+        args.read_memory = memory_size(args.read_memory or DEFAULT_MEMORY)
+    except ValueError:
+        parser.error(f"--read-memory must be a size such as 512M or 8G, not {args.read_memory!r}")
     return args
 
 
@@ -316,7 +331,8 @@ def run(args):
     with stage(f"read the source {args.source}"):
         source = cfdsource.read_source(args.source, fields, patches=args.patches, time=args.time,
                                        region=args.region, scale=scale, offset=offset,
-                                       length_unit=args.source_unit, field_units=units)
+                                       length_unit=args.source_unit, field_units=units,
+                                       timeout=args.read_timeout, max_memory=args.read_memory)
     methods = field_methods(args, fields, source)
     os.makedirs(args.out, exist_ok=True)
     with stage("export the host model"):

@@ -307,6 +307,15 @@ def write_xml(path, dataset):
     return path
 
 
+def legacy_vtk(folder):
+    """wall.vtk: the square (below) with p = 3, 4 on its cells, as legacy VTK ASCII."""
+    writer = vtk.vtkPolyDataWriter()
+    writer.SetFileName(str(folder / "wall.vtk"))
+    writer.SetInputData(square(values=(3.0, 4.0)))
+    writer.Write()
+    return folder / "wall.vtk"
+
+
 def square(z=0.0, values=(1.0, 2.0), where="cell", name="p"):
     """Two triangles making the unit square at height z, with `name` on its cells or points."""
     poly = vtk.vtkPolyData()

@@ -146,11 +146,7 @@ class TestOtherSolverFormats:
 
 class TestVTKFiles:
     def test_legacy_vtk_keeps_its_cell_field(self, tmp_path):
-        writer = vtk.vtkPolyDataWriter()
-        writer.SetFileName(str(tmp_path / "wall.vtk"))
-        writer.SetInputData(write.square(values=(3.0, 4.0)))
-        writer.Write()
-        source = cfdsource.read_source(tmp_path / "wall.vtk", {"Pressure": "p"})
+        source = cfdsource.read_source(write.legacy_vtk(tmp_path), {"Pressure": "p"})
         assert values(source, "Pressure", "cell").tolist() == [3, 4]
 
     def test_multiblock_merges_surface_blocks_or_the_ones_named(self, tmp_path):
