@@ -41,6 +41,17 @@ def pvd(folder):
     return folder / "run.pvd"
 
 
+DATA = Path(__file__).resolve().parents[1] / "cfdsource" / "tests" / "data"
+
+
+def copied(name, file):
+    """A writer that copies a checked-in folder of another program's files."""
+    def writer(folder):
+        shutil.copytree(DATA / name, folder, dirs_exist_ok=True)
+        return folder / file
+    return writer
+
+
 # format: (writer of the pristine case into a folder, returning what to read; the reading)
 FORMATS = {
     "EnSight": (write.ensight_case, {"fields": "p"}),
@@ -51,6 +62,8 @@ FORMATS = {
     "VTK XML": (lambda f: write.write_xml(f / "fluid.vtu", write.cube_grid()), {"fields": "p"}),
     "CGNS": (write.cgns_file, {"fields": "Pressure"}),
     ".pvd": (pvd, {"fields": "p"}),
+    "Fluent .msh": (copied("cavity_fluent", "cavity.msh"), {"fields": "PRESSURE"}),
+    ".series": (copied("cavity_vtk", "cavity.vtm.series"), {"fields": "p"}),
 }
 
 
