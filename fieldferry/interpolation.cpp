@@ -10,9 +10,9 @@
 #include <vtkPolyData.h>
 #include <vtkProbeFilter.h>
 #include <vtkResampleWithDataSet.h>
+#include <vtkSMPTools.h>
 #include <vtkStaticPointLocator.h>
 #include <vtkUnsignedCharArray.h>
-#include <vtkSMPTools.h>
 
 #include <algorithm>
 #include <cmath>
@@ -36,8 +36,7 @@ constexpr double kGaussianSharpness = 2.0;
 }  // namespace
 
 void check_method_arguments(const char* operation, const std::string& field_name,
-                            vtkDataSet* from_mesh, vtkDataSet* to_mesh,
-                            const SourceIndex* shared) {
+                            vtkDataSet* from_mesh, vtkDataSet* to_mesh, const SourceIndex* shared) {
   if (shared) return;
   const std::string op = std::string("fieldferry.") + operation;
   // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
@@ -193,6 +192,27 @@ vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::s
   return copy;
 }
 
+namespace {
+
+// The source without the cell arrays that a point array of the same name stands for: the probe
+// hands on both under one name, and a load would read whichever came first.
+vtkSmartPointer<vtkDataSet> without_cell_twins(vtkDataSet* source) {
+  vtkSmartPointer<vtkDataSet> out = source;
+  vtkPointData* points = source->GetPointData();
+  for (int a = 0; a < points->GetNumberOfArrays(); ++a) {
+    const char* name = points->GetArrayName(a);
+    if (!name || !source->GetCellData()->GetAbstractArray(name)) continue;
+    if (out == source) {
+      out.TakeReference(source->NewInstance());
+      out->ShallowCopy(source);
+    }
+    out->GetCellData()->RemoveArray(name);
+  }
+  return out;
+}
+
+}  // namespace
+
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
     SourceIndex* shared) {
@@ -225,11 +245,13 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
     SourceIndex* shared) {
   check_method_arguments("interpolate_scalar_field_using_probe_filter", field_name, from_mesh,
                          to_mesh, shared);
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
   vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
   probe->SetInputData(target);
-  probe->SetSourceData(source_for(target, from_mesh, field_name));
+  probe->SetSourceData(without_cell_twins(source_for(target, from_mesh, field_name)));
   // The body's own arrays ("Node ID", "Element ID", "Distance") go through, as with the other
   // methods: the load writer reads them from the mapped leaf.
   probe->PassPointArraysOn();
@@ -243,8 +265,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
 vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
     const CoarseToFineOptions& options, SourceIndex* shared) {
-  check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh,
-                         to_mesh, shared);
+  check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh, to_mesh,
+                         shared);
   const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
   from_mesh = points;
   if (!(options.radius > 0) || !std::isfinite(options.radius)) {

@@ -15,6 +15,7 @@
 #include "common/errors.h"
 #include "interpolation.h"
 #include "point_stencils.h"
+#include "source_fields.h"
 
 namespace fieldferry_core {
 
@@ -78,10 +79,12 @@ class Projection {
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
-    SourceIndex* shared, std::vector<double>* distances) {
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh, SourceIndex* shared,
+    std::vector<double>* distances) {
   check_method_arguments(kOperation, field_name, from_mesh, to_mesh, shared);
   require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Surface projection");
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   mark_active_scalars(from_mesh, field_name);
 
   std::optional<SourceIndex> own;
@@ -94,8 +97,7 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
     distances->assign(static_cast<size_t>(to_mesh->GetNumberOfPoints()),
                       std::numeric_limits<double>::infinity());
   }
-  Projection projection(to_mesh, order, closest, stencils,
-                        distances ? distances->data() : nullptr);
+  Projection projection(to_mesh, order, closest, stencils, distances ? distances->data() : nullptr);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), projection);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }
