@@ -64,7 +64,7 @@ def read_source(path, fields="Pressure", *, patches=None, time=None, scale=None,
         parts = read_parts(path, time, patches, region)
     chosen = choose(parts, None if parts.noun == "patch" else patches)
     placed, held = _fields.with_fields(parts.path, chosen, wanted, scales, offsets,
-                                       parts.missing_array_note)
+                                       parts.missing_array_note, parts.point_values)
     source = _fields.merged(placed)
     _origin_labels(source, parts)
     _fields.label(source, "current_units_length", length_unit)
