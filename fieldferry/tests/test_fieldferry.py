@@ -642,6 +642,27 @@ class TestFaceValues:
             (_, leaf), = leaves(model)
             assert np.allclose(point_array(leaf, "Pressure"), 123456.789, rtol=1e-15, atol=0)
 
+    def test_cell_values_of_a_volume_reach_its_boundary_nodes_exactly_for_a_linear_field(self):
+        # The outer layer's cell centres lie in one plane parallel to the boundary: the fit
+        # must reach past them to find the slope across it.
+        grid = vtk.vtkRectilinearGrid()
+        axes = [np.array([0, 0.1, 0.35, 0.5, 0.8, 1.0]), np.array([0, 0.4, 0.5, 1.0]),
+                np.array([0, 0.3, 1.0])]
+        grid.SetDimensions(*(len(a) for a in axes))
+        for set_axis, a in zip((grid.SetXCoordinates, grid.SetYCoordinates,
+                                grid.SetZCoordinates), axes):
+            set_axis(ns.numpy_to_vtk(a, deep=1))
+        centres = vtk.vtkCellCenters()
+        centres.SetInputData(grid)
+        centres.Update()
+        field = lambda p: 300 + 50 * p[:, 0] + 20 * p[:, 1] - 70 * p[:, 2]  # noqa: E731
+        with_face_values(grid, field(points_of(centres.GetOutput())), "Temperature")
+        model = hex_block_model(n=(3, 3, 3))
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Surface projection", grid, model, False,
+                                            None)
+        (_, leaf), = leaves(model)
+        assert np.allclose(point_array(leaf, "Temperature"), field(points_of(leaf)), rtol=1e-12)
+
     def test_more_fields_map_with_the_same_geometry_as_separate_calls(self):
         source = label_source(with_fields(plane_surface(6), smooth))
         with_face_values(source, np.arange(source.GetNumberOfCells()), "Wall heat")
