@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace fieldferry_core {
 
@@ -17,7 +16,7 @@ int weighted_linear_fit(double (*d)[3], int n, double magnitude2, double* c) {
   for (int k = 0; k < n; ++k) far2 = std::max(far2, vtkMath::Dot(d[k], d[k]));
   if (n < 2 || far2 == 0) return 0;
   const double soft2 = far2 / 100;
-  std::vector<double> w(static_cast<size_t>(n));
+  double* w = c;  // each weight turns into its coefficient below
   double total = 0, m[3] = {0, 0, 0};
   for (int k = 0; k < n; ++k) total += w[k] = 1 / (vtkMath::Dot(d[k], d[k]) + soft2);
   for (int k = 0; k < n; ++k) {
@@ -50,7 +49,7 @@ int weighted_linear_fit(double (*d)[3], int n, double magnitude2, double* c) {
       for (int a = 0; a < 3; ++a) s += d[k][a] * axes[a][j];
       slope_part += s * t[j] / spread[j];
     }
-    c[k] = w[k] * (1 + slope_part);
+    c[k] *= 1 + slope_part;
   }
   return resolved;
 }
