@@ -10,9 +10,9 @@
 #include <vtkPolyData.h>
 #include <vtkProbeFilter.h>
 #include <vtkResampleWithDataSet.h>
-#include <vtkSMPTools.h>
 #include <vtkStaticPointLocator.h>
 #include <vtkUnsignedCharArray.h>
+#include <vtkSMPTools.h>
 
 #include <algorithm>
 #include <cmath>
@@ -36,7 +36,8 @@ constexpr double kGaussianSharpness = 2.0;
 }  // namespace
 
 void check_method_arguments(const char* operation, const std::string& field_name,
-                            vtkDataSet* from_mesh, vtkDataSet* to_mesh, const SourceIndex* shared) {
+                            vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+                            const SourceIndex* shared) {
   if (shared) return;
   const std::string op = std::string("fieldferry.") + operation;
   // An empty source would hand back a target stripped of its points (the Voronoi kernel) or
@@ -265,8 +266,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
 vtkSmartPointer<vtkDataSet> interpolate_coarse_field_onto_fine_field(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
     const CoarseToFineOptions& options, SourceIndex* shared) {
-  check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh, to_mesh,
-                         shared);
+  check_method_arguments("interpolate_coarse_field_onto_fine_field", field_name, from_mesh,
+                         to_mesh, shared);
   const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
   from_mesh = points;
   if (!(options.radius > 0) || !std::isfinite(options.radius)) {

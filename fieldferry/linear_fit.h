@@ -28,8 +28,9 @@ inline constexpr int kLinearFitNeighbours = 10;
 // A new dataset like to_mesh with every source point array fitted at each point and
 // "vtkValidPointMask" 1 everywhere. Raises as every method does for an empty source, a missing
 // field or non-finite coordinates.
-vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
-    SourceIndex* shared = nullptr);
+vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std::string& field_name,
+                                                                      vtkDataSet* from_mesh,
+                                                                      vtkDataSet* to_mesh,
+                                                                      SourceIndex* shared = nullptr);
 
 }  // namespace fieldferry_core

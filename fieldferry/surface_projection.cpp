@@ -79,8 +79,8 @@ class Projection {
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
-    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh, SourceIndex* shared,
-    std::vector<double>* distances) {
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared, std::vector<double>* distances) {
   check_method_arguments(kOperation, field_name, from_mesh, to_mesh, shared);
   require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Surface projection");
   const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
@@ -97,7 +97,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
     distances->assign(static_cast<size_t>(to_mesh->GetNumberOfPoints()),
                       std::numeric_limits<double>::infinity());
   }
-  Projection projection(to_mesh, order, closest, stencils, distances ? distances->data() : nullptr);
+  Projection projection(to_mesh, order, closest, stencils,
+                        distances ? distances->data() : nullptr);
   vtkSMPTools::For(0, to_mesh->GetNumberOfPoints(), projection);
   return sample_through_stencils(field_name, from_mesh, to_mesh, stencils);
 }
