@@ -73,7 +73,7 @@ def _read_source_here(path, fields="Pressure", *, patches=None, time=None, scale
         parts = read_parts(path, time, patches, region)
     chosen = choose(parts, None if parts.noun == "patch" else patches)
     placed, held = _fields.with_fields(parts.path, chosen, wanted, scales, offsets,
-                                       parts.missing_array_note)
+                                       parts.missing_array_note, parts.point_values)
     source = _fields.merged(placed)
     _origin_labels(source, parts)
     _fields.label(source, "current_units_length", length_unit)

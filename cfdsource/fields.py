@@ -114,10 +114,12 @@ def scaled(array, name, scale, offset):
     return out
 
 
-def with_fields(path, chosen, fields, scale, offset, note=None):
+def with_fields(path, chosen, fields, scale, offset, note=None, point_values=None):
     """[(part name, dataset carrying only the load fields)] and {load field: where it was taken,
     "cell" or "point", followed by " (both)" when the source held it at the other place too};
-    `note` as _find takes it."""
+    `note` as _find takes it. `point_values` ({part: vtkPointData}): a field taken as cell values
+    on such a part also gets those point values under the same name (the methods that give
+    nodes values read them)."""
     where_of, placed, both = {}, [], {}
     several = len(chosen) > 1
     for part, dataset in chosen:
@@ -134,6 +136,10 @@ def with_fields(path, chosen, fields, scale, offset, note=None):
                                   f"{name}@{first[0]} or {name}@{where}")
             target = bare.GetPointData() if where == "point" else bare.GetCellData()
             target.AddArray(scaled(found, load, scale[load], offset[load]))
+            twin = (point_values or {}).get(part)
+            twin = twin.GetArray(found.GetName()) if twin is not None and where == "cell" else None
+            if twin is not None:
+                bare.GetPointData().AddArray(scaled(twin, load, scale[load], offset[load]))
         placed.append((part, bare))
     return placed, {load: f"{w} (both)" if both[load] else w for load, (w, _) in where_of.items()}
 

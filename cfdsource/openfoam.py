@@ -144,6 +144,28 @@ def _seams_closed(dataset):
     return merge.GetOutput()
 
 
+def _kept(dataset):
+    copy = dataset.NewInstance()
+    copy.ShallowCopy(dataset)
+    return copy
+
+
+def _interpolated_points(reader, region, layout, shown):
+    """The internal mesh's cell values at its points as the reader interpolates them: the
+    patches' values at boundary points (a fixed 500 K wall is 500 K there, where the cells next
+    to it hold less), the cells' inverse-distance mean inside."""
+    reader.CreateCellToPointOn()
+    reader.DisableAllPatchArrays()
+    reader.SetPatchArrayStatus(_prefix(region) + INTERNAL, 1)
+    reader.Modified()
+    if layout.time is None:
+        run_reader(reader, shown)
+    else:
+        run_reader(reader, shown, lambda: reader.UpdateTimeStep(layout.time))
+    (_, volume), = leaves(reader.GetOutput())
+    return (_seams_closed(volume) if layout.decomposed else volume).GetPointData()
+
+
 def read_case(path, time=None, patches=None, region=None):
     reader, layout, shown = _opened(path, time, region)
     available = _patch_names(reader, region) + [INTERNAL]
@@ -168,6 +190,10 @@ def read_case(path, time=None, patches=None, region=None):
         raise SourceError(f"{shown}: {parts.noun} {', '.join(empty)} has no faces")
     parts.datasets = {n: _seams_closed(found[n]) if layout.decomposed else found[n]
                       for n in wanted}
+    if INTERNAL in wanted:
+        # The reader's next run would hand its arrays to the datasets kept above.
+        parts.datasets = {n: _kept(d) for n, d in parts.datasets.items()}
+        parts.point_values[INTERNAL] = _interpolated_points(reader, region, layout, shown)
     parts.default, parts.times, parts.chosen_time = list(parts.datasets), layout.times, layout.time
     parts.labels = {"source_layout": layout.describe(), **({"source_region": region}
                                                           if region else {})}

@@ -23,6 +23,9 @@ class Parts:
     labels: dict = field(default_factory=dict)  # field-data strings saying where it was read
     # array name -> " at time T (the times that hold it)", for a missing array's message
     missing_array_note: object = None
+    # part name -> vtkPointData: the solver's cell values interpolated to the part's points with
+    # its boundary values, taken with the cell values (a volume's cells never reach a fixed wall)
+    point_values: dict = field(default_factory=dict)
 
     @property
     def nouns(self):

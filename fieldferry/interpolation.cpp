@@ -193,6 +193,27 @@ vtkSmartPointer<vtkDataSet> without_point_array(vtkDataSet* target, const std::s
   return copy;
 }
 
+namespace {
+
+// The source without the cell arrays that a point array of the same name stands for: the probe
+// hands on both under one name, and a load would read whichever came first.
+vtkSmartPointer<vtkDataSet> without_cell_twins(vtkDataSet* source) {
+  vtkSmartPointer<vtkDataSet> out = source;
+  vtkPointData* points = source->GetPointData();
+  for (int a = 0; a < points->GetNumberOfArrays(); ++a) {
+    const char* name = points->GetArrayName(a);
+    if (!name || !source->GetCellData()->GetAbstractArray(name)) continue;
+    if (out == source) {
+      out.TakeReference(source->NewInstance());
+      out->ShallowCopy(source);
+    }
+    out->GetCellData()->RemoveArray(name);
+  }
+  return out;
+}
+
+}  // namespace
+
 vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_point_interpolator(
     const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
     SourceIndex* shared) {
@@ -225,11 +246,13 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_probe_filter(
     SourceIndex* shared) {
   check_method_arguments("interpolate_scalar_field_using_probe_filter", field_name, from_mesh,
                          to_mesh, shared);
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   mark_active_scalars(from_mesh, field_name);
   auto probe = vtkSmartPointer<vtkProbeFilter>::New();
   vtkSmartPointer<vtkDataSet> target = without_point_array(to_mesh, field_name);
   probe->SetInputData(target);
-  probe->SetSourceData(source_for(target, from_mesh, field_name));
+  probe->SetSourceData(without_cell_twins(source_for(target, from_mesh, field_name)));
   // The body's own arrays ("Node ID", "Element ID", "Distance") go through, as with the other
   // methods: the load writer reads them from the mapped leaf.
   probe->PassPointArraysOn();

@@ -3,14 +3,13 @@
 #include <vtkMath.h>
 #include <vtkSMPTools.h>
 
-#include <algorithm>
-#include <cmath>
 #include <optional>
 
 #include "checks.h"
 #include "interpolation.h"
 #include "point_stencils.h"
 #include "source_fields.h"
+#include "weighted_fit.h"
 
 namespace fieldferry_core {
 
@@ -39,71 +38,19 @@ class Fit {
   void Reduce() {}
 
  private:
-  // The coefficients c_k with value = sum c_k f_k. With offsets d_k = p_k - x, weights w_k summing
-  // to W, the weighted centroid m and the eigenpairs (l_j, e_j) of the weighted covariance
-  // sum w_k (d_k - m)(d_k - m)^T / W: value = sum (w_k / W) f_k + sum over resolved j of
-  // g_j t_j, slope g_j = sum (w_k / W) s_kj f_k / l_j with s_kj = (d_k - m).e_j, and t_j = -m.e_j
-  // the target point's offset from the centroid along e_j.
   // `near`: the n nearest source points, nearest first (ties by id).
   void fit(const double x[3], const vtkIdType* near, int n, vtkIdType i) {
     double d[kLinearFitNeighbours][3];
-    double w[kLinearFitNeighbours];
     double c[kLinearFitNeighbours];
-    vtkIdType ids[kLinearFitNeighbours];
-    double far2 = 0;
     for (int k = 0; k < n; ++k) {
-      ids[k] = near[k];
-      source_->GetPoint(ids[k], d[k]);
+      source_->GetPoint(near[k], d[k]);
       for (int a = 0; a < 3; ++a) d[k][a] -= x[a];
-      far2 = std::max(far2, vtkMath::Dot(d[k], d[k]));
     }
-    if (n < 2 || far2 == 0) {
+    if (weighted_linear_fit(d, n, vtkMath::Dot(x, x), c) == 0) {
       nearest(near, i);
       return;
     }
-    const double soft2 = far2 / 100;
-    double total = 0, m[3] = {0, 0, 0};
-    for (int k = 0; k < n; ++k) {
-      w[k] = 1 / (vtkMath::Dot(d[k], d[k]) + soft2);
-      total += w[k];
-    }
-    for (int k = 0; k < n; ++k) {
-      w[k] /= total;
-      for (int a = 0; a < 3; ++a) m[a] += w[k] * d[k][a];
-    }
-    double cov[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-    for (int k = 0; k < n; ++k) {
-      for (int a = 0; a < 3; ++a) d[k][a] -= m[a];
-      for (int a = 0; a < 3; ++a) {
-        for (int b = 0; b < 3; ++b) cov[a][b] += w[k] * d[k][a] * d[k][b];
-      }
-    }
-    double spread[3], axes[3][3];
-    double* cov_rows[3] = {cov[0], cov[1], cov[2]};
-    double* axes_rows[3] = {axes[0], axes[1], axes[2]};
-    vtkMath::Jacobi(cov_rows, spread, axes_rows);  // descending; eigenvectors are the columns
-    // Points that coincide but for rounding (a spread of a billionth of the coordinates' size)
-    // are one point: their "slopes" would be noise divided by noise.
-    const double rounding2 = 1e-18 * (far2 + vtkMath::Dot(x, x));
-    if (!(spread[0] > rounding2) || !std::isfinite(spread[0])) {
-      nearest(near, i);
-      return;
-    }
-    double t[3] = {0, 0, 0};
-    int resolved = 0;
-    for (int j = 0; j < 3 && spread[j] > kLinearFitFlatness * spread[0]; ++j, ++resolved) {
-      for (int a = 0; a < 3; ++a) t[j] -= m[a] * axes[a][j];
-    }
-    for (int k = 0; k < n; ++k) {
-      double slope_part = 0;
-      for (int j = 0; j < resolved; ++j) {
-        double s = 0;
-        for (int a = 0; a < 3; ++a) s += d[k][a] * axes[a][j];
-        slope_part += s * t[j] / spread[j];
-      }
-      c[k] = w[k] * (1 + slope_part);
-    }
-    stencils_.set(i, n, ids, c);
+    stencils_.set(i, n, near, c);
   }
 
   // The tree lists the nearest first, the lowest id first among equally near points.

@@ -19,12 +19,11 @@
 #include <string>
 
 #include "source_index.h"
+#include "weighted_fit.h"
 
 namespace fieldferry_core {
 
 inline constexpr int kLinearFitNeighbours = 10;
-// Ratio of variances, i.e. a spread 1/1000 of the largest.
-inline constexpr double kLinearFitFlatness = 1e-6;
 
 // A new dataset like to_mesh with every source point array fitted at each point and
 // "vtkValidPointMask" 1 everywhere. Raises as every method does for an empty source, a missing

@@ -133,12 +133,11 @@ Inputs read_inputs(const MappingRequest& request) {
   return in;
 }
 
-// The methods that read the source's points get every cell-data field as point values once, for
-// all leaves; "Mesh only", "Surface projection" and "Face average" read the cell a point lands in.
+// The methods that give nodes their values get every cell-data field as point values once, for
+// all leaves (a node taking the one face it lands in would jump from face to face); "Face
+// average" integrates the faces' own values.
 bool reads_points(MappingAlgorithm algorithm) {
-  return algorithm != MappingAlgorithm::mesh_only &&
-         algorithm != MappingAlgorithm::surface_projection &&
-         algorithm != MappingAlgorithm::face_average;
+  return algorithm != MappingAlgorithm::face_average;
 }
 
 // "Face average" gives each face of a body's surface its mean over the face; a mapping onto every

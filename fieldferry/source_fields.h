@@ -1,11 +1,10 @@
 // Where a source holds a field, and the field as point values for the methods that read points.
 //
-// CFD codes write wall values per face (cell data). A method that finds the source cell a target
-// point lands in ("Mesh only", "Surface projection") takes that face's value as it is, so a field
-// constant per face is carried exactly. The methods that read points ("Point cloud or mesh",
-// "Linear fit", "Coarse to fine") get point values: at each source point the mean of the values
-// of the cells around it, weighted by their size (area; length or volume for line and volume
-// cells), which keeps a uniform field uniform and lets small faces count for little.
+// CFD codes write wall values per face (cell data), finite-volume codes cell values in a volume.
+// "Face average" integrates the faces' own values. Every method that gives nodes their values
+// reads points instead, so that a node takes a field that varies continuously from one face to
+// the next: at each source point the linear fit through the centres of the cells around it
+// (face_reconstruction.h), exact for a linear field and for a uniform one.
 #pragma once
 
 #include <vtkDataSet.h>
@@ -23,8 +22,8 @@ enum class FieldPlace { none, points, cells };
 FieldPlace field_place(vtkDataSet* source, const std::string& name);
 
 // `source` itself when every field of `names` is point data; otherwise a shallow copy in which each
-// field held only as cell data gets a point array of the same name: the size-weighted mean of the
-// cells around each point (NaN at a point no cell uses: it has no value). The cell arrays stay.
+// field held only as cell data gets a point array of the same name, reconstructed from the cells
+// around each point (NaN at a point no cell uses: it has no value). The cell arrays stay.
 vtkSmartPointer<vtkDataSet> with_point_values(vtkDataSet* source,
                                               const std::vector<std::string>& names);
 

@@ -15,6 +15,7 @@
 #include "common/errors.h"
 #include "interpolation.h"
 #include "point_stencils.h"
+#include "source_fields.h"
 
 namespace fieldferry_core {
 
@@ -82,6 +83,8 @@ vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_surface_projection(
     SourceIndex* shared, std::vector<double>* distances) {
   check_method_arguments(kOperation, field_name, from_mesh, to_mesh, shared);
   require_source_cells(from_mesh, std::string("fieldferry.") + kOperation, "Surface projection");
+  const vtkSmartPointer<vtkDataSet> points = with_point_values(from_mesh, {field_name});
+  from_mesh = points;
   mark_active_scalars(from_mesh, field_name);
 
   std::optional<SourceIndex> own;

@@ -470,8 +470,9 @@ class TestKelmMapFromCFD:
         report = json.loads((out / "report_pressure.json").read_text())
         assert report["source"]["values"].startswith("face values")
         (body,) = report["bodies"]
-        # The latest time's face values times 1000: walls 10, the top's two faces 20 and 40.
-        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((10000, 40000))
+        # The latest time's face values times 1000: walls 10, the top's two faces 20 and 40,
+        # whose nodes take the line through the two faces' centres: 10 to 50 along the top.
+        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((10000, 50000))
         assert (out / "pressure.png").stat().st_size > 1000  # face values drawn, page written
         assert (out / "report_pressure.html").stat().st_size > 1000
 
@@ -486,7 +487,8 @@ class TestKelmMapFromCFD:
         assert run.returncode == 0, run.stderr
         report = json.loads((out / "report_pressure.json").read_text())
         (body,) = report["bodies"]
-        # The solid's processors at 0.5 (factor 4), not the top level's 0: walls 20, the top 40, 80.
-        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((20000, 80000))
+        # The solid's processors at 0.5 (factor 4), not the top level's 0: walls 20, the top 40
+        # and 80, whose nodes take the line through them (20 to 100).
+        assert (body["mapped"]["min"], body["mapped"]["max"]) == pytest.approx((20000, 100000))
         assert "; time 0.5; layout decomposed (2 processors); region solid" in (
             out / "report_pressure.txt").read_text()

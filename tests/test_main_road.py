@@ -178,7 +178,8 @@ def test_report_takes_the_source_force_from_face_values():
                                                  exported, True, None)
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", None)
     report = mapping_report(mapped, source, "Pressure", "Surface projection", None)
-    assert report["source"]["values"] == "face values, each point taking the face it lands in"
+    assert report["source"]["values"] == ("face values, made point values by a linear fit "
+                                          "through the faces around each point")
     # The source's normals (+z) point onto the plate, and so do the plate's element normals:
     # the fluid's push up is loaded as a push down.
     assert report["force"]["source"] == pytest.approx([0, 0, 1000.0])

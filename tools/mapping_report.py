@@ -138,28 +138,33 @@ def source_areas(source, field_name):
 
 
 def values_used(source, field_name, method):
-    """How the mapping read the source's field: face values as they are, face values averaged to
+    """How the mapping read the source's field: face values as they are, face values fitted to
     the points, or point values; and whether the source also held the other kind (its reader
     labels that: cfdsource's "held_<field>")."""
     also = _held_both(source, field_name)
     if source.GetPointData().GetArray(field_name) is not None:
+        if _held(source, field_name).startswith("cell"):  # a volume's cells, and their points
+            return ("cell values, interpolated to the points by the reader with the boundary's "
+                    "values")
         return "point values" + (also and f"{also} face values (@cell after the array's name takes them)")
     if source.GetCellData().GetArray(field_name) is None:
         return None
-    if method in ("Mesh only", "Surface projection"):
-        used = "face values, each point taking the face it lands in"
-    elif method == "Face average":
+    if method == "Face average":
         used = "face values, each face of a body taking their mean over it"
     else:
-        used = "face values averaged to the points by face area"
+        used = "face values, made point values by a linear fit through the faces around each point"
     return used + (also and f"{also} point values (@point after the array's name takes them)")
+
+
+def _held(source, field_name):
+    """cfdsource's "held_<field>" label: where the reader took the field, or ""."""
+    held = source.GetFieldData().GetAbstractArray("held_" + field_name)
+    return str(held.GetValue(0)) if held is not None and held.GetNumberOfValues() else ""
 
 
 def _held_both(source, field_name):
     """"; the source also held" when the source's reader says it held the field at both places."""
-    held = source.GetFieldData().GetAbstractArray("held_" + field_name)
-    both = held is not None and held.GetNumberOfValues() and "both" in str(held.GetValue(0))
-    return "; the source also held" if both else ""
+    return "; the source also held" if "both" in _held(source, field_name) else ""
 
 
 def field_stats(values, weights=None):

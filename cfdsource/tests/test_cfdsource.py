@@ -60,6 +60,15 @@ class TestOpenFOAM:
         volume = cfdsource.read_source(cases["openfoam"], "p", patches="internalMesh")
         assert volume.IsA("vtkUnstructuredGrid") and volume.GetNumberOfCells() == 2
 
+    def test_the_internal_mesh_brings_point_values_that_reach_its_patches_values(self, cases):
+        volume = cfdsource.read_source(cases["openfoam"], "p", patches="internalMesh")
+        assert ns.vtk_to_numpy(volume.GetCellData().GetArray("p")).tolist() == [20, 40]
+        assert label(volume, "held_p") == "cell"
+        at = ns.vtk_to_numpy(volume.GetPoints().GetData())
+        points = ns.vtk_to_numpy(volume.GetPointData().GetArray("p"))
+        # The floor's points lie on walls (10), inlet and outlet (0): values no cell holds.
+        assert points[at[:, 2] == 0].tolist() == pytest.approx([20 / 3, 10, 20 / 3] * 2)
+
     def test_describe_lists_patches_times_and_arrays(self, cases):
         seen = cfdsource.describe(cases["openfoam"])
         assert seen["parts"] == {"inlet": "surface", "outlet": "surface", "hot": "surface",

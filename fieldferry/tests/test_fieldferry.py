@@ -605,34 +605,64 @@ def triangles_of(data):
 class TestFaceValues:
     """A field held per face (CFD wall values) is used as such."""
 
-    def test_cell_methods_take_the_value_of_the_face_a_point_lands_in(self):
-        source = plane_surface(3)
-        values = np.random.default_rng(7).uniform(1e5, 2e5, source.GetNumberOfCells())
-        with_face_values(source, values)
+    NODE_METHODS = ("Surface projection", "Mesh only", "Point cloud or mesh", "Linear fit")
+
+    @staticmethod
+    def uneven_sheet():
+        """A plane's triangulation with corners moved about, so that faces around a point differ
+        in size and shape (an average of the faces around a point is then off a linear field)."""
+        source = plane_surface(6)
+        xyz = points_of(source)
+        inner = (xyz[:, 0] > 0) & (xyz[:, 0] < 1) & (xyz[:, 1] > 0) & (xyz[:, 1] < 1)
+        xyz[inner, :2] += np.random.default_rng(3).uniform(-0.06, 0.06, (inner.sum(), 2))
+        # In single precision, as the bodies' nodes are: a node is then where its source point is.
+        return polydata(xyz.astype(np.float32), triangles_of(source))
+
+    def test_node_methods_carry_a_linear_field_held_per_face_exactly(self):
+        source = self.uneven_sheet()
         xyz, tris = points_of(source), triangles_of(source)
+        field = lambda p: 1e5 + 3e4 * p[:, 0] - 2e4 * p[:, 1]  # noqa: E731
+        with_face_values(source, field(xyz[tris].mean(axis=1)))
         centre = xyz[tris].mean(axis=1, keepdims=True)
-        inner = (centre + 0.5 * (xyz[tris] - centre)).reshape(-1, 3)  # each face shrunk in place
-        for method in ("Surface projection", "Mesh only"):
-            model = host_model_of(inner, T.Tria3, np.arange(len(inner)).reshape(-1, 3))
+        inner = (centre + 0.7 * (xyz[tris] - centre)).reshape(-1, 3)  # each face shrunk in place
+        inside = (inner, np.arange(len(inner)).reshape(-1, 3))
+        for method in self.NODE_METHODS:
+            # The nearest point's value is exact only on the source's own points.
+            at, rows = (xyz, tris) if method == "Point cloud or mesh" else inside
+            model = host_model_of(at, T.Tria3, rows)
             fieldferry.map_scalar_field_to_mesh("Pressure", method, source, model, True, None)
             (_, leaf), = leaves(model)
-            assert (point_array(leaf, "Pressure") == np.repeat(values, 3)).all(), method
+            assert np.allclose(point_array(leaf, "Pressure"), field(points_of(leaf)), rtol=1e-11), \
+                method
 
-    def test_point_methods_take_the_area_weighted_mean_of_the_faces_around(self):
-        # Faces of very different sizes around shared points.
-        xyz = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [4, 4, 0], [-0.1, -0.1, 0]], float)
-        tris = np.array([[0, 1, 2], [1, 3, 2], [0, 4, 1]])
-        values = np.array([10.0, 20.0, 70.0])
-        source = with_face_values(polydata(xyz, tris), values)
-        area = 0.5 * np.linalg.norm(np.cross(xyz[tris[:, 1]] - xyz[tris[:, 0]],
-                                             xyz[tris[:, 2]] - xyz[tris[:, 0]]), axis=1)
-        expected = [sum(area[f] * values[f] for f in range(3) if p in tris[f]) /
-                    sum(area[f] for f in range(3) if p in tris[f]) for p in range(5)]
-        model = host_model_of(xyz, T.Tria3, tris)
-        fieldferry.map_scalar_field_to_mesh("Pressure", "Point cloud or mesh", source, model,
-                                            True, None)
+    def test_a_field_uniform_over_the_faces_stays_uniform(self):
+        source = with_face_values(self.uneven_sheet(), np.full(72, 123456.789))
+        for method in self.NODE_METHODS:
+            model = host_model_of(points_of(source), T.Tria3, triangles_of(source))
+            fieldferry.map_scalar_field_to_mesh("Pressure", method, source, model, True, None)
+            (_, leaf), = leaves(model)
+            assert np.allclose(point_array(leaf, "Pressure"), 123456.789, rtol=1e-15, atol=0)
+
+    def test_cell_values_of_a_volume_reach_its_boundary_nodes_exactly_for_a_linear_field(self):
+        # The outer layer's cell centres lie in one plane parallel to the boundary: the fit
+        # must reach past them to find the slope across it.
+        grid = vtk.vtkRectilinearGrid()
+        axes = [np.array([0, 0.1, 0.35, 0.5, 0.8, 1.0]), np.array([0, 0.4, 0.5, 1.0]),
+                np.array([0, 0.3, 1.0])]
+        grid.SetDimensions(*(len(a) for a in axes))
+        for set_axis, a in zip((grid.SetXCoordinates, grid.SetYCoordinates,
+                                grid.SetZCoordinates), axes):
+            set_axis(ns.numpy_to_vtk(a, deep=1))
+        centres = vtk.vtkCellCenters()
+        centres.SetInputData(grid)
+        centres.Update()
+        field = lambda p: 300 + 50 * p[:, 0] + 20 * p[:, 1] - 70 * p[:, 2]  # noqa: E731
+        with_face_values(grid, field(points_of(centres.GetOutput())), "Temperature")
+        model = hex_block_model(n=(3, 3, 3))
+        fieldferry.map_scalar_field_to_mesh("Temperature", "Surface projection", grid, model, False,
+                                            None)
         (_, leaf), = leaves(model)
-        assert np.allclose(point_array(leaf, "Pressure"), expected, rtol=1e-12)
+        assert np.allclose(point_array(leaf, "Temperature"), field(points_of(leaf)), rtol=1e-12)
 
     def test_more_fields_map_with_the_same_geometry_as_separate_calls(self):
         source = label_source(with_fields(plane_surface(6), smooth))
