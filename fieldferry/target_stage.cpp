@@ -23,6 +23,7 @@ vtkSmartPointer<vtkDataSet> prepare_target(vtkDataSet* leaf, bool boundary_only,
   stale_cells.emplace_back(kelm::kDistanceArray);
   // An earlier mapping's facing test would leave faces out of a load this one did not judge.
   stale_cells.emplace_back(kelm::kFacesSourceArray);
+  stale_cells.emplace_back(kelm::kWettedSidesArray);
   bool stale = target->GetFieldData()->GetAbstractArray(kelm::kSourceAreaCoveredArray);
   for (const std::string& name : stale_points) {
     stale = stale || target->GetPointData()->GetAbstractArray(name.c_str());

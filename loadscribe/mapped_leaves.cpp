@@ -387,6 +387,13 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                             "shell body can be reversed");
   }
   vtkDataSet* dataset = as_dataset(leaf, operation, name);
+  if (reversed && dataset->GetCellData()->GetAbstractArray(kelm::kWettedSidesArray)) {
+    kelm::raise_value_error(operation, ": reverse names the shell ", name,
+                            ", whose side comes from the source: it was mapped from a source "
+                            "with faces, and each face takes the pressure of the side the fluid "
+                            "is on, whichever way its normal points; reverse is for sources "
+                            "without faces (point clouds)");
+  }
   vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(dataset);
   if (tolerance) {
     surface = filter_by_distance(dataset, *tolerance, operation);

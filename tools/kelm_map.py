@@ -219,9 +219,16 @@ def field_methods(args, fields, source):
     return chosen
 
 
-def check_reverse(names, model):
-    """The --reverse bodies, checked against the exported model: each a shell body of it."""
+def check_reverse(names, model, source):
+    """The --reverse bodies, checked against the exported model: each a shell body of it, and
+    only from a source without faces (a surface's normals tell each shell face its side)."""
     import mapping_report
+    from force_balance import is_surface
+    if names and is_surface(source):
+        raise ValueError(f"--reverse {names[0]}: the side comes from the source: it has faces, "
+                         "and each shell face takes the pressure of the side the fluid is on, "
+                         "whichever way its normal points; --reverse is for sources without "
+                         "faces (point clouds)")
     kinds = {mapping_report._text(leaf, "Body pathName"): mapping_report._text(leaf, "mesh_type")
              for leaf in mapping_report._leaves(model)}
     kinds.pop(None, None)
@@ -311,7 +318,7 @@ def run(args):
     with stage("export the host model"):
         exported = mainroad.export_model([model], args.out)
     check_mesh(args, exported[0], stage)
-    check_reverse(args.reverse, exported[0])
+    check_reverse(args.reverse, exported[0], source)
     if matrix is not None:
         with stage("write the moved source"):
             mainroad.write_moved_source(source, exported[0], matrix, args.out)
