@@ -22,6 +22,12 @@ inline constexpr char kFacesSourceArray[] = "Faces source";
 // (1 in front, 2 behind, 3 both, 0 neither). The face's pressure is then the net one, its side
 // taken from the source; the load writer refuses to turn such a body round.
 inline constexpr char kWettedSidesArray[] = "Wetted sides";
+// Cell data, 4 components, beside kWettedSidesArray where the method gave node values: each face's
+// own net value at its first four corners (NaN past a triangle's third), which a node cannot
+// carry (a node between faces turned opposite ways takes +p on one and -p on the other).
+inline std::string corner_values_array(const std::string& field_name) {
+  return field_name + " at corners";
+}
 // Field data, one double, on a surface mapped by "Face average" from a source of polygons: the area
 // of the source faces that the samples of the surface's faces landed on (each counted once per
 // surface), in model length units squared. Against the source's whole area it says how much of

@@ -30,6 +30,8 @@ namespace {
 // meshed with its thickness, a wall meeting the shell) wets neither side of it.
 constexpr double kSideCosine = 0.5;
 constexpr unsigned char kFront = 1, kBehind = 2;
+// The corners a loaded face has at most (a quadrilateral).
+constexpr int kCorners = 4;
 
 // The polygons of a shell's surface: their cells, unit normals and centres.
 struct ShellFaces {
@@ -129,27 +131,37 @@ vtkSmartPointer<vtkPolyData> side_source(vtkDataSet* source, const std::vector<v
   return side;
 }
 
-// The mapped value of each shell face: its own cell value where the method gives faces one (a
-// face average), else the mean of its nodes' values.
-std::vector<double> face_values(vtkDataSet* mapped, const ShellFaces& faces,
-                                const std::string& field) {
-  std::vector<double> values(faces.cells.size(), std::nan(""));
-  if (auto* cells =
-          vtkDataArray::SafeDownCast(mapped->GetCellData()->GetAbstractArray(field.c_str()))) {
-    for (std::size_t f = 0; f < values.size(); ++f) values[f] = cells->GetTuple1(faces.cells[f]);
-    return values;
-  }
+// One side of the shell as the method maps it: each face's value, its values at its first four
+// corners, and its centre's squared distance to the side's source faces (infinite for a side
+// without any). `at_nodes`: the method gave node values, which the corners carry.
+struct Side {
+  std::vector<double> values, corners, dist2;
+  bool at_nodes = false;
+};
+
+// The mapped values of each shell face: its own cell value where the method gives faces one (a
+// face average), else its nodes' values and their mean.
+void read_side(vtkDataSet* mapped, const ShellFaces& faces, const std::string& field, Side& side) {
+  const std::size_t n = faces.cells.size();
+  side.values.assign(n, std::nan(""));
+  side.corners.assign(kCorners * n, std::nan(""));
+  auto* cells = vtkDataArray::SafeDownCast(mapped->GetCellData()->GetAbstractArray(field.c_str()));
   auto* points =
       vtkDataArray::SafeDownCast(mapped->GetPointData()->GetAbstractArray(field.c_str()));
-  if (!points) return values;
+  side.at_nodes = !cells && points;
   auto ids = vtkSmartPointer<vtkIdList>::New();
-  for (std::size_t f = 0; f < values.size(); ++f) {
+  for (std::size_t f = 0; f < n; ++f) {
     mapped->GetCellPoints(faces.cells[f], ids);
+    const vtkIdType count = ids->GetNumberOfIds();
     double sum = 0;
-    for (vtkIdType k = 0; k < ids->GetNumberOfIds(); ++k) sum += points->GetTuple1(ids->GetId(k));
-    values[f] = sum / double(ids->GetNumberOfIds());
+    for (vtkIdType k = 0; side.at_nodes && k < count; ++k) {
+      const double value = points->GetTuple1(ids->GetId(k));
+      if (k < kCorners) side.corners[kCorners * f + std::size_t(k)] = value;
+      sum += value;
+    }
+    if (side.at_nodes) side.values[f] = sum / double(count);
+    if (cells) side.values[f] = cells->GetTuple1(faces.cells[f]);
   }
-  return values;
 }
 
 // The squared distance from each face's centre to the closest cell of `cells`.
@@ -168,23 +180,18 @@ std::vector<double> centre_distances2(ClosestCells& cells, const ShellFaces& fac
   return out;
 }
 
-// One side of the shell as the method maps it: each face's value and its centre's squared
-// distance to the side's source faces (infinite for a side without any).
-struct Side {
-  std::vector<double> values, dist2;
-};
-
 Side map_one_side(vtkDataSet* source, const std::vector<vtkIdType>& faces, const ShellFaces& shell,
                   const std::string& field, const SideMapping& map_side) {
   Side side;
   if (faces.empty()) {
     side.values.assign(shell.cells.size(), 0.0);
+    side.corners.assign(kCorners * shell.cells.size(), 0.0);
     side.dist2.assign(shell.cells.size(), std::numeric_limits<double>::infinity());
     return side;
   }
   vtkSmartPointer<vtkPolyData> sheet = side_source(source, faces);
   SourceIndex index(sheet);
-  side.values = face_values(map_side(index), shell, field);
+  read_side(map_side(index), shell, field, side);
   side.dist2 = centre_distances2(index.cells_of(sheet), shell);
   return side;
 }
@@ -265,6 +272,15 @@ void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::strin
   for (vtkIdType c = 0; c < mapped->GetNumberOfCells(); ++c) {
     net->SetValue(c, before ? before->GetTuple1(c) : std::nan(""));
   }
+  // Node values stay node values: each face gets its own net value at each of its corners.
+  vtkSmartPointer<vtkDoubleArray> corners;
+  if (a.at_nodes || b.at_nodes) {
+    corners = vtkSmartPointer<vtkDoubleArray>::New();
+    corners->SetName(kelm::corner_values_array(field).c_str());
+    corners->SetNumberOfComponents(kCorners);
+    corners->SetNumberOfTuples(mapped->GetNumberOfCells());
+    corners->Fill(std::nan(""));
+  }
   auto wetted = vtkSmartPointer<vtkUnsignedCharArray>::New();
   wetted->SetName(kelm::kWettedSidesArray);
   wetted->SetNumberOfTuples(mapped->GetNumberOfCells());
@@ -283,11 +299,17 @@ void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::strin
     const unsigned char in_front = (turned ? wet_b : wet_a) ? kFront : 0;
     const unsigned char in_behind = (turned ? wet_a : wet_b) ? kBehind : 0;
     net->SetValue(shell.cells[f], wet_a || wet_b ? shell.turn[f] * agreed : std::nan(""));
+    for (std::size_t k = 0; corners && k < kCorners && (wet_a || wet_b); ++k) {
+      const double corner =
+          (wet_a ? a.corners[kCorners * f + k] : 0.0) - (wet_b ? b.corners[kCorners * f + k] : 0.0);
+      corners->SetTypedComponent(shell.cells[f], int(k), shell.turn[f] * corner);
+    }
     wetted->SetValue(shell.cells[f], in_front | in_behind);
   }
   mapped->GetCellData()->RemoveArray(field.c_str());
   mapped->GetCellData()->AddArray(net);
   mapped->GetCellData()->AddArray(wetted);
+  if (corners) mapped->GetCellData()->AddArray(corners);
 }
 
 }  // namespace fieldferry_core
