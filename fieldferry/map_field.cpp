@@ -275,8 +275,10 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   SourceIndex index(source);
   std::optional<SourceDistance> distance;
   std::unique_ptr<SourceFacing> facing;
-  // A shell takes the pressure of the side the fluid is on, which only a source with faces tells.
-  const std::unique_ptr<ShellSides> sides = pressure ? ShellSides::of(source) : nullptr;
+  // A shell takes the pressure of the side the fluid is on, which only a source with faces tells;
+  // the source's faces are read when the first shell needs them.
+  std::unique_ptr<ShellSides> sides;
+  bool sides_read = false;
   const double coarse_radius = request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre);
   if (request.with_distance) {
     distance.emplace(index, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume,
@@ -307,7 +309,12 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
     }
     tag_mapped_leaf(mapped_dataset, target, leaf);
     if (facing && is_solid(leaf)) facing->mark(vtkPolyData::SafeDownCast(target), mapped_dataset);
-    if (sides && !is_solid(leaf) && vtkPolyData::SafeDownCast(target)) {
+    const bool shell = pressure && !is_solid(leaf) && vtkPolyData::SafeDownCast(target);
+    if (shell && !sides_read) {
+      sides = ShellSides::of(source);
+      sides_read = true;
+    }
+    if (shell && sides) {
       sides->load(vtkPolyData::SafeDownCast(target), mapped_dataset, kelm::kPressureField,
                   request.with_distance ? std::optional<double>(request.tolerance) : std::nullopt,
                   [&](SourceIndex& side) {
