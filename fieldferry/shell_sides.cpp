@@ -24,6 +24,13 @@
 
 namespace fieldferry_core {
 
+// The polygons of a shell's surface: their cells, unit normals and centres.
+struct ShellFaces {
+  std::vector<vtkIdType> cells;
+  std::vector<double> normals, centres;
+  std::vector<int> turn;  // +1 or -1: the face's normal turned so that neighbours agree
+};
+
 namespace {
 
 // A source face whose normal is more than 60 degrees off the shell's (the rim of a plate the CFD
@@ -32,13 +39,6 @@ constexpr double kSideCosine = 0.5;
 constexpr unsigned char kFront = 1, kBehind = 2;
 // The corners a loaded face has at most (a quadrilateral).
 constexpr int kCorners = 4;
-
-// The polygons of a shell's surface: their cells, unit normals and centres.
-struct ShellFaces {
-  std::vector<vtkIdType> cells;
-  std::vector<double> normals, centres;
-  std::vector<int> turn;  // +1 or -1: the face's normal turned so that neighbours agree
-};
 
 ShellFaces shell_faces(vtkPolyData* surface) {
   ShellFaces out;
@@ -221,11 +221,8 @@ std::unique_ptr<ShellSides> ShellSides::of(vtkDataSet* source) {
   return sides;
 }
 
-void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::string& field,
-                      std::optional<double> tolerance, const SideMapping& map_side) const {
-  ShellFaces shell = shell_faces(surface);
-  if (shell.cells.empty()) return;
-  agree_on_sides(surface, shell);
+void ShellSides::split(vtkPolyData* surface, const ShellFaces& shell, double reach,
+                       std::vector<vtkIdType>& front, std::vector<vtkIdType>& behind) const {
   // Each source face near the shell belongs to the side its closest shell face (turned as its
   // neighbours agree) has it on: in front when the source normal, which points out of the
   // fluid, points against that face's normal.
@@ -244,8 +241,6 @@ void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::strin
   std::vector<double> weights(std::size_t(closest.max_cell_size()));
   double box[6];
   surface->GetBounds(box);
-  const double reach = tolerance ? *tolerance : std::numeric_limits<double>::infinity();
-  std::vector<vtkIdType> front, behind;  // in the agreed sides' terms
   vtkIdType hint = -1;
   for (std::size_t s = 0; s < faces_.size(); ++s) {
     const double* x = &centres_[3 * s];
@@ -262,54 +257,74 @@ void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::strin
     if (std::abs(cosine) < kSideCosine) continue;
     (cosine < 0 ? front : behind).push_back(faces_[s]);
   }
-  const Side a = map_one_side(source_, front, shell, field, map_side);
-  const Side b = map_one_side(source_, behind, shell, field, map_side);
+}
 
-  auto net = vtkSmartPointer<vtkDoubleArray>::New();
-  net->SetName(field.c_str());
-  net->SetNumberOfTuples(mapped->GetNumberOfCells());
-  auto* before = vtkDataArray::SafeDownCast(mapped->GetCellData()->GetAbstractArray(field.c_str()));
-  for (vtkIdType c = 0; c < mapped->GetNumberOfCells(); ++c) {
-    net->SetValue(c, before ? before->GetTuple1(c) : std::nan(""));
+namespace {
+
+vtkSmartPointer<vtkDoubleArray> cell_array(const std::string& name, int components,
+                                           vtkIdType cells) {
+  auto array = vtkSmartPointer<vtkDoubleArray>::New();
+  array->SetName(name.c_str());
+  array->SetNumberOfComponents(components);
+  array->SetNumberOfTuples(cells);
+  array->Fill(std::nan(""));
+  return array;
+}
+
+// Writes the net values of sides a (in front of the agreed normals) and b onto `mapped`.
+void write_sides(vtkDataSet* mapped, const std::string& field, const ShellFaces& shell,
+                 const Side& a, const Side& b, std::optional<double> tolerance) {
+  const vtkIdType cells = mapped->GetNumberOfCells();
+  vtkSmartPointer<vtkDoubleArray> net = cell_array(field, 1, cells);
+  if (auto* before =
+          vtkDataArray::SafeDownCast(mapped->GetCellData()->GetAbstractArray(field.c_str()))) {
+    for (vtkIdType c = 0; c < cells; ++c) net->SetValue(c, before->GetTuple1(c));
   }
   // Node values stay node values: each face gets its own net value at each of its corners.
   vtkSmartPointer<vtkDoubleArray> corners;
   if (a.at_nodes || b.at_nodes) {
-    corners = vtkSmartPointer<vtkDoubleArray>::New();
-    corners->SetName(kelm::corner_values_array(field).c_str());
-    corners->SetNumberOfComponents(kCorners);
-    corners->SetNumberOfTuples(mapped->GetNumberOfCells());
-    corners->Fill(std::nan(""));
+    corners = cell_array(kelm::corner_values_array(field), kCorners, cells);
   }
   auto wetted = vtkSmartPointer<vtkUnsignedCharArray>::New();
   wetted->SetName(kelm::kWettedSidesArray);
-  wetted->SetNumberOfTuples(mapped->GetNumberOfCells());
+  wetted->SetNumberOfTuples(cells);
   wetted->FillValue(0);
+  const double reach2 = tolerance ? *tolerance * *tolerance : 0.0;
   for (std::size_t f = 0; f < shell.cells.size(); ++f) {
-    bool wet_a, wet_b;
-    if (tolerance) {
-      wet_a = a.dist2[f] <= reach * reach;
-      wet_b = b.dist2[f] <= reach * reach;
-    } else {  // the side of the closest source face
-      wet_a = a.dist2[f] <= b.dist2[f] && std::isfinite(a.dist2[f]);
-      wet_b = !wet_a && std::isfinite(b.dist2[f]);
-    }
+    // Without a tolerance only the side of the closest source face wets the face.
+    const bool wet_a =
+        tolerance ? a.dist2[f] <= reach2 : a.dist2[f] <= b.dist2[f] && std::isfinite(a.dist2[f]);
+    const bool wet_b = tolerance ? b.dist2[f] <= reach2 : !wet_a && std::isfinite(b.dist2[f]);
+    const int turn = shell.turn[f];
     const double agreed = (wet_a ? a.values[f] : 0.0) - (wet_b ? b.values[f] : 0.0);
-    const bool turned = shell.turn[f] < 0;
-    const unsigned char in_front = (turned ? wet_b : wet_a) ? kFront : 0;
-    const unsigned char in_behind = (turned ? wet_a : wet_b) ? kBehind : 0;
-    net->SetValue(shell.cells[f], wet_a || wet_b ? shell.turn[f] * agreed : std::nan(""));
+    net->SetValue(shell.cells[f], wet_a || wet_b ? turn * agreed : std::nan(""));
     for (std::size_t k = 0; corners && k < kCorners && (wet_a || wet_b); ++k) {
       const double corner =
           (wet_a ? a.corners[kCorners * f + k] : 0.0) - (wet_b ? b.corners[kCorners * f + k] : 0.0);
-      corners->SetTypedComponent(shell.cells[f], int(k), shell.turn[f] * corner);
+      corners->SetTypedComponent(shell.cells[f], int(k), turn * corner);
     }
-    wetted->SetValue(shell.cells[f], in_front | in_behind);
+    const bool in_front = turn > 0 ? wet_a : wet_b, in_behind = turn > 0 ? wet_b : wet_a;
+    wetted->SetValue(shell.cells[f], (in_front ? kFront : 0) | (in_behind ? kBehind : 0));
   }
   mapped->GetCellData()->RemoveArray(field.c_str());
   mapped->GetCellData()->AddArray(net);
   mapped->GetCellData()->AddArray(wetted);
   if (corners) mapped->GetCellData()->AddArray(corners);
+}
+
+}  // namespace
+
+void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::string& field,
+                      std::optional<double> tolerance, const SideMapping& map_side) const {
+  ShellFaces shell = shell_faces(surface);
+  if (shell.cells.empty()) return;
+  agree_on_sides(surface, shell);
+  std::vector<vtkIdType> front, behind;  // in the agreed sides' terms
+  split(surface, shell, tolerance ? *tolerance : std::numeric_limits<double>::infinity(), front,
+        behind);
+  const Side a = map_one_side(source_, front, shell, field, map_side);
+  const Side b = map_one_side(source_, behind, shell, field, map_side);
+  write_sides(mapped, field, shell, a, b, tolerance);
 }
 
 }  // namespace fieldferry_core

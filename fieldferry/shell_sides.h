@@ -22,6 +22,8 @@
 
 namespace fieldferry_core {
 
+struct ShellFaces;
+
 // The method of the mapping run from the source faces of one side onto the shell's surface.
 using SideMapping = std::function<vtkSmartPointer<vtkDataSet>(SourceIndex& side)>;
 
@@ -39,6 +41,9 @@ class ShellSides {
 
  private:
   explicit ShellSides(vtkDataSet* source) : source_(source) {}
+  // The source faces near the shell (within `reach` of its closest face) by the side they wet.
+  void split(vtkPolyData* surface, const ShellFaces& shell, double reach,
+             std::vector<vtkIdType>& front, std::vector<vtkIdType>& behind) const;
   vtkSmartPointer<vtkDataSet> source_;
   std::vector<vtkIdType> faces_;  // the source cells that are faces
   std::vector<double> centres_;   // 3 per face
