@@ -17,6 +17,17 @@ inline constexpr char kDistanceArray[] = "Distance";
 // against the source's normal at the closest point; CFD normals point out of the fluid), 0 where
 // it turns away (the dry side of a thin wall, the rim of a duct's end). Those are not loaded.
 inline constexpr char kFacesSourceArray[] = "Faces source";
+// Cell data, unsigned char, on the mapped surface of a shell body when a pressure is mapped from a
+// source with faces: which sides of each face the fluid wets, in the terms of its element normal
+// (1 in front, 2 behind, 3 both, 0 neither). The face's pressure is then the net one, its side
+// taken from the source; the load writer refuses to turn such a body round.
+inline constexpr char kWettedSidesArray[] = "Wetted sides";
+// Cell data, 4 components, beside kWettedSidesArray where the method gave node values: each face's
+// own net value at its first four corners (NaN past a triangle's third), which a node cannot
+// carry (a node between faces turned opposite ways takes +p on one and -p on the other).
+inline std::string corner_values_array(const std::string& field_name) {
+  return field_name + " at corners";
+}
 // Field data, one double, on a surface mapped by "Face average" from a source of polygons: the area
 // of the source faces that the samples of the surface's faces landed on (each counted once per
 // surface), in model length units squared. Against the source's whole area it says how much of

@@ -15,10 +15,6 @@
 
 namespace fieldferry_core {
 
-namespace {
-
-// The normal of polygon `ids` of `points` by Newell's method (right-hand rule of its point
-// order), not normalised; zero for a degenerate polygon.
 void polygon_normal(vtkPoints* points, vtkIdList* ids, double n[3]) {
   n[0] = n[1] = n[2] = 0;
   const vtkIdType count = ids->GetNumberOfIds();
@@ -32,12 +28,6 @@ void polygon_normal(vtkPoints* points, vtkIdList* ids, double n[3]) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// The corners of a 2-D cell in the order that turns around its normal (a pixel lists its corners
-// row by row; a quadratic face lists its corners first); false for any other cell.
 bool face_corners(int type, vtkIdList* ids) {
   switch (type) {
     case VTK_TRIANGLE:
@@ -61,6 +51,8 @@ bool face_corners(int type, vtkIdList* ids) {
       return false;
   }
 }
+
+namespace {
 
 // The 2-D cells of a source of other cells as polygons on its points: the walls of a source
 // merged from surface and volume parts, or a surface read as a grid. Its volume cells are left

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <vtkDataSet.h>
+#include <vtkIdList.h>
+#include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
 
@@ -20,6 +22,15 @@ namespace fieldferry_core {
 // building's walls, a thin wall's rim) does not: its sign would be the rounding's, or a degree's
 // lean between two meshings of one wall.
 inline constexpr double kFacingCosine = 0.5;
+
+// The normal of polygon `ids` of `points` by Newell's method (right-hand rule of its point
+// order), not normalised; zero for a degenerate polygon.
+void polygon_normal(vtkPoints* points, vtkIdList* ids, double n[3]);
+
+// The corners of a 2-D cell of `type` in the order that turns around its normal, in place (a
+// pixel lists its corners row by row; a quadratic face lists its corners first); false for any
+// other cell.
+bool face_corners(int type, vtkIdList* ids);
 
 class SourceFacing {
  public:

@@ -21,6 +21,7 @@
 #include "facing.h"
 #include "interpolation.h"
 #include "linear_fit.h"
+#include "shell_sides.h"
 #include "source_distance.h"
 #include "source_fields.h"
 #include "source_index.h"
@@ -276,6 +277,11 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
   SourceIndex index(source);
   std::optional<SourceDistance> distance;
   std::unique_ptr<SourceFacing> facing;
+  // A shell takes the pressure of the side the fluid is on, which only a source with faces tells;
+  // the source's faces are read when the first shell needs them.
+  std::unique_ptr<ShellSides> sides;
+  bool sides_read = false;
+  const double coarse_radius = request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre);
   if (request.with_distance) {
     distance.emplace(index, kDistanceVolumeRadiusMetres * in.metre, request.full_distance_volume,
                      request.cloud_nearest);
@@ -297,16 +303,26 @@ void map_scalar_field_to_mesh(const MappingRequest& request, std::vector<MappedL
       target = distance->measure(target, pressure);
       last_measured = target;
     }
-    vtkSmartPointer<vtkDataSet> mapped_dataset =
-        interpolate(request, index, target,
-                    request.coarse_radius.value_or(kCoarseToFineRadiusMetres * in.metre),
-                    projection_measures ? &projected : nullptr);
+    vtkSmartPointer<vtkDataSet> mapped_dataset = interpolate(
+        request, index, target, coarse_radius, projection_measures ? &projected : nullptr);
     if (projection_measures) {
       mapped_dataset = distance->measure(mapped_dataset, pressure, &projected);
       last_measured = mapped_dataset;
     }
     tag_mapped_leaf(mapped_dataset, target, leaf);
     if (facing && is_solid(leaf)) facing->mark(vtkPolyData::SafeDownCast(target), mapped_dataset);
+    const bool shell = pressure && !is_solid(leaf) && vtkPolyData::SafeDownCast(target);
+    if (shell && !sides_read) {
+      sides = ShellSides::of(source);
+      sides_read = true;
+    }
+    if (shell && sides) {
+      sides->load(vtkPolyData::SafeDownCast(target), mapped_dataset, kelm::kPressureField,
+                  request.with_distance ? std::optional<double>(request.tolerance) : std::nullopt,
+                  [&](SourceIndex& side) {
+                    return interpolate(request, side, target, coarse_radius, nullptr);
+                  });
+    }
     for (const Field& field : in.fields) {
       if (field.unit_array) kelm::add_string_field(mapped_dataset, field.unit_array, *field.units);
     }

@@ -20,9 +20,11 @@ vtkSmartPointer<vtkDataSet> prepare_target(vtkDataSet* leaf, bool boundary_only,
   // A face average leaves the fields as cell arrays too, which a load would take for this
   // mapping's, and the source area its faces covered.
   std::vector<std::string> stale_cells = fields;
+  for (const std::string& field : fields) stale_cells.push_back(kelm::corner_values_array(field));
   stale_cells.emplace_back(kelm::kDistanceArray);
   // An earlier mapping's facing test would leave faces out of a load this one did not judge.
   stale_cells.emplace_back(kelm::kFacesSourceArray);
+  stale_cells.emplace_back(kelm::kWettedSidesArray);
   bool stale = target->GetFieldData()->GetAbstractArray(kelm::kSourceAreaCoveredArray);
   for (const std::string& name : stale_points) {
     stale = stale || target->GetPointData()->GetAbstractArray(name.c_str());

@@ -108,7 +108,8 @@ struct BuilderInput {
   core::ConnectivityArrays rows;
   std::vector<uint32_t> node_ids, element_ids;
   std::vector<double> pressures;
-  std::vector<double> face_pressures;  // one per polygon, or none: the nodes' pressures
+  std::vector<double> face_pressures;    // one per polygon, or none: the nodes' pressures
+  std::vector<double> corner_pressures;  // each polygon's own at its nodes (shells), or none
 };
 
 // (host elements of the element IDs, pressure field) of a shell body.
@@ -118,10 +119,14 @@ py::tuple surface_builder(const BuilderInput& in, std::string* text, const char*
   core::PressureField field;
   field.element_ids = in.element_ids;
   field.faces = in.rows;
-  field.pressures =
-      in.face_pressures.empty()
-          ? core::face_pressures(in.rows, in.node_ids, in.pressures, operation, in.path)
-          : core::face_value_rows(in.rows, in.face_pressures);
+  if (!in.corner_pressures.empty()) {
+    field.pressures = core::corner_value_rows(in.rows, in.corner_pressures);
+  } else {
+    field.pressures =
+        in.face_pressures.empty()
+            ? core::face_pressures(in.rows, in.node_ids, in.pressures, operation, in.path)
+            : core::face_value_rows(in.rows, in.face_pressures);
+  }
   core::require_finite_pressures(field, operation, in.path);
   std::string ids;
   core::append_id_text(ids, in.element_ids.data(), in.element_ids.size());
@@ -226,7 +231,8 @@ void create_pressure_load(py::handle mesh_arg, py::handle field_arg, py::handle 
                       std::move(body.node_ids),
                       std::move(body.element_ids),
                       std::move(body.pressures),
-                      std::move(body.face_pressures)};
+                      std::move(body.face_pressures),
+                      std::move(body.corner_pressures)};
       const bool solid = body.solid();
       py::tuple built =
           solid ? solid_builder(in, text, kPressureOp) : surface_builder(in, text, kPressureOp);

@@ -161,6 +161,41 @@ vtkDataSet* as_dataset(vtkDataObject* leaf, const std::string& operation,
   return dataset;
 }
 
+constexpr vtkIdType kCorners = 4;
+
+vtkIdType cell_size(vtkPolyData* surface, vtkIdType cell) {
+  vtkIdType size = 0;
+  const vtkIdType* points = nullptr;
+  surface->GetCellPoints(cell, size, points);
+  return size;
+}
+
+// The cell array of each face's values at its first four corners (kelm::corner_values_array), one
+// tuple per cell; empty when the surface has none. A face with a NaN at one of its corners has no
+// value: its entry in `valued_cells` becomes 0.
+std::vector<double> corner_values(vtkPolyData* surface, const std::string& field_name,
+                                  const std::string& operation, const std::string& leaf_name,
+                                  std::vector<char>& valued_cells) {
+  const std::string name = kelm::corner_values_array(field_name);
+  vtkAbstractArray* abstract = surface->GetCellData()->GetAbstractArray(name.c_str());
+  if (!abstract) return {};
+  auto* array = vtkDataArray::SafeDownCast(abstract);
+  const vtkIdType cells = surface->GetNumberOfCells();
+  if (!array || array->GetNumberOfComponents() != kCorners || array->GetNumberOfTuples() != cells) {
+    kelm::raise_value_error(operation, ": cell array '", name, "' of ", leaf_name, " must hold ",
+                            kCorners, " numbers for each of its ", cells, " cells");
+  }
+  std::vector<double> values(std::size_t(kCorners * cells));
+  for (vtkIdType c = 0; c < cells; ++c) {
+    array->GetTuple(c, &values[std::size_t(kCorners * c)]);
+    const vtkIdType size = std::min(cell_size(surface, c), kCorners);
+    for (vtkIdType k = 0; k < size; ++k) {
+      if (std::isnan(values[std::size_t(kCorners * c + k)])) valued_cells[std::size_t(c)] = 0;
+    }
+  }
+  return values;
+}
+
 }  // namespace
 
 std::vector<vtkSmartPointer<vtkDataObject>> mapped_leaves(vtkMultiBlockDataSet* mesh) {
@@ -387,6 +422,13 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                             "shell body can be reversed");
   }
   vtkDataSet* dataset = as_dataset(leaf, operation, name);
+  if (reversed && dataset->GetCellData()->GetAbstractArray(kelm::kWettedSidesArray)) {
+    kelm::raise_value_error(operation, ": reverse names the shell ", name,
+                            ", whose side comes from the source: it was mapped from a source "
+                            "with faces, and each face takes the pressure of the side the fluid "
+                            "is on, whichever way its normal points; reverse is for sources "
+                            "without faces (point clouds)");
+  }
   vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(dataset);
   if (tolerance) {
     surface = filter_by_distance(dataset, *tolerance, operation);
@@ -429,6 +471,9 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
       valued_cells[c] = !std::isnan(cell_pressures[c]);
     }
   }
+  // A shell loaded by sides from node values carries each face's own value at each corner.
+  std::vector<double> corners;
+  if (per_face) corners = corner_values(surface, field_name, operation, name, valued_cells);
   const std::vector<char> valued =
       valued_points(pd, points, per_face ? nullptr : &out.pressures, operation, name);
   std::vector<char> used(out.node_ids.size(), 0);
@@ -453,6 +498,16 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
                                 "; a load needs finite values");
       }
       out.face_pressures.push_back(value);
+      const vtkIdType size = cell_size(surface, kept[i]);
+      for (vtkIdType k = 0; !corners.empty() && k < size; ++k) {
+        const double corner = corners[std::size_t(kCorners * kept[i] + k)];
+        if (!std::isfinite(corner)) {
+          kelm::raise_value_error(operation, ": the mapped '", field_name, "' of ", name, " is ",
+                                  corner, " at corner ", k, " of the face of element ID ",
+                                  out.element_ids[i], "; a load needs finite values");
+        }
+        out.corner_pressures.push_back(corner);
+      }
     }
   } else {
     // Only the pressures at the corners of loaded polygons reach the host.
@@ -465,6 +520,7 @@ PressureLeaf read_pressure_leaf(vtkDataObject* leaf, std::size_t index,
   if (reversed) {
     for (double& p : out.pressures) p = -p;
     for (double& p : out.face_pressures) p = -p;
+    for (double& p : out.corner_pressures) p = -p;
   }
   out.unit = text_field(surface, kelm::kPressureUnitArray, operation, name);
   return out;

@@ -79,6 +79,10 @@ struct PressureLeaf {
   // face average): each face is loaded with its own value at each of its nodes. Empty: the faces
   // take the point values at their nodes.
   std::vector<double> face_pressures;
+  // Per kept polygon, its own value at each of its nodes, rows one after the other in the order
+  // of element_ids, when the leaf carries them (a shell loaded by the sides the fluid wets, from a
+  // method that gives node values). Empty otherwise.
+  std::vector<double> corner_pressures;
   LeftOut left_out;  // in faces
 
   bool solid() const { return mesh_type == "tetra" || mesh_type == "hexa"; }

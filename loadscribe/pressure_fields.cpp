@@ -69,6 +69,17 @@ std::vector<std::vector<double>> face_value_rows(const ConnectivityArrays& rows,
   return out;
 }
 
+std::vector<std::vector<double>> corner_value_rows(const ConnectivityArrays& rows,
+                                                   const std::vector<double>& corner_values) {
+  std::vector<std::vector<double>> out;
+  auto next = corner_values.begin();
+  for (const FaceRows& block : rows) {
+    out.emplace_back(next, next + std::ptrdiff_t(block.nodes.size()));
+    next += std::ptrdiff_t(block.nodes.size());
+  }
+  return out;
+}
+
 SolidPressureField solid_pressure_field(const HostSolidMesh& mesh, ConnectivityArrays& rows,
                                         const std::vector<uint32_t>& node_ids,
                                         const std::vector<uint32_t>& element_ids,

@@ -32,6 +32,11 @@ std::vector<std::vector<double>> face_pressures(const ConnectivityArrays& rows,
 std::vector<std::vector<double>> face_value_rows(const ConnectivityArrays& rows,
                                                  const std::vector<double>& face_values);
 
+// The values of each face's own nodes, rows one after the other (in row order, block after
+// block): each face loaded with its own value at each node.
+std::vector<std::vector<double>> corner_value_rows(const ConnectivityArrays& rows,
+                                                   const std::vector<double>& corner_values);
+
 // Raises ValueError unless the rows and the element IDs describe the same polygons and the
 // pressures the same points as the node IDs.
 void check_polygon_counts(const ConnectivityArrays& rows, std::size_t element_count,

@@ -54,14 +54,16 @@ def plate_source():
     return labelled(poly, pressure(ns.vtk_to_numpy(poly.GetPoints().GetData())))
 
 
-def add_plate(part, name, y0, normal_up, n=(10, 5)):
-    """A 1000 x 500 mm Quad4 plate at z = 0 from y = y0, element normals +z or -z."""
+def add_plate(part, name, y0, normal_up, n=(10, 5), checkered=False):
+    """A 1000 x 500 mm Quad4 plate at z = 0 from y = y0, element normals +z or -z (`checkered`:
+    every other quadrilateral turned round, as a CAD-derived shell mesh may come)."""
     nx, ny = n
     xs, ys = np.linspace(0, 1000, nx + 1), np.linspace(y0, y0 + 500, ny + 1)
     xyz = np.array([(x, y, 0.0) for y in ys for x in xs]) / 1000.0
     quads = [[i + (nx + 1) * j, i + 1 + (nx + 1) * j, i + 1 + (nx + 1) * (j + 1),
               i + (nx + 1) * (j + 1)] for j in range(ny) for i in range(nx)]
-    quads = quads if normal_up else [q[::-1] for q in quads]
+    up = [normal_up != (checkered and (k + k // nx) % 2 == 1) for k in range(len(quads))]
+    quads = [q if u else q[::-1] for q, u in zip(quads, up)]
     return part.add_mesh(name, np.arange(1, len(xyz) + 1), xyz,
                          {T.Quad4: (np.arange(1, len(quads) + 1), quads)})
 
@@ -118,7 +120,8 @@ def box_source(size=(200.0, 100.0, 50.0), even=False):
     return labelled(poly, np.full(len(xyz), P0) if even else pressure(xyz))
 
 
-def mapped_report(build, source, reverse=(), tamper=None, tolerance=None):
+def mapped_report(build, source, reverse=(), tamper=None, tolerance=None, method=METHOD,
+                  unit="kPa"):
     """Builds a model in mm with `build(part)`, maps `source` onto it, loads it (turning the
     `reverse` bodies) and returns the report, of the load as `tamper` changes it if given."""
     kelm.reset()
@@ -126,12 +129,21 @@ def mapped_report(build, source, reverse=(), tamper=None, tolerance=None):
     model = kelm.Model("M")
     build(model.add_part("P"))
     exported = treewalk.create_vtk_dataset_from_kelm_entities([model])
-    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", METHOD, source, exported, True,
+    mapped = fieldferry.map_scalar_field_to_mesh("Pressure", method, source, exported, True,
                                                  tolerance)
     loadscribe.create_kelm_load_from_vtk_field(mapped, "Pressure", tolerance, reverse=reverse)
     loaded = loadscribe.last_loaded_fields
-    return mapping_report(mapped, source, "Pressure", METHOD, tolerance, "kPa",
+    return mapping_report(mapped, source, "Pressure", method, tolerance, unit,
                           loaded=tamper(loaded) if tamper else loaded)
+
+
+def points_only(poly):
+    """The points of `poly` with their values, no cells: a point cloud."""
+    cloud = vtk.vtkPolyData()
+    cloud.SetPoints(poly.GetPoints())
+    cloud.GetPointData().ShallowCopy(poly.GetPointData())
+    cloud.GetFieldData().ShallowCopy(poly.GetFieldData())
+    return cloud
 
 
 def balances(report):
@@ -144,47 +156,107 @@ def build_plates(part):
 
 
 class TestShellPlates:
-    def test_forces_in_newtons_and_the_plate_facing_away_is_turned_round(self):
-        report = mapped_report(build_plates, plate_source())
+    def test_forces_in_newtons_and_the_plate_facing_away_from_a_cloud_is_turned_round(self):
+        # A point cloud cannot tell the fluid's side: the load follows the element normals.
+        report = mapped_report(build_plates, points_only(plate_source()), method="Linear fit")
         force = report["force"]
         assert (force["unit"], force["moment_unit"]) == ("N", "N m")
         by_body = balances(report)
         for name, y0 in (("M/P/Away", 0.0), ("M/P/Toward", 1000.0)):
             fz, (mx, my) = plate_force(y0)
             entry = by_body[name]
-            assert entry["source"] == pytest.approx([0, 0, fz], abs=1e-6 * fz)
-            assert entry["source_moment"] == pytest.approx([mx, my, 0], abs=1e-6 * fz)
             # The plate facing away from the fluid pushes it down: the force turned round.
             sign = -1 if name == "M/P/Away" else 1
             assert entry["loaded"] == pytest.approx([0, 0, sign * fz], abs=1e-6 * fz)
             assert entry["loaded_moment"] == pytest.approx([sign * mx, sign * my, 0],
                                                            abs=1e-6 * fz)
-        assert by_body["M/P/Away"]["check"] == "opposite"
-        assert by_body["M/P/Away"]["angle"] == pytest.approx(180.0)
-        assert by_body["M/P/Toward"]["check"] == "ok"
+            assert entry["source"] is None and entry["check"] == "n/a"
+
+    def test_a_source_with_faces_loads_both_plates_the_way_the_fluid_pushes(self):
+        report = mapped_report(build_plates, plate_source())
+        by_body = balances(report)
+        for name, y0 in (("M/P/Away", 0.0), ("M/P/Toward", 1000.0)):
+            fz = plate_force(y0)[0]
+            assert by_body[name]["source"] == pytest.approx([0, 0, fz], abs=1e-6 * fz)
+            assert by_body[name]["loaded"] == pytest.approx([0, 0, fz], abs=1e-6 * fz)
+            assert by_body[name]["check"] == "ok"
+        sides = {b["body"]: b["sides"] for b in report["bodies"]}
+        assert sides["M/P/Away"] == {"front": 0, "behind": 50, "both": 0}
+        assert sides["M/P/Toward"] == {"front": 50, "behind": 0, "both": 0}
         # The source reaches 100 mm beyond the plates on every side: those faces are nobody's.
+        force = report["force"]
         assert force["source_surface"][2] > force["source"][2] > 0
-        assert force["uncovered_source_faces"] > 0
-        (warning, total) = force["warnings"]
-        assert warning.startswith("Warning: body 'M/P/Away': loaded force 8.125e+04 N points "
-                                  "against the source's 8.125e+04 N (180 degrees apart): a shell "
-                                  "whose normals face away from the fluid")
-        assert total.startswith("Warning: all bodies: loaded force")
-        balance_table = report_table(report).split("Force balance, in N (moments in N m): ")[1]
-        assert [line.split()[-1] for line in balance_table.splitlines()
-                if line.startswith(("M/P/Away ", "M/P/Toward "))] == ["OPPOSITE", "ok"]
+        assert force["uncovered_source_faces"] > 0 and force["warnings"] == []
+        with pytest.raises(ValueError, match="whose side comes from the source"):
+            mapped_report(build_plates, plate_source(), reverse=["M/P/Away"])
 
     def test_reverse_turns_the_plate_facing_away_and_the_recording_with_it(self):
         loadscribe.macro = ""
-        report = mapped_report(build_plates, plate_source(), reverse=["M/P/Away"])
+        report = mapped_report(build_plates, points_only(plate_source()), reverse=["M/P/Away"],
+                               method="Linear fit")
         fz = plate_force(0.0)[0]
         assert balances(report)["M/P/Away"]["loaded"] == pytest.approx([0, 0, fz], abs=1e-6 * fz)
-        assert {e["check"] for e in balances(report).values()} == {"ok"}
-        assert report["force"]["check"] == "ok" and report["force"]["warnings"] == []
         away = loadscribe.last_loaded_fields["M/P/Away"]["pressures"]
         assert max(max(row) for row in away) < 0  # the pressures handed over are negated
         assert str(away[0]) in loadscribe.macro
         loadscribe.macro = None
+
+
+def sheet(z, value, facing_up):
+    """A CFD wall over the 1000 x 500 mm plate at height z (mm), its normals up or down, with
+    the face value `value` (Pa)."""
+    corner, along_x, along_y = (0, 0, z), (1000, 0, z), (0, 500, z)
+    poly = (plane(corner, along_x, along_y, (10, 5)) if facing_up else
+            plane(corner, along_y, along_x, (5, 10)))
+    return poly, np.full(poly.GetNumberOfCells(), float(value))
+
+
+def wetted(*sheets):
+    """The sheets as one source with face values in Pa."""
+    append = vtk.vtkAppendPolyData()
+    for poly, _ in sheets:
+        append.AddInputData(poly)
+    append.Update()
+    values = np.concatenate([v for _, v in sheets])
+    return labelled(append.GetOutput(), values, unit="Pa", on_cells=True)
+
+
+class TestShellSides:
+    """A mid-surface shell of a 10 mm plate takes the pressure of the side the fluid is on: the
+    net pressure where it wets both sides, whichever way each element normal points."""
+    METHODS = ["Face average", "Surface projection", "Point cloud or mesh"]
+
+    @pytest.mark.parametrize("method", METHODS)
+    @pytest.mark.parametrize("normal_up", [True, False])
+    def test_a_plate_wetted_on_both_sides_takes_the_net_pressure(self, method, normal_up):
+        # 100 Pa above (the wall at z = 5 mm, its normal down, out of the fluid), 20 Pa below.
+        source = wetted(sheet(5.0, 100.0, facing_up=False), sheet(-5.0, 20.0, facing_up=True))
+        report = mapped_report(lambda part: add_plate(part, "Plate", 0.0, normal_up), source,
+                               tolerance=8.0, method=method, unit="Pa")
+        pressures = np.array(loadscribe.last_loaded_fields["M/P/Plate"]["pressures"])
+        assert pressures.shape == (50, 4)
+        assert np.all(pressures == (80.0 if normal_up else -80.0))
+        (entry,) = balances(report).values()
+        assert entry["loaded"] == pytest.approx([0, 0, -40.0], abs=1e-9)
+        assert entry["source"] == pytest.approx([0, 0, -40.0], abs=1e-9)
+        assert entry["check"] == "ok"
+        assert report["bodies"][0]["sides"] == {"front": 0, "behind": 0, "both": 50}
+
+    @pytest.mark.parametrize("method", ["Face average", "Surface projection"])
+    def test_turned_elements_carry_the_force_of_the_plate_meshed_one_way(self, method):
+        # Fluid above only, 50 to 150 Pa along x (point values): 50 N down on the plate.
+        poly = plane((0, 0, 5.0), (0, 500, 5.0), (1000, 0, 5.0), (7, 13))
+        x = ns.vtk_to_numpy(poly.GetPoints().GetData())[:, 0]
+        source = labelled(poly, 50.0 + 0.1 * x, unit="Pa")
+        one_way, mixed = (mapped_report(
+            lambda part: add_plate(part, "Plate", 0.0, True, checkered=checkered), source,
+            method=method, unit="Pa") for checkered in (False, True))
+        (one,), (mix,) = (list(balances(r).values()) for r in (one_way, mixed))
+        assert one["source"] == pytest.approx([0, 0, -50.0], rel=1e-6)
+        assert one["loaded"] == pytest.approx([0, 0, -50.0], rel=1e-6)
+        assert mix["loaded"] == pytest.approx(one["loaded"], abs=1e-9)
+        assert one["check"] == mix["check"] == "ok"
+        assert mixed["bodies"][0]["sides"] == {"front": 25, "behind": 25, "both": 0}
 
 
 class TestSolidBox:
@@ -267,7 +339,7 @@ class TestFacesThatAreNotConvex:
             [0, 0, 3.0 * 1.0 + 1.0 * 2.0], rel=1e-12)
 
 
-def plate_files(folder, wall):
+def plate_files(folder, wall, method=METHOD):
     """The "Away" plate as a mesh file in mm (its quadrilaterals' normals +z) and `wall` as the
     source, with the kelm-map options that read them."""
     grid = vtk.vtkUnstructuredGrid()
@@ -276,7 +348,7 @@ def plate_files(folder, wall):
     grid.SetCells(vtk.VTK_QUAD, plate.GetPolys())
     return [write_xml(folder / "plate.vtu", grid), write_xml(folder / "wall.vtp", wall),
             "--mesh-unit", "mm", "--source-unit", "mm", "--field-unit", "kPa", "--method",
-            METHOD, "--no-pictures", "--quiet"]
+            method, "--no-pictures", "--quiet"]
 
 
 def standing_box_source(with_ground=True):
@@ -343,24 +415,27 @@ class TestSourceFacesOfABody:
 
 
 class TestKelmMap:
-    def test_a_plate_facing_away_is_warned_about_and_reverse_turns_it(self, tmp_path):
+    def test_reverse_turns_a_plate_under_a_cloud_and_is_refused_with_faces(self, tmp_path):
         from test_demo_and_cli import kelm_map
-        common = plate_files(tmp_path, plate_source())
+        common = plate_files(tmp_path, points_only(plate_source()), "Linear fit")
         body = "plate/Part 1/plate"
         run = kelm_map(*common, "--out", tmp_path / "as-meshed")
         assert run.returncode == 0, run.stderr
-        assert (f"Warning: body '{body}': loaded force 8.125e+04 N points against the source's "
-                "8.125e+04 N") in run.stdout
         report = json.loads((tmp_path / "as-meshed" / "report_pressure.json").read_text())
-        assert report["bodies"][0]["balance"]["check"] == "opposite"
-        assert "class=\"flag\"" in (tmp_path / "as-meshed" / "report_pressure.html").read_text()
+        assert report["force"]["loaded"] == pytest.approx([0, 0, -81250.0])
 
         turned = kelm_map(*common, "--reverse", body, "--out", tmp_path / "turned")
         assert turned.returncode == 0, turned.stderr
         assert "Warning" not in turned.stdout
         report = json.loads((tmp_path / "turned" / "report_pressure.json").read_text())
         assert report["force"]["loaded"] == pytest.approx([0, 0, 81250.0])
-        assert "-100.0" in (tmp_path / "turned" / "recorded_loads.py").read_text()
+        assert 'pressures"] = [[-99.99' in (tmp_path / "turned" / "recorded_loads.py").read_text()
+
+        (tmp_path / "faces").mkdir()
+        faces = kelm_map(*plate_files(tmp_path / "faces", plate_source()), "--reverse", body,
+                         "--out", tmp_path / "faces")
+        assert faces.returncode == 1
+        assert f"kelm-map: error: --reverse {body}: the side comes from the source" in faces.stderr
 
         unknown = kelm_map(*common, "--reverse", "plate", "--out", tmp_path / "unknown")
         assert unknown.returncode == 1

@@ -10,9 +10,10 @@ model's origin in N m, both in the model's axes.
   F = -sum(p A n), with n a solid face's outward normal or a shell element's normal (the face
   rows the load writer hands the host keep that orientation).
 
-A correct load shows the same force on both sides. A shell whose normals face away from the fluid
-shows the force turned round (its pressure pushes the wall into the fluid); a solid wall loaded
-on its dry side as well as its wet one shows it much smaller or turned round.
+A correct load shows the same force on both sides. A shell takes the side of the fluid from the
+source's normals, so a source whose normals point into the fluid (not out of it, onto the wall)
+shows the force turned round; a solid wall loaded on its dry side as well as its wet one shows it
+much smaller or turned round.
 
 Which source faces a body's balance takes, the same whatever the mapping method: the wetted
 source faces over the body's whole surface, loaded or not. A source face belongs to the body
@@ -390,9 +391,9 @@ def warning(name, entry, unit):
         apart = ("its faces push against the source's" if entry["angle"] is None
                  else f"{entry['angle']:.0f} degrees apart")
         return (f"Warning: {name}: loaded force {size_load:.4g} {unit} points against the "
-                f"source's {size_src:.4g} {unit} ({apart}): a shell "
-                "whose normals face away from the fluid (turn its pressure with kelm-map "
-                "--reverse BODY or reverse= in the load call), or a solid loaded on both sides")
+                f"source's {size_src:.4g} {unit} ({apart}): a source whose normals point "
+                "into the fluid (shells take the fluid's side from them), or a solid loaded on "
+                "both sides")
     if size_src == 0:  # no size or direction to measure the load against
         return (f"Warning: {name}: loaded force {size_load:.4g} {unit} against a source force of "
                 f"0 {unit}: the source's pressure is 0 or balanced on the faces the body takes")

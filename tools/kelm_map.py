@@ -245,9 +245,16 @@ def field_methods(args, fields, source):
     return chosen
 
 
-def check_reverse(names, model):
-    """The --reverse bodies, checked against the exported model: each a shell body of it."""
+def check_reverse(names, model, source):
+    """The --reverse bodies, checked against the exported model: each a shell body of it, and
+    only from a source without faces (a surface's normals tell each shell face its side)."""
     import mapping_report
+    from force_balance import is_surface
+    if names and is_surface(source):
+        raise ValueError(f"--reverse {names[0]}: the side comes from the source: it has faces, "
+                         "and each shell face takes the pressure of the side the fluid is on, "
+                         "whichever way its normal points; --reverse is for sources without "
+                         "faces (point clouds)")
     kinds = {mapping_report._text(leaf, "Body pathName"): mapping_report._text(leaf, "mesh_type")
              for leaf in mapping_report._leaves(model)}
     kinds.pop(None, None)
@@ -338,7 +345,7 @@ def run(args):
     with stage("export the host model"):
         exported = mainroad.export_model([model], args.out)
     check_mesh(args, exported[0], stage)
-    check_reverse(args.reverse, exported[0])
+    check_reverse(args.reverse, exported[0], source)
     # Fields that map onto the same places with the same method share one mapping: a pressure
     # always maps onto the bodies' surfaces, other fields onto the whole bodies unless
     # --boundary-only.

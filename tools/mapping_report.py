@@ -207,6 +207,7 @@ def body_report(leaf, field_name, loaded, left_out):
             "nodes_loaded": len(by_node),
             "faces_loaded": len(faces),
             "mapped": field_stats(np.fromiter(by_node.values(), float, len(by_node))),
+            **_shell_sides(leaf, loaded["element_ids"] if loaded else []),
         })
     elif field_name == "Temperature":
         node_ids = loaded["node_ids"] if loaded else []
@@ -231,6 +232,25 @@ def body_report(leaf, field_name, loaded, left_out):
             "mapped": field_stats(values[valued] if values is not None else None),
         })
     return body
+
+
+SIDES = {1: "front", 2: "behind", 3: "both"}
+
+
+def _shell_sides(leaf, element_ids):
+    """{"sides": {"front": n, "behind": n, "both": n}}: the loaded faces of a shell mapped from a
+    source with faces by the sides the fluid wets (fieldferry's "Wetted sides", in the terms of
+    each element's normal); {} for any other body."""
+    wetted = _array(leaf.GetCellData(), "Wetted sides")
+    elements = _array(leaf.GetCellData(), "Element ID")
+    if wetted is None or elements is None:
+        return {}
+    side_of = dict(zip(elements.tolist(), wetted.tolist()))
+    counts = dict.fromkeys(SIDES.values(), 0)
+    for element in element_ids:
+        if side_of.get(element) in SIDES:
+            counts[SIDES[side_of[element]]] += 1
+    return {"sides": counts}
 
 
 NO_LOAD = ("mapped, no host load: only \"Pressure\" and \"Temperature\" become host loads "
@@ -477,6 +497,11 @@ def report_table(report):
     if away:
         lines += ["", "faces of solids left out as facing away from the source (a thin wall's dry "
                   "side, the rims of its ends): " + ", ".join(f"{n} of {body}" for body, n in away)]
+    sides = [(b["body"], b["sides"]) for b in report["bodies"] if b.get("sides")]
+    if sides:
+        lines += ["", "faces of shells loaded from the fluid in front (along the element normal), "
+                  "behind and on both sides (the net pressure): " + ", ".join(
+                      f"{body} {s['front']} / {s['behind']} / {s['both']}" for body, s in sides)]
     if report.get("source_area"):
         area = report["source_area"]
         share = "" if area["share"] is None else f" ({100 * area['share']:.1f} %)"

@@ -10,7 +10,7 @@ curved edge does not), has to keep the sign of a sound element everywhere and mu
 - Solids: the determinant, signed so that a sound element is one whose faces (VTK's, which are
   the host's pressure faces) turn outward. For VTK's wedges that is the mirror of their
   parametric cell, so a wedge is sound with a negative parametric determinant.
-- Shells: a shell's side has no meaning by itself (the fluid's side is chosen with --reverse), so
+- Shells: a shell's side has no meaning by itself (the fluid's side comes from the source), so
   an element is bad where its normal vanishes (no area) or turns against the element's mean
   normal (folded over: a twisted quadrilateral, a swapped mid-side pair).
 - Bars: where their tangent vanishes (no length).

@@ -366,6 +366,8 @@ BODY_COLUMNS = [
     ("min", lambda b: (b.get("mapped") or {}).get("min")),
     ("max", lambda b: (b.get("mapped") or {}).get("max")),
     ("mean", lambda b: (b.get("mapped") or {}).get("mean")),
+    ("shell faces: fluid in front / behind / both",
+     lambda b: b.get("sides") and "{front} / {behind} / {both}".format(**b["sides"])),
     ("largest distance", lambda b: b.get("largest_distance")),
     ("beyond reach", lambda b: b.get("beyond_reach")),
     ("|force| on loaded faces", lambda b: _magnitude((b.get("balance") or {}).get("loaded"))),

@@ -104,7 +104,9 @@ class TestTheForceIsCarried:
         source = plane_surface(23, size=1.2, origin=(-0.1, -0.1))
         with_face_values(source, centroid_values(source))
         leaf = map_surface(source, plate_model())
-        exact = -linear(np.array([[0.5, 0.5, 0.0]]))[0]  # -mean pressure x area 1, along +z
+        # The source's normals point along the plate's (+z): the fluid is behind it, and the
+        # face takes -p, which pushes the plate along +z as the fluid does (mean p x area 1).
+        exact = linear(np.array([[0.5, 0.5, 0.0]]))[0]
         force = face_force(leaf)
         assert abs(force[2] - exact) < 5e-3 * abs(exact)
         assert np.allclose(force[:2], 0, atol=1e-9 * abs(exact))
@@ -154,7 +156,8 @@ class TestTheForceIsCarried:
         centre = np.array([points_of(leaf)[ids].mean(axis=0) for ids in polygons(leaf)])
         expected = values[[np.flatnonzero(quad == q)[0] for q in
                            np.floor(centre[:, 0] * 7) + 7 * np.floor(centre[:, 1] * 7)]]
-        assert np.allclose(face_values(leaf), expected, rtol=1e-13, atol=0)
+        # The source lies on the plate with its normals along the plate's: the fluid is behind.
+        assert np.allclose(-face_values(leaf), expected, rtol=1e-13, atol=0)
 
 
 def area_centroid(corners):

@@ -448,6 +448,29 @@ class TestFaceValues:
         field = loadscribe.last_loaded_fields["M/P/Skin"]
         assert field["element_ids"] == [30] and field["pressures"] == [[300.0] * 3]
 
+    def test_corner_values_give_each_face_its_own_value_at_each_node(self, skin):
+        # A shell loaded by sides from node values: node 2 takes +20 in one face, -20 in the other.
+        def with_corners(rows, components=4):
+            body = skin_leaf(face_values=[400.0, 300.0])
+            corners = vtk.vtkDoubleArray()
+            corners.SetName("Pressure at corners")
+            corners.SetNumberOfComponents(components)
+            for row in rows:
+                corners.InsertNextTuple(row[:components])
+            body.GetCellData().AddArray(corners)
+            return multiblock(body)
+        nan = math.nan
+        loadscribe.create_pressure_load_from_vtk_field(
+            with_corners([(20.0, 40.0, 50.0, 30.0), (-10.0, -20.0, -30.0, nan)]), "Pressure", None)
+        field = loadscribe.last_loaded_fields["M/P/Skin"]
+        assert field["pressures"] == [[-10.0, -20.0, -30.0], [20.0, 40.0, 50.0, 30.0]]
+        loadscribe.create_pressure_load_from_vtk_field(
+            with_corners([(20.0, nan, 50.0, 30.0), (-10.0, -20.0, -30.0, nan)]), "Pressure", None)
+        assert loadscribe.last_left_out_counts["M/P/Skin"]["no value"] == 1
+        with pytest.raises(ValueError, match="'Pressure at corners' of body 'M/P/Skin' must hold"):
+            loadscribe.create_pressure_load_from_vtk_field(
+                with_corners([(1.0, 2.0, 3.0)] * 2, components=3), "Pressure", None)
+
     def test_an_infinite_face_value_names_the_element(self, skin):
         with pytest.raises(ValueError, match="'Pressure' of body 'M/P/Skin' is inf on the face of "
                                              "element ID 40"):
