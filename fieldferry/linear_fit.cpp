@@ -94,6 +94,7 @@ class Fit {
     for (int j = 0; j < 3 && spread[j] > kLinearFitFlatness * spread[0]; ++j, ++resolved) {
       for (int a = 0; a < 3; ++a) t[j] -= m[a] * axes[a][j];
     }
+    if (resolved == 3 && spread[2] < kLinearFitSurface * spread[1]) resolved = 2;
     for (int k = 0; k < n; ++k) {
       double slope_part = 0;
       for (int j = 0; j < resolved; ++j) {

@@ -10,7 +10,11 @@
 // whose spread is below kLinearFitFlatness times the largest carries no slope (a cloud on a
 // surface is flat across it; neighbours on a line resolve only that line), so the value is
 // constant along it; a neighbourhood of coincident points (or a single one) gives the nearest
-// point's value.
+// point's value. Neighbours on a curved surface spread a little across it too, in its curvature
+// alone: a slope taken from that is noise, which a target off the surface multiplies by its gap.
+// Where the smallest spread is below kLinearFitSurface times the middle one, the neighbours lie
+// on a surface and the fit carries no slope across it: the value is the one at the target's foot
+// on the surface. A cloud that fills a volume spreads about as much every way and keeps its slope.
 #pragma once
 
 #include <vtkDataSet.h>
@@ -25,6 +29,8 @@ namespace fieldferry_core {
 inline constexpr int kLinearFitNeighbours = 10;
 // Ratio of variances, i.e. a spread 1/1000 of the largest.
 inline constexpr double kLinearFitFlatness = 1e-6;
+// Ratio of variances, i.e. a spread across a tenth of the spread along the surface.
+inline constexpr double kLinearFitSurface = 1e-2;
 
 // A new dataset like to_mesh with every source point array fitted at each point and
 // "vtkValidPointMask" 1 everywhere. Raises as every method does for an empty source, a missing
