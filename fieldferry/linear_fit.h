@@ -13,8 +13,9 @@
 // point's value. Neighbours on a curved surface spread a little across it too, in its curvature
 // alone: a slope taken from that is noise, which a target off the surface multiplies by its gap.
 // Where the smallest spread is below kLinearFitSurface times the middle one, the neighbours lie
-// on a surface and the fit carries no slope across it: the value is the one at the target's foot
-// on the surface. A cloud that fills a volume spreads about as much every way and keeps its slope.
+// on a surface: the fit is evaluated at the target's foot on it (a height over their plane,
+// quadratic in the plane's coordinates, fitted to them), not across the gap. A cloud that fills a
+// volume spreads about as much every way and is evaluated at the target itself.
 #pragma once
 
 #include <vtkDataSet.h>
@@ -35,9 +36,8 @@ inline constexpr double kLinearFitSurface = 1e-2;
 // A new dataset like to_mesh with every source point array fitted at each point and
 // "vtkValidPointMask" 1 everywhere. Raises as every method does for an empty source, a missing
 // field or non-finite coordinates.
-vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(const std::string& field_name,
-                                                                      vtkDataSet* from_mesh,
-                                                                      vtkDataSet* to_mesh,
-                                                                      SourceIndex* shared = nullptr);
+vtkSmartPointer<vtkDataSet> interpolate_scalar_field_using_linear_fit(
+    const std::string& field_name, vtkDataSet* from_mesh, vtkDataSet* to_mesh,
+    SourceIndex* shared = nullptr);
 
 }  // namespace fieldferry_core
