@@ -143,7 +143,9 @@ def compare(rows, ours, peer, ties=None):
     b, vb = rows[peer][:2]
     both = va & vb
     differ = both & (a != b)
-    line = f"{ours} vs {peer}: {int(differ.sum())} of {int(both.sum())} values differ"
+    gap = np.abs(a - b)[differ].max() if differ.any() else 0.0
+    line = (f"{ours} vs {peer}: {int(differ.sum())} of {int(both.sum())} values differ (at most "
+            f"by {gap:.1e})")
     if ties is not None:
         line += f" ({int((differ & ties).sum())} of them at exact ties; {int(ties.sum())} ties)"
     print(line)

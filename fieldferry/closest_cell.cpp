@@ -184,8 +184,9 @@ void ClosestCells::evaluate(const double x[3], vtkIdType c, vtkGenericCell* cell
     }
     if (inside < 0 || !(dist2 >= 0) || !std::isfinite(dist2)) return;
     // A polyhedron hands back a point of its boundary as the closest point of a point inside it;
-    // the weights at the point itself are the ones wanted there.
-    if (!(inside == 1 && polyhedron)) {
+    // the weights at the point itself are the ones wanted there. A point at distance 0 is its own
+    // closest point: its weights are the ones at hand.
+    if (!(inside == 1 && (polyhedron || dist2 == 0))) {
       double on_cell[3];
       double ignored = 0;
       loaded->EvaluatePosition(closest, on_cell, sub, pcoords, ignored, weights.data());
