@@ -21,6 +21,16 @@ double bound(const ClosestCells::Closest& best) {
   return best.cell >= 0 ? best.dist2 * (1 + 1e-12) : std::numeric_limits<double>::infinity();
 }
 
+// The share of a cell's diagonal by which the closest point its code hands back may lie outside
+// the box of its corners. A hexahedron's is a trilinear mean of its corners at clamped parametric
+// coordinates, a tetrahedron's lies on a face, except for a point within the parametric tolerance
+// of a thousandth outside, which is its own closest point: a hundredth covers that. Other cells
+// may reach farther (a wedge's clamped coordinates can leave its triangle), by less than their
+// size.
+double held_near_corners(int type) {
+  return type == VTK_HEXAHEDRON || type == VTK_VOXEL || type == VTK_TETRA ? 0.01 : 1.0;
+}
+
 bool bent_quad(vtkGenericCell* cell) {
   if (cell->GetCellType() != VTK_QUAD) return false;
   double xyz[12];
@@ -71,7 +81,8 @@ void ClosestCells::build_tree() {
     }
     double pad = hair;
     if (!exact) {
-      pad += std::sqrt((b[3] - b[0]) * (b[3] - b[0]) + (b[4] - b[1]) * (b[4] - b[1]) +
+      pad += held_near_corners(in.type(c)) *
+             std::sqrt((b[3] - b[0]) * (b[3] - b[0]) + (b[4] - b[1]) * (b[4] - b[1]) +
                        (b[5] - b[2]) * (b[5] - b[2]));
     }
     for (int a = 0; a < 3; ++a) {

@@ -200,10 +200,11 @@ def closest_cell_values(source, targets, name="Pressure"):
 
 
 class TestProjectionSearch:
-    def test_volume_source_as_a_search_of_every_cell(self):
-        # 3 x 3 x 3 bent hexahedra with random node values, so a wrong cell shows: targets inside,
-        # on nodes and faces shared by several cells (ties), a hair outside the block (inside
-        # within the cells' parametric tolerance) and well outside.
+    @pytest.mark.parametrize("tetrahedra", [False, True])
+    def test_volume_source_as_a_search_of_every_cell(self, tetrahedra):
+        # 3 x 3 x 3 bent hexahedra (or their tetrahedra) with random node values, so a wrong cell
+        # shows: targets inside, on nodes and faces shared by several cells (ties), a hair outside
+        # the block (inside within the cells' parametric tolerance) and well outside.
         coords, rows = hex_block((3, 3, 3), (1.0, 1.0, 1.0), (0, 0, 0))
         rng = np.random.default_rng(3)
         inner = np.all((coords > 0.01) & (coords < 0.99), axis=1)
@@ -212,6 +213,11 @@ class TestProjectionSearch:
         grid.SetPoints(cloud(coords, linear).GetPoints())
         for row in rows:
             grid.InsertNextCell(vtk.VTK_HEXAHEDRON, 8, row)
+        if tetrahedra:
+            split = vtk.vtkDataSetTriangleFilter()
+            split.SetInputData(grid)
+            split.Update()
+            grid = split.GetOutput()
         source = label_source(with_fields(grid, lambda p: rng.random(len(p))))
         targets = np.vstack([rng.random((150, 3)), coords, coords[np.array(rows)].mean(axis=1),
                              (coords[:40] - 0.5) * 1.0002 + 0.5, (coords[:40] - 0.5) * 1.3 + 0.5])
