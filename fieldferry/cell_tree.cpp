@@ -113,6 +113,8 @@ CellTree::CellTree(vtkIdType cells, const double bounds[6],
   nodes_.reserve(static_cast<size_t>(n / 3 + 1));
   nodes_.push_back({});
   build(0, 0, n, Keys{slots_.data(), 0, 32}, 0, false, boxes.get());
+  boxes_.resize(static_cast<size_t>(n));
+  for (std::int64_t k = 0; k < n; ++k) boxes_[k] = boxes[slots_[k] & 0xffffffffu];
 
   // Leaf boxes from their cells, in parallel; then the others bottom up (children always come
   // after their parent).

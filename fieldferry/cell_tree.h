@@ -67,7 +67,7 @@ class CellTree {
   }
 
   double origin_[3];
-  std::vector<Box> boxes_;            // by cell id
+  std::vector<Box> boxes_;            // slot by slot, beside the leaves' cells
   std::vector<std::uint64_t> slots_;  // leaf by leaf: coarse key << 32 | cell id
   std::vector<Node> nodes_;
 };
@@ -98,8 +98,10 @@ void CellTree::search(const double x[3], double bound2, Visit&& visit) const {
       node = &nodes_[left_first ? left : left + 1];
     }
     if (node->count == 0) continue;
+    // A leaf's box holds all of its cells' boxes; each cell is checked against its own.
     for (std::uint32_t k = node->first; k < node->first + node->count; ++k) {
-      bound2 = visit(static_cast<vtkIdType>(slots_[k] & 0xffffffffu));
+      const auto c = static_cast<vtkIdType>(slots_[k] & 0xffffffffu);
+      if (distance2(boxes_[k], q) <= bound2) bound2 = visit(c);
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "closest_cell.h"
 
 #include <vtkCellType.h>
+#include <vtkCellTypes.h>
 #include <vtkIdList.h>
 #include <vtkMath.h>
 #include <vtkPoints.h>
@@ -18,6 +19,16 @@ namespace {
 // a little over the best so far, as a box distance and a cell distance are rounded differently.
 double bound(const ClosestCells::Closest& best) {
   return best.cell >= 0 ? best.dist2 * (1 + 1e-12) : std::numeric_limits<double>::infinity();
+}
+
+// The share of a cell's diagonal by which the closest point its code hands back may lie outside
+// the box of its corners. A hexahedron's is a trilinear mean of its corners at clamped parametric
+// coordinates, a tetrahedron's lies on a face, except for a point within the parametric tolerance
+// of a thousandth outside, which is its own closest point: a hundredth covers that. Other cells
+// may reach farther (a wedge's clamped coordinates can leave its triangle), by less than their
+// size.
+double held_near_corners(int type) {
+  return type == VTK_HEXAHEDRON || type == VTK_VOXEL || type == VTK_TETRA ? 0.01 : 1.0;
 }
 
 bool bent_quad(vtkGenericCell* cell) {
@@ -70,7 +81,8 @@ void ClosestCells::build_tree() {
     }
     double pad = hair;
     if (!exact) {
-      pad += std::sqrt((b[3] - b[0]) * (b[3] - b[0]) + (b[4] - b[1]) * (b[4] - b[1]) +
+      pad += held_near_corners(in.type(c)) *
+             std::sqrt((b[3] - b[0]) * (b[3] - b[0]) + (b[4] - b[1]) * (b[4] - b[1]) +
                        (b[5] - b[2]) * (b[5] - b[2]));
     }
     for (int a = 0; a < 3; ++a) {
@@ -85,6 +97,14 @@ void ClosestCells::find(const double x[3], vtkIdType hint, vtkGenericCell* cell,
                         std::vector<double>& weights, Closest& best) const {
   best.cell = -1;
   best.dist2 = std::numeric_limits<double>::infinity();
+  // A point inside a cell is at distance 0 from it, which only a lower cell id holding the point
+  // too can tie: among the cells whose widened box holds x, those that can hold it settle a point
+  // inside a volume source without evaluating its neighbours (each an iterative inversion).
+  tree_->search(x, 0.0, [&](vtkIdType c) {
+    if (may_hold(x, c)) evaluate(x, c, cell, weights, best);
+    return 0.0;
+  });
+  if (best.cell >= 0 && best.dist2 == 0) return;
   // A cell near x bounds the search from the start. It is evaluated again if the tree reaches it,
   // which changes nothing; the result is the closest cell whatever the order of evaluation.
   if (hint >= 0) evaluate(x, hint, cell, weights, best);
@@ -92,6 +112,30 @@ void ClosestCells::find(const double x[3], vtkIdType hint, vtkGenericCell* cell,
     evaluate(x, c, cell, weights, best);
     return bound(best);
   });
+}
+
+// Whether cell c may hold x. A linear cell lies within the box of its corners; its own code
+// counts a point a little outside it (within a thousandth of a parametric unit) as inside, which
+// a margin of a hundredth of the box covers. Other cells may bulge past their corners.
+bool ClosestCells::may_hold(const double x[3], vtkIdType c) const {
+  const vtkIdType n = cells_.size(c);
+  if (!vtkCellTypes::IsLinear(static_cast<unsigned char>(cells_.type(c)))) return n > 0;
+  const vtkIdType* p = cells_.points(c);
+  double lo[3], hi[3];
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = n > 0 ? cells_.point(p[0])[a] : 0.0;
+  for (vtkIdType k = 1; k < n; ++k) {
+    const double* y = cells_.point(p[k]);
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], y[a]);
+      hi[a] = std::max(hi[a], y[a]);
+    }
+  }
+  const double margin = 0.01 * std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]}) +
+                        1e-12 * (std::abs(x[0]) + std::abs(x[1]) + std::abs(x[2]));
+  for (int a = 0; a < 3; ++a) {
+    if (x[a] < lo[a] - margin || x[a] > hi[a] + margin) return false;
+  }
+  return n > 0;
 }
 
 // Cell c as the source would hand it out (or as a cell of type `as_type`), built from the cells
@@ -151,8 +195,9 @@ void ClosestCells::evaluate(const double x[3], vtkIdType c, vtkGenericCell* cell
     }
     if (inside < 0 || !(dist2 >= 0) || !std::isfinite(dist2)) return;
     // A polyhedron hands back a point of its boundary as the closest point of a point inside it;
-    // the weights at the point itself are the ones wanted there.
-    if (!(inside == 1 && polyhedron)) {
+    // the weights at the point itself are the ones wanted there. A point at distance 0 is its own
+    // closest point: its weights are the ones at hand.
+    if (!(inside == 1 && (polyhedron || dist2 == 0))) {
       double on_cell[3];
       double ignored = 0;
       loaded->EvaluatePosition(closest, on_cell, sub, pcoords, ignored, weights.data());

@@ -44,6 +44,7 @@ class ClosestCells {
             Closest& best) const;
 
  private:
+  bool may_hold(const double x[3], vtkIdType c) const;
   vtkGenericCell* load_cell(vtkIdType c, vtkGenericCell* cell,
                             vtkSmartPointer<vtkGenericCell>& polyhedron, int as_type = -1) const;
   void evaluate(const double x[3], vtkIdType c, vtkGenericCell* cell, std::vector<double>& weights,

@@ -23,6 +23,7 @@
 #include "common/dataset_checks.h"
 #include "common/errors.h"
 #include "point_tree.h"
+#include "source_cells.h"
 #include "surface_projection.h"
 
 namespace fieldferry_core {
@@ -110,19 +111,6 @@ void add_distances(vtkDataSet* target, bool cell_centres,
 
 namespace {
 
-// Whether `data` has cells that enclose a volume: a point inside one is on the source.
-bool has_volume_cells(vtkDataSet* data) {
-  if (vtkPolyData::SafeDownCast(data)) return false;
-  auto types = vtkSmartPointer<vtkCellTypes>::New();
-  data->GetCellTypes(types);
-  auto cell = vtkSmartPointer<vtkGenericCell>::New();
-  for (vtkIdType i = 0; i < types->GetNumberOfTypes(); ++i) {
-    cell->SetCellType(types->GetCellType(i));
-    if (cell->GetCellDimension() == 3) return true;
-  }
-  return false;
-}
-
 // The distance to a point cloud: to the nearest of its points. They are taken from the source
 // itself: the surface of a grid whose cells have no faces (vertices, lines) or no cells at all
 // keeps none of its points.
@@ -151,7 +139,7 @@ vtkSmartPointer<vtkDoubleArray> distance_array(const std::vector<double>& values
 }  // namespace
 
 vtkSmartPointer<vtkDataSet> distance_cells(vtkDataSet* from_mesh) {
-  if (has_volume_cells(from_mesh)) return from_mesh;
+  if (cell_dimensions(from_mesh) & kVolumeCells) return from_mesh;
   vtkSmartPointer<vtkPolyData> surface = vtkPolyData::SafeDownCast(from_mesh);
   if (!surface) {
     auto extract = vtkSmartPointer<vtkDataSetSurfaceFilter>::New();

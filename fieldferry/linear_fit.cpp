@@ -46,7 +46,7 @@ class Fit {
       source_->GetPoint(near[k], d[k]);
       for (int a = 0; a < 3; ++a) d[k][a] -= x[a];
     }
-    if (weighted_linear_fit(d, n, vtkMath::Dot(x, x), c) == 0) {
+    if (weighted_linear_fit(d, n, vtkMath::Dot(x, x), c, true) == 0) {
       nearest(near, i);
       return;
     }

@@ -10,7 +10,12 @@
 // whose spread is below kLinearFitFlatness times the largest carries no slope (a cloud on a
 // surface is flat across it; neighbours on a line resolve only that line), so the value is
 // constant along it; a neighbourhood of coincident points (or a single one) gives the nearest
-// point's value.
+// point's value. Neighbours on a curved surface spread a little across it too, in its curvature
+// alone: a slope taken from that is noise, which a target off the surface multiplies by its gap.
+// Where the smallest spread is below kLinearFitSurface times the middle one, the neighbours lie
+// on a surface: the fit is evaluated at the target's foot on it (a height over their plane,
+// quadratic in the plane's coordinates, fitted to them), not across the gap. A cloud that fills a
+// volume spreads about as much every way and is evaluated at the target itself.
 #pragma once
 
 #include <vtkDataSet.h>

@@ -1,7 +1,9 @@
 #include "source_cells.h"
 
 #include <vtkCellArray.h>
+#include <vtkCellTypes.h>
 #include <vtkDoubleArray.h>
+#include <vtkGenericCell.h>
 #include <vtkIdList.h>
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
@@ -10,6 +12,19 @@
 #include <vtkUnstructuredGrid.h>
 
 namespace fieldferry_core {
+
+unsigned cell_dimensions(vtkDataSet* data) {
+  if (vtkPolyData::SafeDownCast(data)) return kVolumeCells - 1;
+  auto types = vtkSmartPointer<vtkCellTypes>::New();
+  data->GetCellTypes(types);
+  auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  unsigned dimensions = 0;
+  for (vtkIdType i = 0; i < types->GetNumberOfTypes(); ++i) {
+    cell->SetCellType(types->GetCellType(i));
+    dimensions |= 1u << cell->GetCellDimension();
+  }
+  return dimensions;
+}
 
 namespace {
 

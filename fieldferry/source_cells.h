@@ -12,6 +12,11 @@
 
 namespace fieldferry_core {
 
+// Bit d set where `data` has a cell of dimension d: kVolumeCells for cells that enclose a volume
+// (a point inside one is on the source). A vtkPolyData holds none, and its cells are not read.
+inline constexpr unsigned kVolumeCells = 1u << 3;
+unsigned cell_dimensions(vtkDataSet* data);
+
 class SourceCells {
  public:
   explicit SourceCells(vtkDataSet* source);

@@ -10,9 +10,9 @@ import vtk
 import fieldferry
 from kelm.mesh import ElementTopology as T
 
-from ferry_builders import (cloud, gmsh_box_with_hole, gmsh_cylinder_shell, hex_block_model,
-                            host_model_of, label_source, leaves, plane_surface, point_array,
-                            points_of, polydata, with_fields)
+from ferry_builders import (cloud, gmsh_box_with_hole, gmsh_cylinder_shell, hex_block,
+                            hex_block_model, host_model_of, label_source, leaves, plane_surface,
+                            point_array, points_of, polydata, with_fields)
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cfdsource" / "tests"))
 from case_writers import ARROWHEAD, flat_polygons  # noqa: E402
@@ -161,8 +161,70 @@ class TestCurvedSurfaces:
             assert (point_array(leaf, MASK) == 1).all()
         assert errors["Linear fit"] <= errors["Point cloud or mesh"] / 10
 
+    def test_fit_off_the_surface_takes_the_value_at_the_foot(self, coarse_shell):
+        # Targets 2 mm outside the cloud's cylinder, against the field at their foot: the
+        # neighbours' curvature is no slope to extrapolate across the gap.
+        nodes, rows = coarse_shell[0], coarse_shell[1]
+        source = cloud(cylinder_cloud(20000, seed=4), smooth)
+        radial = np.column_stack([nodes[:, :2] / np.hypot(nodes[:, 0], nodes[:, 1])[:, None],
+                                  np.zeros(len(nodes))])
+        errors = {}
+        for gap in (0.0, 0.002):
+            leaf = fieldferry.interpolate_scalar_field_using_linear_fit(
+                "Pressure", source, polydata(nodes + gap * radial, rows))
+            errors[gap] = (np.linalg.norm(point_array(leaf, "Pressure") - smooth(nodes))
+                           / np.linalg.norm(smooth(nodes)))
+        assert errors[0.002] <= 2 * errors[0.0]
+
+
+def closest_cell_values(source, targets, name="Pressure"):
+    """Brute force: every cell evaluated at every target, the nearest taken (ties to the lowest
+    cell id), its weights at the closest point applied to the source's point values."""
+    values = point_array(source, name)
+    out = []
+    for x in targets:
+        best = (np.inf, -1, None)
+        for c in range(source.GetNumberOfCells()):
+            cell = source.GetCell(c)
+            closest, pcoords, weights = [0.0] * 3, [0.0] * 3, [0.0] * cell.GetNumberOfPoints()
+            sub, dist2 = vtk.reference(0), vtk.reference(0.0)
+            if cell.EvaluatePosition(list(x), closest, sub, pcoords, dist2, weights) < 0:
+                continue
+            if float(dist2) < best[0]:
+                cell.EvaluatePosition(closest, [0.0] * 3, sub, pcoords, vtk.reference(0.0),
+                                      weights)
+                ids = [cell.GetPointId(k) for k in range(cell.GetNumberOfPoints())]
+                best = (float(dist2), c, np.dot(weights, values[ids]))
+        out.append(best[2])
+    return np.array(out)
+
 
 class TestProjectionSearch:
+    @pytest.mark.parametrize("tetrahedra", [False, True])
+    def test_volume_source_as_a_search_of_every_cell(self, tetrahedra):
+        # 3 x 3 x 3 bent hexahedra (or their tetrahedra) with random node values, so a wrong cell
+        # shows: targets inside, on nodes and faces shared by several cells (ties), a hair outside
+        # the block (inside within the cells' parametric tolerance) and well outside.
+        coords, rows = hex_block((3, 3, 3), (1.0, 1.0, 1.0), (0, 0, 0))
+        rng = np.random.default_rng(3)
+        inner = np.all((coords > 0.01) & (coords < 0.99), axis=1)
+        coords[inner] += rng.uniform(-0.08, 0.08, (inner.sum(), 3))
+        grid = vtk.vtkUnstructuredGrid()
+        grid.SetPoints(cloud(coords, linear).GetPoints())
+        for row in rows:
+            grid.InsertNextCell(vtk.VTK_HEXAHEDRON, 8, row)
+        if tetrahedra:
+            split = vtk.vtkDataSetTriangleFilter()
+            split.SetInputData(grid)
+            split.Update()
+            grid = split.GetOutput()
+        source = label_source(with_fields(grid, lambda p: rng.random(len(p))))
+        targets = np.vstack([rng.random((150, 3)), coords, coords[np.array(rows)].mean(axis=1),
+                             (coords[:40] - 0.5) * 1.0002 + 0.5, (coords[:40] - 0.5) * 1.3 + 0.5])
+        out = fieldferry.interpolate_scalar_field_using_surface_projection(
+            "Pressure", source, polydata(targets, []))
+        assert np.allclose(point_array(out, "Pressure"), closest_cell_values(source, targets),
+                           rtol=0, atol=1e-9)
     def test_one_far_field_panel_among_fine_facets(self):
         # A patch of 3,200 triangles over [0, 1]^2 at z = 0 and one quadrilateral 200 m across at
         # z = -50. The field is linear, so each point must get it at the nearer of its two feet,
