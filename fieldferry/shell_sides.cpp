@@ -164,10 +164,16 @@ void read_side(vtkDataSet* mapped, const ShellFaces& faces, const std::string& f
   }
 }
 
-// The squared distance from each face's centre to the closest cell of `cells`.
-std::vector<double> centre_distances2(ClosestCells& cells, const ShellFaces& faces) {
+// The squared distance from each face's centre to the closest cell of `sheet` (indexed as
+// `cells`), infinite where that cell does not face it: a side wets a face only where its closest
+// source face points the way that side's wall does (`sign` -1 in front: against the agreed face
+// normal; +1 behind: along it), within the facing angle. The bottom of a building standing on the
+// ground lies within reach of its walls' faces, edge-on to it, and stays dry.
+std::vector<double> centre_distances2(ClosestCells& cells, vtkPolyData* sheet,
+                                      const ShellFaces& faces, double sign) {
   cells.build_tree();
   auto cell = vtkSmartPointer<vtkGenericCell>::New();
+  auto ids = vtkSmartPointer<vtkIdList>::New();
   std::vector<double> weights(std::size_t(cells.max_cell_size()));
   std::vector<double> out(faces.cells.size());
   vtkIdType hint = -1;
@@ -176,12 +182,19 @@ std::vector<double> centre_distances2(ClosestCells& cells, const ShellFaces& fac
     cells.find(&faces.centres[3 * f], hint, cell, weights, best);
     out[f] = best.dist2;
     hint = best.cell;
+    if (best.cell < 0) continue;
+    double n[3];
+    sheet->GetCellPoints(best.cell, ids);
+    polygon_normal(sheet->GetPoints(), ids, n);
+    const double cosine =
+        vtkMath::Normalize(n) > 0 ? faces.turn[f] * vtkMath::Dot(n, &faces.normals[3 * f]) : 0.0;
+    if (!(sign * cosine >= kSideCosine)) out[f] = std::numeric_limits<double>::infinity();
   }
   return out;
 }
 
 Side map_one_side(vtkDataSet* source, const std::vector<vtkIdType>& faces, const ShellFaces& shell,
-                  const std::string& field, const SideMapping& map_side) {
+                  const std::string& field, const SideMapping& map_side, double sign) {
   Side side;
   if (faces.empty()) {
     side.values.assign(shell.cells.size(), 0.0);
@@ -192,7 +205,7 @@ Side map_one_side(vtkDataSet* source, const std::vector<vtkIdType>& faces, const
   vtkSmartPointer<vtkPolyData> sheet = side_source(source, faces);
   SourceIndex index(sheet);
   read_side(map_side(index), shell, field, side);
-  side.dist2 = centre_distances2(index.cells_of(sheet), shell);
+  side.dist2 = centre_distances2(index.cells_of(sheet), sheet, shell, sign);
   return side;
 }
 
@@ -322,8 +335,8 @@ void ShellSides::load(vtkPolyData* surface, vtkDataSet* mapped, const std::strin
   std::vector<vtkIdType> front, behind;  // in the agreed sides' terms
   split(surface, shell, tolerance ? *tolerance : std::numeric_limits<double>::infinity(), front,
         behind);
-  const Side a = map_one_side(source_, front, shell, field, map_side);
-  const Side b = map_one_side(source_, behind, shell, field, map_side);
+  const Side a = map_one_side(source_, front, shell, field, map_side, -1.0);
+  const Side b = map_one_side(source_, behind, shell, field, map_side, +1.0);
   write_sides(mapped, field, shell, a, b, tolerance);
 }
 

@@ -400,6 +400,34 @@ class TestSourceFacesOfABody:
         (box,) = report["bodies"]
         assert (box["faces_loaded"], box["facing_away"]) == (32, 8)
 
+    def test_the_bottom_of_a_building_meshed_as_a_shell_is_dry(self):
+        # Its bottom faces lie within reach of the walls' source faces, edge-on to them: no side
+        # of the bottom is wetted, and the shell carries the walls' and the roof's force alone.
+        def add_skin(part, name):
+            grid = part.add_mesh  # the box's outer quadrilaterals, one shell body
+            n, size = (4, 2, 2), (200.0, 100.0, 50.0)
+            xyz = np.stack(np.meshgrid(*(np.linspace(0, s, k + 1) for s, k in zip(size, n)),
+                                       indexing="ij"), -1)
+            index = np.arange(xyz[..., 0].size).reshape(xyz.shape[:3])
+            quads = []
+            for axis in range(3):
+                for end in (0, n[axis]):
+                    face = np.moveaxis(index, axis, 0)[end]
+                    for i in range(face.shape[0] - 1):
+                        for j in range(face.shape[1] - 1):
+                            quads.append([face[i, j], face[i + 1, j], face[i + 1, j + 1],
+                                          face[i, j + 1]])
+            return grid(name, np.arange(1, index.size + 1), xyz.reshape(-1, 3) / 1000.0,
+                        {T.Quad4: (np.arange(1, len(quads) + 1), quads)})
+
+        report = mapped_report(lambda part: add_skin(part, "Skin"),
+                               standing_box_source(with_ground=False), tolerance=60.0,
+                               method="Face average")
+        (entry,) = balances(report).values()
+        assert entry["loaded"] == pytest.approx(entry["source"], abs=1e-6)
+        bottom = 4 * 2
+        assert sum(report["bodies"][0]["sides"].values()) == 40 - bottom
+
     def test_faces_the_load_left_out_do_not_change_the_source_force(self):
         def without_roof(loaded):
             (field,) = loaded.values()
