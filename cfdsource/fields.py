@@ -73,11 +73,11 @@ def array_names(data):
     return [data.GetArrayName(i) for i in range(data.GetNumberOfArrays()) if data.GetArrayName(i)]
 
 
-def _find(path, part, dataset, spec, several, note=None):
+def _find(path, part, dataset, request, several, note=None):
     """(array, "point" or "cell", whether the other place holds it too) of the solver's array
-    on one part: cell data first, or where `spec` ("p@point") asks. `note` (array -> text) adds
-    to a missing array's message the time read and where the array is."""
-    array, asked = split_location(spec)
+    on one part: cell data first, or where `request` ("p@point") asks. `note` (array -> text)
+    adds to a missing array's message the time read and where the array is."""
+    array, asked = split_location(request)
     datas = {"cell": dataset.GetCellData(), "point": dataset.GetPointData()}
     held = [where for where in LOCATIONS if datas[where].GetArray(array) is not None]
     on = f" on {part}" if several else ""

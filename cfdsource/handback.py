@@ -31,23 +31,23 @@ class Packer:
         return {"index": len(self.buffers) - 1}
 
     def array(self, array):
-        spec = {"name": array.GetName(), "components": array.GetNumberOfComponents(),
+        entry = {"name": array.GetName(), "components": array.GetNumberOfComponents(),
                 "component_names": [array.GetComponentName(c)
                                     for c in range(array.GetNumberOfComponents())]}
         if array.IsA("vtkDataArray") and not array.IsA("vtkBitArray"):
-            spec["numeric"] = self.numeric(array)
+            entry["numeric"] = self.numeric(array)
         else:  # text (unit labels) and other small arrays travel in the header
-            spec["type"] = array.GetDataType()
-            spec["values"] = [array.GetValue(i) for i in range(array.GetNumberOfValues())]
-        return spec
+            entry["type"] = array.GetDataType()
+            entry["values"] = [array.GetValue(i) for i in range(array.GetNumberOfValues())]
+        return entry
 
     def arrays(self, holder):
         found = []
         for i in range(holder.GetNumberOfArrays()):
-            spec = self.array(holder.GetAbstractArray(i))
-            spec["attribute"] = (holder.IsArrayAnAttribute(i)
+            entry = self.array(holder.GetAbstractArray(i))
+            entry["attribute"] = (holder.IsArrayAnAttribute(i)
                                  if holder.IsA("vtkDataSetAttributes") else -1)
-            found.append(spec)
+            found.append(entry)
         return found
 
     def cells(self, cell_array):
@@ -114,29 +114,29 @@ class Builder:
     def __init__(self, arrays):
         self.arrays = arrays
 
-    def numeric(self, spec):
-        return self.arrays[spec["index"]]
+    def numeric(self, entry):
+        return self.arrays[entry["index"]]
 
-    def array(self, spec):
-        if "numeric" in spec:
-            array = self.numeric(spec["numeric"])
+    def array(self, entry):
+        if "numeric" in entry:
+            array = self.numeric(entry["numeric"])
         else:
-            array = vtk.vtkAbstractArray.CreateArray(spec["type"])
-            array.SetNumberOfComponents(spec["components"])
-            array.SetNumberOfValues(len(spec["values"]))
-            for i, value in enumerate(spec["values"]):
+            array = vtk.vtkAbstractArray.CreateArray(entry["type"])
+            array.SetNumberOfComponents(entry["components"])
+            array.SetNumberOfValues(len(entry["values"]))
+            for i, value in enumerate(entry["values"]):
                 array.SetValue(i, value)
-        array.SetName(spec["name"])
-        for c, name in enumerate(spec["component_names"]):
+        array.SetName(entry["name"])
+        for c, name in enumerate(entry["component_names"]):
             if name is not None:
                 array.SetComponentName(c, name)
         return array
 
     def fill(self, holder, specs):
-        for spec in specs:
-            index = holder.AddArray(self.array(spec))
-            if spec["attribute"] >= 0:
-                holder.SetActiveAttribute(index, spec["attribute"])
+        for entry in specs:
+            index = holder.AddArray(self.array(entry))
+            if entry["attribute"] >= 0:
+                holder.SetActiveAttribute(index, entry["attribute"])
 
     def cells(self, specs):
         cells = vtk.vtkCellArray()
