@@ -175,6 +175,22 @@ def _as_surface(dataset):
     return geometry.GetOutput()
 
 
+def _triangulated(dataset):
+    """(the dataset's polygons as triangles (vtkPolyData, verts and lines dropped), their points
+    in float64, their corners (n, 3))."""
+    triangles = vtk.vtkTriangleFilter()
+    triangles.SetInputData(dataset)
+    triangles.PassLinesOff()
+    triangles.PassVertsOff()
+    triangles.Update()
+    tri = triangles.GetOutput()
+    if tri.GetPoints() is None or not tri.GetNumberOfPolys():
+        return tri, np.zeros((0, 3)), np.zeros((0, 3), np.int64)
+    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
+    conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
+    return tri, xyz, conn
+
+
 def source_triangles(dataset, field_name, length_factor=1.0, transform=None):
     """The triangles of a source's surface, placed as the mapping placed the source (lengths
     times `length_factor`, then moved by the 4x4 `transform`), with the field's face values (each
@@ -190,14 +206,7 @@ def source_triangles(dataset, field_name, length_factor=1.0, transform=None):
     on_faces = surface.GetPointData().GetArray(field_name) is None
     if on_faces and surface.GetCellData().GetArray(field_name) is None:
         return None
-    triangles = vtk.vtkTriangleFilter()
-    triangles.SetInputData(surface)
-    triangles.PassLinesOff()
-    triangles.PassVertsOff()
-    triangles.Update()
-    tri = triangles.GetOutput()
-    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
-    conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
+    tri, xyz, conn = _triangulated(surface)
     if on_faces:
         pressure = ns.vtk_to_numpy(tri.GetCellData().GetArray(field_name)).astype(np.float64)
         pressure = pressure.reshape(len(pressure), -1)[:, 0][-len(conn):]  # after verts, lines
@@ -285,16 +294,9 @@ def coverage(source, bodies, tolerance):
 def surface_triangles(leaf):
     """A mapped body's whole surface (its faces in their own winding, outward on a solid), loaded
     or not, as Triangles without a pressure (0)."""
-    triangles = vtk.vtkTriangleFilter()
-    triangles.SetInputData(leaf)
-    triangles.PassLinesOff()
-    triangles.PassVertsOff()
-    triangles.Update()
-    tri = triangles.GetOutput()
-    if not tri.GetNumberOfPolys():
+    _, xyz, conn = _triangulated(leaf)
+    if not len(conn):
         return Triangles(np.zeros((0, 3, 3)), np.zeros((0, 3)))
-    xyz = ns.vtk_to_numpy(tri.GetPoints().GetData()).astype(np.float64)
-    conn = ns.vtk_to_numpy(tri.GetPolys().GetConnectivityArray()).reshape(-1, 3)
     return Triangles(xyz[conn], np.zeros(len(conn)))
 
 
